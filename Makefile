@@ -1,0 +1,43 @@
+# Set-up, build, run and test on Debian 12. Missing packages are installed
+# with apt-get (as root, or through sudo).
+BUILD ?= build
+JOBS ?= 2
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+  libjpeg62-turbo-dev libblkid-dev qt6-base-dev qt6-base-dev-tools \
+  dosfstools mtools ntfs-3g attr xz-utils xvfb imagemagick
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+$(BUILD)/demo.img: samples/demo.img.xz
+	xz -dc $< >$@
+
+run: build $(BUILD)/demo.img
+	$(BUILD)/mirel list $(BUILD)/demo.img
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
+
+clean:
+	rm -rf $(BUILD)

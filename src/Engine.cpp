@@ -1,0 +1,14 @@
+#include "Engine.h"
+
+#include <mutex>
+
+namespace mirel {
+
+void StartEngine() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Each file system adds its registration here.
+  });
+}
+
+}  // namespace mirel

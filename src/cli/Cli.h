@@ -1,0 +1,36 @@
+#pragma once
+// The `mirel` command line. Everything runs through RunCli so tests can drive
+// it with real arguments and read what it prints.
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace mirel::cli {
+
+enum TExitCode { exitOk = 0, exitUsage = 1, exitSource = 2 };
+
+struct TCliArgs {
+  std::string Command;
+  std::vector<std::string> Positional;
+  // --name value options and --flag switches, in the order given.
+  std::vector<std::pair<std::string, std::string>> Options;
+
+  bool Has(const std::string& name) const;
+  // The last value given for --name, or fallback.
+  std::string Value(const std::string& name, const std::string& fallback = {}) const;
+};
+
+struct TCliContext {
+  std::ostream& Out;
+  std::ostream& Err;
+  bool ErrIsTerminal = false;
+};
+
+int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);
+
+// Commands, one file each.
+int CmdList(const TCliArgs& args, TCliContext& ctx);
+
+std::string Usage();
+
+}  // namespace mirel::cli

@@ -1,0 +1,14 @@
+#include <iostream>
+#include <unistd.h>
+
+#include "Engine.h"
+#include "cli/Cli.h"
+#include "core/DebugLog.h"
+
+int main(int argc, char** argv) {
+  mirel::InitDebugLog();
+  mirel::StartEngine();
+  std::vector<std::string> args(argv, argv + argc);
+  mirel::cli::TCliContext ctx{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  return mirel::cli::RunCli(args, ctx);
+}

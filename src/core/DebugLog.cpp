@@ -1,0 +1,87 @@
+#include "core/DebugLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace mirel {
+
+namespace {
+
+std::mutex& LogLock() {
+  static std::mutex m;
+  return m;
+}
+
+std::string& LogPath() {
+  static std::string path;
+  return path;
+}
+
+bool DirWritable(const fs::path& dir) { return ::access(dir.c_str(), W_OK) == 0; }
+
+std::string ChooseLogPath() {
+  if (const char* env = std::getenv("MIREL_DEBUG_LOG"); env && *env) return env;
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec && DirWritable(exe.parent_path())) return (exe.parent_path() / "debug.log").string();
+  fs::path state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
+    state = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    state = fs::path(home) / ".local" / "state";
+  else
+    state = fs::temp_directory_path(ec);
+  fs::create_directories(state / "mirel", ec);
+  return (state / "mirel" / "debug.log").string();
+}
+
+}  // namespace
+
+void InitDebugLog() {
+  std::lock_guard<std::mutex> guard(LogLock());
+  LogPath() = ChooseLogPath();
+  std::error_code ec;
+  fs::remove(LogPath(), ec);
+}
+
+void SetDebugLogPath(const std::string& path) {
+  std::lock_guard<std::mutex> guard(LogLock());
+  LogPath() = path;
+}
+
+const std::string& DebugLogPath() { return LogPath(); }
+
+void WriteDebugLog(const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n < 0) return;
+
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  char stamp[64] = "";
+  if (localtime_r(&now, &tm)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+
+  std::lock_guard<std::mutex> guard(LogLock());
+  if (LogPath().empty()) LogPath() = ChooseLogPath();
+  std::FILE* f = std::fopen(LogPath().c_str(), "a");
+  if (!f) return;
+  std::fprintf(f, "[%s] %s\n", stamp, text);
+  std::fclose(f);
+}
+
+void DebugAssertFailed(const char* message, const char* file, int line, const void* address) {
+  WriteDebugLog("--- Assert Error --- Message: \"%s\", ErrorAddr: %p, LineNumber: %d, FileName: \"%s\"", message,
+                address, line, file);
+}
+
+}  // namespace mirel

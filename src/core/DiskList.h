@@ -1,0 +1,35 @@
+#pragma once
+// The volumes the program can work on: the sources named by the user first,
+// then the machine's block devices.
+#include <string>
+#include <vector>
+
+#include "core/FileInfo.h"
+
+namespace mirel {
+
+struct TRejectedSource {
+  std::string Path;
+  std::string Reason;
+};
+
+class TDiskList {
+public:
+  TDiskList(const std::vector<std::string>& sources, bool withDevices);
+  ~TDiskList();
+  TDiskList(const TDiskList&) = delete;
+  TDiskList& operator=(const TDiskList&) = delete;
+
+  int Count() const { return Items.Count(); }
+  TDiskObject* operator[](int i) const { return Items.Items(i); }
+
+  TDiskListItems Items;
+  // Sources left out of the list, each with the reason.
+  std::vector<TRejectedSource> Rejected;
+
+private:
+  void FillDiskListItems(const std::vector<std::string>& sources, bool withDevices);
+  void AddVolume(std::string name, const std::string& path, unsigned driveType);
+};
+
+}  // namespace mirel

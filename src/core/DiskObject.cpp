@@ -1,0 +1,131 @@
+#include "core/DiskObject.h"
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "core/DebugLog.h"
+#include "core/DiskScaner.h"
+#include "core/FileSystems.h"
+#include "core/LeReader.h"
+
+namespace mirel {
+
+const char* FileSystemCodeName(uint8_t code) {
+  switch (code) {
+    case fsFat12: return "FAT12";
+    case fsFat16: return "FAT16";
+    case fsFat32: return "FAT32";
+    case fsNtfs: return "NTFS";
+    default: return "";
+  }
+}
+
+TDiskObject::TDiskObject(std::string name, std::string path, unsigned driveType, int64_t base, int64_t length)
+    : Name(std::move(name)), Path(std::move(path)), Base(base), Length(length), DriveType(driveType) {
+  ReadVolumeInfo();
+  Scaner = CreateDiskScaner(this);
+}
+
+TDiskObject::~TDiskObject() {
+  ClearCatalogue();
+  Scaner.reset();
+}
+
+void TDiskObject::ClearCatalogue() {
+  if (Scaner) {
+    try {
+      Scaner->ReleaseScanData();
+      Scaner->FreeCatalogue();
+    } catch (...) {
+    }
+  }
+  Files.Clear();
+  Folders.Clear();
+}
+
+TRawSource TDiskObject::AllocHandle() const { return TRawSource::Open(Path, Base, Length); }
+
+size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset) {
+  return handle.Read(buffer, count, offset);
+}
+
+uint8_t DetectFileSystem(std::span<const uint8_t> bootSector) {
+  TLeReader b(bootSector);
+  if (b.Size() < 512) return fsNone;
+  uint32_t bps = b.U16(0x0B), spc = b.U8(0x0D), rsv = b.U16(0x0E), nf = b.U8(0x10), re = b.U16(0x11);
+  uint32_t fs16 = b.U16(0x16);
+  if (nf == 0 && re == 0 && fs16 == 0) {
+    // An NTFS boot sector; a blank sector matches the rule too, but has no
+    // geometry at all and is no file system.
+    return (bps != 0 && spc != 0) ? fsNtfs : fsNone;
+  }
+  if (bps == 0) throw std::runtime_error("boot sector gives zero bytes per sector");
+  if (spc == 0) throw std::runtime_error("boot sector gives zero sectors per cluster");
+  uint64_t ts = b.U16(0x13);
+  if (ts == 0) ts = b.U32(0x20);
+  uint64_t fatSize = fs16 ? fs16 : b.U32(0x24);
+  uint64_t rds = (uint64_t{re} * 32 + bps - 1) / bps;
+  uint64_t overhead = rsv + uint64_t{nf} * fatSize + rds;
+  // A volume smaller than its own tables has no data region and no file system.
+  if (ts <= overhead) return fsNone;
+  uint64_t clusters = (ts - overhead) / spc;
+  if (clusters < 4085) return fsFat12;
+  if (clusters < 65525) return fsFat16;
+  return fsFat32;
+}
+
+uint8_t DetectFileSystem(TDiskObject& disk) {
+  TRawSource h = disk.AllocHandle();
+  if (!h.IsValid()) return fsNone;
+  std::array<uint8_t, 512> sector{};
+  if (ReadDisk(h, sector.data(), sector.size(), 0) < sector.size()) return fsNone;
+  return DetectFileSystem(sector);
+}
+
+namespace {
+
+std::string TrimLabel(const uint8_t* p, size_t n) {
+  std::string s(reinterpret_cast<const char*>(p), n);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  if (s == "NO NAME") return {};
+  return s;
+}
+
+}  // namespace
+
+void TDiskObject::ReadVolumeInfo() {
+  TRawSource h = AllocHandle();
+  if (!h.IsValid()) {
+    OpenErrno = h.ErrorNumber();
+    OpenError = h.ErrorNumber() == EACCES || h.ErrorNumber() == EPERM
+                    ? h.Error() + " (run with root rights or join the disk group)"
+                    : h.Error();
+    return;
+  }
+  TotalSize = h.Size();
+  std::array<uint8_t, 512> boot{};
+  if (ReadDisk(h, boot.data(), boot.size(), 0) < boot.size()) {
+    OpenError = "too small to hold a boot sector";
+    return;
+  }
+  FileSystem = DetectFileSystem(boot);
+  FileSystemName = FileSystemCodeName(FileSystem);
+  TLeReader b(boot.data(), boot.size());
+  if (FileSystem == fsFat12 || FileSystem == fsFat16) {
+    if (b.U8(0x26) == 0x29) {
+      SerialNumber = b.U32(0x27);
+      VolumeLabel = TrimLabel(&boot[0x2B], 11);
+    }
+  } else if (FileSystem == fsFat32) {
+    if (b.U8(0x42) == 0x29) {
+      SerialNumber = b.U32(0x43);
+      VolumeLabel = TrimLabel(&boot[0x47], 11);
+    }
+  } else if (FileSystem == fsNtfs) {
+    SerialNumber = b.U32(0x48);
+  }
+  if (const TFileSystemDriver* driver = FindFileSystem(FileSystem); driver && driver->ReadVolumeInfo)
+    driver->ReadVolumeInfo(*this, h);
+}
+
+}  // namespace mirel

@@ -1,0 +1,69 @@
+#pragma once
+// One volume: an image file, a block device, or a window of either. It reads
+// the boot sector itself to learn the file system, owns the catalogue of
+// entries found on it, and the scanner that fills the catalogue.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "core/FileInfo.h"
+#include "platform/RawSource.h"
+
+namespace mirel {
+
+class TDiskScaner;
+class TDiskEraser;
+
+enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4 };
+
+const char* FileSystemCodeName(uint8_t code);
+
+class TDiskObject {
+public:
+  // name: the volume name shown to the user (sdb1, card.img). base/length
+  // confine the volume to a window of the source (length < 0: to its end).
+  // Throws std::runtime_error when the boot sector's geometry cannot be used.
+  TDiskObject(std::string name, std::string path, unsigned driveType, int64_t base = 0, int64_t length = -1);
+  virtual ~TDiskObject();
+  TDiskObject(const TDiskObject&) = delete;
+  TDiskObject& operator=(const TDiskObject&) = delete;
+
+  virtual void ClearCatalogue();
+  // A fresh read-only handle on the volume; invalid when it cannot be opened.
+  TRawSource AllocHandle() const;
+
+  TDiskItems Files;
+  TDiskItems Folders;
+  std::unique_ptr<TDiskScaner> Scaner;
+  std::string Name;
+  std::string Path;
+  int64_t Base = 0;
+  int64_t Length = -1;
+  int64_t TotalSize = 0;
+  int64_t FreeSize = 0;
+  std::string FileSystemName;
+  std::string VolumeLabel;
+  uint8_t FileSystem = fsNone;
+  unsigned DriveType = 0;
+  uint32_t SerialNumber = 0;
+  TDiskEraser* Eraser = nullptr;
+  // Why the volume cannot be read (empty when it can): names the reason.
+  std::string OpenError;
+  int OpenErrno = 0;
+
+private:
+  void ReadVolumeInfo();
+};
+
+// Reads count bytes at a byte offset of the volume; returns the bytes delivered.
+size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
+
+// The file-system code of a 512-byte boot sector by the cluster-count rule.
+// Throws std::runtime_error when a FAT-looking sector has zero bytes per sector
+// or zero sectors per cluster.
+uint8_t DetectFileSystem(std::span<const uint8_t> bootSector);
+uint8_t DetectFileSystem(TDiskObject& disk);
+
+}  // namespace mirel

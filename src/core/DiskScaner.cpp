@@ -1,0 +1,80 @@
+#include "core/DiskScaner.h"
+
+#include <vector>
+
+#include "core/DebugLog.h"
+#include "core/DiskObject.h"
+#include "core/UpdateView.h"
+
+namespace mirel {
+
+std::atomic<bool> QuickScan{true};
+
+TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
+
+TDiskScaner::~TDiskScaner() { Handle.Close(); }
+
+void TDiskScaner::FreeFileInfo(PFileInfo entry) { delete entry; }
+
+void TDiskScaner::FreeFolderInfo(PFileInfo entry) { delete entry; }
+
+bool TDiskScaner::Init() {
+  StopEvent.Reset();
+  Handle.Close();
+  if (Disk) {
+    try {
+      Handle = Disk->AllocHandle();
+    } catch (...) {
+      WriteDebugLog("%s: Disk.AllocHandle raised exception; Disk = %s", "DiskScaner.Init", Disk->Name.c_str());
+    }
+  }
+  return Handle.IsValid();
+}
+
+void TDiskScaner::ScanForFiles() { StopEvent.Reset(); }
+
+void TDiskScaner::SetStopped(bool stopped) {
+  if (stopped)
+    StopEvent.Set();
+  else
+    StopEvent.Reset();
+}
+
+void TDiskScaner::FreeCatalogue() {
+  if (!Disk) return;
+  for (PFileInfo e : Disk->Files) FreeFileInfo(e);
+  Disk->Files.Clear();
+  for (PFileInfo e : Disk->Folders) FreeFolderInfo(e);
+  Disk->Folders.Clear();
+}
+
+void TDiskScaner::PublishFile(PFileInfo entry) {
+  if (!entry) return;
+  entry->Disk = Disk;
+  entry->IsFolder = false;
+  AddSizeToAncestors(*entry);
+  UpdatingThread().FileFound(Disk, entry);
+}
+
+void TDiskScaner::PublishFolder(PFileInfo entry) {
+  if (!entry) return;
+  entry->Disk = Disk;
+  entry->IsFolder = true;
+  UpdatingThread().FolderFound(Disk, entry);
+}
+
+std::string GetEntryPath(const TFileInfo& entry) {
+  std::vector<const TFileInfo*> chain;
+  for (const TFileInfo* p = entry.Parent; p && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; p = p->Parent)
+    chain.push_back(p);
+  if (!chain.empty() && chain.back()->Name.find(':') != std::string::npos) chain.pop_back();
+  std::string path = entry.Disk ? entry.Disk->Name : std::string();
+  path += ":/";
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    path += (*it)->Name;
+    path += '/';
+  }
+  return path;
+}
+
+}  // namespace mirel

@@ -1,0 +1,57 @@
+#pragma once
+// The base of the file-system scanners: the stop signal, publication of found
+// entries into the catalogue and to the front end, freeing the catalogue, and
+// an entry's path.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/FileInfo.h"
+#include "platform/Event.h"
+#include "platform/RawSource.h"
+
+namespace mirel {
+
+class TDiskObject;
+
+// Scan mode for every scanner: true (the default) keeps deleted entries only,
+// false keeps live ones too.
+extern std::atomic<bool> QuickScan;
+
+class TDiskScaner {
+public:
+  explicit TDiskScaner(TDiskObject* disk);
+  virtual ~TDiskScaner();
+  TDiskScaner(const TDiskScaner&) = delete;
+  TDiskScaner& operator=(const TDiskScaner&) = delete;
+
+  // Free an entry made by this scanner, with its file-system record.
+  virtual void FreeFileInfo(PFileInfo entry);
+  virtual void FreeFolderInfo(PFileInfo entry);
+  // Drops what the scanner keeps between the steps of one scan.
+  virtual void ReleaseScanData() {}
+  // Opens the handle (resetting the stop signal); subclasses read geometry.
+  virtual bool Init();
+  // The whole scan; the base only resets the stop signal.
+  virtual void ScanForFiles();
+
+  bool IsStopped() const { return StopEvent.IsSet(); }
+  void SetStopped(bool stopped);
+
+  void FreeCatalogue();
+  void PublishFile(PFileInfo entry);
+  void PublishFolder(PFileInfo entry);
+
+  TDiskObject* Disk = nullptr;
+  TRawSource Handle;
+  uint32_t ClusterSize = 0;
+
+protected:
+  TEvent StopEvent;
+};
+
+// "name:/dir/dir/": the volume name and the folders above the entry. A
+// topmost folder whose name holds ":" (a volume's root entry) is left out.
+std::string GetEntryPath(const TFileInfo& entry);
+
+}  // namespace mirel

@@ -1,0 +1,48 @@
+#include "core/FileInfo.h"
+
+#include "core/DiskObject.h"
+
+namespace mirel {
+
+std::unique_ptr<TFileInfo> TFileInfo::Copy() const {
+  auto c = std::make_unique<TFileInfo>();
+  c->Name = Name;
+  c->Size = Size;
+  c->Attributes = Attributes;
+  c->CreationTime = CreationTime;
+  c->LastWriteTime = LastWriteTime;
+  c->Condition = Condition;
+  c->FsInfo = FsInfo ? FsInfo->Clone() : nullptr;
+  c->IsFolder = IsFolder;
+  c->Parent = Parent;
+  c->Disk = Disk;
+  c->TreeNode = TreeNode;
+  c->Checked = Checked;
+  return c;
+}
+
+int TDiskItems::IndexOf(PFileInfo p) const {
+  for (size_t i = 0; i < List.size(); ++i)
+    if (List[i] == p) return static_cast<int>(i);
+  return -1;
+}
+
+void TDiskItems::Delete(int i) {
+  if (i >= 0 && i < Count()) List.erase(List.begin() + i);
+}
+
+void AddSizeToAncestors(const TFileInfo& entry) {
+  int depth = 0;
+  for (PFileInfo p = entry.Parent; p && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth) p->Size += entry.Size;
+}
+
+TDiskItems ListChildren(const TFileInfo& folder, const TEntryFilter& accept, bool folders) {
+  TDiskItems out;
+  if (!folder.Disk) return out;
+  const TDiskItems& list = folders ? folder.Disk->Folders : folder.Disk->Files;
+  for (PFileInfo e : list)
+    if (e && e->Parent == &folder && (!accept || accept(*e))) out.Add(e);
+  return out;
+}
+
+}  // namespace mirel

@@ -1,0 +1,111 @@
+#pragma once
+// Found entries: one record per file or folder a scan keeps, and the plain
+// lists that hold them. Lists never own the records; the scanner that made an
+// entry frees it.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/FileTime.h"
+
+namespace mirel {
+
+class TDiskObject;
+
+// Windows attribute bits as recorded on FAT and NTFS volumes.
+enum : uint32_t {
+  faReadOnly = 0x01,
+  faHidden = 0x02,
+  faSysFile = 0x04,
+  faVolumeId = 0x08,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faCompressed = 0x800,
+  faEncrypted = 0x4000,
+};
+
+// The file-system-specific part of an entry. Each file system derives its own.
+struct TFsInfo {
+  virtual ~TFsInfo() = default;
+  virtual std::unique_ptr<TFsInfo> Clone() const = 0;
+};
+
+struct TFileInfo;
+using PFileInfo = TFileInfo*;
+
+struct TFileInfo {
+  std::string Name;
+  int64_t Size = 0;
+  uint32_t Attributes = 0;
+  TFileTime CreationTime = 0;
+  TFileTime LastWriteTime = 0;
+  int32_t Condition = 0;
+  std::unique_ptr<TFsInfo> FsInfo;
+  bool IsFolder = false;
+  PFileInfo Parent = nullptr;
+  TDiskObject* Disk = nullptr;
+  void* TreeNode = nullptr;
+  bool Checked = false;
+
+  // A copy whose FsInfo is deep-copied; used for templates and selections.
+  std::unique_ptr<TFileInfo> Copy() const;
+};
+
+// Longest parent chain any walk follows: deeper chains can only come from a
+// damaged catalogue and are cut there.
+constexpr int MAX_FOLDER_DEPTH = 4096;
+
+// Ordered list of entries; clearing it releases only its slots.
+class TDiskItems {
+public:
+  int Count() const { return static_cast<int>(List.size()); }
+  PFileInfo Items(int i) const { return i >= 0 && i < Count() ? List[static_cast<size_t>(i)] : nullptr; }
+  PFileInfo operator[](int i) const { return Items(i); }
+  void SetItem(int i, PFileInfo p) {
+    if (i >= 0 && i < Count()) List[static_cast<size_t>(i)] = p;
+  }
+  int Add(PFileInfo p) {
+    List.push_back(p);
+    return Count() - 1;
+  }
+  int IndexOf(PFileInfo p) const;
+  void Delete(int i);
+  void Clear() { List.clear(); }
+  void Reserve(size_t n) { List.reserve(n); }
+  auto begin() const { return List.begin(); }
+  auto end() const { return List.end(); }
+
+private:
+  std::vector<PFileInfo> List;
+};
+
+// The volumes of the volume list; owns nothing either.
+class TDiskListItems {
+public:
+  int Count() const { return static_cast<int>(List.size()); }
+  TDiskObject* Items(int i) const { return i >= 0 && i < Count() ? List[static_cast<size_t>(i)] : nullptr; }
+  int Add(TDiskObject* d) {
+    List.push_back(d);
+    return Count() - 1;
+  }
+  void Clear() { List.clear(); }
+  auto begin() const { return List.begin(); }
+  auto end() const { return List.end(); }
+
+private:
+  std::vector<TDiskObject*> List;
+};
+
+// Adds the entry's size to every folder above it (64-bit).
+void AddSizeToAncestors(const TFileInfo& entry);
+
+using TEntryFilter = std::function<bool(const TFileInfo&)>;
+
+// The entries of the folder's volume directly inside folder that pass the
+// filter (all when the filter is empty), in catalogue order. folders selects the
+// volume's folder list instead of its file list.
+TDiskItems ListChildren(const TFileInfo& folder, const TEntryFilter& accept, bool folders = false);
+
+}  // namespace mirel

@@ -1,0 +1,43 @@
+#pragma once
+// Read-only seekable stream over a found entry's data; preview and recovery
+// read through it. Writing and resizing do nothing.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "core/FileInfo.h"
+
+namespace mirel {
+
+class TDiskObject;
+class TDiskScaner;
+
+enum class TSeekOrigin { Beginning, Current, End };
+
+class TRecoveryStream {
+public:
+  // Makes a private scanner for the volume and initialises it at once.
+  TRecoveryStream(TDiskObject* disk, PFileInfo entry);
+  virtual ~TRecoveryStream();
+  TRecoveryStream(const TRecoveryStream&) = delete;
+  TRecoveryStream& operator=(const TRecoveryStream&) = delete;
+
+  virtual int64_t GetSize() const;
+  void SetSize(int64_t) {}
+  // Reads up to count bytes at the position and advances it; returns bytes read.
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  size_t Write(const void*, size_t) { return 0; }
+  // From the end, a positive offset counts back from the end; the result is
+  // clamped to 0..size. A stream without an entry does not move.
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin);
+  int64_t Position() const { return FPosition; }
+
+  TDiskObject* Disk = nullptr;
+  PFileInfo Entry = nullptr;
+  std::unique_ptr<TDiskScaner> Scaner;
+
+protected:
+  int64_t FPosition = 0;
+};
+
+}  // namespace mirel

@@ -1,0 +1,18 @@
+#pragma once
+// Name decoding: UTF-16LE (NTFS names, FAT long names) and code page 437 (FAT
+// short names) to UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace mirel {
+
+// Decodes count UTF-16LE code units; unpaired surrogates become U+FFFD.
+std::string Utf16LeToUtf8(const uint8_t* data, size_t units);
+std::string Utf16ToUtf8(std::span<const char16_t> units);
+void AppendUtf8(std::string& out, uint32_t codePoint);
+std::string Cp437ToUtf8(const uint8_t* data, size_t count);
+std::string ToLowerAscii(std::string s);
+
+}  // namespace mirel

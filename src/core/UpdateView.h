@@ -1,0 +1,30 @@
+#pragma once
+// What the workers tell a front end while they run. The scanner base and the
+// eraser report through the one process-wide target; a front end installs its
+// own (the desktop program hands the work to its main thread, the command line
+// prints), and without one the reports go nowhere.
+#include <cstdint>
+
+#include "core/FileInfo.h"
+
+namespace mirel {
+
+class TUpdateTarget {
+public:
+  virtual ~TUpdateTarget() = default;
+  virtual void FolderFound(TDiskObject* disk, PFileInfo entry) {}
+  virtual void FileFound(TDiskObject* disk, PFileInfo entry) {}
+  virtual void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) {}
+  virtual void ScanDone(TDiskObject* disk) {}
+  virtual void EraseProgress(TDiskObject* disk, int64_t done, int64_t total) {}
+  virtual void EraseDone(TDiskObject* disk) {}
+};
+
+// Percentage shown for a progress report: done * 100 / total, 100 when total is 0.
+int ProgressPercent(int64_t done, int64_t total);
+
+// The current target (never null). Installing null restores the silent one.
+TUpdateTarget& UpdatingThread();
+void SetUpdatingThread(TUpdateTarget* target);
+
+}  // namespace mirel

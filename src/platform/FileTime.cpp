@@ -1,0 +1,68 @@
+#include "platform/FileTime.h"
+
+#include <cstdio>
+
+namespace mirel {
+
+int64_t FileTimeToUnix(TFileTime ft) {
+  int64_t rel = static_cast<int64_t>(ft - FILETIME_UNIX_EPOCH);
+  if (ft < FILETIME_UNIX_EPOCH) rel = -static_cast<int64_t>(FILETIME_UNIX_EPOCH - ft);
+  int64_t secs = rel / 10000000;
+  if (rel % 10000000 < 0) --secs;
+  return secs;
+}
+
+long FileTimeNanos(TFileTime ft) {
+  int64_t rel = static_cast<int64_t>(ft % 10000000ULL);
+  int64_t epochRem = static_cast<int64_t>(FILETIME_UNIX_EPOCH % 10000000ULL);
+  int64_t r = (rel - epochRem) % 10000000;
+  if (r < 0) r += 10000000;
+  return static_cast<long>(r * 100);
+}
+
+TFileTime UnixToFileTime(int64_t seconds, long nanos) {
+  int64_t v = seconds * 10000000 + nanos / 100;
+  return static_cast<TFileTime>(static_cast<int64_t>(FILETIME_UNIX_EPOCH) + v);
+}
+
+TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
+  int day = date & 0x1F, month = (date >> 5) & 0x0F, year = 1980 + (date >> 9);
+  int sec = (time & 0x1F) * 2, min = (time >> 5) & 0x3F, hour = time >> 11;
+  if (day < 1 || month < 1 || month > 12 || hour > 23 || min > 59 || sec > 59) return 0;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
+  tm.tm_isdst = -1;
+  time_t t = std::mktime(&tm);
+  if (t == static_cast<time_t>(-1)) return 0;
+  if (tenths > 199) tenths = 0;
+  return UnixToFileTime(static_cast<int64_t>(t) + tenths / 100, (tenths % 100) * 10000000L);
+}
+
+std::string FileTimeToIso(TFileTime ft) {
+  if (ft == 0) return {};
+  time_t t = static_cast<time_t>(FileTimeToUnix(ft));
+  std::tm tm{};
+  if (!gmtime_r(&t, &tm)) return {};
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+std::string FileTimeToLocalText(TFileTime ft) {
+  if (ft == 0) return {};
+  time_t t = static_cast<time_t>(FileTimeToUnix(ft));
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return {};
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min);
+  return buf;
+}
+
+}  // namespace mirel

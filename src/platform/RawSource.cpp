@@ -1,0 +1,95 @@
+#include "platform/RawSource.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mirel {
+
+TRawSource::~TRawSource() { Close(); }
+
+TRawSource::TRawSource(TRawSource&& other) noexcept { *this = std::move(other); }
+
+TRawSource& TRawSource::operator=(TRawSource&& other) noexcept {
+  if (this != &other) {
+    Close();
+    Fd = other.Fd;
+    Base = other.Base;
+    Length = other.Length;
+    Errno = other.Errno;
+    ErrorText = std::move(other.ErrorText);
+    other.Fd = -1;
+  }
+  return *this;
+}
+
+void TRawSource::Close() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
+}
+
+int64_t SourceSizeOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return -1;
+  if (S_ISBLK(st.st_mode)) {
+    uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return -1;
+    return static_cast<int64_t>(bytes);
+  }
+  if (S_ISREG(st.st_mode)) return st.st_size;
+  return -1;
+}
+
+TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t length) {
+  TRawSource s;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    s.Errno = errno;
+    s.ErrorText = std::strerror(errno);
+    return s;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    s.Errno = EISDIR;
+    s.ErrorText = std::strerror(EISDIR);
+    return s;
+  }
+  int64_t total = SourceSizeOf(fd);
+  if (total < 0) {
+    s.Errno = errno ? errno : EINVAL;
+    s.ErrorText = "not an image file or a block device";
+    ::close(fd);
+    return s;
+  }
+  if (base < 0 || base > total) base = total;
+  int64_t avail = total - base;
+  s.Fd = fd;
+  s.Base = base;
+  s.Length = (length < 0 || length > avail) ? avail : length;
+  return s;
+}
+
+size_t TRawSource::Read(void* buffer, size_t count, int64_t offset) const {
+  if (Fd < 0 || buffer == nullptr || offset < 0 || offset >= Length) return 0;
+  uint64_t room = static_cast<uint64_t>(Length - offset);
+  if (count > room) count = static_cast<size_t>(room);
+  auto* out = static_cast<unsigned char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(Fd, out + done, count - done, Base + offset + static_cast<int64_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+}  // namespace mirel

@@ -1,0 +1,44 @@
+#pragma once
+// Read-only access to a volume's bytes: an image file or a block device, or a
+// window of one (a partition). Every read is confined to the window.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mirel {
+
+class TRawSource {
+public:
+  TRawSource() = default;
+  ~TRawSource();
+  TRawSource(const TRawSource&) = delete;
+  TRawSource& operator=(const TRawSource&) = delete;
+  TRawSource(TRawSource&& other) noexcept;
+  TRawSource& operator=(TRawSource&& other) noexcept;
+
+  // Opens path read-only. length < 0 means "to the end of the source".
+  // On failure the source stays invalid and Error() tells why.
+  static TRawSource Open(const std::string& path, int64_t base = 0, int64_t length = -1);
+
+  bool IsValid() const { return Fd >= 0; }
+  int64_t Size() const { return Length; }
+  const std::string& Error() const { return ErrorText; }
+  int ErrorNumber() const { return Errno; }
+  void Close();
+
+  // Positioned read of up to count bytes at offset inside the window; loops over
+  // short reads and EINTR; never reads past the window. Returns bytes delivered.
+  size_t Read(void* buffer, size_t count, int64_t offset) const;
+
+private:
+  int Fd = -1;
+  int64_t Base = 0;
+  int64_t Length = 0;
+  int Errno = 0;
+  std::string ErrorText;
+};
+
+// Size in bytes of an open file descriptor: block-device size or file size.
+int64_t SourceSizeOf(int fd);
+
+}  // namespace mirel

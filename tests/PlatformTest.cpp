@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <numeric>
+#include <thread>
+
+#include "TestSupport.h"
+#include "platform/BlockDevices.h"
+#include "platform/Event.h"
+#include "platform/FileTime.h"
+#include "platform/RawSource.h"
+
+using namespace mirel;
+using namespace mirel::test;
+namespace fs = std::filesystem;
+
+TEST(RawSource, ReadsAreConfinedToTheWindow) {
+  TTempDir tmp;
+  std::vector<uint8_t> bytes(1000);
+  std::iota(bytes.begin(), bytes.end(), 0);
+  WriteFile(tmp / "img", bytes);
+
+  TRawSource whole = TRawSource::Open((tmp / "img").string());
+  ASSERT_TRUE(whole.IsValid());
+  EXPECT_EQ(whole.Size(), 1000);
+  uint8_t buf[64];
+  EXPECT_EQ(whole.Read(buf, 64, 990), 10u);  // short at the end, never past it
+  EXPECT_EQ(buf[0], static_cast<uint8_t>(990 & 0xFF));
+  EXPECT_EQ(whole.Read(buf, 64, 1000), 0u);
+  EXPECT_EQ(whole.Read(buf, 64, -1), 0u);
+
+  TRawSource part = TRawSource::Open((tmp / "img").string(), 100, 50);
+  ASSERT_TRUE(part.IsValid());
+  EXPECT_EQ(part.Size(), 50);
+  EXPECT_EQ(part.Read(buf, 64, 0), 50u);
+  EXPECT_EQ(buf[0], 100);
+  EXPECT_EQ(buf[49], 149);
+  EXPECT_EQ(part.Read(buf, 64, 49), 1u);
+}
+
+TEST(RawSource, OpenFailuresSayWhy) {
+  TTempDir tmp;
+  TRawSource missing = TRawSource::Open((tmp / "nope").string());
+  EXPECT_FALSE(missing.IsValid());
+  EXPECT_EQ(missing.ErrorNumber(), ENOENT);
+  EXPECT_FALSE(missing.Error().empty());
+  TRawSource dir = TRawSource::Open(tmp.Path().string());
+  EXPECT_FALSE(dir.IsValid());
+  EXPECT_EQ(dir.ErrorNumber(), EISDIR);
+  uint8_t b;
+  EXPECT_EQ(missing.Read(&b, 1, 0), 0u);
+}
+
+TEST(Event, ManualResetStaysSetUntilReset) {
+  TEvent e;
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(e.Wait(std::chrono::milliseconds(1)));
+  std::thread t([&] { e.Set(); });
+  EXPECT_TRUE(e.Wait(std::chrono::seconds(10)));
+  t.join();
+  EXPECT_TRUE(e.IsSet());
+  EXPECT_TRUE(e.Wait(std::chrono::milliseconds(0)));
+  e.Reset();
+  EXPECT_FALSE(e.IsSet());
+}
+
+TEST(FileTime, ConversionsRoundTrip) {
+  EXPECT_EQ(UnixToFileTime(0), FILETIME_UNIX_EPOCH);
+  EXPECT_EQ(FileTimeToUnix(UnixToFileTime(1715941230, 500)), 1715941230);
+  EXPECT_EQ(FileTimeNanos(UnixToFileTime(1715941230, 123456700)), 123456700);
+  EXPECT_EQ(FileTimeToUnix(UnixToFileTime(-86400)), -86400);
+  EXPECT_EQ(FileTimeToIso(UnixToFileTime(1715941230)), "2024-05-17T10:20:30Z");
+  EXPECT_EQ(FileTimeToIso(0), "");
+}
+
+TEST(FileTime, DosLocalTimeGoesThroughTheTimeZone) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  // 2024-05-17 10:20:30 local: date = (44<<9)|(5<<5)|17, time = (10<<11)|(20<<5)|15
+  uint16_t date = (44 << 9) | (5 << 5) | 17, time = (10 << 11) | (20 << 5) | 15;
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T10:20:30Z");
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T08:20:30Z");
+  EXPECT_EQ(DosDateTimeToFileTime(0, 0), 0u);                  // no date recorded
+  EXPECT_EQ(DosDateTimeToFileTime((44 << 9) | (13 << 5) | 1, 0), 0u);  // month 13
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
+namespace {
+
+void Put(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << text << "\n";
+}
+
+// A sysfs block tree: /sys/class/block/<name> links to /sys/devices/.../<disk>[/<part>].
+void AddDevice(const fs::path& sys, const std::string& devPath, const std::string& disk, bool removable,
+               std::vector<std::string> parts, const std::string& size = "2048") {
+  fs::path d = sys / "devices" / devPath / disk;
+  Put(d / "size", size);
+  Put(d / "removable", removable ? "1" : "0");
+  fs::create_directories(sys / "class" / "block");
+  fs::create_directory_symlink(d, sys / "class" / "block" / disk);
+  for (const auto& p : parts) {
+    Put(d / p / "size", "1024");
+    Put(d / p / "partition", "1");
+    fs::create_directory_symlink(d / p, sys / "class" / "block" / p);
+  }
+}
+
+}  // namespace
+
+TEST(BlockDevices, EnumerationFollowsTheVolumeRules) {
+  TTempDir tmp;
+  fs::path sys = tmp.Path();
+  AddDevice(sys, "pci0/ata1", "sda", false, {"sda1", "sda2"});
+  AddDevice(sys, "pci0/usb1/1-1", "sdb", false, {"sdb1"});
+  AddDevice(sys, "pci0/mmc", "mmcblk0", false, {});
+  AddDevice(sys, "virtual", "sr0", true, {});
+  AddDevice(sys, "virtual", "nbd0", false, {});
+  AddDevice(sys, "virtual", "loop0", false, {}, "0");  // unbound loop device
+  AddDevice(sys, "virtual", "zram0", false, {});
+  std::vector<std::string> got;
+  for (const auto& d : EnumerateBlockDevices(sys.string()))
+    got.push_back(d.Name + ":" + std::to_string(d.DriveType) + ":" + d.Path);
+  EXPECT_EQ(got, (std::vector<std::string>{"mmcblk0:2:/dev/mmcblk0", "sda1:3:/dev/sda1", "sda2:3:/dev/sda2",
+                                           "sdb1:2:/dev/sdb1", "zram0:6:/dev/zram0"}));
+  EXPECT_TRUE(EnumerateBlockDevices((sys / "absent").string()).empty());
+}
