@@ -17,6 +17,8 @@ using TCommand = int (*)(const TCliArgs&, TCliContext&);
 const std::map<std::string, TCommand>& Commands() {
   static const std::map<std::string, TCommand> commands = {
       {"list", CmdList},
+      {"scan", CmdScan},
+      {"cat", CmdCat},
   };
   return commands;
 }

@@ -30,6 +30,8 @@ int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);
 
 // Commands, one file each.
 int CmdList(const TCliArgs& args, TCliContext& ctx);
+int CmdScan(const TCliArgs& args, TCliContext& ctx);
+int CmdCat(const TCliArgs& args, TCliContext& ctx);
 
 std::string Usage();
 

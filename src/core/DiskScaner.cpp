@@ -63,18 +63,32 @@ void TDiskScaner::PublishFolder(PFileInfo entry) {
   UpdatingThread().FolderFound(Disk, entry);
 }
 
-std::string GetEntryPath(const TFileInfo& entry) {
+bool IsVolumeRoot(const TFileInfo& entry) {
+  return entry.Parent == nullptr && entry.Name.find(':') != std::string::npos;
+}
+
+namespace {
+
+// The folders above the entry from the top down, a volume root left out.
+std::string FolderChainText(const TFileInfo& entry) {
   std::vector<const TFileInfo*> chain;
   for (const TFileInfo* p = entry.Parent; p && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; p = p->Parent)
     chain.push_back(p);
-  if (!chain.empty() && chain.back()->Name.find(':') != std::string::npos) chain.pop_back();
-  std::string path = entry.Disk ? entry.Disk->Name : std::string();
-  path += ":/";
+  if (!chain.empty() && IsVolumeRoot(*chain.back())) chain.pop_back();
+  std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     path += (*it)->Name;
     path += '/';
   }
   return path;
 }
+
+}  // namespace
+
+std::string GetEntryPath(const TFileInfo& entry) {
+  return (entry.Disk ? entry.Disk->Name : std::string()) + ":/" + FolderChainText(entry);
+}
+
+std::string GetRelativePath(const TFileInfo& entry) { return FolderChainText(entry) + entry.Name; }
 
 }  // namespace mirel

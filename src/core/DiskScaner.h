@@ -53,5 +53,9 @@ protected:
 // "name:/dir/dir/": the volume name and the folders above the entry. A
 // topmost folder whose name holds ":" (a volume's root entry) is left out.
 std::string GetEntryPath(const TFileInfo& entry);
+// "dir/dir/name": the entry's path from the volume's root, the root left out.
+std::string GetRelativePath(const TFileInfo& entry);
+// Whether the entry is a volume's root folder entry (its name holds ":").
+bool IsVolumeRoot(const TFileInfo& entry);
 
 }  // namespace mirel

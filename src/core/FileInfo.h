@@ -27,9 +27,19 @@ enum : uint32_t {
 };
 
 // The file-system-specific part of an entry. Each file system derives its own.
+struct TNamedStream {
+  std::string Name;
+  int64_t Size = 0;
+};
+
 struct TFsInfo {
   virtual ~TFsInfo() = default;
   virtual std::unique_ptr<TFsInfo> Clone() const = 0;
+  // Whether the volume marks the entry as deleted (false for live entries
+  // that a Long scan keeps).
+  virtual bool IsDeleted() const = 0;
+  // Data streams besides the main one, where the file system has them.
+  virtual std::vector<TNamedStream> NamedStreams() const { return {}; }
 };
 
 struct TFileInfo;

@@ -1,0 +1,102 @@
+#include "cli/ScanSession.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ostream>
+#include <thread>
+
+#include "core/DiskObject.h"
+#include "core/DiskScaner.h"
+#include "core/UpdateView.h"
+
+namespace mirel::cli {
+
+namespace {
+
+volatile std::sig_atomic_t Interrupted = 0;
+
+void OnInterrupt(int) { Interrupted = 1; }
+
+// Draws "scanning NAME: 42%" on a terminal, at most once per percent.
+class TProgressBar : public TUpdateTarget {
+public:
+  TProgressBar(std::ostream& err, bool show) : Err(err), Show(show) {}
+  void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) override {
+    int pct = ProgressPercent(done, total);
+    if (!Show || pct == Last.exchange(pct)) return;
+    Err << "\rscanning " << disk->Name << ": " << pct << "% " << std::flush;
+  }
+  void Finish() {
+    if (Show && Last >= 0) Err << "\r\033[K" << std::flush;
+  }
+
+private:
+  std::ostream& Err;
+  bool Show;
+  std::atomic<int> Last{-1};
+};
+
+}  // namespace
+
+std::string AttributeLetters(uint32_t a) {
+  std::string s = "----";
+  if (a & faReadOnly) s[0] = 'r';
+  if (a & faHidden) s[1] = 'h';
+  if (a & faSysFile) s[2] = 's';
+  if (a & faArchive) s[3] = 'a';
+  return s;
+}
+
+TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ctx) {
+  Manager = std::make_unique<TRecoveryManager>(std::vector<std::string>{source}, false);
+  for (const TRejectedSource& r : Manager->DiskList.Rejected) Ctx.Err << "mirel: " << r.Path << ": " << r.Reason << "\n";
+  TDiskObject* d = Manager->DiskList[0];
+  if (!d) return;
+  if (!d->OpenError.empty()) {
+    Ctx.Err << "mirel: " << d->Path << ": " << d->OpenError << "\n";
+    return;
+  }
+  if (!d->Scaner) {
+    Ctx.Err << "mirel: " << d->Path << ": no FAT or NTFS file system found\n";
+    return;
+  }
+  Disk = d;
+}
+
+bool TScanSession::Scan(bool quick) {
+  QuickScan = quick;
+  TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
+  SetUpdatingThread(&bar);
+  Interrupted = 0;
+  struct sigaction sa {}, oldInt {}, oldTerm {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &oldInt);
+  sigaction(SIGTERM, &sa, &oldTerm);
+
+  std::atomic<bool> finished{false};
+  bool stopped = false;
+  {
+    std::jthread scan = Manager->StartScan(Disk);
+    std::jthread watch([&] {
+      while (!finished) {
+        if (Interrupted && !stopped) {
+          stopped = true;
+          Manager->StopScan(Disk->Name);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+    scan.join();
+    finished = true;
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  bar.Finish();
+  SetUpdatingThread(nullptr);
+  if (stopped) Ctx.Err << "mirel: scan stopped; showing what was found so far\n";
+  return stopped;
+}
+
+}  // namespace mirel::cli

@@ -1,0 +1,30 @@
+#pragma once
+// What scan, cat and recover share: opening the one source named on the
+// command line, and running its scan with a progress bar and Ctrl+C.
+#include <memory>
+#include <string>
+
+#include "cli/Cli.h"
+#include "core/RecoveryManager.h"
+
+namespace mirel::cli {
+
+class TScanSession {
+public:
+  // Opens source; on failure prints the path and the reason and Ok() is false.
+  TScanSession(const std::string& source, TCliContext& ctx);
+  bool Ok() const { return Disk != nullptr; }
+  // Runs the scan to its end or to Ctrl+C; returns whether it was interrupted.
+  bool Scan(bool quick);
+
+  std::unique_ptr<TRecoveryManager> Manager;
+  TDiskObject* Disk = nullptr;
+
+private:
+  TCliContext& Ctx;
+};
+
+// "rhsa" letters of the attributes that are set, "-" for the others.
+std::string AttributeLetters(uint32_t attributes);
+
+}  // namespace mirel::cli
