@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <istream>
 #include <map>
 #include <ostream>
 #include <set>
@@ -9,7 +10,7 @@ namespace mirel::cli {
 namespace {
 
 // Options that take a value; every other --option is a switch.
-const std::set<std::string> kValueOptions = {"--format", "--to",   "--mask", "--from",
+const std::set<std::string> kValueOptions = {"--format", "--to",   "--mask",      "--from",
                                              "--size",   "--attr", "--on-exists", "--stream"};
 
 using TCommand = int (*)(const TCliArgs&, TCliContext&);
@@ -19,6 +20,7 @@ const std::map<std::string, TCommand>& Commands() {
       {"list", CmdList},
       {"scan", CmdScan},
       {"cat", CmdCat},
+      {"recover", CmdRecover},
   };
   return commands;
 }
@@ -36,6 +38,15 @@ std::string TCliArgs::Value(const std::string& name, const std::string& fallback
   for (const auto& [k, v] : Options)
     if (k == name) result = v;
   return result;
+}
+
+char AskUser(TCliContext& ctx, const std::string& question) {
+  if (!ctx.In || !ctx.InIsTerminal) return 0;
+  ctx.Err << question << std::flush;
+  std::string answer;
+  if (!std::getline(*ctx.In, answer) || answer.empty()) return 0;
+  char c = answer[0];
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::string Usage() {

@@ -24,6 +24,9 @@ struct TCliContext {
   std::ostream& Out;
   std::ostream& Err;
   bool ErrIsTerminal = false;
+  // Where questions are answered; null or not a terminal: nothing is asked.
+  std::istream* In = nullptr;
+  bool InIsTerminal = false;
 };
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);
@@ -32,6 +35,10 @@ int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);
 int CmdList(const TCliArgs& args, TCliContext& ctx);
 int CmdScan(const TCliArgs& args, TCliContext& ctx);
 int CmdCat(const TCliArgs& args, TCliContext& ctx);
+int CmdRecover(const TCliArgs& args, TCliContext& ctx);
+
+// Asks a question on the terminal; the first letter of the answer, lower case, or 0.
+char AskUser(TCliContext& ctx, const std::string& question);
 
 std::string Usage();
 

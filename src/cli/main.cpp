@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   mirel::InitDebugLog();
   mirel::StartEngine();
   std::vector<std::string> args(argv, argv + argc);
-  mirel::cli::TCliContext ctx{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+  mirel::cli::TCliContext ctx{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, &std::cin,
+                               ::isatty(STDIN_FILENO) == 1};
   return mirel::cli::RunCli(args, ctx);
 }

@@ -38,6 +38,8 @@ struct TFsInfo {
   // Whether the volume marks the entry as deleted (false for live entries
   // that a Long scan keeps).
   virtual bool IsDeleted() const = 0;
+  // An NTFS file whose data is encrypted: its stream delivers the raw image.
+  virtual bool IsEncrypted() const { return false; }
   // Data streams besides the main one, where the file system has them.
   virtual std::vector<TNamedStream> NamedStreams() const { return {}; }
 };

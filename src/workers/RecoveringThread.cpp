@@ -1,0 +1,68 @@
+#include "workers/RecoveringThread.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/DiskObject.h"
+#include "workers/RecoveredFileWriter.h"
+
+namespace mirel {
+
+TRecoveringThread::TRecoveringThread(TDiskItems items) : Items(std::move(items)) {}
+
+TRecoveringThread::~TRecoveringThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TRecoveringThread::Start() {
+  Worker = std::jthread([this] { Execute(); });
+}
+
+void TRecoveringThread::WaitFor() {
+  if (Worker.joinable()) Worker.join();
+}
+
+void TRecoveringThread::BuildChildIndex() {
+  IndexBuilt = true;
+  std::vector<TDiskObject*> disks;
+  for (PFileInfo e : Items)
+    if (e && e->Disk && std::find(disks.begin(), disks.end(), e->Disk) == disks.end()) disks.push_back(e->Disk);
+  for (TDiskObject* d : disks) {
+    for (PFileInfo f : d->Files)
+      if (f->Parent) FilesOf[f->Parent].push_back(f);
+    for (PFileInfo f : d->Folders)
+      if (f->Parent) FoldersOf[f->Parent].push_back(f);
+  }
+}
+
+const std::vector<PFileInfo>& TRecoveringThread::ChildFiles(PFileInfo folder) {
+  if (!IndexBuilt) BuildChildIndex();
+  return FilesOf[folder];
+}
+
+const std::vector<PFileInfo>& TRecoveringThread::ChildFolders(PFileInfo folder) {
+  if (!IndexBuilt) BuildChildIndex();
+  return FoldersOf[folder];
+}
+
+void TRecoveringThread::Execute() {
+  std::error_code ec;
+  if (std::filesystem::is_directory(DestDir, ec)) {
+    if (DestDir.empty() || DestDir.back() != '/') DestDir += '/';
+    for (int i = 0; i < Items.Count() && !Terminated; ++i) {
+      PFileInfo e = Items[i];
+      if (e && !Recovered.count(e)) {
+        if (e->IsFolder)
+          RecoverFolder(*this, DestDir + SafeFileName(e->Name) + "/", e);
+        else
+          RecoverFile(*this, DestDir + SafeFileName(e->Name), e);
+      }
+      int count = Items.Count();
+      TotalPercent = count < 1 ? 100 : static_cast<int>(static_cast<int64_t>(i + 1) * 100 / count);
+    }
+  }
+  if (OnDone) OnDone();
+}
+
+}  // namespace mirel
