@@ -30,10 +30,10 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
     status = exitSource;
   }
   struct TRow {
-    std::string Cells[8];
+    std::string Cells[9];
   };
   std::vector<TRow> rows;
-  rows.push_back({{"NAME", "PATH", "TYPE", "FS", "LABEL", "SERIAL", "TOTAL", "FREE"}});
+  rows.push_back({{"NAME", "PATH", "TYPE", "FS", "LABEL", "SERIAL", "TOTAL", "FREE", ""}});
   for (TDiskObject* d : manager.DiskList.Items) {
     if (!d->OpenError.empty()) {
       ctx.Err << "mirel: " << d->Path << ": " << d->OpenError << "\n";
@@ -46,20 +46,21 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
     }
     rows.push_back({{d->Name, d->Path, DriveTypeName(d->DriveType), OrDash(d->FileSystemName),
                      OrDash(d->VolumeLabel), d->FileSystem ? SerialText(d->SerialNumber) : "-",
-                     std::to_string(d->TotalSize), std::to_string(d->FreeSize)}});
+                     std::to_string(d->TotalSize), std::to_string(d->FreeSize),
+                     d->BackupBootSector() ? "read through its backup boot sector" : ""}});
   }
   if (rows.size() == 1) return status;
-  size_t width[8] = {};
+  size_t width[9] = {};
   for (const TRow& r : rows)
-    for (int c = 0; c < 8; ++c) width[c] = std::max(width[c], r.Cells[c].size());
+    for (int c = 0; c < 9; ++c) width[c] = std::max(width[c], r.Cells[c].size());
   for (const TRow& r : rows) {
     std::string line;
-    for (int c = 0; c < 8; ++c) {
-      bool right = c >= 6;
+    for (int c = 0; c < 9; ++c) {
+      bool right = c == 6 || c == 7;
       std::string cell = r.Cells[c];
       std::string pad(width[c] - cell.size(), ' ');
-      line += right ? pad + cell : cell + (c < 7 ? pad : "");
-      if (c < 7) line += "  ";
+      line += right ? pad + cell : cell + pad;
+      if (c < 8) line += "  ";
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     ctx.Out << line << "\n";

@@ -29,7 +29,12 @@ public:
 
 private:
   void FillDiskListItems(const std::vector<std::string>& sources, bool withDevices);
-  void AddVolume(std::string name, const std::string& path, unsigned driveType);
+  // Adds the source as one volume, or one volume per FAT or NTFS partition
+  // when it holds a partition table. wantPartition > 0 selects one partition.
+  void AddSource(const std::string& name, const std::string& path, unsigned driveType, int wantPartition,
+                 const std::string& asGiven);
+  bool AddVolume(std::string name, const std::string& path, unsigned driveType, int64_t base = 0,
+                 int64_t length = -1, bool keepUnrecognised = true);
 };
 
 }  // namespace mirel

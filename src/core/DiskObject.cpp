@@ -1,5 +1,6 @@
 #include "core/DiskObject.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -74,14 +75,6 @@ uint8_t DetectFileSystem(std::span<const uint8_t> bootSector) {
   return fsFat32;
 }
 
-uint8_t DetectFileSystem(TDiskObject& disk) {
-  TRawSource h = disk.AllocHandle();
-  if (!h.IsValid()) return fsNone;
-  std::array<uint8_t, 512> sector{};
-  if (ReadDisk(h, sector.data(), sector.size(), 0) < sector.size()) return fsNone;
-  return DetectFileSystem(sector);
-}
-
 namespace {
 
 std::string TrimLabel(const uint8_t* p, size_t n) {
@@ -92,6 +85,49 @@ std::string TrimLabel(const uint8_t* p, size_t n) {
 }
 
 }  // namespace
+
+bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512) {
+  return ReadDisk(handle, sector512, 512, disk.BootSectorOffset) == 512;
+}
+
+uint8_t TDiskObject::FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot) {
+  std::string primaryError;
+  try {
+    if (uint8_t fs = DetectFileSystem(boot); fs != fsNone) return fs;
+  } catch (const std::exception& e) {
+    primaryError = e.what();
+  }
+  // A damaged first sector: FAT32 keeps a copy at sector 6 and NTFS one in the
+  // volume's last sector. A copy counts only when it is plainly one.
+  std::array<uint8_t, 512> copy{};
+  auto signed55AA = [&] { return copy[510] == 0x55 && copy[511] == 0xAA; };
+  const int64_t ntfsBackup = (h.Size() / 512 - 1) * 512;
+  if (ntfsBackup > 0 && ReadDisk(h, copy.data(), copy.size(), ntfsBackup) == copy.size() &&
+      std::equal(copy.begin() + 3, copy.begin() + 11, "NTFS    ") && signed55AA()) {
+    try {
+      if (DetectFileSystem(copy) == fsNtfs) {
+        boot = copy;
+        BootSectorOffset = ntfsBackup;
+        return fsNtfs;
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  for (int64_t sectorSize : {512, 4096}) {
+    if (ReadDisk(h, copy.data(), copy.size(), 6 * sectorSize) != copy.size() || !signed55AA()) continue;
+    try {
+      TLeReader r(copy.data(), copy.size());
+      if (DetectFileSystem(copy) == fsFat32 && r.U16(0x0B) == sectorSize) {
+        boot = copy;
+        BootSectorOffset = 6 * sectorSize;
+        return fsFat32;
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  if (!primaryError.empty()) throw std::runtime_error(primaryError);
+  return fsNone;
+}
 
 void TDiskObject::ReadVolumeInfo() {
   TRawSource h = AllocHandle();
@@ -108,7 +144,7 @@ void TDiskObject::ReadVolumeInfo() {
     OpenError = "too small to hold a boot sector";
     return;
   }
-  FileSystem = DetectFileSystem(boot);
+  FileSystem = FindBootSector(h, boot);
   FileSystemName = FileSystemCodeName(FileSystem);
   TLeReader b(boot.data(), boot.size());
   if (FileSystem == fsFat12 || FileSystem == fsFat16) {

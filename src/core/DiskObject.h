@@ -49,13 +49,22 @@ public:
   unsigned DriveType = 0;
   uint32_t SerialNumber = 0;
   TDiskEraser* Eraser = nullptr;
+  // Where the boot sector in use lies: 0, or a backup copy when the first
+  // sector is damaged (scanners read their geometry from here).
+  int64_t BootSectorOffset = 0;
+  bool BackupBootSector() const { return BootSectorOffset != 0; }
   // Why the volume cannot be read (empty when it can): names the reason.
   std::string OpenError;
   int OpenErrno = 0;
 
 private:
   void ReadVolumeInfo();
+  uint8_t FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot);
 };
+
+// Reads the 512-byte boot sector in use (the backup one where the volume
+// needed it); false when fewer bytes arrive.
+bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512);
 
 // Reads count bytes at a byte offset of the volume; returns the bytes delivered.
 size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
@@ -64,6 +73,5 @@ size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t of
 // Throws std::runtime_error when a FAT-looking sector has zero bytes per sector
 // or zero sectors per cluster.
 uint8_t DetectFileSystem(std::span<const uint8_t> bootSector);
-uint8_t DetectFileSystem(TDiskObject& disk);
 
 }  // namespace mirel
