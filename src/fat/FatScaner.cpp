@@ -106,8 +106,9 @@ bool TFatScaner::LoadFatSector(uint32_t sector) {
   const int64_t offset = static_cast<int64_t>(sector) * BytesPerSector;
   ++FatSectorReads;
   if (ReadDisk(Handle, FatSector.data(), BytesPerSector, offset) < BytesPerSector) {
+    FatReadFailed = true;
     // A run of lookups in one unreadable sector is logged once.
-    if (sector != LastFailedFatSector)
+    if (sector != LastFailedFatSector && LogFatReadFailures)
       WriteDebugLog("%s: unable to read FAT sector; Sector Number : %u; Offset : %lld", "FatScaner.GetNextCluster",
                     sector, static_cast<long long>(offset));
     LastFailedFatSector = sector;
@@ -224,9 +225,14 @@ int64_t TFatScaner::CountFreeClusters() {
       if (info.U32(0) == 0x41615252 && info.U32(484) == 0x61417272 && count <= MaxCluster - 1) return count;
     }
   }
+  // Quietly, and only as far as the table can be read: a volume cut short
+  // is told of when it is scanned.
   int64_t free = 0;
-  for (uint32_t n = 2; n <= MaxCluster; ++n)
+  LogFatReadFailures = false;
+  FatReadFailed = false;
+  for (uint32_t n = 2; n <= MaxCluster && !FatReadFailed; ++n)
     if (GetNextCluster(n) == 0) ++free;
+  LogFatReadFailures = true;
   return free;
 }
 

@@ -122,6 +122,8 @@ protected:
   uint32_t EntryOffset = 0;
   std::vector<uint8_t> FatSector;
   uint32_t LastFailedFatSector = 0;
+  bool FatReadFailed = false;  // set by a table sector that could not be read
+  bool LogFatReadFailures = true;
 
   std::vector<uint8_t> DirWindow;
   int64_t DirWindowPos = 0;

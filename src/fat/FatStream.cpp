@@ -57,11 +57,15 @@ size_t TRecoveryFatStream::Read(void* buffer, size_t count) {
       const size_t got = ReadDisk(Fat->Handle, out + done, run * cs, chain[k]);
       ++Reads;
       n = got / cs * cs;
-      FPosition += static_cast<int64_t>(n);
-      done += n;
-      count -= n;
-      if (n < run * cs) break;
-      continue;
+      if (n > 0) {
+        FPosition += static_cast<int64_t>(n);
+        done += n;
+        count -= n;
+        if (n < run * cs) break;
+        continue;
+      }
+      // Not even the first cluster came whole: what there is of it comes
+      // through the cache below.
     }
     if (static_cast<int64_t>(k) != CachedCluster) {
       BufferFilled = ReadDisk(Fat->Handle, Buffer.data(), cs, chain[k]);
