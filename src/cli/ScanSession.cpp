@@ -6,6 +6,7 @@
 #include <ostream>
 #include <thread>
 
+#include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/UpdateView.h"
@@ -59,6 +60,11 @@ TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ct
   }
   if (!d->Scaner) {
     Ctx.Err << "mirel: " << d->Path << ": no FAT or NTFS file system found\n";
+    return;
+  }
+  if (!d->Scaner->Init()) {
+    Ctx.Err << "mirel: " << d->Path << ": the " << d->FileSystemName
+            << " file system cannot be read (details in " << DebugLogPath() << ")\n";
     return;
   }
   Disk = d;

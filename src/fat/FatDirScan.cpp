@@ -1,0 +1,286 @@
+// The FAT directory scan: a breadth-first walk of the folder tree from the
+// root, deleted folders included, that rebuilds files from their directory
+// entries and catalogues the deleted ones (all of them in the Long mode).
+#include <new>
+#include <utility>
+
+#include "core/DebugLog.h"
+#include "core/DiskObject.h"
+#include "core/UpdateView.h"
+#include "fat/FatScaner.h"
+
+namespace mirel {
+
+using namespace fat;
+
+// A walk over the 32-byte entries of one directory, window by window along
+// its chain. Windows that cannot be opened are passed over (Jumped).
+struct TFatScaner::TDirWalk {
+  const TClusChain& Chain;
+  int64_t Limit;  // directory bytes when shorter than the windows; 0: all
+  PFileInfo Folder;
+  size_t Elem = 0;
+  uint32_t Off = 0;
+  uint32_t Bytes = 0;
+  bool Open = false;
+  bool Jumped = false;
+  // Each kind of failure is logged once per folder.
+  bool ToldRepeat = false;
+  bool ToldUnreadable = false;
+};
+
+TFileInfo TFatScaner::RootTemplate() const {
+  TFileInfo t;
+  t.Name = (Disk ? Disk->Name : std::string()) + ": (" + (Disk ? Disk->VolumeLabel : std::string()) + ")";
+  t.Size = Disk ? Disk->TotalSize : 0;
+  return t;
+}
+
+void TFatScaner::ScanForFiles() {
+  TDiskScaner::ScanForFiles();
+  if (Disk) Disk->ClearCatalogue();
+  if (!Init()) return;
+  Quick = QuickScan.load();
+  LastError = feNone;
+  AddRootDir();
+  if (RootIndex >= 0) {
+    ReadDir(RootIndex);
+    // The list grows while the loop runs: breadth first.
+    for (int i = RootIndex + 1; i < PendingFolders.Count(); ++i) {
+      UpdatingThread().ScanProgress(Disk, i, PendingFolders.Count());
+      if (IsStopped()) break;
+      LastError = feNone;
+      PFileInfo folder = PendingFolders[i];
+      if (!folder) continue;
+      GetDirClusChain(*folder);
+      ReadDir(i);
+    }
+  }
+  // Folders under which no file was found are not catalogued.
+  for (PFileInfo e : PendingFolders) delete e;
+  PendingFolders.Clear();
+  ReadWindows = {};
+  UpdatingThread().ScanDone(Disk);
+}
+
+void TFatScaner::ReadDir(int index) {
+  PFileInfo folder = PendingFolders[index];
+  TFatDirInfo* dir = FatDirOf(folder);
+  if (!folder || !dir) return;
+  dir->FileIndexes.clear();
+  TDirWalk walk{dir->Entry.ClusChain, dir->DirBytes, folder};
+  while (!IsStopped()) {
+    TFileInfo tmpl;
+    if (!ReadFileInfo(walk, tmpl)) break;
+    if (LastError != feNone) {
+      LastError = feNone;
+      continue;
+    }
+    TFatEntryInfo* e = FatEntryOf(&tmpl);
+    if (!e) continue;
+    tmpl.Parent = folder;
+    if (Quick && !e->Deleted && !e->IsDirectory) continue;
+    e->ParentDir = folder;
+    if (e->IsDirectory) {
+      if (dir->Depth + 1 >= MAX_FOLDER_DEPTH) {
+        WriteDebugLog("%s: folder nested too deep, not read; Name = %s; Depth = %d", "FatScaner.ReadDir",
+                      tmpl.Name.c_str(), dir->Depth + 1);
+        continue;
+      }
+      try {
+        auto rec = std::make_unique<TFatDirInfo>();
+        rec->Entry = *e;
+        rec->Depth = dir->Depth + 1;
+        tmpl.FsInfo = std::move(rec);
+      } catch (const std::bad_alloc&) {
+        WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.ReadDir",
+                      static_cast<void*>(folder), sizeof(TFatDirInfo));
+        continue;
+      }
+      AddDir(std::move(tmpl));
+    } else {
+      PublishFolderChain(folder);
+      const uint32_t size = static_cast<uint32_t>(tmpl.Size);
+      tmpl.Condition = e->Deleted ? ComputeCondition(*e, size) : 100;
+      // A count cut short by a stop request would understate the file.
+      if (IsStopped()) break;
+      const int idx = AddFile(std::move(tmpl));
+      if (idx < 0) continue;
+      try {
+        dir->FileIndexes.push_back(idx);
+      } catch (const std::bad_alloc&) {
+        WriteDebugLog("%s: SetLength raised exception; S = %p; NewLength = %zu", "FatScaner.ReadDir",
+                      static_cast<void*>(&dir->FileIndexes), dir->FileIndexes.size() + 1);
+      }
+    }
+  }
+}
+
+bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
+  if (!ReadWindows.insert(pos).second) {
+    if (!std::exchange(walk.ToldRepeat, true))
+      WriteDebugLog("%s: directory cluster already read in this scan, not read again; Folder = %s; Position = %lld",
+                  "FatScaner.ReadDir", walk.Folder->Name.c_str(), static_cast<long long>(pos));
+    return false;
+  }
+  DirWindow.resize(ClusterSize);
+  if (ReadDisk(Handle, DirWindow.data(), bytes, pos) < bytes) {
+    LastError = feWindowUnreadable;
+    DirWindowPos = 0;
+    if (!std::exchange(walk.ToldUnreadable, true))
+      WriteDebugLog("%s: unable to read directory window, the rest of it is skipped; Folder = %s; Position = %lld; "
+                  "Size = %u",
+                  "FatScaner.ReadFileInfo", walk.Folder->Name.c_str(), static_cast<long long>(pos), bytes);
+    return false;
+  }
+  DirWindowPos = pos;
+  return true;
+}
+
+const uint8_t* TFatScaner::NextDirEntry(TDirWalk& walk) {
+  for (;;) {
+    if (walk.Open) {
+      if (walk.Off + kDirEntrySize <= walk.Bytes) {
+        const uint8_t* e = DirWindow.data() + walk.Off;
+        walk.Off += kDirEntrySize;
+        return e;
+      }
+      walk.Open = false;
+      ++walk.Elem;
+    }
+    if (walk.Elem >= walk.Chain.size() || IsStopped()) return nullptr;
+    int64_t bytes = ClusterSize;
+    if (walk.Limit > 0) bytes = std::min<int64_t>(bytes, walk.Limit - static_cast<int64_t>(walk.Elem) * ClusterSize);
+    if (bytes < static_cast<int64_t>(kDirEntrySize)) return nullptr;
+    if (OpenDirWindow(walk, walk.Chain[walk.Elem], static_cast<uint32_t>(bytes))) {
+      walk.Open = true;
+      walk.Off = 0;
+      walk.Bytes = static_cast<uint32_t>(bytes);
+    } else {
+      ++walk.Elem;
+      walk.Jumped = true;
+    }
+  }
+}
+
+bool TFatScaner::IsValidEntry(const uint8_t* e) {
+  LastError = feEntryUnusable;
+  if (e[0] == 0) {
+    LastError = feEndOfDirectory;
+    return false;
+  }
+  const uint8_t attr = EntryAttributes(e);
+  if (attr > 0x3F) return false;
+  if (IsLongNameEntry(e)) {
+    LastError = feNone;
+    return true;
+  }
+  const uint32_t first = EntryFirstCluster(e, EntryBits() == 32);
+  if ((first == 0 && EntrySize(e) != 0) || first > MaxCluster) return false;
+  for (int i = 0; i < 11; ++i) {
+    const uint8_t b = (i == 0 && e[0] == 0x05) ? kDeletedMark : e[i];
+    if (IsInvalidNameChar(b)) return false;
+  }
+  LastError = feNone;
+  return true;
+}
+
+bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
+  LastError = feNone;
+  LongNameRun.clear();
+  walk.Jumped = false;
+  for (;;) {
+    const uint8_t* e = NextDirEntry(walk);
+    if (!e) return false;
+    if (walk.Jumped) {
+      // The run was cut by a window that could not be read: its start is lost.
+      LongNameRun.clear();
+      walk.Jumped = false;
+    }
+    if (!IsValidEntry(e)) {
+      // The end marker ends the window it stands in.
+      if (LastError == feEndOfDirectory) walk.Off = walk.Bytes;
+      return true;
+    }
+    if (IsLongNameEntry(e)) {
+      // A long-name run may go on into the next window; only the entries
+      // nearest the short entry can belong to its name.
+      if (LongNameRun.size() >= kMaxLongNameEntries) LongNameRun.erase(LongNameRun.begin());
+      TDirEntryBytes copy;
+      std::copy_n(e, kDirEntrySize, copy.begin());
+      LongNameRun.push_back(copy);
+      continue;
+    }
+    const bool deleted = e[0] == kDeletedMark;
+    tmpl.Name = BuildLongName(LongNameRun, e);
+    if (tmpl.Name.empty()) tmpl.Name = ShortEntryName(e, deleted);
+    tmpl.Attributes = EntryAttributes(e);
+    tmpl.Size = EntrySize(e);
+    tmpl.CreationTime = EntryCreationTime(e);
+    tmpl.LastWriteTime = EntryWriteTime(e);
+    try {
+      auto rec = std::make_unique<TFatEntryInfo>();
+      rec->Deleted = deleted;
+      rec->IsDirectory = (tmpl.Attributes & faDirectory) != 0;
+      rec->FirstCluster = EntryFirstCluster(e, EntryBits() == 32);
+      tmpl.FsInfo = std::move(rec);
+    } catch (const std::bad_alloc&) {
+      WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.ReadFileInfo",
+                    static_cast<void*>(&tmpl), sizeof(TFatEntryInfo));
+      LastError = feNoMemory;
+    }
+    return true;
+  }
+}
+
+int TFatScaner::AddDir(TFileInfo&& tmpl) {
+  try {
+    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
+    entry->IsFolder = true;
+    const int idx = PendingFolders.Add(entry.get());
+    if (TFatDirInfo* dir = FatDirOf(entry.get())) dir->PendingIndex = idx;
+    entry.release();
+    return idx;
+  } catch (const std::bad_alloc&) {
+    WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.AddDir",
+                  static_cast<void*>(&tmpl), sizeof(TFileInfo));
+    return -1;
+  }
+}
+
+int TFatScaner::AddFile(TFileInfo&& tmpl) {
+  if (!Disk) return -1;
+  int idx;
+  try {
+    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
+    idx = Disk->Files.Add(entry.get());
+    entry.release();
+  } catch (const std::bad_alloc&) {
+    WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.AddFile",
+                  static_cast<void*>(&tmpl), sizeof(TFileInfo));
+    return -1;
+  }
+  PublishFile(Disk->Files[idx]);
+  return idx;
+}
+
+void TFatScaner::PublishFolderChain(PFileInfo folder) {
+  // The unpublished folders from this one up, then published from the top
+  // down, so each has its parent in the tree before it.
+  std::vector<PFileInfo> chain;
+  for (PFileInfo f = folder; f && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; f = f->Parent) {
+    TFatDirInfo* dir = FatDirOf(f);
+    if (!dir || !dir->NotInCatalogue) break;
+    chain.push_back(f);
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    PFileInfo f = *it;
+    TFatDirInfo* dir = FatDirOf(f);
+    dir->NotInCatalogue = false;
+    PendingFolders.SetItem(dir->PendingIndex, nullptr);
+    if (Disk) Disk->Folders.Add(f);
+    PublishFolder(f);
+  }
+}
+
+}  // namespace mirel

@@ -1,0 +1,46 @@
+#pragma once
+// What a FAT scan keeps of each entry besides the found-entry record: where its
+// data lies (first cluster, and the byte positions of its clusters once built)
+// and, for folders, the files found in them.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/FileInfo.h"
+
+namespace mirel {
+
+// Byte positions on the volume of an entry's clusters (or directory windows), in order.
+using TClusChain = std::vector<int64_t>;
+
+// The file-system record of a FAT file entry.
+struct TFatEntryInfo : TFsInfo {
+  bool IsDirectory = false;       // attribute bit 0x10
+  bool Deleted = false;           // the entry's first byte was 0xE5
+  uint32_t FirstCluster = 0;
+  TClusChain ClusChain;           // empty until built
+  PFileInfo ParentDir = nullptr;  // the folder whose directory held the entry
+
+  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatEntryInfo>(*this); }
+  bool IsDeleted() const override { return Deleted; }
+};
+
+// The file-system record of a FAT folder entry.
+struct TFatDirInfo : TFsInfo {
+  std::vector<int> FileIndexes;  // indices in the volume's Files of the files found directly inside
+  bool NotInCatalogue = true;    // not yet appended to the volume's Folders (nor published)
+  TFatEntryInfo Entry;           // the folder's own entry; its chain lists its directory windows
+  int64_t DirBytes = 0;          // directory length when shorter than the windows (fixed root); 0: whole windows
+  int PendingIndex = -1;         // slot in the scanner's list of folders waiting to be read
+  int Depth = 0;                 // folders above it, the root having none
+
+  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatDirInfo>(*this); }
+  bool IsDeleted() const override { return Entry.Deleted; }
+};
+
+inline TFatEntryInfo* FatEntryOf(const TFileInfo* e) {
+  return e ? dynamic_cast<TFatEntryInfo*>(e->FsInfo.get()) : nullptr;
+}
+inline TFatDirInfo* FatDirOf(const TFileInfo* e) { return e ? dynamic_cast<TFatDirInfo*>(e->FsInfo.get()) : nullptr; }
+
+}  // namespace mirel

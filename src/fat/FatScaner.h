@@ -1,0 +1,189 @@
+#pragma once
+// The FAT scanner family: boot-sector geometry, the allocation table read
+// through a one-sector cache, cluster chains, and the directory scan that
+// rebuilds deleted files and folders (FatDirScan.cpp).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/DiskScaner.h"
+#include "fat/FatDirEntry.h"
+#include "fat/FatRecords.h"
+
+namespace mirel {
+
+// Outcome of the last directory-entry step.
+enum TFatStepError : int {
+  feNone = 0,
+  feWindowUnreadable = 3,
+  feEntryUnusable = 4,
+  feEndOfDirectory = 5,
+  feNoMemory = 6,
+};
+
+class TFatScaner : public TDiskScaner {
+public:
+  explicit TFatScaner(TDiskObject* disk);
+  ~TFatScaner() override;
+
+  void ReleaseScanData() override;
+  // Opens the handle and reads the geometry from the boot sector; fails (with
+  // one log line) when the sector cannot be read or its geometry is unusable.
+  bool Init() override;
+  void ScanForFiles() override;
+
+  // Byte position of cluster n on the volume.
+  int64_t ClusterOffset(uint32_t n) const;
+  // The allocation-table entry of cluster n; BadCluster when it cannot be read
+  // or n is no data cluster of the volume.
+  uint32_t GetNextCluster(uint32_t n);
+  bool IsClusterFree(uint32_t n) { return GetNextCluster(n) == 0; }
+  // Whether a table value ends a chain (free, bad, or end of chain).
+  bool EndsChain(uint32_t value) const { return value == 0 || value == BadCluster || value >= EocMin; }
+
+  // Fills rec.ClusChain for a file of the given size. A live file follows the
+  // allocation table. A deleted file takes the clusters that are free from its
+  // first cluster on, skipping those the table gives to live data; when the
+  // first cluster itself is in use again, the data's start is gone and the
+  // chain stays empty.
+  void GetFileClusChain(TFatEntryInfo& rec, uint32_t size);
+  // Fills the folder record's chain: a live folder follows the allocation
+  // table; a deleted one gets its first cluster, when that is still free.
+  void GetDirClusChain(TFileInfo& folder);
+  // Share, 0 to 100, of the clusters a contiguous rebuild of a deleted file
+  // would read that are still free.
+  int ComputeCondition(const TFatEntryInfo& rec, uint32_t size);
+  // Free data clusters, from the FAT32 information sector when it holds a
+  // plausible count, else by reading the whole table.
+  int64_t CountFreeClusters();
+
+  // Chain constants of the variant.
+  uint32_t EocMax = 0, BadCluster = 0, EocMin = 0;
+  int LastError = feNone;
+
+  // Geometry, valid after a successful Init.
+  std::array<uint8_t, 90> Bpb{};
+  uint32_t BytesPerSector = 0;
+  uint32_t SectorsPerCluster = 0;
+  uint32_t ReservedSectors = 0;
+  uint32_t NumFats = 0;
+  uint32_t RootEntries = 0;
+  uint32_t RootDirSectors = 0;
+  uint32_t FatSectors = 0;
+  int64_t FatSizeBytes = 0;
+  uint32_t FirstDataSector = 0;
+  int64_t DataStart = 0;
+  uint32_t TotalSectors = 0;
+  uint32_t MaxCluster = 0;
+  uint8_t ActiveFat = 0;
+  uint32_t RootCluster = 0;  // FAT32
+
+  // Volume reads made through the allocation-table cache (for tests).
+  uint64_t FatSectorReads = 0;
+  // Whether Init writes its failures to the debug log.
+  bool LogInitFailures = true;
+
+protected:
+  // Where cluster n's table entry lies: sets FatSectorNo and EntryOffset.
+  virtual void LocateFatEntry(uint32_t n) = 0;
+  // Reads the entry's value from the cached sector.
+  virtual uint32_t DecodeFatEntry(uint32_t n) = 0;
+  // Builds the root folder entry and appends it to PendingFolders.
+  virtual void AddRootDir() = 0;
+  // The root folder's entry: named after the volume and its label.
+  TFileInfo RootTemplate() const;
+  // Variant part of Init: what the common geometry leaves open. Logs and
+  // returns false when the values cannot be used.
+  virtual bool CompleteInit() = 0;
+  // Bits of an allocation-table entry: 12, 16 or 32 (of which 28 are used).
+  virtual uint32_t EntryBits() const = 0;
+
+  // Makes sector the cached one, reading it when needed; false (logged) when
+  // it cannot be read.
+  bool LoadFatSector(uint32_t sector);
+  // The chain of a live entry from first, at most maxClusters long; stops
+  // (logged) where the table leaves the volume or loops back.
+  void FollowChain(uint32_t first, uint64_t maxClusters, TClusChain& out, const char* who);
+  // Up to count free clusters from first on (none when first is in use).
+  void CollectFreeClusters(uint32_t first, uint64_t count, TClusChain& out);
+  // Appends a folder to PendingFolders (not published); its index or -1.
+  int AddDir(TFileInfo&& tmpl);
+  // Appends a file to the volume's Files and publishes it; its index or -1.
+  int AddFile(TFileInfo&& tmpl);
+  // Publishes the folder and, before it, its unpublished ancestors, appending
+  // each to the volume's Folders.
+  void PublishFolderChain(PFileInfo folder);
+
+  uint32_t FatSectorNo = 0;
+  uint32_t CachedFatSector = 0;  // 0 (the boot sector) means none
+  uint32_t EntryOffset = 0;
+  std::vector<uint8_t> FatSector;
+  uint32_t LastFailedFatSector = 0;
+  bool FatReadFailed = false;  // set by a table sector that could not be read
+  bool LogFatReadFailures = true;
+
+  std::vector<uint8_t> DirWindow;
+  int64_t DirWindowPos = 0;
+  TDiskItems PendingFolders;
+  int RootIndex = -1;
+
+private:
+  struct TDirWalk;
+  void ReadDir(int index);
+  // Reads the next entry (with its long-name entries) of the walk into tmpl;
+  // false once the directory has no more entries. Reports through LastError.
+  bool ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl);
+  bool IsValidEntry(const uint8_t* e);
+  const uint8_t* NextDirEntry(TDirWalk& walk);
+  bool OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes);
+  bool ReadGeometry();
+
+  // Directory windows read in this scan: none is read twice, so a folder
+  // whose clusters hold an ancestor's directory cannot make the walk circle.
+  std::unordered_set<int64_t> ReadWindows;
+  std::vector<fat::TDirEntryBytes> LongNameRun;
+  bool Quick = true;  // the scan mode, taken when a scan starts
+};
+
+class TFat12Scaner : public TFatScaner {
+public:
+  explicit TFat12Scaner(TDiskObject* disk);
+
+protected:
+  void LocateFatEntry(uint32_t n) override;
+  uint32_t DecodeFatEntry(uint32_t n) override;
+  void AddRootDir() override;
+  bool CompleteInit() override { return true; }
+  uint32_t EntryBits() const override { return 12; }
+};
+
+// FAT16: 16-bit table entries; otherwise as FAT12 (fixed root region).
+class TFat16Scaner : public TFat12Scaner {
+public:
+  explicit TFat16Scaner(TDiskObject* disk);
+
+protected:
+  void LocateFatEntry(uint32_t n) override;
+  uint32_t DecodeFatEntry(uint32_t n) override;
+  uint32_t EntryBits() const override { return 16; }
+};
+
+class TFat32Scaner : public TFatScaner {
+public:
+  explicit TFat32Scaner(TDiskObject* disk);
+
+protected:
+  void LocateFatEntry(uint32_t n) override;
+  uint32_t DecodeFatEntry(uint32_t n) override;
+  void AddRootDir() override;
+  bool CompleteInit() override;
+  uint32_t EntryBits() const override { return 32; }
+};
+
+// The scanner for a FAT file-system code (1, 2 or 3); null for any other.
+std::unique_ptr<TFatScaner> MakeFatScaner(uint8_t fileSystem, TDiskObject* disk);
+
+}  // namespace mirel

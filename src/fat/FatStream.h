@@ -1,0 +1,41 @@
+#pragma once
+// The data of one found FAT file as a read-only, seekable stream of exactly
+// the entry's size. The cluster chain is built when the stream is made, into
+// a copy of the entry's record that the stream owns, so streams on the same
+// entry never disturb each other.
+#include <cstdint>
+#include <vector>
+
+#include "core/RecoveryStream.h"
+#include "fat/FatRecords.h"
+
+namespace mirel {
+
+class TFatScaner;
+
+class TRecoveryFatStream : public TRecoveryStream {
+public:
+  TRecoveryFatStream(TDiskObject* disk, PFileInfo entry);
+  ~TRecoveryFatStream() override;
+
+  // Copies up to count bytes from the position on. Whole clusters that lie
+  // one after another on the volume are read in one call; a part of a cluster
+  // goes through a one-cluster cache. Stops early where a cluster cannot be
+  // read; the next Read tries it again.
+  size_t Read(void* buffer, size_t count) override;
+
+  // The byte positions of the clusters the stream reads.
+  const TClusChain& Chain() const { return Info.ClusChain; }
+  // Reads of the volume the stream has made (for tests and benchmarks).
+  uint64_t VolumeReads() const { return Reads; }
+
+private:
+  TFatScaner* Fat = nullptr;
+  TFatEntryInfo Info;
+  int64_t CachedCluster = -1;  // chain index whose bytes are in Buffer
+  std::vector<uint8_t> Buffer;
+  size_t BufferFilled = 0;
+  uint64_t Reads = 0;
+};
+
+}  // namespace mirel

@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "FatImage.h"
+#include "core/DiskScaner.h"
+#include "core/UpdateView.h"
+#include "fat/FatScaner.h"
+
+using namespace mirel;
+using namespace mirel::test;
+
+namespace {
+
+// A deleted short entry "$<rest>" for the 11 bytes E5 + rest.
+TEntry Deleted(const std::string& rest10, uint8_t attr, uint32_t cluster, uint32_t size) {
+  return ShortEntry("\xE5" + rest10, attr, cluster, size);
+}
+
+// An entry the checks reject without ending the directory.
+TEntry Junk() { return ShortEntry("JUNK    BIN", 0x7F, 0, 0); }
+
+std::vector<TEntry> DotEntries(uint32_t self, uint32_t parent) {
+  return {ShortEntry(".          ", 0x10, self, 0), ShortEntry("..         ", 0x10, parent, 0)};
+}
+
+class FatScan : public FatTest {
+protected:
+  std::unique_ptr<TDiskObject> Scan(const TFatImage& img, bool quick = true) {
+    auto disk = Open(img);
+    QuickScan = quick;
+    disk->Scaner->ScanForFiles();
+    return disk;
+  }
+  static std::vector<std::string> FolderNames(const TDiskObject& disk) {
+    std::vector<std::string> names;
+    for (PFileInfo f : disk.Folders)
+      if (!IsVolumeRoot(*f)) names.push_back(GetRelativePath(*f));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  using V = std::vector<std::string>;
+};
+
+}  // namespace
+
+TEST_F(FatScan, DeletedShortEntryWithoutLongName) {
+  TFatImage img(12, 100);
+  img.Put(img.RootPos(), Deleted("ILE    TXT", 0x20, 5, 10));
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$ILE.TXT 10 100"}));
+  EXPECT_TRUE(disk->Files[0]->FsInfo->IsDeleted());
+  EXPECT_EQ(disk->Files[0]->Attributes, 0x20u);
+  ASSERT_EQ(disk->Folders.Count(), 1);  // the root
+  EXPECT_EQ(disk->Folders[0]->Name, "vol.img: ()");
+}
+
+TEST_F(FatScan, EndMarkerEndsItsClusterOnlyAndTheFolderGoesOn) {
+  TFatImage img(12, 100);
+  img.Chain({5, 6});
+  img.Put(img.RootPos(), ShortEntry("DIR        ", 0x10, 5, 0));
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  p = img.PutAll(p, {Deleted("A      TXT", 0x20, 20, 10), Deleted("B      TXT", 0x20, 21, 10)});
+  img.Put(p + 32, Deleted("C      TXT", 0x20, 22, 10));  // after the end marker: not read
+  img.Put(img.ClusterPos(6), Deleted("D      TXT", 0x20, 23, 10));
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"DIR/$A.TXT 10 100", "DIR/$B.TXT 10 100", "DIR/$D.TXT 10 100"}));
+}
+
+TEST_F(FatScan, LongNameRunGoesOnInTheFolderNextCluster) {
+  TFatImage img(12, 100);
+  img.Chain({5, 9});
+  img.Put(img.RootPos(), ShortEntry("DIR        ", 0x10, 5, 0));
+  TEntry original = ShortEntry("HOLIDA~1JPG", 0x20, 30, 1000);
+  auto run = LongEntries(u"Holiday photo with a long name.jpg", original, true);
+  ASSERT_EQ(run.size(), 3u);
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  while (p < img.ClusterPos(5) + 512 - 64) img.Put((p += 32) - 32, Junk());
+  img.PutAll(p, {run[0], run[1]});  // the cluster's last two entries
+  img.PutAll(img.ClusterPos(9), {run[2], Deleted("OLIDA~1JPG", 0x20, 30, 1000)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"DIR/Holiday photo with a long name.jpg 1000 100"}));
+}
+
+TEST_F(FatScan, LongNameRunGoesOnInTheNextRootWindow) {
+  TFatImage img(16, 5000, 1, 64);  // four 512-byte root windows
+  TEntry original = ShortEntry("REPORT~1DOC", 0x20, 30, 700);
+  auto run = LongEntries(u"Report 2024 final.docx", original, true);
+  ASSERT_EQ(run.size(), 2u);
+  int64_t p = img.RootPos();
+  for (int i = 0; i < 15; ++i, p += 32) img.Put(p, Junk());
+  img.Put(p, run[0]);
+  img.PutAll(p + 32, {run[1], Deleted("EPORT~1DOC", 0x20, 30, 700)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"Report 2024 final.docx 700 100"}));
+}
+
+TEST_F(FatScan, FixedRootIsReadInClusterSizedWindowsAndNotBeyondItsRegion) {
+  TFatImage big(12, 100, 4, 512);  // 16 KiB of root entries, 2048-byte clusters
+  for (int i = 0; i < 511; ++i) big.Put(big.RootPos() + 32 * i, Junk());
+  big.Put(big.RootPos() + 511 * 32, Deleted("AST    TXT", 0x20, 5, 10));
+  auto disk = Scan(big);
+  EXPECT_EQ(Listing(*disk), (V{"$AST.TXT 10 100"}));
+  ASSERT_EQ(disk->Folders.Count(), 1);
+  EXPECT_EQ(FatDirOf(disk->Folders[0])->Entry.ClusChain.size(), 8u);
+
+  TFatImage small(12, 100, 4, 16);  // one 512-byte region, smaller than a cluster
+  for (int i = 0; i < 16; ++i) small.Put(small.RootPos() + 32 * i, Junk());
+  // Right after the region lies cluster 2: its bytes are no root entries.
+  small.Put(small.RootPos() + 512, Deleted("UTSIDE TXT", 0x20, 5, 10));
+  disk = Scan(small);
+  EXPECT_TRUE(Listing(*disk).empty());
+}
+
+TEST_F(FatScan, FilesInsideDeletedFoldersAreFound) {
+  TFatImage img(12, 100);
+  img.Put(img.RootPos(), Deleted("OCS       ", 0x10, 5, 0));
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  img.PutAll(p, {Deleted("OTES   TXT", 0x20, 20, 300), Deleted("UB        ", 0x10, 6, 0),
+                 Deleted("MPTYDIR   ", 0x10, 7, 0)});
+  p = img.PutAll(img.ClusterPos(6), DotEntries(6, 5));
+  img.Put(p, Deleted("NNER   TXT", 0x20, 21, 2500));
+  img.PutAll(img.ClusterPos(7), DotEntries(7, 5));  // a deleted folder with nothing in it
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$OCS/$OTES.TXT 300 100", "$OCS/$UB/$NNER.TXT 2500 100"}));
+  // Only folders with files beneath them are catalogued.
+  EXPECT_EQ(FolderNames(*disk), (V{"$OCS", "$OCS/$UB"}));
+  EXPECT_EQ(disk->Folders.Count(), 3);
+  // Folder sizes are the sums of the files beneath them.
+  for (PFileInfo f : disk->Folders) {
+    if (f->Name == "$OCS") {
+      EXPECT_EQ(f->Size, 2800);
+    }
+  }
+}
+
+TEST_F(FatScan, DeletedFolderWhoseClusterIsInUseAgainIsNotRead) {
+  TFatImage img(12, 100);
+  img.Put(img.RootPos(), Deleted("LD        ", 0x10, 5, 0));
+  img.Put(img.RootPos() + 32, ShortEntry("NEW     BIN", 0x20, 5, 512));
+  img.SetFat(5, 0xFFF);
+  // The live file's bytes happen to look like a deleted entry.
+  img.Put(img.ClusterPos(5), Deleted("HOST   TXT", 0x20, 20, 10));
+  auto disk = Scan(img);
+  EXPECT_TRUE(Listing(*disk).empty());
+  QuickScan = false;
+  disk->Scaner->ScanForFiles();
+  EXPECT_EQ(Listing(*disk), (V{"NEW.BIN 512 100"}));
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(FatScan, DeletedFolderHoldingItsAncestorsClusterIsNotReadTwice) {
+  TFatImage img(12, 100);
+  img.Put(img.RootPos(), Deleted("A         ", 0x10, 5, 0));
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  // B says its directory is A's cluster: reading it would find B again, and so on.
+  img.PutAll(p, {Deleted("B         ", 0x10, 5, 0), Deleted("F      TXT", 0x20, 20, 10)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$A/$F.TXT 10 100"}));
+  auto log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("FatScaner.ReadDir: directory cluster already read in this scan, not read again; Folder = $B"),
+            std::string::npos)
+      << log[0];
+}
+
+TEST_F(FatScan, LiveFolderPointingAtTheRootEndsWithOneLogLine) {
+  TFatImage img(32, 66000);
+  img.Chain({5});
+  int64_t p = img.PutAll(img.RootPos(), {ShortEntry("LOOP       ", 0x10, 2, 0), ShortEntry("SUB        ", 0x10, 5, 0)});
+  img.Put(p, Deleted("OOT    TXT", 0x20, 30, 10));
+  img.PutAll(img.ClusterPos(5), {Deleted("UB     TXT", 0x20, 31, 10)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$OOT.TXT 10 100", "SUB/$UB.TXT 10 100"}));
+  auto log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("already read in this scan, not read again; Folder = LOOP"), std::string::npos) << log[0];
+}
+
+TEST_F(FatScan, SelfReferencingDirectoryChainEnds) {
+  TFatImage img(16, 5000);
+  img.SetFat(5, 5);
+  img.Put(img.RootPos(), ShortEntry("SELF       ", 0x10, 5, 0));
+  img.Put(img.ClusterPos(5), Deleted("N      TXT", 0x20, 30, 10));
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"SELF/$N.TXT 10 100"}));
+  auto log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("FatScaner.GetDirClusChain: cluster chain loops back; First = 5"), std::string::npos) << log[0];
+}
+
+TEST_F(FatScan, DirectoryClusterFullOfGarbageEndsTheScan) {
+  for (int bits : {12, 16, 32}) {
+    TFatImage img(bits, bits == 12 ? 300 : bits == 16 ? 5000 : 66000);
+    const int64_t root = img.RootPos();
+    img.PutAll(root, {Deleted("ARBAGE    ", 0x10, 5, 0), ShortEntry("LIVE    DIR", 0x10, 6, 0),
+                      Deleted("EAL    TXT", 0x20, 100, 10)});
+    img.SetFat(6, bits == 12 ? 0xFFF : bits == 16 ? 0xFFFF : 0x0FFFFFFF);
+    // Entries of random bytes, most of which pass the checks: printable
+    // names, low attributes, clusters inside the garbage, so that folders
+    // lead to more garbage folders.
+    std::mt19937 rng(static_cast<unsigned>(bits));
+    for (uint32_t c = 5; c < 200; ++c) {
+      std::vector<uint8_t> noise(512);
+      for (size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<uint8_t>(rng());
+        if (i % 32 < 11) noise[i] = static_cast<uint8_t>('A' + rng() % 26);
+      }
+      for (size_t e = 0; e < noise.size(); e += 32) {
+        noise[e] = (e / 32) % 2 ? 0xE5 : noise[e];
+        noise[e + 11] = static_cast<uint8_t>(rng() % 0x40);
+        const uint32_t target = 5 + rng() % 195;
+        noise[e + 20] = noise[e + 21] = 0;
+        noise[e + 26] = target & 0xFF;
+        noise[e + 27] = static_cast<uint8_t>(target >> 8);
+      }
+      img.Fill(img.ClusterPos(c), noise);
+    }
+    auto disk = Scan(img, false);
+    bool real = false;
+    for (PFileInfo f : disk->Files) real |= f->Name == "$EAL.TXT";
+    EXPECT_TRUE(real) << bits;
+    EXPECT_GT(disk->Files.Count(), 100) << bits;  // the garbage was read
+    EXPECT_GT(disk->Folders.Count(), 10) << bits;
+  }
+}
+
+TEST_F(FatScan, TruncatedVolumeEndsWithALogLinePerUnreadableWindow) {
+  TFatImage img(16, 5000);
+  img.PutAll(img.RootPos(), {ShortEntry("FAR        ", 0x10, 4900, 0), Deleted("EAR    TXT", 0x20, 30, 10)});
+  img.SetFat(4900, 0xFFFF);
+  img.Put(img.ClusterPos(4900), Deleted("ONE    TXT", 0x20, 31, 10));
+  img.Save(Tmp / "vol.img");
+  std::filesystem::resize_file(Tmp / "vol.img", static_cast<uintmax_t>(img.ClusterPos(1000)));
+  auto disk = Open(Tmp / "vol.img");
+  disk->Scaner->ScanForFiles();
+  EXPECT_EQ(Listing(*disk), (V{"$EAR.TXT 10 100"}));
+  auto log = LogLines();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("FatScaner.ReadFileInfo: unable to read directory window"), std::string::npos) << log[0];
+}
+
+TEST_F(FatScan, VolumeLabelEntryIsTreatedAsAFile) {
+  TFatImage img(12, 100);
+  img.PutAll(img.RootPos(), {ShortEntry("MYLABEL    ", 0x08, 0, 0), Deleted("LDLABEL   ", 0x08, 0, 0)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$LDLABEL 0 0"}));
+  disk = Scan(img, false);
+  EXPECT_EQ(Listing(*disk), (V{"$LDLABEL 0 0", "MYLABEL 0 100"}));
+}
+
+TEST_F(FatScan, QuickModeWalksLiveFoldersButCataloguesDeletedFilesOnly) {
+  TFatImage img(12, 100);
+  img.Chain({5});
+  img.Chain({6, 7});
+  img.PutAll(img.RootPos(), {ShortEntry("KEEP       ", 0x10, 5, 0), ShortEntry("LIVE    TXT", 0x20, 6, 700)});
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  img.Put(p, Deleted("ONE    TXT", 0x20, 30, 10));
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"KEEP/$ONE.TXT 10 100"}));
+  EXPECT_FALSE(FatDirOf(disk->Folders[1])->IsDeleted());
+  disk = Scan(img, false);
+  EXPECT_EQ(Listing(*disk), (V{"KEEP/$ONE.TXT 10 100", "LIVE.TXT 700 100"}));
+}
+
+TEST_F(FatScan, ReusedClusterLowersTheCondition) {
+  TFatImage img(12, 100);
+  img.SetFat(11, 0xFFF);
+  img.PutAll(img.RootPos(), {Deleted("HREE   BIN", 0x20, 10, 3 * 512), Deleted("ERO    BIN", 0x20, 0, 0)});
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$ERO.BIN 0 0", "$HREE.BIN 1536 66"}));
+}
+
+TEST_F(FatScan, EntriesThatFailTheChecksAreSkipped) {
+  TFatImage img(12, 100);
+  img.PutAll(img.RootPos(), {
+                                Deleted("AD*NAMETXT", 0x20, 5, 10),   // invalid character
+                                Deleted("IZE    TXT", 0x20, 0, 10),   // data but no cluster
+                                Deleted("AR     TXT", 0x20, 500, 10),  // cluster beyond the volume
+                                Deleted("TTR    TXT", 0x40, 5, 10),   // attribute above 0x3F
+                                Deleted("OOD    TXT", 0x20, 5, 10),
+                            });
+  auto disk = Scan(img);
+  EXPECT_EQ(Listing(*disk), (V{"$OOD.TXT 10 100"}));
+}
+
+namespace {
+
+struct TStopAfterFirstFile : TUpdateTarget {
+  TDiskScaner* Scaner = nullptr;
+  int Files = 0, Done = 0;
+  std::vector<int64_t> Progress;
+  void FileFound(TDiskObject*, PFileInfo) override {
+    if (++Files == 1) Scaner->SetStopped(true);
+  }
+  void ScanProgress(TDiskObject*, int64_t done, int64_t) override { Progress.push_back(done); }
+  void ScanDone(TDiskObject*) override { ++Done; }
+};
+
+}  // namespace
+
+TEST_F(FatScan, StopKeepsWhatWasFound) {
+  TFatImage img(12, 100);
+  int64_t p = img.RootPos();
+  for (int i = 0; i < 5; ++i, p += 32) img.Put(p, ShortEntry("DIR" + std::to_string(i) + "       ", 0x10, 5 + i, 0));
+  for (int i = 0; i < 5; ++i) img.Put(img.ClusterPos(5 + i), Deleted("ILE    TXT", 0x20, 30 + i, 10));
+  for (int i = 0; i < 5; ++i) img.SetFat(5 + i, 0xFFF);
+  auto disk = Open(img);
+  TStopAfterFirstFile target;
+  target.Scaner = disk->Scaner.get();
+  SetUpdatingThread(&target);
+  disk->Scaner->ScanForFiles();
+  SetUpdatingThread(nullptr);
+  EXPECT_EQ(disk->Files.Count(), 1);
+  EXPECT_EQ(target.Done, 1);
+  EXPECT_EQ(target.Progress, (std::vector<int64_t>{1, 2}));
+  // A new scan runs to the end.
+  disk->Scaner->ScanForFiles();
+  EXPECT_EQ(disk->Files.Count(), 5);
+}
