@@ -109,6 +109,11 @@ void TNtfsScaner::ScanForFiles() {
 
 void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber) {
   rec->RecordNumber = recordNumber;
+  // A record without any $FILE_NAME names no file (mkntfs leaves such
+  // placeholders unused in the reserved range).
+  TNtfsAttrLookupContext names;
+  Reader->InitAttrSearchContext(*rec, atFileName, names);
+  if (!Reader->FindNextAttr(names)) return;
   TFileInfo t;
   t.Name = Reader->GetFileName(*rec);
   t.Size = Reader->GetFileSize(*rec);

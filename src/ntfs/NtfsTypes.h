@@ -57,6 +57,8 @@ public:
   uint32_t Type() const { return Reader().U32(0); }
   bool NonResident() const { return Reader().U8(8) != 0; }
   uint16_t Instance() const { return Reader().U16(14); }
+  // Attribute flags: 0x00FF compression method, 0x4000 encrypted, 0x8000 sparse.
+  uint16_t Flags() const { return Reader().U16(12); }
   bool HasName() const { return Reader().U8(9) != 0; }
   // Whether the name's characters lie inside the attribute.
   bool NameReadable() const;

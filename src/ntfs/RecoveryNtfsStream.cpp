@@ -55,8 +55,10 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& name) {
   DataSize = std::max<int64_t>(0, DataAttr.DataSize());
   const uint32_t cs = Reader->ClusterSize;
   if (DataAttr && DataAttr.NonResident()) {
+    // Sparse files carry a compression unit too; only the compressed flag
+    // says that short units hold LZNT1 data.
     const uint16_t exponent = DataAttr.CompressionExponent();
-    UnitCompressed = exponent != 0 && exponent <= MAX_UNIT_EXPONENT;
+    UnitCompressed = (DataAttr.Flags() & 0x00FF) != 0 && exponent != 0 && exponent <= MAX_UNIT_EXPONENT;
     if (exponent > MAX_UNIT_EXPONENT)
       WriteDebugLog("%s: compression unit too large; Exponent = %u", "RecoveryNtfsStream.OpenDataStream", exponent);
     UnitClusters = UnitCompressed ? uint32_t{1} << exponent : PLAIN_BLOCK_CLUSTERS;
