@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
@@ -95,9 +96,17 @@ void TNtfsScaner::ScanForFiles() {
     for (int64_t pos = start; pos < end;) {
       if (IsStopped()) break;
       bool valid = false;
-      std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, block.Get(pos, r.RecordSize, end));
-      if (rec && !rec->IsDirectory) PublishRecord(std::move(rec), (runFirst + pos - start) / r.RecordSize);
-      const int64_t step = valid ? r.RecordSize : cs;
+      const int64_t number = (runFirst + pos - start) / r.RecordSize;
+      std::span<const uint8_t> bytes = block.Get(pos, r.RecordSize, end);
+      std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, bytes);
+      if (rec && !rec->IsDirectory) PublishRecord(std::move(rec), number);
+      // Past what is no record at all the walk moves a whole cluster on; a
+      // torn record costs only itself, its neighbours are records still.
+      const bool torn = !valid && bytes.size() >= 4 && std::memcmp(bytes.data(), "FILE", 4) == 0;
+      if (torn)
+        WriteDebugLog("%s: record fails its update-sequence check; Record = %lld; Offset = %lld",
+                      "NtfsScaner.ScanForFiles", static_cast<long long>(number), static_cast<long long>(pos));
+      const int64_t step = valid || torn ? r.RecordSize : cs;
       pos += step;
       walked = runFirst + (pos - start);
       UpdatingThread().ScanProgress(Disk, std::min(walked, r.MftDataSize), r.MftDataSize);
