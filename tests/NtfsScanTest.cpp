@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Engine.h"
 #include "NtfsTestImage.h"
 #include "core/DiskScaner.h"
 #include "core/FileSystems.h"
@@ -128,6 +129,7 @@ TEST(NtfsScan, NamedStreamsCarryTheirOwnSizes) {
 }
 
 TEST(NtfsScan, VolumeLabelAndFreeSpace) {
+  StartEngine();
   for (auto [image, label, cluster] : {std::tuple{"ntfs.img", "NTFSVOL", 4096}, {"ntfs-c512.img", "SMALLCL", 512}}) {
     TDiskObject d(image, Fixture(image).string(), 0);
     EXPECT_EQ(d.FileSystem, fsNtfs);
@@ -160,6 +162,7 @@ struct TTarget {
 }  // namespace
 
 TEST(NtfsScan, ProgressStopAndEndReports) {
+  StartEngine();
   QuickScan = true;
   TDiskObject whole("ntfs.img", Fixture("ntfs.img").string(), 0);
   TReports all;
