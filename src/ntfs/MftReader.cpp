@@ -188,7 +188,8 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   auto fi = std::make_unique<TNtfsFileInfo>();
   fi->Deleted = !inUse;
   fi->IsDirectory = recFlags & 0x0002;
-  for (size_t off = first; off + 8 <= RecordSize;) {
+  size_t off = first;
+  while (off + 8 <= RecordSize) {
     uint32_t type = r.U32(off);
     if (type == atEnd) break;
     size_t len = r.U16(off + 4);
@@ -197,6 +198,10 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
     if (TAttrKind kind = AttrKindOf(type); kind != akCount) fi->Attrs.push_back(uint32_t{kind} << 16 | uint32_t(off));
     off += len;
   }
+  // Entries keep their records for as long as the catalogue lives: the slack
+  // after the attributes is dropped.
+  rec->resize(std::min<size_t>(off + 8, RecordSize));
+  rec->shrink_to_fit();
   fi->RecordData = std::move(rec);
   return fi;
 }
