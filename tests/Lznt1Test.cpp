@@ -83,8 +83,8 @@ TEST(Lznt1, MalformedInputIsRefused) {
   Decode(Chunk({0x02, 'a', 0x00, 0x50, 0, 0}), n);
   EXPECT_EQ(n, -1);
   // A chunk longer than the input.
-  TBytes cut = Chunk({0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'});
-  cut.resize(cut.size() - 3);
+  const TBytes whole = Chunk({0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'});
+  const TBytes cut(whole.begin(), whole.end() - 3);
   Decode(cut, n);
   EXPECT_EQ(n, -1);
   // Less than a chunk of room left in the output.

@@ -107,16 +107,7 @@ bool TMftReader::Init() {
 
   TNtfsAttrLookupContext ctx;
   InitAttrSearchContext(*mft, atBitmap, ctx);
-  if (TNtfsAttr bitmap = FindNextAttr(ctx)) {
-    if (bitmap.NonResident()) {
-      TRunList runs;
-      DecompressRunList(bitmap, runs);
-      MftBitmap = ReadRuns(runs, MAX_MFT_BITMAP_BYTES);
-    } else {
-      std::span<const uint8_t> v = bitmap.Value();
-      MftBitmap.assign(v.begin(), v.end());
-    }
-  }
+  if (TNtfsAttr bitmap = FindNextAttr(ctx)) MftBitmap = ReadAttrContent(bitmap, MAX_MFT_BITMAP_BYTES);
   return !MftRunList.empty();
 }
 
@@ -231,17 +222,10 @@ TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32
   if (cursor.NeedLoad) {
     cursor.NeedLoad = false;
     cursor.Current = 0;
-    if (listAttr.NonResident()) {
-      TRunList runs;
-      DecompressRunList(listAttr, runs);
-      cursor.ListData = ReadRuns(runs, MAX_ATTR_LIST_BYTES);
-      // The clusters' slack after the list is not part of it.
-      int64_t size = listAttr.DataSize();
-      if (size >= 0 && static_cast<uint64_t>(size) < cursor.ListData.size()) cursor.ListData.resize(size);
-    } else {
-      std::span<const uint8_t> v = listAttr.Value();
-      cursor.ListData.assign(v.begin(), v.end());
-    }
+    cursor.ListData = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);
+    // The clusters' slack after the list is not part of it.
+    int64_t size = listAttr.DataSize();
+    if (size >= 0 && static_cast<uint64_t>(size) < cursor.ListData.size()) cursor.ListData.resize(size);
   }
   const std::vector<uint8_t>& list = cursor.ListData;
   while (cursor.Current + MIN_LIST_ENTRY <= list.size()) {
@@ -390,15 +374,7 @@ std::vector<uint8_t> TMftReader::GetEfsData(const TNtfsFileInfo& fileInfo) const
   InitAttrSearchContext(fileInfo, atLoggedUtilityStream, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
     if (!a.NameReadable() || !SameStreamName(a.Name(), "$EFS")) continue;
-    std::vector<uint8_t> data;
-    if (a.NonResident()) {
-      TRunList runs;
-      DecompressRunList(a, runs);
-      data = ReadRuns(runs, MAX_EFS_BYTES);
-    } else {
-      std::span<const uint8_t> v = a.Value();
-      data.assign(v.begin(), v.end());
-    }
+    std::vector<uint8_t> data = ReadAttrContent(a, MAX_EFS_BYTES);
     if (!data.empty()) return data;
   }
   return {};
@@ -451,6 +427,16 @@ int64_t TMftReader::CountFreeMftRecords() const {
   int64_t zeros = 0;
   for (uint8_t b : MftBitmap) zeros += 8 - std::popcount(b);
   return zeros;
+}
+
+std::vector<uint8_t> TMftReader::ReadAttrContent(const TNtfsAttr& attr, size_t limit) const {
+  if (!attr.NonResident()) {
+    std::span<const uint8_t> v = attr.Value();
+    return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<long>(std::min(v.size(), limit)));
+  }
+  TRunList runs;
+  DecompressRunList(attr, runs);
+  return ReadRuns(runs, limit);
 }
 
 std::vector<uint8_t> TMftReader::ReadRuns(const TRunList& runs, size_t limit) const {

@@ -85,6 +85,8 @@ public:
   bool GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const;
   int64_t CountFreeMftRecords() const;
 
+  // A resident attribute's value or a non-resident one's clusters, at most limit bytes.
+  std::vector<uint8_t> ReadAttrContent(const TNtfsAttr& attr, size_t limit) const;
   // Reads the clusters of a run list into one buffer, at most limit bytes.
   std::vector<uint8_t> ReadRuns(const TRunList& runs, size_t limit) const;
 

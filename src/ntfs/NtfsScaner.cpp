@@ -99,7 +99,14 @@ void TNtfsScaner::ScanForFiles() {
       const int64_t number = (runFirst + pos - start) / r.RecordSize;
       std::span<const uint8_t> bytes = block.Get(pos, r.RecordSize, end);
       std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, bytes);
-      if (rec && !rec->IsDirectory) PublishRecord(std::move(rec), number);
+      if (rec && !rec->IsDirectory) {
+        try {
+          PublishRecord(std::move(rec), number);
+        } catch (const std::exception& e) {
+          WriteDebugLog("%s: %s raised exception; Record = %lld", "NtfsScaner.AddFile", e.what(),
+                        static_cast<long long>(number));
+        }
+      }
       // Past what is no record at all the walk moves a whole cluster on; a
       // torn record costs only itself, its neighbours are records still.
       const bool torn = !valid && bytes.size() >= 4 && std::memcmp(bytes.data(), "FILE", 4) == 0;
