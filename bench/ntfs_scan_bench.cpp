@@ -215,5 +215,13 @@ int main() {
               static_cast<long long>(disk.Folders.Count()));
   std::printf("  peak memory per catalogued entry: %.0f bytes (peak RSS %ld -> %ld KiB)\n",
               entries ? (after - before) * 1024.0 / static_cast<double>(entries) : 0.0, before, after);
+  // Every odd user record past the folders is a deleted file: the block reads
+  // must find each of them, also those across block boundaries.
+  const int64_t expected = (RECORDS - FIRST_USER - FOLDERS) / 2;
+  if (disk.Files.Count() != expected) {
+    std::fprintf(stderr, "ntfs_scan_bench: found %d deleted files, expected %lld\n", disk.Files.Count(),
+                 static_cast<long long>(expected));
+    return 1;
+  }
   return 0;
 }
