@@ -3,14 +3,15 @@
 #include <mutex>
 
 #include "fat/FatDriver.h"
+#include "ntfs/NtfsDriver.h"
 
 namespace mirel {
 
 void StartEngine() {
   static std::once_flag once;
   std::call_once(once, [] {
-    // Each file system adds its registration here.
     RegisterFatFileSystems();
+    RegisterNtfsFileSystem();
   });
 }
 

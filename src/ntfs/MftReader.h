@@ -1,0 +1,112 @@
+#pragma once
+// Reads the master file table of an NTFS volume: geometry from the boot
+// sector, records with their update-sequence fixups, attributes (also those
+// moved to extension records through an attribute list), run lists, names,
+// sizes, standard information, data streams and $EFS data. Read only.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "ntfs/NtfsTypes.h"
+#include "platform/RawSource.h"
+
+namespace mirel {
+
+enum : uint8_t { rfDeletedOnly = 0x01 };
+
+// The walk state over one record's attribute list.
+struct TAttrListCursor {
+  bool NeedLoad = true;
+  std::vector<uint8_t> ListData;
+  size_t Current = 0;
+  // Entries already followed: a list that names one extent twice yields it once.
+  std::set<std::tuple<int64_t, uint32_t, uint16_t>> Seen;
+};
+
+struct TNtfsAttrLookupContext {
+  const TNtfsFileInfo* FileInfo = nullptr;
+  std::vector<TNtfsAttr> Attrs;
+  size_t Index = 0;
+  uint32_t AttrType = 0;
+  int32_t AttrId = -1;
+  TAttrListCursor ListCursor;
+};
+
+class TMftReader {
+public:
+  // Reads the geometry and the $MFT's own record at once; when that fails the
+  // run list stays empty and a scan through this reader finds nothing.
+  explicit TMftReader(const TRawSource* volumeHandle);
+  virtual ~TMftReader();
+  TMftReader(const TMftReader&) = delete;
+  TMftReader& operator=(const TMftReader&) = delete;
+
+  virtual void Clear();
+
+  int64_t GetRecordOffset(int64_t n) const;
+  // Byte offset of a cluster; -1 for a negative or unrepresentable one.
+  int64_t ClusterOffset(int64_t lcn) const;
+  // The checked, fixed-up record at a volume byte offset, or null.
+  std::shared_ptr<std::vector<uint8_t>> OpenMftRec(int64_t offset) const;
+  // Checks the signature and applies the fixups in place; false for no record.
+  bool FixupRecord(std::vector<uint8_t>& record) const;
+  // The record at offset (or in bytes already read, RecordSize of them),
+  // indexed. valid tells whether a well-formed record was there at all.
+  std::unique_ptr<TNtfsFileInfo> ReadFileInfo(uint8_t flags, bool& valid, int64_t offset) const;
+  std::unique_ptr<TNtfsFileInfo> ReadFileInfo(uint8_t flags, bool& valid, std::span<const uint8_t> bytes) const;
+
+  void InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t type, TNtfsAttrLookupContext& ctx,
+                             int32_t id = -1) const;
+  TNtfsAttr FindNextAttr(TNtfsAttrLookupContext& ctx) const;
+  TNtfsAttr FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
+                                 int32_t id) const;
+  TNtfsAttr FindAttrInRecord(const TRecordBytes& record, uint32_t type, int32_t id) const;
+
+  // Decodes a non-resident attribute's runs; false (and no runs) when the list
+  // reaches past its attribute.
+  bool DecompressRunList(const TNtfsAttr& attr, TRunList& runs) const;
+  void GetFileRunList(const TNtfsFileInfo& fileInfo, TRunList& runs) const;
+  // The first attribute of the named data stream (empty name: the unnamed
+  // one) and the runs of all its extents; an empty view when there is none.
+  TNtfsAttr GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo, const std::string& name, TRunList& runs) const;
+  // Every data stream once, the unnamed one with the empty name.
+  std::vector<TNamedStream> GetFileStreams(const TNtfsFileInfo& fileInfo) const;
+  // The content of the first non-empty $EFS stream, or empty.
+  std::vector<uint8_t> GetEfsData(const TNtfsFileInfo& fileInfo) const;
+  // The first name outside the DOS namespace; sets ParentRecord.
+  std::string GetFileName(TNtfsFileInfo& fileInfo) const;
+  // Size of the unnamed data; sets CompressionUnit.
+  int64_t GetFileSize(TNtfsFileInfo& fileInfo) const;
+  bool GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const;
+  int64_t CountFreeMftRecords() const;
+
+  // A resident attribute's value or a non-resident one's clusters, at most limit bytes.
+  std::vector<uint8_t> ReadAttrContent(const TNtfsAttr& attr, size_t limit) const;
+  // Reads the clusters of a run list into one buffer, at most limit bytes.
+  std::vector<uint8_t> ReadRuns(const TRunList& runs, size_t limit) const;
+
+  const TRawSource* VolumeHandle = nullptr;
+  int64_t MftDataSize = 0;
+  std::array<uint8_t, 92> BootSector{};
+  uint32_t RecordSize = 0;
+  uint32_t ClusterSize = 0;
+  uint32_t BytesPerSector = 0;
+  int64_t MftLcn = 0;
+  int64_t VolumeClusters = 0;
+  TRunList MftRunList;
+  std::vector<uint8_t> MftBitmap;
+
+private:
+  bool Init();
+  bool ReadGeometry(std::span<const uint8_t> boot);
+};
+
+// Record size from the boot sector's clusters-per-record field; 0 when unusable.
+uint32_t NtfsRecordSize(std::span<const uint8_t> boot);
+
+}  // namespace mirel

@@ -1,0 +1,70 @@
+#include "ntfs/NtfsDriver.h"
+
+#include <bit>
+
+#include "core/FileSystems.h"
+#include "core/Text.h"
+#include "ntfs/NtfsScaner.h"
+#include "ntfs/RecoveryNtfsStream.h"
+
+namespace mirel {
+
+namespace {
+
+constexpr uint32_t atVolumeName = 0x60;
+
+std::string ReadVolumeLabel(const TMftReader& reader) {
+  TRecordBytes rec = reader.OpenMftRec(reader.GetRecordOffset(VOLUME_RECORD));
+  std::span<const uint8_t> v = reader.FindAttrInRecord(rec, atVolumeName, -1).Value();
+  return Utf16LeToUtf8(v.data(), v.size() / 2);
+}
+
+// Free clusters among the volume's clusters, counted over the whole bitmap.
+int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
+  bool valid = false;
+  std::unique_ptr<TNtfsFileInfo> rec = reader.ReadFileInfo(0, valid, reader.GetRecordOffset(BITMAP_RECORD));
+  if (!rec) return 0;
+  TFileInfo entry;
+  entry.Size = reader.GetFileSize(*rec);
+  entry.FsInfo = std::move(rec);
+  TRecoveryNtfsStream bitmap(&reader, &entry);
+  std::vector<uint8_t> buf(1 << 20);
+  int64_t seen = 0, free = 0;
+  while (seen < clusters) {
+    size_t got = bitmap.Read(buf.data(), buf.size());
+    if (got == 0) break;
+    for (size_t i = 0; i < got && seen < clusters; ++i) {
+      uint8_t used = buf[i];
+      int bits = static_cast<int>(std::min<int64_t>(8, clusters - seen));
+      if (bits < 8) used |= static_cast<uint8_t>(0xFF << bits);
+      free += 8 - std::popcount(used);
+      seen += bits;
+    }
+  }
+  return free;
+}
+
+}  // namespace
+
+void ReadNtfsVolumeInfo(TDiskObject& disk, const TRawSource& handle) {
+  TMftReader reader(&handle);
+  if (reader.MftRunList.empty()) return;
+  disk.VolumeLabel = ReadVolumeLabel(reader);
+  TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
+  const int64_t spc = boot.U8(13);
+  const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(boot.U64(0x28) / spc), reader.VolumeClusters);
+  disk.FreeSize = CountFreeClusters(reader, clusters) * reader.ClusterSize;
+}
+
+void RegisterNtfsFileSystem() {
+  TFileSystemDriver driver;
+  driver.CreateScaner = [](TDiskObject& disk) { return std::make_unique<TNtfsScaner>(&disk); };
+  driver.CreateStream = [](TDiskObject& disk, PFileInfo entry,
+                           const std::string& streamName) -> std::unique_ptr<TRecoveryStream> {
+    return std::make_unique<TRecoveryNtfsStream>(&disk, entry, streamName);
+  };
+  driver.ReadVolumeInfo = ReadNtfsVolumeInfo;
+  RegisterFileSystem(fsNtfs, std::move(driver));
+}
+
+}  // namespace mirel

@@ -1,0 +1,54 @@
+#pragma once
+// The NTFS scanner: walks every record of the master file table, keeps the
+// deleted files (or, in the Long mode, every file), rebuilds the folder chain
+// above each from the parent references, and rates each deleted file by the
+// share of its clusters that the volume bitmap still marks free.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "core/DiskScaner.h"
+#include "ntfs/MftReader.h"
+
+namespace mirel {
+
+class TRecoveryNtfsStream;
+
+class TNtfsScaner : public TDiskScaner {
+public:
+  explicit TNtfsScaner(TDiskObject* disk);
+  ~TNtfsScaner() override;
+
+  void ReleaseScanData() override;
+  bool Init() override;
+  void ScanForFiles() override;
+
+  // Copies the template into a new catalogue entry owning rec; the list index or -1.
+  int AddFile(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  int AddDir(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  // The folder entry of record n, made with the folders above it when needed;
+  // null when the record cannot be read.
+  PFileInfo AddDirToTree(int64_t n);
+  PFileInfo FindFolder(int64_t n) const;
+  void ReadClustersBitmap();
+  bool IsClusterFree(int64_t lcn);
+  int CalcFileCondition(const TNtfsFileInfo& rec);
+  // The header of the raw encrypted-file image of an entry; empty when the
+  // entry is not encrypted or its $EFS data cannot be used.
+  std::vector<uint8_t> CreateEfsRecoveryData(const TFileInfo& entry) const;
+
+  std::unique_ptr<TMftReader> Reader;
+  std::unique_ptr<TFileInfo> BitmapEntry;
+  std::unique_ptr<TRecoveryNtfsStream> BitmapStream;
+  std::map<int64_t, PFileInfo> FolderIndex;
+
+private:
+  PFileInfo AddDirToTree(int64_t n, std::vector<int64_t>& chain);
+  // Clusters of [lcn, lcn + count) that the bitmap marks free; sets stopped
+  // when a stop request cut the count short.
+  int64_t CountFreeClusters(int64_t lcn, int64_t count, bool& stopped);
+  void PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber);
+};
+
+}  // namespace mirel

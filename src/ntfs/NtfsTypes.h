@@ -1,0 +1,108 @@
+#pragma once
+// NTFS records as the scanner keeps them: the fixed-up MFT record bytes, the
+// places of the attributes the engine reads, and views of single attributes.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/FileInfo.h"
+#include "core/LeReader.h"
+
+namespace mirel {
+
+// Attribute type codes the engine reads.
+enum : uint32_t {
+  atStandardInformation = 0x10,
+  atAttributeList = 0x20,
+  atFileName = 0x30,
+  atData = 0x80,
+  atBitmap = 0xB0,
+  atLoggedUtilityStream = 0x100,
+  atEnd = 0xFFFFFFFF,
+};
+
+// The attribute kinds indexed per record.
+enum TAttrKind : uint8_t { akData, akFileName, akStdInfo, akAttrList, akBitmap, akLoggedUtility, akCount };
+// The slot of a type code, or akCount for a type that is not indexed.
+TAttrKind AttrKindOf(uint32_t type);
+
+constexpr int64_t MFT_REF_MASK = 0x0000FFFFFFFFFFFFLL;
+constexpr int64_t ROOT_RECORD = 5;
+constexpr int64_t BITMAP_RECORD = 6;
+constexpr int64_t VOLUME_RECORD = 3;
+
+struct TNtfsRun {
+  int64_t Vcn = 0;
+  int64_t Lcn = -1;  // -1: a run without clusters on disk
+  uint32_t Length = 0;
+  bool operator==(const TNtfsRun&) const = default;
+};
+using TRunList = std::vector<TNtfsRun>;
+
+using TRecordBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+// One attribute (header and value) inside a record buffer that it keeps alive.
+// The bytes never reach past the attribute's own length or its record.
+class TNtfsAttr {
+public:
+  TNtfsAttr() = default;
+  TNtfsAttr(TRecordBytes record, size_t offset, size_t length);
+
+  explicit operator bool() const { return !Bytes.empty(); }
+  TLeReader Reader() const { return TLeReader(Bytes); }
+  std::span<const uint8_t> Span() const { return Bytes; }
+
+  uint32_t Type() const { return Reader().U32(0); }
+  bool NonResident() const { return Reader().U8(8) != 0; }
+  uint16_t Instance() const { return Reader().U16(14); }
+  // Attribute flags: 0x00FF compression method, 0x4000 encrypted, 0x8000 sparse.
+  uint16_t Flags() const { return Reader().U16(12); }
+  bool HasName() const { return Reader().U8(9) != 0; }
+  // Whether the name's characters lie inside the attribute.
+  bool NameReadable() const;
+  // The attribute's name in UTF-8; empty for an unnamed attribute or one whose
+  // name lies outside the attribute.
+  std::string Name() const;
+  // A resident attribute's value; empty when it is non-resident or out of range.
+  std::span<const uint8_t> Value() const;
+  // Data size: offset 48 of a non-resident attribute, value length of a resident one.
+  int64_t DataSize() const;
+  // Compression-unit exponent of a non-resident attribute, 0 otherwise.
+  uint16_t CompressionExponent() const { return NonResident() ? Reader().U16(0x22) : 0; }
+  int64_t StartVcn() const { return NonResident() ? static_cast<int64_t>(Reader().U64(0x10)) : 0; }
+
+private:
+  TRecordBytes Holder;
+  std::span<const uint8_t> Bytes;
+};
+
+// Stream names compare without regard to the case of ASCII letters.
+bool SameStreamName(const std::string& a, const std::string& b);
+
+struct TNtfsFileInfo : TFsInfo {
+  TRecordBytes RecordData;
+  // (kind << 16) | offset of every indexed attribute of the base record, in
+  // record order.
+  std::vector<uint32_t> Attrs;
+  uint16_t CompressionUnit = 0;
+  int64_t RecordNumber = 0;
+  int64_t ParentRecord = 0;
+  bool Compressed = false;
+  bool Encrypted = false;
+  bool Deleted = false;
+  bool IsDirectory = false;
+  // The named data streams with their own sizes, filled by the scan.
+  std::vector<TNamedStream> Streams;
+
+  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TNtfsFileInfo>(*this); }
+  bool IsDeleted() const override { return Deleted; }
+  std::vector<TNamedStream> NamedStreams() const override { return Streams; }
+
+  bool HasAttrList() const;
+  // The base-record attributes of one kind, in record order.
+  std::vector<TNtfsAttr> AttrsOf(TAttrKind kind) const;
+};
+
+}  // namespace mirel

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "NtfsTestImage.h"
+#include "core/DiskScaner.h"
+#include "core/FileSystems.h"
+#include "core/RecoveryStream.h"
+#include "ntfs/EfsImage.h"
+#include "ntfs/MftReader.h"
+#include "ntfs/NtfsTypes.h"
+
+using namespace mirel;
+using namespace mirel::test;
+
+namespace {
+
+// Free clusters of ntfs.img where hand-built records keep their data.
+constexpr int64_t FREE_LCN = 3000;
+
+std::string Str(const TBytes& b, size_t from = 0, size_t n = std::string::npos) {
+  std::string s(b.begin(), b.end());
+  return s.substr(from, n);
+}
+
+TBytes EfsData(uint32_t length, uint32_t claimed) {
+  TBytes efs = Pattern(length, 9);
+  PutLe(efs, 0, claimed, 4);
+  return efs;
+}
+
+// A deleted, encrypted file of size bytes at FREE_LCN with the given $EFS value.
+TBytes EncryptedRecord(int64_t size, const TBytes& efs, bool withEfs = true) {
+  TRecordBuilder b;
+  b.StdInfo(faEncrypted | faArchive).FileName(5, "secret.bin");
+  b.NonResident(0x80, "", EncodeRuns({{static_cast<uint64_t>((size + 4095) / 4096), FREE_LCN}}), size);
+  if (withEfs) b.Resident(0x100, "$EFS", efs);
+  return b.Build();
+}
+
+uint32_t U32(const std::string& s, size_t at) {
+  TLeReader r(s.data(), s.size());
+  return r.U32(at);
+}
+
+}  // namespace
+
+TEST(NtfsStream, ResidentDataAndSeeks) {
+  TNtfsImageCopy img;
+  const TBytes data = Pattern(100, 3);
+  img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "tiny.dat").Resident(0x80, "", data).Build());
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("tiny.dat");
+  ASSERT_TRUE(e);
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+  ASSERT_TRUE(st);
+  std::string buf(4096, '\0');
+  EXPECT_EQ(st->Read(buf.data(), buf.size()), 100u);
+  EXPECT_EQ(buf.substr(0, 100), Str(data));
+  EXPECT_EQ(st->Seek(40, TSeekOrigin::Beginning), 40);
+  EXPECT_EQ(st->Read(buf.data(), buf.size()), 60u);
+  EXPECT_EQ(st->Seek(0, TSeekOrigin::End), 100);
+  EXPECT_EQ(st->Seek(10, TSeekOrigin::End), 90);
+  EXPECT_EQ(st->Read(buf.data(), 4), 4u);
+  EXPECT_EQ(st->Seek(-4, TSeekOrigin::Current), 90);
+  EXPECT_EQ(st->Seek(-5, TSeekOrigin::Beginning), -5);  // no bound, but nothing to read
+  EXPECT_EQ(st->Read(buf.data(), 10), 0u);
+}
+
+TEST(NtfsStream, EncryptedFileImageLayout) {
+  TNtfsImageCopy img;
+  const TBytes disk = Pattern(4096, 5);
+  img.WriteAt(FREE_LCN * 4096, disk);
+  const TBytes efs = EfsData(400, 400);
+  img.WriteRecord(40, EncryptedRecord(100, efs));
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("secret.bin");
+  ASSERT_TRUE(e);
+  const std::string image = s.ReadAll(e);
+  ASSERT_EQ(image.size(), 508u + 512 + 512);
+  EXPECT_EQ(image.substr(0, 50), Str(TBytes(EFS01.begin(), EFS01.end()), 0, 50));
+  EXPECT_EQ(U32(image, 50), 416u);
+  EXPECT_EQ(image.substr(54, 8), std::string("G\0U\0R\0E\0", 8));
+  EXPECT_EQ(image.substr(66, 400), Str(efs));
+  EXPECT_EQ(image.substr(466, 42), Str(TBytes(EFS02.begin(), EFS02.end())));
+  const std::string chunk = image.substr(508, 512);
+  EXPECT_EQ(U32(chunk, 0), 1024u);
+  EXPECT_EQ(U32(chunk, 18), 0u);
+  EXPECT_EQ(U32(chunk, 24), 0x1F0u);
+  EXPECT_EQ(U32(chunk, 28), 100u);
+  EXPECT_EQ(U32(chunk, 32), 100u);
+  EXPECT_EQ(U32(chunk, 44), 512u);
+  // The data as stored, in the whole 512-byte blocks the header announces.
+  EXPECT_EQ(image.substr(1020), Str(disk, 0, 512));
+  // Any read size gives the same image, and the stream knows its length.
+  EXPECT_EQ(s.ReadAll(e, {}, 1), image);
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+  EXPECT_EQ(st->GetSize(), static_cast<int64_t>(image.size()));
+  EXPECT_EQ(st->Seek(0, TSeekOrigin::End), static_cast<int64_t>(image.size()));
+}
+
+TEST(NtfsStream, EncryptedDataOfWholeChunksEndsWithAnEmptyChunkHeader) {
+  TNtfsImageCopy img;
+  const TBytes disk = Pattern(65536, 6);
+  img.WriteAt(FREE_LCN * 4096, disk);
+  img.WriteRecord(40, EncryptedRecord(65536, EfsData(200, 200)));
+  TScannedImage s(img.Path());
+  const std::string image = s.ReadAll(s.File("secret.bin"));
+  const size_t header = 66 + 200 + 42;
+  ASSERT_EQ(image.size(), header + 512 + 65536 + 512);
+  EXPECT_EQ(image.substr(header + 512, 65536), Str(disk));
+  const std::string last = image.substr(header + 512 + 65536);
+  EXPECT_EQ(U32(last, 0), 512u);
+  EXPECT_EQ(U32(last, 18), 1u);
+  EXPECT_EQ(U32(last, 28), 0u);
+  EXPECT_EQ(U32(last, 44), 0u);
+}
+
+TEST(NtfsStream, EncryptedFileWithoutUsableEfsDataIsServedPlain) {
+  const TBytes disk = Pattern(4096, 7);
+  struct TCase {
+    const char* Why;
+    TBytes Record;
+  } cases[] = {
+      {"missing", EncryptedRecord(100, {}, false)},
+      {"oversize", EncryptedRecord(100, EfsData(400, 70000))},
+      {"longer than stored", EncryptedRecord(100, EfsData(400, 4000))},
+      {"empty", EncryptedRecord(100, EfsData(400, 0))},
+  };
+  for (const TCase& c : cases) {
+    TCapturedLog log;
+    TNtfsImageCopy img;
+    img.WriteAt(FREE_LCN * 4096, disk);
+    img.WriteRecord(40, c.Record);
+    TScannedImage s(img.Path());
+    PFileInfo e = s.File("secret.bin");
+    ASSERT_TRUE(e) << c.Why;
+    EXPECT_EQ(s.ReadAll(e), Str(disk, 0, 100)) << c.Why;
+    EXPECT_FALSE(static_cast<TNtfsFileInfo*>(e->FsInfo.get())->Encrypted) << c.Why;
+    EXPECT_EQ(s.ReadAll(e), Str(disk, 0, 100)) << c.Why;  // and stays plain
+  }
+}
+
+TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
+  // The first unit of a file that ntfs-3g compressed, its three stored
+  // clusters moved apart: two at one place, one at another.
+  TNtfsImageCopy img;
+  TScannedImage fixture(Fixture("ntfs.img"));
+  PFileInfo packed = fixture.File("packed/compressible.txt");
+  ASSERT_TRUE(packed);
+  TRawSource h = TRawSource::Open(Fixture("ntfs.img").string());
+  TMftReader r(&h);
+  TRunList runs;
+  r.GetFileDataStreamsRunList(*static_cast<TNtfsFileInfo*>(packed->FsInfo.get()), {}, runs);
+  ASSERT_GE(runs.size(), 2u);
+  ASSERT_EQ(runs[0].Length, 3u);  // 16 clusters stored in 3
+  TBytes stored = img.ReadAt(runs[0].Lcn * 4096, 3 * 4096);
+  img.WriteAt(3100 * 4096, TBytes(stored.begin(), stored.begin() + 8192));
+  img.WriteAt(3200 * 4096, TBytes(stored.begin() + 8192, stored.end()));
+  img.WriteRecord(40, TRecordBuilder()
+                          .StdInfo(faCompressed | faArchive)
+                          .FileName(5, "split.txt")
+                          .NonResident(0x80, "", EncodeRuns({{2, 3100}, {1, 100}, {13, SPARSE}}), 65536, 0, 0, 4, 1)
+                          .Build());
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("split.txt");
+  ASSERT_TRUE(e);
+  std::string want = ReadWholeFile(Fixture("ntfs.files") / "packed/compressible.txt").substr(0, 65536);
+  EXPECT_EQ(s.ReadAll(e), want);
+  EXPECT_EQ(s.ReadAll(e, {}, 1000), want);
+}
+
+TEST(NtfsStream, DamagedDataIsDeliveredAsStoredAndLogged) {
+  TCapturedLog log;
+  TNtfsImageCopy img;
+  TBytes garbage = Pattern(3 * 4096, 8);
+  garbage[0] = 0x10;  // a stored chunk that claims 17 bytes: no LZNT1 data
+  garbage[1] = 0x30;
+  img.WriteAt(FREE_LCN * 4096, garbage);
+  img.WriteRecord(40, TRecordBuilder()
+                          .StdInfo(faCompressed | faArchive)
+                          .FileName(5, "garbage.txt")
+                          .NonResident(0x80, "", EncodeRuns({{3, FREE_LCN}, {13, SPARSE}}), 65536, 0, 0, 4, 1)
+                          .Build());
+  // Runs far past the end of the 16 MiB volume.
+  img.WriteRecord(41, TRecordBuilder()
+                          .StdInfo(faArchive)
+                          .FileName(5, "beyond.bin")
+                          .NonResident(0x80, "", EncodeRuns({{2, 10000000}}), 8192)
+                          .Build());
+  TScannedImage s(img.Path());
+  std::string raw = s.ReadAll(s.File("garbage.txt"));
+  ASSERT_EQ(raw.size(), 65536u);
+  EXPECT_EQ(raw.substr(0, garbage.size()), Str(garbage));
+  EXPECT_EQ(raw.find_first_not_of('\0', garbage.size()), std::string::npos);
+  EXPECT_EQ(log.Count("compressed unit does not decode"), 1);
+
+  PFileInfo beyond = s.File("beyond.bin");
+  ASSERT_TRUE(beyond);
+  EXPECT_EQ(beyond->Condition, 0);  // clusters past the bitmap count as in use
+  EXPECT_EQ(s.ReadAll(beyond), std::string(8192, '\0'));
+  EXPECT_EQ(log.Count("RecoveryNtfsStream.SetPosition: unable to read clusters"), 1);
+}
