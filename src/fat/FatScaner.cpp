@@ -43,7 +43,7 @@ bool TFatScaner::Init() {
   CachedFatSector = 0;
   if (!TDiskScaner::Init()) return false;
   uint8_t boot[512];
-  if (ReadDisk(Handle, boot, sizeof boot, 0) < sizeof boot) {
+  if (!Disk || !ReadBootSector(*Disk, Handle, boot)) {
     if (LogInitFailures)
       WriteDebugLog("%s: unable to read BPB; Disk = %s", "FatScaner.Init", Disk ? Disk->Name.c_str() : "");
     return false;

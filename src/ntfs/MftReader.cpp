@@ -43,7 +43,10 @@ uint32_t NtfsRecordSize(std::span<const uint8_t> boot) {
   return size > 65536 ? 0 : static_cast<uint32_t>(size);
 }
 
-TMftReader::TMftReader(const TRawSource* volumeHandle) : VolumeHandle(volumeHandle) { Init(); }
+TMftReader::TMftReader(const TRawSource* volumeHandle, int64_t bootSectorOffset)
+    : VolumeHandle(volumeHandle), BootSectorOffset(bootSectorOffset) {
+  Init();
+}
 
 TMftReader::~TMftReader() { Clear(); }
 
@@ -76,7 +79,7 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
 bool TMftReader::Init() {
   if (!VolumeHandle || !VolumeHandle->IsValid()) return false;
   std::vector<uint8_t> boot(512);
-  size_t got = ReadDisk(*VolumeHandle, boot.data(), boot.size(), 0);
+  size_t got = ReadDisk(*VolumeHandle, boot.data(), boot.size(), BootSectorOffset);
   if (got != boot.size()) {
     WriteDebugLog("%s: unable to read boot sector; Read = %zu", "MftReader.Init", got);
     return false;

@@ -41,7 +41,9 @@ class TMftReader {
 public:
   // Reads the geometry and the $MFT's own record at once; when that fails the
   // run list stays empty and a scan through this reader finds nothing.
-  explicit TMftReader(const TRawSource* volumeHandle);
+  // bootSectorOffset: where the boot sector in use lies (a backup copy when
+  // the volume's first sector is damaged).
+  explicit TMftReader(const TRawSource* volumeHandle, int64_t bootSectorOffset = 0);
   virtual ~TMftReader();
   TMftReader(const TMftReader&) = delete;
   TMftReader& operator=(const TMftReader&) = delete;
@@ -93,6 +95,7 @@ public:
   const TRawSource* VolumeHandle = nullptr;
   int64_t MftDataSize = 0;
   std::array<uint8_t, 92> BootSector{};
+  int64_t BootSectorOffset = 0;
   uint32_t RecordSize = 0;
   uint32_t ClusterSize = 0;
   uint32_t BytesPerSector = 0;

@@ -47,7 +47,7 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 }  // namespace
 
 void ReadNtfsVolumeInfo(TDiskObject& disk, const TRawSource& handle) {
-  TMftReader reader(&handle);
+  TMftReader reader(&handle, disk.BootSectorOffset);
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
   TLeReader boot(reader.BootSector.data(), reader.BootSector.size());

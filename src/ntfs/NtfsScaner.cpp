@@ -61,7 +61,7 @@ bool TNtfsScaner::Init() {
   Reader.reset();
   bool ok = TDiskScaner::Init();
   if (ok) {
-    Reader = std::make_unique<TMftReader>(&Handle);
+    Reader = std::make_unique<TMftReader>(&Handle, Disk ? Disk->BootSectorOffset : 0);
     ClusterSize = Reader->ClusterSize;
   }
   return ok;
