@@ -196,6 +196,11 @@ TEST(QueryObject, SameFilterTwiceKeepsTheResults) {
   EXPECT_EQ(q.Filter().Flags, 0u);
   q.SetFilter(f);
   EXPECT_EQ(ResultNames(q), (TNames{"letter.doc", "draft.doc", "late.doc", "early.doc"}));
+  // Even the empty filter, which equals what ClearResults leaves, lists again.
+  q.SetFilter(TFilter{.Mask = f.Mask});
+  q.ClearResults();
+  q.SetFilter(TFilter{.Mask = f.Mask});
+  EXPECT_EQ(q.ResultCount(), 9);
 }
 
 TEST(QueryObject, FolderFilesIgnoreTheFolderCriterion) {

@@ -26,6 +26,9 @@ void TQueryObject::ClearResults() {
   std::lock_guard lock(Lock);
   Results.Clear();
   FFilter.Flags = 0;
+  // The emptied results match no filter, so the next one is installed even
+  // when it equals what is left of the old one.
+  Installed = false;
 }
 
 TFilter TQueryObject::Filter() const {
@@ -36,9 +39,10 @@ TFilter TQueryObject::Filter() const {
 void TQueryObject::SetFilter(const TFilter& filter) {
   std::lock_guard lock(Lock);
   // The same filter again (a second click on the same folder) costs nothing.
-  if (filter == FFilter) return;
+  if (Installed && filter == FFilter) return;
   Results.Clear();
   FFilter = filter;
+  Installed = true;
   Matcher.Terms = SplitMaskTerms(filter.Mask);
   Matcher.IgnoreCase = true;
   for (TDiskObject* disk : Disks) QueryDiskLocked(disk);

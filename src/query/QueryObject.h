@@ -100,6 +100,9 @@ private:
   TDiskListItems Disks;
   TRegExCalc Matcher;
   TFilter FFilter;
+  // Whether Results were built for FFilter (a new object's empty results are
+  // those of the empty filter over no volume).
+  bool Installed = true;
 };
 
 }  // namespace mirel
