@@ -1,7 +1,7 @@
 #include "cli/FilterOptions.h"
 
+#include <cstring>
 #include <limits>
-#include <regex>
 
 #include "core/FileInfo.h"
 
@@ -59,13 +59,27 @@ bool ParseAttributes(const std::string& text, TFilter& f, std::string& error) {
 }  // namespace
 
 bool ParseFilterDate(const std::string& text, bool endOfDay, TDateTime& out) {
-  static const std::regex form(R"((\d{4})-(\d{1,2})-(\d{1,2})(?:[ T](\d{1,2}):(\d{2})(?::(\d{2}))?)?)");
-  std::smatch m;
-  if (!std::regex_match(text, m, form)) return false;
-  auto num = [&](int i) { return m[i].matched ? std::stoi(m[i].str()) : 0; };
-  int y = num(1), mo = num(2), d = num(3), h = num(4), mi = num(5), s = num(6);
-  if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || s > 59) return false;
-  out = !m[4].matched && endOfDay ? EncodeDateTime(y, mo, d, 23, 59, 59, 999) : EncodeDateTime(y, mo, d, h, mi, s);
+  size_t at = 0;
+  // A field of minLen to maxLen digits, then the separator expected after it.
+  auto field = [&](size_t minLen, size_t maxLen, int& value) {
+    size_t start = at;
+    value = 0;
+    while (at < text.size() && at - start < maxLen && text[at] >= '0' && text[at] <= '9')
+      value = value * 10 + (text[at++] - '0');
+    return at - start >= minLen;
+  };
+  auto separator = [&](const char* accepted) {
+    if (at >= text.size() || text[at] == '\0' || !std::strchr(accepted, text[at])) return false;
+    ++at;
+    return true;
+  };
+  int y, mo, d, h = 0, mi = 0, s = 0;
+  if (!field(4, 4, y) || !separator("-") || !field(1, 2, mo) || !separator("-") || !field(1, 2, d)) return false;
+  bool withTime = at < text.size();
+  if (withTime && (!separator(" T") || !field(1, 2, h) || !separator(":") || !field(2, 2, mi))) return false;
+  if (at < text.size() && (!separator(":") || !field(2, 2, s))) return false;
+  if (at != text.size() || !IsValidDate(y, mo, d) || h > 23 || mi > 59 || s > 59) return false;
+  out = !withTime && endOfDay ? EncodeDateTime(y, mo, d, 23, 59, 59, 999) : EncodeDateTime(y, mo, d, h, mi, s);
   return true;
 }
 
