@@ -52,8 +52,8 @@ TEST(CliScanFilter, BadFilterValuesAreUsageErrorsBeforeTheSourceIsOpened) {
   EXPECT_NE(r.Err.find("--size wants"), std::string::npos) << r.Err;
   r = RunMirel({"scan", "/nonexistent.img", "--from", "2024-02-30"});
   EXPECT_EQ(r.Status, 1);
-  r = RunMirel({"scan", "/nonexistent.img", "--format", "xml"});
-  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(RunMirel({"scan", "/nonexistent.img", "--format", "xml"}).Status, 1);
+  EXPECT_EQ(RunMirel({"scan", "/nonexistent.img", "--format", "bodyfile"}).Status, 2);
   // A malformed mask is no usage error: it warns, then the source is opened.
   r = RunMirel({"scan", "/nonexistent.img", "--mask", "[{x{99999999999}"});
   EXPECT_EQ(r.Status, 2);

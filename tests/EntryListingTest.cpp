@@ -43,16 +43,6 @@ struct TEntries {
 
 }  // namespace
 
-TEST(EntryListing, FormatNames) {
-  TListFormat f;
-  EXPECT_TRUE(ParseListFormat("csv", f));
-  EXPECT_EQ(f, TListFormat::Csv);
-  EXPECT_TRUE(ParseListFormat("bodyfile", f));
-  EXPECT_EQ(f, TListFormat::Bodyfile);
-  EXPECT_FALSE(ParseListFormat("CSV", f));
-  EXPECT_FALSE(ParseListFormat("xml", f));
-}
-
 TEST(EntryListing, CsvQuotesWhatNeedsIt) {
   TEntries e;
   EXPECT_EQ(Print(e.Rows, TListFormat::Csv),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
 #include <thread>
 
@@ -263,13 +264,14 @@ TEST(QueryObject, ScanningThreadAddsWhileTheFrontEndReads) {
   TFilter f = Only(qfMask);
   f.Mask = WildcardToPattern("*.jpg");
   q.SetFilter(f);
+  std::atomic<bool> done{false};
   std::thread scanner([&] {
     for (PFileInfo e : files) q.AddIfAccepted(e);
+    done = true;
   });
-  int seen = 0;
-  while (seen < 10000) {
+  for (int seen = 0; !done;) {
     int n = q.ResultCount();
-    for (int i = seen; i < n; ++i) ASSERT_NE(q.GetResult(i), nullptr);
+    for (int i = seen; i < n; ++i) EXPECT_NE(q.GetResult(i), nullptr);
     seen = n;
   }
   scanner.join();

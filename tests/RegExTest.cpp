@@ -23,6 +23,12 @@ bool PatternMatches(const std::string& pattern, const std::string& name, bool ig
   return m.Match(name);
 }
 
+struct TCase {
+  const char* Mask;
+  const char* Name;
+  bool Matches;
+};
+
 std::string SetText(const TCharSet& s) {
   std::string out;
   for (int c = 0; c < 256; ++c)
@@ -33,185 +39,106 @@ std::string SetText(const TCharSet& s) {
 }  // namespace
 
 TEST(WildcardToPattern, RewritesMasksIntoTheDialect) {
-  EXPECT_EQ(WildcardToPattern(""), ".*[.].*");
-  EXPECT_EQ(WildcardToPattern(" \t*.*\r\n"), ".*[.].*");
+  EXPECT_EQ(WildcardToPattern(" \t\r\n"), ".*[.].*");
   EXPECT_EQ(WildcardToPattern("*.jpg"), ".*[.]jpg");
   EXPECT_EQ(WildcardToPattern("a?c"), "a.?c");
-  EXPECT_EQ(WildcardToPattern("report"), ".*report.*");
   EXPECT_EQ(WildcardToPattern("report;budget"), ".*report;budget.*");
-  EXPECT_EQ(WildcardToPattern("my file*"), "my\\sfile.*");
   EXPECT_EQ(WildcardToPattern("my *.jpg"), "my\\s.*[.]jpg");
   EXPECT_EQ(WildcardToPattern("*.*;*.txt"), ".*[.].*;.*[.]txt");
+  // Blanks after ";" stay for the term split to trim.
   EXPECT_EQ(WildcardToPattern("mygraphic; *.jpg; myanimation.*"), "mygraphic; .*[.]jpg; myanimation[.].*");
-  EXPECT_EQ(WildcardToPattern("a;  b*"), "a;  b.*");  // blanks after ";" stay for the term split
-  EXPECT_EQ(WildcardToPattern("name."), ".*name[.].*");  // keyword with an empty extension
-  EXPECT_EQ(WildcardToPattern("[ab]*"), "[ab].*");         // class syntax passes through
+  EXPECT_EQ(WildcardToPattern("name."), ".*name[.].*");
 }
 
-TEST(MaskMatching, StarDotStarNeedsADot) {
-  EXPECT_TRUE(MaskMatches("*.*", "a.txt"));
-  EXPECT_TRUE(MaskMatches("*.*", ".profile"));
-  EXPECT_FALSE(MaskMatches("*.*", "README"));
-  EXPECT_FALSE(MaskMatches("*.*", ""));
+TEST(MaskMatching, TheDialectsQuirksHold) {
+  const TCase cases[] = {
+      // "*.*" needs a dot; the empty name never matches.
+      {"*.*", "a.txt", true}, {"*.*", ".profile", true}, {"*.*", "README", false}, {"*.*", "", false},
+      // Only the start is anchored, and the run of "*" stops at the first "."
+      // after its first character.
+      {"*.jpg", "photo.jpg", true}, {"*.jpg", "PHOTO.JPG", true}, {"*.jpg", ".jpg", true},
+      {"*.jpg", "photo.jpg.bak", true}, {"*.jpg", "x.jpgx", true}, {"*.jpg", "my.photo.jpg", false},
+      {"*.jpg", "ajpg", false}, {"*.jpg", "photo.png", false},
+      // "?" is zero or one character.
+      {"a?c", "ac", true}, {"a?c", "abc", true}, {"a?c", "abbc", false}, {"file?.txt", "file.txt", true},
+      // Keywords, and a keyword holding ";": "contains report" or "begins with budget".
+      {"report", "old_report.doc", true}, {"report", "REPORT", true}, {"report", "repo", false},
+      {"report;budget", "my_report", true}, {"report;budget", "budget.xls", true},
+      {"report;budget", "old_budget.xls", false},
+      {"mygraphic; *.jpg; myanimation.*", "mygraphic.png", true},
+      {"mygraphic; *.jpg; myanimation.*", "holiday.jpg", true},
+      {"mygraphic; *.jpg; myanimation.*", "myanimation", false},
+      {"*.jpg;*.png", "a.png", true}, {"*.jpg;*.png", "a.gif", false},
+      // A space is matched by the space set.
+      {"my file*", "my file.txt", true}, {"my file*", "myfile.txt", false},
+      // Latin letters fold case in UTF-8: été* ~ ÉTÉ.doc, škola* ~ ŠKOLA.
+      {"*.jpg", "\xC3\xA9t\xC3\xA9.JPG", true}, {"\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.doc", true},
+      {"\xC5\xA1kola*", "\xC5\xA0KOLA", true},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(MaskMatches(c.Mask, c.Name), c.Matches) << c.Mask << " on " << c.Name;
+  EXPECT_EQ(Utf8Upper("\xC3\xBF\xC3\x9F\xC3\xB7"), "\xC5\xB8\xC3\x9F\xC3\xB7");  // ÿß÷: ß and ÷ have no other case
+  EXPECT_EQ(Utf8Lower("\xC4\xB0\xC4\xB9"), "\xC4\xB0\xC4\xBA");                  // İ would change length
 }
 
-TEST(MaskMatching, ExtensionMaskKeepsItsQuirks) {
-  EXPECT_TRUE(MaskMatches("*.jpg", "photo.jpg"));
-  EXPECT_TRUE(MaskMatches("*.jpg", "PHOTO.JPG"));
-  EXPECT_TRUE(MaskMatches("*.jpg", ".jpg"));
-  // Only the start of the name is anchored.
-  EXPECT_TRUE(MaskMatches("*.jpg", "photo.jpg.bak"));
-  EXPECT_TRUE(MaskMatches("*.jpg", "x.jpgx"));
-  // The run of "*" stops at the first "." after its first character.
-  EXPECT_FALSE(MaskMatches("*.jpg", "my.photo.jpg"));
-  EXPECT_FALSE(MaskMatches("*.jpg", "ajpg"));
-  EXPECT_FALSE(MaskMatches("*.jpg", "photo.png"));
+TEST(RegExMatch, ClassesEscapesAndRepetitions) {
+  const TCase cases[] = {
+      {"[^0-9]x", "ax", true},       {"[^0-9]x", "5x", false},         {"img\\d\\d", "img42.png", true},
+      {"img\\d\\d", "img4a", false}, {"\\w+[.]txt", "notes.txt", true}, {"\\w+[.]txt", "caf\xC3\xA9.txt", true},
+      {"\\w+[.]txt", "-a.txt", false}, {"ab+c", "abbbc", true},        {"ab+c", "ac", false},
+      {"x{2,3}y", "xxy", true},      {"x{2,3}y", "xxxy", true},        {"x{2,3}y", "xy", false},
+      {"x{3}y", "xxy", false},       {"x{0}y", "y", true},             {"[ab]{2,4}c", "abac", true},
+      {"[ab]{2,4}c", "ac", false},   {"a\\sb", "a b", true},           {"a\\Sb", "a b", false},
+      // A "{" that starts no repetition, and a "[" that no "]" closes, are
+      // ordinary characters.
+      {"a{b", "a{b", true},          {"a{}", "a{}", true},             {"a{3", "a{3", true},
+      {"[abc", "[abc", true},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(PatternMatches(c.Mask, c.Name), c.Matches) << c.Mask << " on " << c.Name;
+  EXPECT_TRUE(PatternMatches("ABC", "abc", true));
+  EXPECT_FALSE(PatternMatches("ABC", "abc", false));
 }
 
-TEST(MaskMatching, QuestionMarkIsZeroOrOne) {
-  EXPECT_TRUE(MaskMatches("a?c", "ac"));
-  EXPECT_TRUE(MaskMatches("a?c", "abc"));
-  EXPECT_FALSE(MaskMatches("a?c", "abbc"));
-  EXPECT_TRUE(MaskMatches("file?.txt", "file.txt"));
-  EXPECT_TRUE(MaskMatches("file?.txt", "file1.txt"));
-}
-
-TEST(MaskMatching, KeywordsAndLists) {
-  EXPECT_TRUE(MaskMatches("report", "old_report.doc"));
-  EXPECT_TRUE(MaskMatches("report", "report"));
-  EXPECT_TRUE(MaskMatches("report", "REPORT.txt"));
-  EXPECT_FALSE(MaskMatches("report", "repo"));
-  // Without a wildcard the whole text is one keyword: the first term holds
-  // "report" anywhere, the second begins with "budget".
-  EXPECT_TRUE(MaskMatches("report;budget", "my_report"));
-  EXPECT_TRUE(MaskMatches("report;budget", "budget2024.xls"));
-  EXPECT_FALSE(MaskMatches("report;budget", "old_budget.xls"));
-  EXPECT_TRUE(MaskMatches("mygraphic; *.jpg; myanimation.*", "mygraphic.png"));
-  EXPECT_TRUE(MaskMatches("mygraphic; *.jpg; myanimation.*", "holiday.jpg"));
-  EXPECT_TRUE(MaskMatches("mygraphic; *.jpg; myanimation.*", "myanimation.gif"));
-  EXPECT_FALSE(MaskMatches("mygraphic; *.jpg; myanimation.*", "myanimation"));
-  EXPECT_TRUE(MaskMatches("*.jpg;*.png", "a.png"));
-  EXPECT_FALSE(MaskMatches("*.jpg;*.png", "a.gif"));
-}
-
-TEST(MaskMatching, SpacesAreMatchedAsSpaces) {
-  EXPECT_TRUE(MaskMatches("my file*", "my file.txt"));
-  EXPECT_FALSE(MaskMatches("my file*", "myfile.txt"));
-  EXPECT_TRUE(MaskMatches("my *.jpg", "my holiday.jpg"));
-}
-
-TEST(MaskMatching, LatinLettersFoldCase) {
-  EXPECT_TRUE(MaskMatches("*.jpg", "\xC3\xA9t\xC3\xA9.JPG"));           // été.JPG
-  EXPECT_TRUE(MaskMatches("\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.doc"));  // été* ~ ÉTÉ.doc
-  EXPECT_TRUE(MaskMatches("\xC5\xA1kola*", "\xC5\xA0KOLA"));              // škola* ~ ŠKOLA
-  EXPECT_EQ(Utf8Upper("\xC3\xBF\xC3\x9F\xC3\xB7"), "\xC5\xB8\xC3\x9F\xC3\xB7");  // ÿß÷ -> Ÿß÷
-  EXPECT_EQ(Utf8Lower("\xC4\xB0\xC4\xB9"), "\xC4\xB0\xC4\xBA");  // İ stays, Ĺ -> ĺ
-}
-
-TEST(RegExCompile, ElementsAndRepetitionCodes) {
+TEST(RegExCompile, ElementsOfAPattern) {
   TRegExCalc m;
   m.Compile("ab+");
   ASSERT_EQ(m.Count(), 2);
   EXPECT_EQ(m.Items()[0].Text, "a");
-  EXPECT_EQ(m.Items()[0].MinCount, rcOnce);
   EXPECT_EQ(m.Items()[1].Text, "b");
   EXPECT_EQ(m.Items()[1].MinCount, rcOneOrMore);
-
   m.Compile("x{2,3}");
   ASSERT_EQ(m.Count(), 1);
-  EXPECT_EQ(m.Items()[0].Text, "x");
   EXPECT_EQ(m.Items()[0].MinCount, 2);
   EXPECT_EQ(m.Items()[0].MaxCount, 3);
-
-  m.Compile("ab{3}");  // one character before the brace, not the run
-  ASSERT_EQ(m.Count(), 2);
-  EXPECT_EQ(m.Items()[1].MinCount, 3);
-  EXPECT_EQ(m.Items()[1].MaxCount, -1);
-  m.Compile("a{2,-}");
-  EXPECT_EQ(m.Items()[0].MaxCount, rcOneOrMore);
-  m.Compile("[ab]{2,4}");  // a brace first in what is left applies to the element before
-  ASSERT_EQ(m.Count(), 1);
-  EXPECT_EQ(m.Items()[0].MinCount, 2);
-  EXPECT_EQ(m.Items()[0].MaxCount, 4);
-
-  m.Compile("abc*");  // "*" applies to the whole literal run
-  ASSERT_EQ(m.Count(), 1);
-  EXPECT_EQ(m.Items()[0].Text, "abc");
-  EXPECT_EQ(m.Items()[0].MinCount, rcZeroOrMore);
-  EXPECT_EQ(m.Expression(), "abc*");
-
   m.Compile("a\\.b\\");  // escaped ordinary characters drop; a final "\" is literal
   ASSERT_EQ(m.Count(), 3);
-  EXPECT_EQ(m.Items()[0].Text, "a");
-  EXPECT_EQ(m.Items()[1].Text, "b");
   EXPECT_EQ(m.Items()[2].Text, "\\");
-}
+  EXPECT_EQ(m.Expression(), "a\\.b\\");
 
-TEST(RegExCompile, CharacterClasses) {
-  TRegExCalc m;
   m.IgnoreCase = true;
-  m.Compile("[a-c]");
-  EXPECT_EQ(SetText(m.Items()[0].Chars), "ABCabc");
-  m.Compile("[c-a]");
-  EXPECT_EQ(SetText(m.Items()[0].Chars), "ABCabc");
-  m.Compile("[-x]");
-  EXPECT_EQ(SetText(m.Items()[0].Chars), "-Xx");
-  m.Compile("[x-]");
-  EXPECT_EQ(SetText(m.Items()[0].Chars), "-Xx");
-  m.Compile("[Z-a]");  // ends fold out of order: nothing from the range
+  for (const char* cls : {"[a-c]", "[c-a]"}) {
+    m.Compile(cls);
+    EXPECT_EQ(SetText(m.Items()[0].Chars), "ABCabc") << cls;
+  }
+  for (const char* cls : {"[-x]", "[x-]"}) {
+    m.Compile(cls);
+    EXPECT_EQ(SetText(m.Items()[0].Chars), "-Xx") << cls;
+  }
+  m.Compile("[Z-a]");  // the ends fold out of order: the range adds nothing
   EXPECT_EQ(SetText(m.Items()[0].Chars), "");
   m.Compile("[\\d\\-]");
   EXPECT_EQ(SetText(m.Items()[0].Chars), "-0123456789");
-  m.Compile("[^0-9]");
-  EXPECT_EQ(m.Items()[0].Test, TExpTest::NotInSet);
-
   m.IgnoreCase = false;
-  m.Compile("[a-c]");
-  EXPECT_EQ(SetText(m.Items()[0].Chars), "abc");
   m.Compile("[\\q]");  // an unknown escape keeps both characters
   EXPECT_EQ(SetText(m.Items()[0].Chars), "\\q");
-  m.Compile("[\\");  // no "]" anywhere: the "[" is literal
-  ASSERT_EQ(m.Count(), 2);
-  EXPECT_EQ(m.Items()[0].Text, "[");
-  EXPECT_EQ(m.Items()[1].Text, "\\");
 }
 
-TEST(RegExMatch, ClassesEscapesAndRepetitions) {
-  EXPECT_TRUE(PatternMatches("[^0-9]x", "ax"));
-  EXPECT_FALSE(PatternMatches("[^0-9]x", "5x"));
-  EXPECT_TRUE(PatternMatches("img\\d\\d", "img42.png"));
-  EXPECT_FALSE(PatternMatches("img\\d\\d", "img4a.png"));
-  EXPECT_TRUE(PatternMatches("\\w+[.]txt", "notes.txt"));
-  EXPECT_TRUE(PatternMatches("\\w+[.]txt", "caf\xC3\xA9.txt"));
-  EXPECT_FALSE(PatternMatches("\\w+[.]txt", "-notes.txt"));
-  EXPECT_TRUE(PatternMatches("ab+c", "abbbc"));
-  EXPECT_FALSE(PatternMatches("ab+c", "ac"));
-  EXPECT_TRUE(PatternMatches("x{2,3}y", "xxy"));
-  EXPECT_TRUE(PatternMatches("x{2,3}y", "xxxy"));
-  EXPECT_FALSE(PatternMatches("x{2,3}y", "xy"));
-  EXPECT_FALSE(PatternMatches("x{3}y", "xxy"));
-  EXPECT_TRUE(PatternMatches("x{0}y", "y"));  // n = 0 is the zero-or-one code
-  EXPECT_TRUE(PatternMatches("ABC", "abc", true));
-  EXPECT_FALSE(PatternMatches("ABC", "abc", false));
-  EXPECT_TRUE(PatternMatches("a\\sb", "a b"));
-  EXPECT_FALSE(PatternMatches("a\\Sb", "a b"));
-}
-
-TEST(RegExMatch, MalformedPatternsEndAndMatchAsDocumented) {
-  // A "{" that starts no repetition is an ordinary character.
-  EXPECT_TRUE(PatternMatches("a{b", "a{b"));
-  EXPECT_TRUE(PatternMatches("a{}", "a{}"));
-  EXPECT_TRUE(PatternMatches("{x}", "{x}"));
-  EXPECT_TRUE(PatternMatches("a{3", "a{3"));
-  EXPECT_TRUE(PatternMatches("[abc", "[abc"));
-  // A count beyond 32 bits fails the compile and matches nothing.
+TEST(RegExMatch, UncountableRepetitionAndEmptyPatternMatchNothing) {
   TRegExCalc m;
   EXPECT_FALSE(m.Compile("a{99999999999}"));
   EXPECT_FALSE(m.Match("aaa"));
   EXPECT_FALSE(m.Compile("a{1,2147483648}"));
   EXPECT_TRUE(m.Compile("a{2147483647}"));  // fits, and is the one-or-more code
   EXPECT_TRUE(m.Match("aaa"));
-  // An empty pattern never matches, whatever was matched before.
   EXPECT_TRUE(m.Compile(""));
   EXPECT_FALSE(m.Match("anything"));
 }
@@ -223,7 +150,6 @@ TEST(RegExMatchList, TermsInOrderAndCompiledPatternKept) {
   m.Terms = {"x.*", "a.*"};
   EXPECT_TRUE(m.MatchList("abc"));
   EXPECT_FALSE(m.MatchList("bcd"));
-  EXPECT_EQ(m.Expression(), "zzz");
   EXPECT_TRUE(m.Match("zzz"));
   // A term that cannot compile ends the search: later terms are not tried.
   m.Terms = {"a.*", "b{99999999999}", "c.*"};
