@@ -10,7 +10,7 @@ namespace mirel::cli {
 namespace {
 
 // Options that take a value; every other --option is a switch.
-const std::set<std::string> kValueOptions = {"--format", "--to",   "--mask",      "--from",
+const std::set<std::string> kValueOptions = {"--format", "--to",   "--until",     "--mask",  "--from",
                                              "--size",   "--attr", "--on-exists", "--stream"};
 
 using TCommand = int (*)(const TCliArgs&, TCliContext&);
@@ -56,7 +56,10 @@ std::string Usage() {
          "  mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename] [PATH...]\n"
          "  mirel cat SOURCE PATH [--stream NAME]\n"
          "  mirel erase SOURCE|MOUNTPOINT [--yes]\n"
-         "FILTER: --mask MASK  --good  --from DATE --to DATE  --size [=|>|<]KB  --attr rhsa\n";
+         "FILTER: --mask MASK  --good  --from DATE --to DATE  --size [=|>|<]KB  --attr rhsa\n"
+         "  MASK: names like \"*.jpg;*.png\" or a keyword; \"?\" stands for at most one character\n"
+         "  DATE: YYYY-MM-DD [HH:MM[:SS]], local time; a day given alone counts whole\n"
+         "  (recover takes the upper date as --until DATE, its --to being the destination)\n";
 }
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {

@@ -1,0 +1,148 @@
+#include "cli/EntryListing.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "cli/ScanSession.h"
+#include "core/DiskObject.h"
+#include "platform/FileTime.h"
+
+namespace mirel::cli {
+
+namespace {
+
+bool IsDeleted(const TFileInfo& e) { return e.FsInfo ? e.FsInfo->IsDeleted() : true; }
+
+// Names come from the volume and may hold anything: control characters (and
+// the extra ones given) become "?", so a name cannot break a line of the
+// listing or send escape sequences to a terminal.
+std::string Printable(const std::string& s, const char* extra = "") {
+  std::string out = s;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || (c && std::strchr(extra, c))) c = '?';
+  return out;
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
+  for (const TListedEntry& r : rows) {
+    const TFileInfo& e = *r.Entry;
+    out << "{\"path\":" << JsonString(r.Path) << ",\"name\":" << JsonString(e.Name)
+        << ",\"folder\":" << (e.IsFolder ? "true" : "false") << ",\"deleted\":" << (IsDeleted(e) ? "true" : "false")
+        << ",\"size\":" << e.Size << ",\"condition\":" << e.Condition << ",\"attributes\":" << e.Attributes
+        << ",\"created\":" << JsonString(FileTimeToIso(e.CreationTime))
+        << ",\"modified\":" << JsonString(FileTimeToIso(e.LastWriteTime));
+    if (e.Disk && e.Disk->FileSystem == fsNtfs) {
+      out << ",\"streams\":[";
+      bool first = true;
+      for (const TNamedStream& s : e.FsInfo ? e.FsInfo->NamedStreams() : std::vector<TNamedStream>{}) {
+        out << (first ? "" : ",") << "{\"name\":" << JsonString(s.Name) << ",\"size\":" << s.Size << "}";
+        first = false;
+      }
+      out << "]";
+    }
+    out << "}\n";
+  }
+}
+
+void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
+  size_t sizeWidth = 4;
+  for (const TListedEntry& r : rows) sizeWidth = std::max(sizeWidth, std::to_string(r.Entry->Size).size());
+  auto line = [&](const std::string& state, const std::string& cond, const std::string& size,
+                  const std::string& modified, const std::string& attr, const std::string& path) {
+    out << state << std::string(8 - std::min<size_t>(8, state.size()), ' ') << std::string(4 - std::min<size_t>(4, cond.size()), ' ')
+        << cond << "  " << std::string(sizeWidth - size.size(), ' ') << size << "  " << modified
+        << std::string(16 - std::min<size_t>(16, modified.size()), ' ') << "  " << attr << "  " << path << "\n";
+  };
+  line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "PATH");
+  for (const TListedEntry& r : rows) {
+    const TFileInfo& e = *r.Entry;
+    line(IsDeleted(e) ? "deleted" : "live", e.IsFolder ? "" : std::to_string(e.Condition) + "%",
+         e.IsFolder ? "" : std::to_string(e.Size), FileTimeToLocalText(e.LastWriteTime), AttributeLetters(e.Attributes),
+         Printable(e.IsFolder ? r.Path + "/" : r.Path));
+  }
+}
+
+// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
+// quotes doubled.
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void PrintCsv(const std::vector<TListedEntry>& rows, std::ostream& out) {
+  out << "path,name,folder,deleted,size,condition,attributes,created,modified\n";
+  for (const TListedEntry& r : rows) {
+    const TFileInfo& e = *r.Entry;
+    out << CsvField(r.Path) << ',' << CsvField(e.Name) << ',' << (e.IsFolder ? "true" : "false") << ','
+        << (IsDeleted(e) ? "true" : "false") << ',' << e.Size << ',' << e.Condition << ','
+        << AttributeLetters(e.Attributes) << ',' << FileTimeToIso(e.CreationTime) << ','
+        << FileTimeToIso(e.LastWriteTime) << '\n';
+  }
+}
+
+// Seconds since 1970 for the body file; 0 stands for "not recorded" there too.
+int64_t BodyTime(TFileTime ft) { return ft == 0 ? 0 : FileTimeToUnix(ft); }
+
+// MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, split on "|".
+// The catalogue keeps no access or change time, no owner and no checksum.
+void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
+  for (const TListedEntry& r : rows) {
+    const TFileInfo& e = *r.Entry;
+    std::string perms = (e.Attributes & faReadOnly) ? "r-xr-xr-x" : "rwxrwxrwx";
+    std::string mode = e.IsFolder ? "d/d" + perms : "r/r" + perms;
+    out << "0|/" << Printable(r.Path, "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
+        << (e.IsFolder ? 0 : e.Size) << "|0|" << BodyTime(e.LastWriteTime) << "|0|" << BodyTime(e.CreationTime)
+        << '\n';
+  }
+}
+
+}  // namespace
+
+bool ParseListFormat(const std::string& text, TListFormat& format) {
+  if (text == "table") format = TListFormat::Table;
+  else if (text == "json") format = TListFormat::Json;
+  else if (text == "csv") format = TListFormat::Csv;
+  else if (text == "bodyfile") format = TListFormat::Bodyfile;
+  else return false;
+  return true;
+}
+
+void PrintEntries(const std::vector<TListedEntry>& rows, TListFormat format, std::ostream& out) {
+  switch (format) {
+    case TListFormat::Table: PrintTable(rows, out); break;
+    case TListFormat::Json: PrintJson(rows, out); break;
+    case TListFormat::Csv: PrintCsv(rows, out); break;
+    case TListFormat::Bodyfile: PrintBodyfile(rows, out); break;
+  }
+}
+
+}  // namespace mirel::cli

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/EntryListing.h"
+#include "core/DiskObject.h"
+
+using namespace mirel;
+using namespace mirel::cli;
+
+namespace {
+
+struct TTestFsInfo : TFsInfo {
+  bool Deleted = true;
+  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TTestFsInfo>(*this); }
+  bool IsDeleted() const override { return Deleted; }
+};
+
+std::unique_ptr<TFsInfo> Live() {
+  auto info = std::make_unique<TTestFsInfo>();
+  info->Deleted = false;
+  return info;
+}
+
+std::string Print(const std::vector<TListedEntry>& rows, TListFormat format) {
+  std::ostringstream out;
+  PrintEntries(rows, format, out);
+  return out.str();
+}
+
+// 2024-05-01T12:30:00Z and 2024-04-30T08:00:00Z.
+const TFileTime kModified = UnixToFileTime(1714566600);
+const TFileTime kCreated = UnixToFileTime(1714464000);
+
+struct TEntries {
+  TFileInfo Folder{.Name = "Fotos", .Size = 9000, .Attributes = faDirectory, .IsFolder = true};
+  TFileInfo Photo{.Name = "a,\"b\".jpg", .Size = 5000, .Attributes = faReadOnly | faArchive,
+                  .CreationTime = kCreated, .LastWriteTime = kModified, .Condition = 100};
+  TFileInfo Odd{.Name = "x|y\nz", .Size = 7, .Condition = 12};
+  std::vector<TListedEntry> Rows{{"Fotos", &Folder}, {"Fotos/a,\"b\".jpg", &Photo}, {"x|y\nz", &Odd}};
+  TEntries() { Folder.FsInfo = Live(); }
+};
+
+}  // namespace
+
+TEST(EntryListing, CsvQuotesWhatNeedsIt) {
+  TEntries e;
+  EXPECT_EQ(Print(e.Rows, TListFormat::Csv),
+            "path,name,folder,deleted,size,condition,attributes,created,modified\n"
+            "Fotos,Fotos,true,false,9000,0,----,,\n"
+            "\"Fotos/a,\"\"b\"\".jpg\",\"a,\"\"b\"\".jpg\",false,true,5000,100,r--a,"
+            "2024-04-30T08:00:00Z,2024-05-01T12:30:00Z\n"
+            "\"x|y\nz\",\"x|y\nz\",false,true,7,12,----,,\n");
+}
+
+TEST(EntryListing, BodyfileLines) {
+  TEntries e;
+  EXPECT_EQ(Print(e.Rows, TListFormat::Bodyfile),
+            "0|/Fotos|0|d/drwxrwxrwx|0|0|0|0|0|0|0\n"
+            "0|/Fotos/a,\"b\".jpg (deleted)|0|r/rr-xr-xr-x|0|0|5000|0|1714566600|0|1714464000\n"
+            "0|/x?y?z (deleted)|0|r/rrwxrwxrwx|0|0|7|0|0|0|0\n");
+}
+
+TEST(EntryListing, JsonAndTableStillPrintEveryRow) {
+  TEntries e;
+  std::string json = Print(e.Rows, TListFormat::Json);
+  EXPECT_NE(json.find("{\"path\":\"x|y\\nz\",\"name\":\"x|y\\nz\",\"folder\":false,\"deleted\":true,\"size\":7,"),
+            std::string::npos)
+      << json;
+  std::string table = Print(e.Rows, TListFormat::Table);
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4);  // header and three rows
+  EXPECT_NE(table.find("  x|y?z\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("live"), std::string::npos);
+  EXPECT_NE(table.find("Fotos/\n"), std::string::npos);
+}
