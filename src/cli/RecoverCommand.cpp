@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "cli/FilterOptions.h"
 #include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
@@ -42,11 +43,13 @@ std::vector<PFileInfo> FindEntries(const TDiskObject& disk, std::string path) {
 // The whole tree: what lies in a volume root goes straight into the
 // destination; other top-level entries (folders the volume no longer links
 // anywhere) keep their own folder.
-TDiskItems TopEntries(const TDiskObject& disk) {
+TDiskItems TopEntries(const TDiskObject& disk, TQueryObject& query) {
   TDiskItems items;
   for (const TDiskItems* list : {&disk.Folders, &disk.Files})
     for (PFileInfo e : *list)
-      if ((e->Parent && IsVolumeRoot(*e->Parent)) || (!e->Parent && !IsVolumeRoot(*e))) items.Add(e);
+      if (((e->Parent && IsVolumeRoot(*e->Parent)) || (!e->Parent && !IsVolumeRoot(*e))) &&
+          (list == &disk.Folders || query.AcceptsInAnyFolder(e)))
+        items.Add(e);
   return items;
 }
 
@@ -74,6 +77,16 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     return exitUsage;
   }
   if (onExists == TOnExists::Ask && !ctx.InIsTerminal) onExists = TOnExists::Skip;
+  TFilterOptions filter;
+  std::string error;
+  // Here --to names the destination; the upper date bound is --until.
+  if (!ParseFilterOptions(args, filter, error, "")) {
+    ctx.Err << "mirel: " << error << "\n";
+    return exitUsage;
+  }
+  for (const std::string& w : filter.Warnings) ctx.Err << "mirel: " << w << "\n";
+  TQueryObject query;
+  query.SetFilter(filter.Filter);
 
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
@@ -107,11 +120,12 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
       for (PFileInfo e : found) items.Add(e);
     }
   } else {
-    items = TopEntries(*session.Disk);
+    items = TopEntries(*session.Disk, query);
   }
 
   TRecoveringThread thread(std::move(items));
   thread.DestDir = dest;
+  thread.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
   int written = 0, skipped = 0, damaged = 0;
   std::atomic<int> started{0};
   thread.OnFileStart = [&](const std::string&, PFileInfo) { ++started; };

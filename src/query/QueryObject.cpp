@@ -84,6 +84,11 @@ bool TQueryObject::Accepts(PFileInfo entry) {
   return AcceptsLocked(entry, FFilter.Flags);
 }
 
+bool TQueryObject::AcceptsInAnyFolder(PFileInfo entry) {
+  std::lock_guard lock(Lock);
+  return AcceptsLocked(entry, FFilter.Flags & ~qfFolder);
+}
+
 int TQueryObject::ResultCount() const {
   std::lock_guard lock(Lock);
   return Results.Count();

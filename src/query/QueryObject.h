@@ -81,6 +81,9 @@ public:
   // Appends the entry to the results when the filter accepts it.
   bool AddIfAccepted(PFileInfo entry);
   bool Accepts(PFileInfo entry);
+  // Accepts with the folder criterion off: what folder recovery and the
+  // folder tree go by.
+  bool AcceptsInAnyFolder(PFileInfo entry);
   int ResultCount() const;
   // Null for an index outside the results.
   PFileInfo GetResult(int index) const;
