@@ -41,6 +41,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   }
   std::stable_sort(rows.begin(), rows.end(), [](const TListedEntry& a, const TListedEntry& b) { return a.Path < b.Path; });
   PrintEntries(rows, format, ctx.Out);
+  ctx.Out.flush();  // the listing before the summary when both go to one terminal
 
   int folders = 0;
   for (PFileInfo e : session.Disk->Folders) folders += !IsVolumeRoot(*e);

@@ -75,10 +75,23 @@ TMountEntry MountOf(const std::string& path, const std::vector<TMountEntry>& tab
   return best;
 }
 
+namespace {
+
+// FUSE mounts do not say which driver serves them; the mounted source's boot
+// sector does (an ntfs-3g mount of an image shows as plain "fuse").
+bool SourceIsNtfs(const std::string& source) {
+  std::ifstream in(source, std::ios::binary);
+  char boot[11] = {};
+  return in.read(boot, sizeof boot) && std::string(boot + 3, 8) == "NTFS    ";
+}
+
+}  // namespace
+
 std::string GetVolumeFileSystem(const std::string& path) {
   TMountEntry m = MountOf(path, ReadMountTable());
   if (m.FsType.empty()) return "Unknown";
-  if (m.FsType == "fuseblk" || m.FsType == "ntfs3" || m.FsType == "ntfs") return "NTFS";
+  if (m.FsType == "ntfs3" || m.FsType == "ntfs") return "NTFS";
+  if ((m.FsType == "fuseblk" || m.FsType == "fuse") && SourceIsNtfs(m.Source)) return "NTFS";
   if (m.FsType == "vfat" || m.FsType == "msdos") return "FAT";
   return m.FsType;
 }

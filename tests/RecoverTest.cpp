@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+#include "core/DiskObject.h"
+#include "core/DiskScaner.h"
+#include "Engine.h"
+#include "core/RecoveryManager.h"
+#include "platform/FileTime.h"
+#include "workers/RecoveringThread.h"
+
+using namespace mirel;
+using namespace mirel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TScanned {
+  std::string Path;
+  bool Folder = false, Deleted = false;
+  int64_t Size = 0;
+  int Condition = 0;
+  std::string Created, Modified;
+};
+
+// The entries `mirel scan --format json` lists.
+std::vector<TScanned> ScanJson(const std::string& image, bool all = false) {
+  std::vector<std::string> args{"scan", image, "--format", "json"};
+  if (all) args.push_back("--all");
+  TCliRun r = RunMirel(args);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::vector<TScanned> out;
+  std::regex re(R"re(\{"path":"((?:[^"\\]|\\.)*)".*"folder":(true|false),"deleted":(true|false),"size":(-?\d+),"condition":(\d+).*"created":"([^"]*)","modified":"([^"]*)")re");
+  std::istringstream in(r.Out);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_search(line, m, re))
+      out.push_back({m[1], m[2] == "true", m[3] == "true", std::stoll(m[4]), std::stoi(m[5]), m[6], m[7]});
+  }
+  return out;
+}
+
+// The original of a recovered FAT path: a deleted short name lost its first
+// character ("$"), so that one character is matched loosely.
+fs::path Original(const fs::path& originals, const std::string& path) {
+  fs::path here = originals;
+  std::istringstream parts(path);
+  for (std::string part; std::getline(parts, part, '/');) {
+    fs::path exact = here / part;
+    if (fs::exists(exact)) {
+      here = exact;
+      continue;
+    }
+    bool found = false;
+    if (!part.empty() && part[0] == '$' && fs::is_directory(here)) {
+      for (const auto& e : fs::directory_iterator(here)) {
+        std::string n = e.path().filename().string();
+        if (n.size() == part.size() && strcasecmp(n.c_str() + 1, part.c_str() + 1) == 0) {
+          here = e.path();
+          found = true;
+          break;
+        }
+      }
+    }
+    if (!found) return {};
+  }
+  return here;
+}
+
+int64_t MtimeOf(const fs::path& p) {
+  struct stat st {};
+  ::stat(p.c_str(), &st);
+  return st.st_mtim.tv_sec;
+}
+
+int64_t IsoToUnix(const std::string& iso) {
+  std::tm tm{};
+  strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return timegm(&tm);
+}
+
+// Recovers the whole image and checks every intact deleted file: bytes,
+// size, modification time, place in the tree.
+void RecoverAndCompare(const std::string& image) {
+  SCOPED_TRACE(image);
+  TTempDir dest;
+  TCliRun r = RunMirel({"recover", Fixture(image).string(), "--to", dest.Path().string()});
+  EXPECT_NE(r.Err.find("0 skipped"), std::string::npos) << r.Err;
+  fs::path originals = Fixture(image.substr(0, image.size() - 4) + ".files");
+  int compared = 0;
+  for (const TScanned& e : ScanJson(Fixture(image).string())) {
+    if (e.Folder || e.Condition != 100) continue;
+    fs::path got = dest.Path() / e.Path;
+    ASSERT_TRUE(fs::exists(got)) << e.Path;
+    EXPECT_EQ(static_cast<int64_t>(fs::file_size(got)), e.Size) << e.Path;
+    EXPECT_EQ(MtimeOf(got), IsoToUnix(e.Modified)) << e.Path;
+    fs::path orig = Original(originals, e.Path);
+    if (orig.empty()) continue;  // made by hand in the image, no original kept
+    EXPECT_EQ(ReadWholeFile(got), ReadWholeFile(orig)) << e.Path;
+    ++compared;
+  }
+  EXPECT_GE(compared, 5);
+}
+
+}  // namespace
+
+TEST(Recover, FatImagesComeBackByteExactInTheirTree) {
+  for (const char* image : {"fat12.img", "fat16.img", "fat32.img", "fat32c8.img"}) RecoverAndCompare(image);
+}
+
+TEST(Recover, NtfsImagesComeBackByteExactInTheirTree) {
+  for (const char* image : {"ntfs.img", "ntfs-c512.img"}) RecoverAndCompare(image);
+}
+
+TEST(Recover, PartitionsAndBackupBootSectorsRecoverLikeTheirVolumes) {
+  for (const char* image : {"disk-mbr.img#1", "disk-mbr.img#2", "disk-gpt-nohdr.img#2", "fat32-noboot.img"}) {
+    SCOPED_TRACE(image);
+    TTempDir a;
+    RunMirel({"recover", Fixture("").string() + image, "--to", a.Path().string()});
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(a.Path())) files.push_back(fs::relative(e.path(), a.Path()));
+    EXPECT_GE(files.size(), 5u);
+  }
+  // The same listing as the stand-alone volume.
+  auto part = ScanJson(Fixture("disk-mbr.img").string() + "#5");
+  auto whole = ScanJson(Fixture("fat12.img").string());
+  ASSERT_EQ(part.size(), whole.size());
+  for (size_t i = 0; i < part.size(); ++i) EXPECT_EQ(part[i].Path, whole[i].Path);
+}
+
+TEST(Recover, FoldersWithoutMatchingFilesAreNotCreated) {
+  TTempDir dest;
+  TCliRun r = RunMirel({"recover", Fixture("fat16.img").string(), "--to", dest.Path().string(), "--mask", "*.jpg"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::vector<std::string> got;
+  for (const auto& e : fs::recursive_directory_iterator(dest.Path()))
+    got.push_back(fs::relative(e.path(), dest.Path()).string());
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::string>{"photos", "photos/Holiday photo with a long name.jpg"}));
+}
+
+TEST(Recover, NamedEntriesAndExistingFilePolicies) {
+  TTempDir dest;
+  const std::string img = Fixture("fat16.img").string();
+  const std::string to = dest.Path().string();
+  TCliRun r = RunMirel({"recover", img, "--to", to, "deleted-root.bin", "$ocs"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(dest / "deleted-root.bin"));
+  EXPECT_TRUE(fs::exists(dest.Path() / "$ocs" / "$ub" / "$nner.txt"));
+
+  WriteFile(dest / "deleted-root.bin", {'m', 'i', 'n', 'e'});
+  r = RunMirel({"recover", img, "--to", to, "deleted-root.bin"});  // no terminal: skip
+  EXPECT_NE(r.Err.find("skipped " + to + "/deleted-root.bin: a file of that name exists"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadWholeFile(dest / "deleted-root.bin"), "mine");
+
+  r = RunMirel({"recover", img, "--to", to, "--on-exists", "rename", "deleted-root.bin"});
+  EXPECT_EQ(fs::file_size(dest / "deleted-root (2).bin"), 4100u);
+  EXPECT_EQ(ReadWholeFile(dest / "deleted-root.bin"), "mine");
+
+  r = RunMirel({"recover", img, "--to", to, "--on-exists", "overwrite", "deleted-root.bin"});
+  EXPECT_EQ(fs::file_size(dest / "deleted-root.bin"), 4100u);
+
+  r = RunMirel({"recover", img, "--to", to, "no/such/file"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("no entry found at no/such/file"), std::string::npos) << r.Err;
+  EXPECT_EQ(RunMirel({"recover", img}).Status, 1);
+  EXPECT_EQ(RunMirel({"recover", img, "--to", to, "--on-exists", "clobber"}).Status, 1);
+}
+
+TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
+  StartEngine();
+  TRecoveryManager manager({Fixture("fat32c8.img").string()}, false);
+  TDiskObject* disk = manager.DiskList[0];
+  ASSERT_NE(disk, nullptr);
+  QuickScan = true;
+  manager.StartScan(disk).join();
+  PFileInfo big = nullptr;
+  for (PFileInfo f : disk->Files)
+    if (!big || f->Size > big->Size) big = f;
+  ASSERT_NE(big, nullptr);
+  TDiskItems items;
+  items.Add(big);
+  items.Add(big);  // never reached: the stop comes first
+  TTempDir dest;
+  TRecoveringThread thread(std::move(items));
+  thread.DestDir = dest.Path().string();
+  int done = 0;
+  std::vector<TRecoveredFile> results;
+  thread.OnFileStart = [&](const std::string&, PFileInfo) { thread.Terminate(); };
+  thread.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
+  thread.OnDone = [&] { ++done; };
+  thread.Execute();
+  EXPECT_EQ(done, 1);
+  EXPECT_TRUE(results.empty());  // stopped before its file was even created
+  EXPECT_TRUE(fs::is_empty(dest.Path()));
+
+  // A destination that is not a folder: nothing written, the end still told.
+  TDiskItems one;
+  one.Add(big);
+  TRecoveringThread nowhere(std::move(one));
+  nowhere.DestDir = (dest / "missing").string();
+  nowhere.OnDone = [&] { ++done; };
+  nowhere.Execute();
+  EXPECT_EQ(done, 2);
+}
+
+TEST(Recover, ReadOnlyEntryLosesWriteBitsAndKeepsTimes) {
+  StartEngine();
+  TRecoveryManager manager({Fixture("fat16.img").string()}, false);
+  TDiskObject* disk = manager.DiskList[0];
+  QuickScan = true;
+  manager.StartScan(disk).join();
+  PFileInfo file = nullptr;
+  for (PFileInfo f : disk->Files)
+    if (f->Name == "deleted-root.bin") file = f;
+  ASSERT_NE(file, nullptr);
+  file->Attributes |= faReadOnly;
+  TDiskItems items;
+  items.Add(file);
+  TTempDir dest;
+  TRecoveringThread thread(std::move(items));
+  thread.DestDir = dest.Path().string();
+  thread.Start();
+  thread.WaitFor();
+  struct stat st {};
+  ASSERT_EQ(::stat((dest / "deleted-root.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  EXPECT_EQ(st.st_mtim.tv_sec, FileTimeToUnix(file->LastWriteTime));
+  EXPECT_EQ(thread.TotalPercent, 100);
+}
+
+TEST(Recover, NamedStreamsReachAnNtfsDestinationAsStreams) {
+  if (geteuid() != 0 || !fs::exists("/dev/fuse")) GTEST_SKIP() << "needs root and /dev/fuse for an ntfs-3g mount";
+  TTempDir tmp;
+  std::string img = (tmp / "dest.img").string(), mnt = (tmp / "mnt").string();
+  fs::create_directory(mnt);
+  std::string make = "truncate -s 8M '" + img + "' && mkntfs -q -F -f '" + img + "' >/dev/null 2>&1 && ntfs-3g '" +
+                     img + "' '" + mnt + "'";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "cannot mount a new NTFS volume with ntfs-3g here";
+  struct TUnmount {
+    std::string Dir;
+    ~TUnmount() { std::system(("umount '" + Dir + "' 2>/dev/null").c_str()); }
+  } unmount{mnt};
+
+  TCliRun r = RunMirel({"recover", Fixture("ntfs.img").string(), "--to", mnt, "streams.txt"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  char value[256];
+  ssize_t n = ::getxattr((mnt + "/streams.txt").c_str(), "user.extra", value, sizeof value);
+  ASSERT_GT(n, 0) << std::strerror(errno);
+  EXPECT_EQ(std::string(value, static_cast<size_t>(n)),
+            ReadWholeFile(Fixture("ntfs.files") / "streams.txt:extra"));
+  // Creation time and the archive bit go where an NTFS destination keeps them.
+  uint64_t crtime = 0;
+  ASSERT_EQ(::getxattr((mnt + "/streams.txt").c_str(), "system.ntfs_crtime", &crtime, sizeof crtime), 8);
+  std::string created;
+  for (const TScanned& e : ScanJson(Fixture("ntfs.img").string()))
+    if (e.Path == "streams.txt") created = e.Created;
+  EXPECT_EQ(FileTimeToIso(crtime), created);
+  uint32_t attrib = 0;
+  ASSERT_EQ(::getxattr((mnt + "/streams.txt").c_str(), "system.ntfs_attrib_be", &attrib, sizeof attrib), 4);
+  EXPECT_EQ(__builtin_bswap32(attrib), static_cast<uint32_t>(faArchive));
+
+  // On an ordinary folder only the main data is written.
+  TTempDir plain;
+  RunMirel({"recover", Fixture("ntfs.img").string(), "--to", plain.Path().string(), "streams.txt"});
+  EXPECT_LT(::getxattr((plain / "streams.txt").c_str(), "user.extra", value, sizeof value), 0);
+  EXPECT_EQ(ReadWholeFile(plain / "streams.txt"), ReadWholeFile(Fixture("ntfs.files") / "streams.txt"));
+}
