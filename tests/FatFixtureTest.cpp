@@ -70,6 +70,8 @@ std::map<std::string, std::string> DeletedFiles() {
   };
 }
 
+void PrintTo(const TImage& image, std::ostream* os) { *os << image.Name; }
+
 class FatFixture : public ::testing::TestWithParam<TImage> {};
 
 }  // namespace
