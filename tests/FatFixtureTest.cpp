@@ -158,6 +158,24 @@ TEST_P(FatFixture, TruncatedImageScanEndsWithOneLogLine) {
       << log;
 }
 
+TEST_P(FatFixture, FreeSpaceAgreesWithMtools) {
+  const TImage& img = GetParam();
+  const std::string path = Fixture(std::string(img.Name) + ".img");
+  std::string mdir;
+  if (FILE* p = popen(("MTOOLS_SKIP_CHECK=1 mdir -i '" + path + "' :: 2>/dev/null").c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) mdir += buf;
+    pclose(p);
+  }
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(mdir, m, std::regex(R"(([\d ]+) bytes free)"))) << mdir;
+  std::string digits;
+  for (char c : m[1].str())
+    if (c != ' ') digits += c;
+  TCliRun r = RunMirel({"list", path});
+  EXPECT_TRUE(std::regex_search(r.Out, std::regex(" " + digits + "\n"))) << r.Out << " mtools: " << digits;
+}
+
 INSTANTIATE_TEST_SUITE_P(Images, FatFixture, ::testing::ValuesIn(kImages),
                          [](const auto& p) { return std::string(p.param.Name); });
 
