@@ -21,7 +21,8 @@ struct TImage {
   uint32_t Cluster;
 };
 const TImage kImages[] = {{"fat12", "FAT12VOL", 512},  {"fat12c4", "FAT12C4", 2048}, {"fat16", "FAT16VOL", 2048},
-                          {"fat16c1", "FAT16C1", 512}, {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096}};
+                          {"fat16c1", "FAT16C1", 512}, {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096},
+                          {"fat16s4k", "FAT16S4K", 4096}};  // 4096-byte sectors
 
 struct TRow {
   std::string Path;
@@ -143,7 +144,7 @@ TEST_P(FatFixture, TruncatedImageScanEndsWithOneLogLine) {
   in.read(reinterpret_cast<char*>(bytes.data()), 512);
   auto u16 = [&](size_t off) { return uint32_t{bytes[off]} | uint32_t{bytes[off + 1]} << 8; };
   const uint32_t fatSectors = u16(0x16) ? u16(0x16) : (u16(0x24) | u16(0x26) << 16);
-  bytes.resize((u16(0x0E) + fatSectors / 2) * 512);
+  bytes.resize((u16(0x0E) + fatSectors / 2) * u16(0x0B));
   in.read(reinterpret_cast<char*>(bytes.data()) + 512, static_cast<std::streamsize>(bytes.size() - 512));
   WriteFile(copy, bytes);
   mirel::SetDebugLogPath((tmp / "debug.log").string());
