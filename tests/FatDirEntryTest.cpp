@@ -124,6 +124,18 @@ TEST(FatDirEntry, TimesAreLocalTimeTurnedToUtc) {
   setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);  // in May two hours ahead of UTC
   tzset();
   EXPECT_EQ(FileTimeToIso(EntryWriteTime(e.data())), "2024-05-17T08:20:30Z");
+  TEntry winter = e;
+  const uint16_t january = ((2024 - 1980) << 9) | (1 << 5) | 17;
+  winter[24] = january & 0xFF;
+  winter[25] = january >> 8;
+  EXPECT_EQ(FileTimeToIso(EntryWriteTime(winter.data())), "2024-01-17T09:20:30Z");  // one hour ahead
+  const uint16_t changeDay = ((2024 - 1980) << 9) | (3 << 5) | 31;  // clocks go forward at 02:00
+  const uint16_t afterChange = (3 << 11) | (30 << 5);
+  winter[24] = changeDay & 0xFF;
+  winter[25] = changeDay >> 8;
+  winter[22] = afterChange & 0xFF;
+  winter[23] = afterChange >> 8;
+  EXPECT_EQ(FileTimeToIso(EntryWriteTime(winter.data())), "2024-03-31T01:30:00Z");
   setenv("TZ", "UTC", 1);
   tzset();
   e[24] = e[25] = 0;  // no date

@@ -21,7 +21,8 @@ struct TImage {
   uint32_t Cluster;
 };
 const TImage kImages[] = {{"fat12", "FAT12VOL", 512},  {"fat12c4", "FAT12C4", 2048}, {"fat16", "FAT16VOL", 2048},
-                          {"fat16c1", "FAT16C1", 512}, {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096}};
+                          {"fat16c1", "FAT16C1", 512}, {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096},
+                          {"fat16s4k", "FAT16S4K", 4096}};  // 4096-byte sectors
 
 struct TRow {
   std::string Path;
@@ -69,6 +70,8 @@ std::map<std::string, std::string> DeletedFiles() {
       {"\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 name.txt", "\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 name.txt"},
   };
 }
+
+void PrintTo(const TImage& image, std::ostream* os) { *os << image.Name; }
 
 class FatFixture : public ::testing::TestWithParam<TImage> {};
 
@@ -141,7 +144,7 @@ TEST_P(FatFixture, TruncatedImageScanEndsWithOneLogLine) {
   in.read(reinterpret_cast<char*>(bytes.data()), 512);
   auto u16 = [&](size_t off) { return uint32_t{bytes[off]} | uint32_t{bytes[off + 1]} << 8; };
   const uint32_t fatSectors = u16(0x16) ? u16(0x16) : (u16(0x24) | u16(0x26) << 16);
-  bytes.resize((u16(0x0E) + fatSectors / 2) * 512);
+  bytes.resize((u16(0x0E) + fatSectors / 2) * u16(0x0B));
   in.read(reinterpret_cast<char*>(bytes.data()) + 512, static_cast<std::streamsize>(bytes.size() - 512));
   WriteFile(copy, bytes);
   mirel::SetDebugLogPath((tmp / "debug.log").string());
@@ -154,6 +157,24 @@ TEST_P(FatFixture, TruncatedImageScanEndsWithOneLogLine) {
                      "cut.img: (" + std::string(img.Label) + ")"),
             std::string::npos)
       << log;
+}
+
+TEST_P(FatFixture, FreeSpaceAgreesWithMtools) {
+  const TImage& img = GetParam();
+  const std::string path = Fixture(std::string(img.Name) + ".img");
+  std::string mdir;
+  if (FILE* p = popen(("MTOOLS_SKIP_CHECK=1 mdir -i '" + path + "' :: 2>/dev/null").c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) mdir += buf;
+    pclose(p);
+  }
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(mdir, m, std::regex(R"(([\d ]+) bytes free)"))) << mdir;
+  std::string digits;
+  for (char c : m[1].str())
+    if (c != ' ') digits += c;
+  TCliRun r = RunMirel({"list", path});
+  EXPECT_TRUE(std::regex_search(r.Out, std::regex(" " + digits + "\n"))) << r.Out << " mtools: " << digits;
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FatFixture, ::testing::ValuesIn(kImages),

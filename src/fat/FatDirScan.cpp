@@ -99,11 +99,11 @@ void TFatScaner::ReadDir(int index) {
       }
       AddDir(std::move(tmpl));
     } else {
-      PublishFolderChain(folder);
       const uint32_t size = static_cast<uint32_t>(tmpl.Size);
       tmpl.Condition = e->Deleted ? ComputeCondition(*e, size) : 100;
       // A count cut short by a stop request would understate the file.
       if (IsStopped()) break;
+      PublishFolderChain(folder);
       const int idx = AddFile(std::move(tmpl));
       if (idx < 0) continue;
       try {

@@ -36,9 +36,16 @@ TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
   tm.tm_hour = hour;
   tm.tm_min = min;
   tm.tm_sec = sec;
-  tm.tm_isdst = -1;
-  time_t t = std::mktime(&tm);
-  if (t == static_cast<time_t>(-1)) return 0;
+  // The fields read as UTC, less the zone's offset at that moment; asked
+  // twice, for times next to a change of offset. localtime_r reads the zone
+  // rules once, where mktime looks at the zone file on every call.
+  const time_t asUtc = timegm(&tm);
+  auto offsetAt = [](time_t at) {
+    std::tm lt{};
+    return localtime_r(&at, &lt) ? static_cast<time_t>(lt.tm_gmtoff) : time_t{0};
+  };
+  time_t t = asUtc - offsetAt(asUtc);
+  t = asUtc - offsetAt(t);
   if (tenths > 199) tenths = 0;
   return UnixToFileTime(static_cast<int64_t>(t) + tenths / 100, (tenths % 100) * 10000000L);
 }
