@@ -15,7 +15,6 @@
 #include "core/FileSystems.h"
 #include "core/RecoveryStream.h"
 #include "platform/FileTime.h"
-#include "platform/Mounts.h"
 #include "workers/RecoveringThread.h"
 
 namespace fs = std::filesystem;
@@ -180,7 +179,7 @@ void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry) {
   if (result.Problem.empty() && result.Written < expected)
     result.Problem = "only " + std::to_string(result.Written) + " of " + std::to_string(expected) + " bytes could be read";
 
-  const std::string destFs = GetVolumeFileSystem(path);
+  const std::string destFs = thread.DestinationFileSystem(fs::path(path).parent_path().string());
   if (!encrypted && destFs == "NTFS" && entry->FsInfo) CopyNamedStreams(out, entry, result);
   ::close(out);
   Finish(path, entry, expected, destFs);

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/DiskObject.h"
+#include "platform/Mounts.h"
 #include "workers/RecoveredFileWriter.h"
 
 namespace mirel {
@@ -44,6 +45,12 @@ const std::vector<PFileInfo>& TRecoveringThread::ChildFiles(PFileInfo folder) {
 const std::vector<PFileInfo>& TRecoveringThread::ChildFolders(PFileInfo folder) {
   if (!IndexBuilt) BuildChildIndex();
   return FoldersOf[folder];
+}
+
+const std::string& TRecoveringThread::DestinationFileSystem(const std::string& folder) {
+  auto it = FileSystemOf.find(folder);
+  if (it == FileSystemOf.end()) it = FileSystemOf.emplace(folder, GetVolumeFileSystem(folder)).first;
+  return it->second;
 }
 
 void TRecoveringThread::Execute() {

@@ -58,6 +58,9 @@ public:
   // A folder recovery wrote this entry; a later selection of it is skipped.
   void MarkRecovered(PFileInfo e) { Recovered.insert(e); }
 
+  // The file-system name of the destination folder (looked up once per folder).
+  const std::string& DestinationFileSystem(const std::string& folder);
+
   // Entries whose Parent is the given folder, in catalogue order.
   const std::vector<PFileInfo>& ChildFiles(PFileInfo folder);
   const std::vector<PFileInfo>& ChildFolders(PFileInfo folder);
@@ -67,6 +70,7 @@ private:
   bool IndexBuilt = false;
   std::unordered_set<PFileInfo> Recovered;
   std::unordered_map<PFileInfo, std::vector<PFileInfo>> FilesOf, FoldersOf;
+  std::unordered_map<std::string, std::string> FileSystemOf;
   std::jthread Worker;
 };
 
