@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <ostream>
 #include <sys/stat.h>
@@ -20,9 +19,6 @@ namespace fs = std::filesystem;
 namespace mirel::cli {
 
 namespace {
-
-volatile std::sig_atomic_t Interrupted = 0;
-void OnInterrupt(int) { Interrupted = 1; }
 
 bool IsBlockDevice(const std::string& path) {
   struct stat st {};
@@ -143,24 +139,17 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     if (!r.Problem.empty()) problems.push_back(r);
   };
 
-  Interrupted = 0;
-  struct sigaction sa {}, oldInt {}, oldTerm {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &oldInt);
-  sigaction(SIGTERM, &sa, &oldTerm);
+  TInterruptGuard interrupt;
   std::atomic<bool> finished{false};
   thread.OnDone = [&] { finished = true; };
   thread.Start();
   while (!finished) {
-    if (Interrupted) thread.Terminate();
+    if (interrupt.Requested()) thread.Terminate();
     if (ctx.ErrIsTerminal)
       ctx.Err << "\rrecovering: " << started << " files, " << Megabytes(thread.BytesWritten) << "\033[K" << std::flush;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   thread.WaitFor();
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";
 
   for (const TRecoveredFile& r : problems)

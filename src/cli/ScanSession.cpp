@@ -19,6 +19,26 @@ volatile std::sig_atomic_t Interrupted = 0;
 
 void OnInterrupt(int) { Interrupted = 1; }
 
+}  // namespace
+
+TInterruptGuard::TInterruptGuard() {
+  Interrupted = 0;
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &OldInt);
+  sigaction(SIGTERM, &sa, &OldTerm);
+}
+
+TInterruptGuard::~TInterruptGuard() {
+  sigaction(SIGINT, &OldInt, nullptr);
+  sigaction(SIGTERM, &OldTerm, nullptr);
+}
+
+bool TInterruptGuard::Requested() const { return Interrupted != 0; }
+
+namespace {
+
 // Draws "scanning NAME: 42%" on a terminal, at most once per percent.
 class TProgressBar : public TUpdateTarget {
 public:
@@ -74,20 +94,14 @@ bool TScanSession::Scan(bool quick) {
   QuickScan = quick;
   TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
   SetUpdatingThread(&bar);
-  Interrupted = 0;
-  struct sigaction sa {}, oldInt {}, oldTerm {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &oldInt);
-  sigaction(SIGTERM, &sa, &oldTerm);
-
   std::atomic<bool> finished{false};
   bool stopped = false;
   {
+    TInterruptGuard interrupt;
     std::jthread scan = Manager->StartScan(Disk);
     std::jthread watch([&] {
       while (!finished) {
-        if (Interrupted && !stopped) {
+        if (interrupt.Requested() && !stopped) {
           stopped = true;
           Manager->StopScan(Disk->Name);
         }
@@ -97,8 +111,6 @@ bool TScanSession::Scan(bool quick) {
     scan.join();
     finished = true;
   }
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
   bar.Finish();
   SetUpdatingThread(nullptr);
   if (stopped) Ctx.Err << "mirel: scan stopped; showing what was found so far\n";

@@ -1,6 +1,7 @@
 #pragma once
 // What scan, cat and recover share: opening the one source named on the
 // command line, and running its scan with a progress bar and Ctrl+C.
+#include <csignal>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,19 @@ public:
 
 private:
   TCliContext& Ctx;
+};
+
+// Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
+class TInterruptGuard {
+public:
+  TInterruptGuard();
+  ~TInterruptGuard();
+  TInterruptGuard(const TInterruptGuard&) = delete;
+  TInterruptGuard& operator=(const TInterruptGuard&) = delete;
+  bool Requested() const;
+
+private:
+  struct sigaction OldInt {}, OldTerm {};
 };
 
 // "rhsa" letters of the attributes that are set, "-" for the others.
