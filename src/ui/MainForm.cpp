@@ -134,6 +134,8 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
   Model = new TFileListModel(updating.Query, IconList, Icons, this);
   BuildLayout();
   BuildMenus();
+  // Room for the six columns at today's font sizes; the window is sizeable.
+  resize(760, 520);
   Progress = new TfrmProgressForm(this);
 
   Bridge->SetTreeView(tvDirTree);
