@@ -30,8 +30,13 @@ build: configure
 $(BUILD)/demo.img: samples/demo.img.xz
 	xz -dc $< >$@
 
+# The desktop program when there is a display, the command line otherwise.
 run: build $(BUILD)/demo.img
-	$(BUILD)/mirel list $(BUILD)/demo.img
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x $(BUILD)/mirel-gui ]; then \
+	  $(BUILD)/mirel-gui $(BUILD)/demo.img; \
+	else \
+	  $(BUILD)/mirel list $(BUILD)/demo.img && $(BUILD)/mirel scan $(BUILD)/demo.img; \
+	fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,104 @@
+// A scan shown in the main window against the same scan without a window:
+// makes a FAT32 image with many deleted files, scans it both ways (best of
+// three) and prints the times and their ratio.
+#include <QApplication>
+#include <QToolButton>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Engine.h"
+#include "core/DebugLog.h"
+#include "core/DiskObject.h"
+#include "core/DiskScaner.h"
+#include "core/RecoveryManager.h"
+#include "core/UpdateView.h"
+#include "ui/Dialogs.h"
+#include "ui/FileListModel.h"
+#include "ui/MainForm.h"
+#include "workers/UpdatingThread.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Folders x files deleted files on a FAT32 image, written by mtools.
+bool MakeImage(const fs::path& dir, int folders, int files) {
+  const std::string script = "set -e; cd '" + dir.string() + "'; mkdir t; "
+      "for d in $(seq 1 " + std::to_string(folders) + "); do mkdir t/dir$d; "
+      "for f in $(seq 1 " + std::to_string(files) + "); do echo \"file $d $f\" > t/dir$d/file$f.txt; done; done; "
+      "mkfs.fat -C -F 32 -s 1 big.img 262144 >/dev/null; "
+      "MTOOLS_SKIP_CHECK=1 mcopy -s -i big.img t/* ::/; "
+      "for d in $(seq 1 " + std::to_string(folders) + "); do echo ::/dir$d; done | "
+      "MTOOLS_SKIP_CHECK=1 xargs mdeltree -i big.img";
+  setenv("MIREL_BENCH_SCRIPT", script.c_str(), 1);
+  return std::system("bash -c \"$MIREL_BENCH_SCRIPT\"") == 0;
+}
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const fs::path dir = fs::temp_directory_path() / "mirel-gui-bench";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // Folders and files per folder may be given: gui_scan_bench [FOLDERS FILES].
+  const int folders = argc > 2 ? std::atoi(argv[1]) : 400, files = argc > 2 ? std::atoi(argv[2]) : 100;
+  if (!MakeImage(dir, folders, files) || !fs::exists(dir / "big.img")) {
+    std::fprintf(stderr, "gui_scan_bench: cannot make the image\n");
+    return 1;
+  }
+  mirel::SetDebugLogPath((dir / "debug.log").string());
+  mirel::StartEngine();
+  mirel::CreateRecoveryManager({(dir / "big.img").string()}, false);
+  mirel::TDiskObject* disk = mirel::RecoveryManager().DiskList[0];
+  mirel::ui::Dialogs().Message = [](QWidget*, QMessageBox::Icon, const QString&, const QString&,
+                                    QMessageBox::StandardButtons) { return QMessageBox::Ok; };
+
+  double plain = 1e9, shown = 1e9;
+  int plainFound = 0, shownRows = 0;
+  for (int round = 0; round < 3; ++round) {
+    // Without a window: the query filled as the command line's scan fills it.
+    mirel::TUpdatingThread bare;
+    mirel::SetUpdatingThread(&bare);
+    bare.SetDisk(disk);
+    bare.Query.ClearResults();
+    bare.Query.ClearDisks();
+    disk->ClearCatalogue();
+    bare.Query.AddDisk(disk);
+    auto t0 = Clock::now();
+    mirel::RecoveryManager().StartScan(disk).join();
+    plain = std::min(plain, Seconds(t0, Clock::now()));
+    plainFound = disk->Files.Count();
+    mirel::SetUpdatingThread(nullptr);
+  }
+  for (int round = 0; round < 3; ++round) {
+    mirel::TUpdatingThread updating;
+    mirel::SetUpdatingThread(&updating);
+    {
+      mirel::ui::TfrmMainForm w(updating, QString::fromStdString(disk->Name));
+      w.resize(820, 520);
+      w.show();
+      app.processEvents();
+      auto t0 = Clock::now();
+      w.BitBtn1->click();
+      w.WaitForScanThread();
+      shown = std::min(shown, Seconds(t0, Clock::now()));
+      shownRows = disk->Files.Count();
+    }
+    mirel::SetUpdatingThread(nullptr);
+  }
+  std::printf("gui_scan_bench: %d folders, %d files\n", folders, folders * files);
+  std::printf("  engine scan:          %.3f s (%d files)\n", plain, plainFound);
+  std::printf("  scan in the window:   %.3f s (%d files)\n", shown, shownRows);
+  std::printf("  ratio window/engine:  %.2f (target at most 1.30)\n", shown / plain);
+  mirel::DestroyRecoveryManager();
+  fs::remove_all(dir);
+  return 0;
+}

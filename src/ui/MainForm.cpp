@@ -1,0 +1,676 @@
+#include "ui/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "core/DiskObject.h"
+#include "core/DebugLog.h"
+#include "core/DiskScaner.h"
+#include "core/RecoveryManager.h"
+#include "platform/Mounts.h"
+#include "query/RecoveryRegEx.h"
+#include "ui/Dialogs.h"
+#include "ui/FileListModel.h"
+#include "ui/ViewBridge.h"
+#include "workers/RecoveringThread.h"
+#include "workers/UpdatingThread.h"
+
+namespace mirel::ui {
+
+namespace {
+
+const QString WebAddress = QStringLiteral("https://mirel.example.org/");
+const QString SupportAddress = QStringLiteral("support@mirel.example.org");
+
+// A hint "short|long": the short part is the tooltip, the long part shows in
+// the status bar; a hint without "|" is both.
+void SetHint(QWidget* w, const QString& hint) {
+  qsizetype bar = hint.indexOf(u'|');
+  w->setToolTip(bar < 0 ? hint : hint.left(bar));
+  w->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+template <class T>
+T* Named(T* w, const char* name) {
+  w->setObjectName(QString::fromLatin1(name));
+  return w;
+}
+
+QToolButton* BigButton(QWidget* parent, const char* name, const QString& caption, QStyle::StandardPixmap pixmap) {
+  auto* b = Named(new QToolButton(parent), name);
+  b->setText(caption);
+  b->setIcon(parent->style()->standardIcon(pixmap));
+  b->setIconSize(QSize(24, 24));
+  b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  b->setMinimumSize(75, 56);
+  QFont f = b->font();
+  f.setBold(true);
+  b->setFont(f);
+  return b;
+}
+
+QAction* MakeAction(QObject* parent, const char* name, const QString& caption, const QKeySequence& keys = {}) {
+  auto* a = new QAction(caption, parent);
+  a->setObjectName(QString::fromLatin1(name));
+  if (!keys.isEmpty()) a->setShortcut(keys);
+  return a;
+}
+
+bool IsBlockDevice(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+QString ManualPath() {
+  const QString app = QCoreApplication::applicationDirPath();
+  for (const QString& p : {app + QStringLiteral("/docs/manual.html"), app + QStringLiteral("/../docs/manual.html"),
+                           QStringLiteral(MIREL_DOCS_DIR "/manual.html")})
+    if (QFileInfo::exists(p)) return QFileInfo(p).absoluteFilePath();
+  return {};
+}
+
+}  // namespace
+
+bool TFileListView::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride && ContextMenu) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    const QKeySequence pressed(k->keyCombination());
+    for (QAction* a : ContextMenu->actions())
+      if (!a->shortcut().isEmpty() && a->shortcut() == pressed) {
+        e->accept();
+        return true;
+      }
+  }
+  return QTableView::event(e);
+}
+
+void TFileListView::keyPressEvent(QKeyEvent* e) {
+  if (ContextMenu) {
+    const QKeySequence pressed(e->keyCombination());
+    for (QAction* a : ContextMenu->actions())
+      if (!a->shortcut().isEmpty() && a->shortcut() == pressed) {
+        if (a->isEnabled()) a->trigger();
+        e->accept();
+        return;
+      }
+  }
+  QTableView::keyPressEvent(e);
+}
+
+TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolume, QWidget* parent)
+    : QMainWindow(parent), Updating(updating), IconList(&Icons) {
+  setObjectName(QStringLiteral("frmMainForm"));
+  setWindowTitle(QStringLiteral("Corvane Mirel\u2122 - Deleted File Recovery"));
+  // Image 0 is what live folders show in the tree.
+  Icons.Add(QIcon::fromTheme(QStringLiteral("folder"), style()->standardIcon(QStyle::SP_DirIcon)));
+  Bridge = new TViewBridge(updating, IconList, this);
+  Model = new TFileListModel(updating.Query, IconList, Icons, this);
+  BuildLayout();
+  BuildMenus();
+  // Room for the six columns at today's font sizes; the window is sizeable.
+  resize(760, 520);
+  Progress = new TfrmProgressForm(this);
+
+  Bridge->SetTreeView(tvDirTree);
+  Bridge->SetListModel(Model);
+  DiskLetter = initialVolume;
+  FillDiskList();
+  Filter.Flags = qfFolder;
+  ApplyFilter(Filter);
+  Updating.SetDisk(RecoveryManager().FindDisk(DiskLetter.toStdString()));
+
+  QPalette tips = QToolTip::palette();
+  tips.setColor(QPalette::ToolTipBase, QColor(166, 202, 240));
+  tips.setColor(QPalette::ToolTipText, Qt::black);
+  QToolTip::setPalette(tips);
+}
+
+TfrmMainForm::~TfrmMainForm() {
+  if (ScanRunning) RecoveryManager().StopScan(DiskLetter.toStdString());
+  WaitForScanThread();
+  Bridge->OnScanDone = nullptr;
+}
+
+void TfrmMainForm::BuildLayout() {
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(4, 4, 4, 0);
+
+  PageControl1 = Named(new QTabWidget(central), "PageControl1");
+  QFont bold = PageControl1->font();
+  bold.setBold(true);
+  PageControl1->tabBar()->setFont(bold);
+
+  // Step 1: the volume and the scan.
+  TabSheet1 = Named(new QWidget, "TabSheet1");
+  auto* t1 = new QHBoxLayout(TabSheet1);
+  cbxDiskList = Named(new QComboBox(TabSheet1), "cbxDiskList");
+  cbxDiskList->setEditable(false);
+  cbxDiskList->setMinimumWidth(300);
+  cbxDiskList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  BitBtn1 = BigButton(TabSheet1, "BitBtn1", QStringLiteral("Scan"), QStyle::SP_BrowserReload);
+  btnScan = Named(new QPushButton(QStringLiteral("Scan"), TabSheet1), "btnScan");
+  btnErase = Named(new QPushButton(QStringLiteral("Erase"), TabSheet1), "btnErase");
+  RadioGroup1 = Named(new QGroupBox(QStringLiteral(" Mode "), TabSheet1), "RadioGroup1");
+  auto* modes = new QHBoxLayout(RadioGroup1);
+  rbtstd = Named(new QRadioButton(QStringLiteral("Quick"), RadioGroup1), "rbtstd");
+  rbtext = Named(new QRadioButton(QStringLiteral("Long"), RadioGroup1), "rbtext");
+  SetHint(rbtstd, QStringLiteral("Default deleted file recovery"));
+  SetHint(rbtext, QStringLiteral("Display all files; deleted and current (beta!)"));
+  rbtstd->setChecked(true);
+  modes->addWidget(rbtstd);
+  modes->addWidget(rbtext);
+  t1->addWidget(cbxDiskList, 1, Qt::AlignVCenter);
+  t1->addWidget(BitBtn1);
+  t1->addWidget(btnScan);
+  t1->addWidget(btnErase);
+  t1->addWidget(RadioGroup1);
+  btnScan->hide();
+  btnErase->hide();
+  // The eraser is not part of this program yet.
+  btnErase->setEnabled(false);
+  RadioGroup1->hide();
+  PageControl1->addTab(TabSheet1, QStringLiteral("Step 1: Scan "));
+
+  // Step 2: filters and recovery.
+  TabSheet2 = Named(new QWidget, "TabSheet2");
+  auto* t2 = new QHBoxLayout(TabSheet2);
+  GroupBox1 = Named(new QGroupBox(QStringLiteral(" Quick Filters "), TabSheet2), "GroupBox1");
+  auto* g = new QHBoxLayout(GroupBox1);
+  edNameMask = Named(new QLineEdit(QStringLiteral("*.*"), GroupBox1), "edNameMask");
+  CheckBox1 = Named(new QCheckBox(QStringLiteral("Show only good files"), GroupBox1), "CheckBox1");
+  BitBtn4 = Named(new QToolButton(GroupBox1), "BitBtn4");
+  BitBtn4->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+  SetHint(BitBtn4, QStringLiteral("Apply quick filter"));
+  BitBtn5 = Named(new QToolButton(GroupBox1), "BitBtn5");
+  BitBtn5->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+  SetHint(BitBtn5, QStringLiteral("Cancel quick filter"));
+  BitBtn2 = Named(new QPushButton(QStringLiteral("Advanced filters >"), GroupBox1), "BitBtn2");
+  SetHint(BitBtn2, QStringLiteral("Advanced filters: time, date, size"));
+  g->addWidget(edNameMask, 1);
+  g->addWidget(BitBtn4);
+  g->addWidget(BitBtn5);
+  g->addWidget(CheckBox1);
+  g->addWidget(BitBtn2);
+  BitBtn3 = BigButton(TabSheet2, "BitBtn3", QStringLiteral("Copy"), QStyle::SP_DialogSaveButton);
+  Label2 = Named(new QLabel(QStringLiteral("0"), TabSheet2), "Label2");
+  Label4 = Named(new QLabel(TabSheet2), "Label4");
+  Button1 = Named(new QPushButton(QStringLiteral("Recover selected"), TabSheet2), "Button1");
+  btnPreview = Named(new QPushButton(QStringLiteral("Preview Selected"), TabSheet2), "btnPreview");
+  btnFilter = Named(new QPushButton(QStringLiteral("Filter"), TabSheet2), "btnFilter");
+  for (QWidget* hidden : std::initializer_list<QWidget*>{Label2, Label4, Button1, btnPreview, btnFilter}) hidden->hide();
+  t2->addWidget(GroupBox1, 1);
+  t2->addWidget(BitBtn3);
+  PageControl1->addTab(TabSheet2, QStringLiteral("Step 2: Recover "));
+  outer->addWidget(PageControl1);
+
+  // The tree and the list.
+  Panel3 = Named(new QWidget(central), "Panel3");
+  Panel3->setAutoFillBackground(true);
+  QPalette white = Panel3->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  Panel3->setPalette(white);
+  auto* p3 = new QHBoxLayout(Panel3);
+  p3->setContentsMargins(0, 0, 0, 0);
+  Splitter1 = Named(new QSplitter(Qt::Horizontal, Panel3), "Splitter1");
+  Panel4 = Named(new QWidget(Splitter1), "Panel4");
+  auto* p4 = new QVBoxLayout(Panel4);
+  p4->setContentsMargins(0, 0, 0, 0);
+  tvDirTree = Named(new QTreeWidget(Panel4), "tvDirTree");
+  tvDirTree->setHeaderHidden(true);
+  tvDirTree->setIndentation(19);
+  tvDirTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvDirTree->setContextMenuPolicy(Qt::CustomContextMenu);
+  SetHint(tvDirTree, QStringLiteral("|Right click for more options"));
+  p4->addWidget(tvDirTree);
+  Panel5 = Named(new QWidget(Splitter1), "Panel5");
+  auto* p5 = new QVBoxLayout(Panel5);
+  p5->setContentsMargins(0, 0, 0, 0);
+  lvFileList = Named(new TFileListView(Panel5), "lvFileList");
+  lvFileList->setModel(Model);
+  lvFileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvFileList->setShowGrid(true);
+  lvFileList->setWordWrap(false);
+  lvFileList->setContextMenuPolicy(Qt::CustomContextMenu);
+  lvFileList->verticalHeader()->hide();
+  // Fixed row heights keep a million rows cheap to lay out.
+  lvFileList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lvFileList->verticalHeader()->setDefaultSectionSize(lvFileList->fontMetrics().height() + 6);
+  QHeaderView* header = lvFileList->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setHighlightSections(false);
+  header->setMinimumSectionSize(30);
+  lvFileList->setColumnWidth(0, 180);
+  lvFileList->setColumnWidth(1, 40);
+  lvFileList->setColumnWidth(2, 80);
+  lvFileList->setColumnWidth(3, 60);
+  lvFileList->setColumnWidth(4, 130);
+  header->setStretchLastSection(true);
+  SetHint(lvFileList, QStringLiteral("|Hold SHIFT or CTRL key to select multiple items"));
+  p5->addWidget(lvFileList);
+  Splitter1->addWidget(Panel4);
+  Splitter1->addWidget(Panel5);
+  p3->addWidget(Splitter1);
+  Panel3->installEventFilter(this);
+  outer->addWidget(Panel3, 1);
+
+  // Links.
+  Panel2 = Named(new QWidget(central), "Panel2");
+  auto* p2 = new QHBoxLayout(Panel2);
+  auto link = [&](const char* name, const QString& text) {
+    auto* l = Named(new QLabel(text, Panel2), name);
+    l->setCursor(Qt::PointingHandCursor);
+    l->setAttribute(Qt::WA_Hover);
+    l->setStyleSheet(QStringLiteral("QLabel { color: navy; text-decoration: underline; } QLabel:hover { color: blue; }"));
+    l->installEventFilter(this);
+    return l;
+  };
+  p2->addWidget(new QLabel(QStringLiteral("Web:"), Panel2));
+  lblWeb = link("lblWeb", WebAddress);
+  p2->addWidget(lblWeb);
+  p2->addSpacing(20);
+  p2->addWidget(new QLabel(QStringLiteral("Support:"), Panel2));
+  lblSupport = link("lblSupport", SupportAddress);
+  p2->addWidget(lblSupport);
+  lblHelp = link("lblHelp", QStringLiteral("Help"));
+  lblHelp->hide();
+  p2->addWidget(lblHelp);
+  p2->addStretch();
+  outer->addWidget(Panel2);
+  setCentralWidget(central);
+
+  StatusPanel1 = Named(new QLabel(statusBar()), "StatusPanel1");
+  StatusPanel1->setMinimumWidth(300);
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+  statusBar()->addPermanentWidget(StatusPanel1);
+
+  connect(cbxDiskList, &QComboBox::activated, this, &TfrmMainForm::DiskChosen);
+  connect(BitBtn1, &QToolButton::clicked, this, &TfrmMainForm::BitBtn1Click);
+  connect(btnScan, &QPushButton::clicked, this, &TfrmMainForm::btnScanClick);
+  connect(rbtstd, &QRadioButton::clicked, this, [] { QuickScan = true; });
+  connect(rbtext, &QRadioButton::clicked, this, [] { QuickScan = false; });
+  connect(BitBtn3, &QToolButton::clicked, this, [this] { RecoverSelection(true); });
+  connect(Button1, &QPushButton::clicked, this, [this] { RecoverSelection(false); });
+  connect(BitBtn4, &QToolButton::clicked, this, &TfrmMainForm::BitBtn4Click);
+  connect(BitBtn5, &QToolButton::clicked, this, &TfrmMainForm::BitBtn5Click);
+  connect(edNameMask, &QLineEdit::returnPressed, this, &TfrmMainForm::BitBtn4Click);
+  connect(CheckBox1, &QCheckBox::toggled, this, &TfrmMainForm::CheckBox1Click);
+  connect(tvDirTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) { TreeNodeChanged(node); });
+  connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
+    Model->HeaderClicked(column);
+    lvFileList->horizontalHeader()->setSortIndicatorShown(true);
+    lvFileList->horizontalHeader()->setSortIndicator(column,
+                                                     Model->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+  });
+  // Preview and the filter dialog have no window yet.
+  for (QWidget* w : std::initializer_list<QWidget*>{BitBtn2, btnPreview, btnFilter}) w->setEnabled(false);
+}
+
+void TfrmMainForm::BuildMenus() {
+  test1 = MakeAction(this, "test1", QStringLiteral("Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  Preview1 = MakeAction(this, "Preview1", QStringLiteral("Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
+  Preview2 = MakeAction(this, "Preview2", QStringLiteral("Preview"), QKeySequence(Qt::Key_F3));
+  Exit1 = MakeAction(this, "Exit1", QStringLiteral("Exit"));
+  Filters1 = MakeAction(this, "Filters1", QStringLiteral("Advanced Filters"), QKeySequence(Qt::CTRL | Qt::Key_F));
+  ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("Expand Folder Tree"), QKeySequence(Qt::Key_F7));
+  ByType1 = MakeAction(this, "ByType1", QStringLiteral("Colapse Folder Tree"), QKeySequence(Qt::Key_F8));
+  Help2 = MakeAction(this, "Help2", QStringLiteral("Help"));
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  file->setObjectName(QStringLiteral("File1"));
+  file->addActions({test1, Preview1, Preview2});
+  file->addSeparator();
+  file->addAction(Exit1);
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
+  edit->setObjectName(QStringLiteral("Edit1"));
+  edit->addAction(Filters1);
+  QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+  view->setObjectName(QStringLiteral("View1"));
+  view->addActions({ByFilename1, ByType1});
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  help->setObjectName(QStringLiteral("Help1"));
+  help->addAction(Help2);
+
+  PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
+  RecoverHighlightedFolder1 = MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("Recover Highlighted Folder"));
+  expandall1 = MakeAction(PopupMenu1, "expandall1", QStringLiteral("expand all"));
+  collapseall1 = MakeAction(PopupMenu1, "collapseall1", QStringLiteral("collapse all"));
+  PopupMenu1->addActions({RecoverHighlightedFolder1, expandall1, collapseall1});
+
+  PopupMenu2 = Named(new QMenu(this), "PopupMenu2");
+  RecoverSelectedFiles1 = MakeAction(PopupMenu2, "RecoverSelectedFiles1", QStringLiteral("Recover Selected Item(s)"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_C));
+  PreviewSelectedFile1 =
+      MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("Preview Selected File"), QKeySequence(Qt::Key_F3));
+  Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("Filter"), QKeySequence(Qt::CTRL | Qt::Key_F));
+  SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A));
+  // The list view fires these itself while it has the focus.
+  for (QAction* a : PopupMenu2->actions()) a->setShortcutContext(Qt::WidgetShortcut);
+  PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, Filter1, SelectAll1});
+  lvFileList->ContextMenu = PopupMenu2;
+
+  for (QAction* a : {Preview2, Filters1, PreviewSelectedFile1, Filter1}) a->setEnabled(false);
+
+  connect(test1, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
+  connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(false); });
+  connect(Exit1, &QAction::triggered, this, &QWidget::close);
+  connect(ByFilename1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
+  connect(ByType1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
+  connect(Help2, &QAction::triggered, this, &TfrmMainForm::OpenHelp);
+  connect(RecoverHighlightedFolder1, &QAction::triggered, this, &TfrmMainForm::RecoverHighlightedFolder);
+  connect(expandall1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
+  connect(collapseall1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
+  connect(RecoverSelectedFiles1, &QAction::triggered, this, [this] { RecoverSelection(true); });
+  connect(SelectAll1, &QAction::triggered, this, &TfrmMainForm::SelectAll);
+  connect(tvDirTree, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { PopupMenu1->popup(tvDirTree->viewport()->mapToGlobal(p)); });
+  connect(lvFileList, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { PopupMenu2->popup(lvFileList->viewport()->mapToGlobal(p)); });
+}
+
+bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Panel3 && event->type() == QEvent::Resize) {
+    const int w = Panel3->width();
+    const int tree = w * 3 / 11;
+    Splitter1->setSizes({tree, std::max(0, w - tree - Splitter1->handleWidth())});
+  } else if (event->type() == QEvent::MouseButtonRelease) {
+    if (watched == lblWeb) QDesktopServices::openUrl(QUrl(lblWeb->text()));
+    else if (watched == lblSupport) QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + lblSupport->text()));
+    else if (watched == lblHelp) OpenHelp();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMainForm::FillDiskList() {
+  cbxDiskList->clear();
+  const TDiskList& disks = RecoveryManager().DiskList;
+  for (int i = 0; i < disks.Count(); ++i) {
+    const TDiskObject* d = disks[i];
+    QString text = QString::fromStdString(d->Name) + QStringLiteral(": ") + QString::fromStdString(d->VolumeLabel);
+    // An unreadable volume stays listed; scanning it says why.
+    if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
+    else if (d->FileSystem == fsNone) text += QStringLiteral(" (no FAT or NTFS file system)");
+    cbxDiskList->addItem(text, i);
+  }
+  int selected = -1;
+  for (int i = 0; i < disks.Count() && selected < 0; ++i)
+    if (!DiskLetter.isEmpty() && QString::fromStdString(disks[i]->Name).compare(DiskLetter, Qt::CaseInsensitive) == 0)
+      selected = i;
+  cbxDiskList->setCurrentIndex(selected);
+}
+
+TDiskObject* TfrmMainForm::SelectedDisk() const {
+  int i = cbxDiskList->currentIndex();
+  return i < 0 ? nullptr : RecoveryManager().DiskList[cbxDiskList->itemData(i).toInt()];
+}
+
+void TfrmMainForm::DiskChosen(int) {
+  TDiskObject* d = SelectedDisk();
+  if (!d) return;
+  DiskLetter = QString::fromStdString(d->Name);
+  Updating.SetDisk(RecoveryManager().FindDisk(d->Name));
+  Model->Clear();
+}
+
+void TfrmMainForm::ApplyFilter(const TFilter& filter) {
+  PFileInfo folder = Filter.Folder;
+  Filter = filter;
+  Filter.Folder = folder;
+  Filter.Flags |= qfFolder;
+  Updating.Query.SetFilter(Filter);
+  Updating.RefreshList();
+  Updating.RefreshTree();
+}
+
+void TfrmMainForm::TreeNodeChanged(QTreeWidgetItem* node) {
+  if (!node) return;
+  Filter.Folder = TViewBridge::EntryOf(node);
+  Updating.Query.SetFilter(Filter);
+  Updating.RefreshList();
+}
+
+void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
+  Updating.Query.ClearResults();
+  Updating.Query.ClearDisks();
+  Updating.RefreshList();
+  Filter.Folder = nullptr;
+  Updating.Query.SetFilter(Filter);
+  if (disk) {
+    disk->ClearCatalogue();
+    Updating.FoundCount = 0;
+    Updating.Query.AddDisk(disk);
+  }
+}
+
+void TfrmMainForm::BitBtn1Click() {
+  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  Bridge->ViewsCleared();
+  Model->Clear();
+  TDiskObject* d = SelectedDisk();
+  if (!d) return;
+  DiskLetter = QString::fromStdString(d->Name);
+  Updating.SetDisk(RecoveryManager().FindDisk(d->Name));
+  RunScan();
+}
+
+void TfrmMainForm::MenuScanClick() {
+  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  // Only the folders of the new scan are to show in the emptied tree.
+  Filter.Flags = 0;
+  ApplyFilter(Filter);
+  edNameMask->setText(QStringLiteral("*.*"));
+  Bridge->ViewsCleared();
+  Model->Clear();
+  RunScan();
+}
+
+void TfrmMainForm::btnScanClick() {
+  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  Bridge->ViewsCleared();
+  Model->Clear();
+  RunScan();
+}
+
+void TfrmMainForm::RunScan() {
+  QuickScan = rbtstd->isChecked();
+  StatusPanel1->setText(QStringLiteral("Scanning ..."));
+  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
+  // The catalogue the last scan is still filling must not be freed under it.
+  WaitForScanThread();
+  PrepareQuery(disk);
+  Operation = opScan;
+  Bridge->SetScanProgressBar(Progress->ProgressBar1);
+  Bridge->SetCountLabel(Label2);
+  if (!StartScanThread(disk)) {
+    Operation = opNone;
+    StatusPanel1->setText(QStringLiteral("Scan failed"));
+    return;
+  }
+  Progress->ScanEnd = TfrmProgressForm::seRunning;
+  Progress->exec();
+  if (Progress->ScanEnd == TfrmProgressForm::seFailed) {
+    StatusPanel1->setText(QStringLiteral("Scan failed"));
+    return;
+  }
+  PageControl1->setCurrentWidget(TabSheet2);
+  Bridge->Flush();
+  Label4->setText(Label2->text() + QStringLiteral(" files found"));
+  StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
+                            ? Label4->text() + QStringLiteral(" (scan stopped)")
+                            : Label4->text());
+}
+
+bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
+  QString why;
+  if (!disk) why = QStringLiteral("No volume is selected.");
+  else if (!disk->OpenError.empty())
+    why = QStringLiteral("%1 cannot be read: %2").arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError));
+  else if (!disk->Scaner)
+    why = QStringLiteral("%1 holds no FAT or NTFS file system.").arg(QString::fromStdString(disk->Path));
+  if (!why.isEmpty()) {
+    Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Cannot scan"), why, QMessageBox::Ok);
+    return false;
+  }
+  ScanRunning = true;
+  std::jthread scan = RecoveryManager().StartScan(disk);
+  ScanWatcher = std::jthread([this, t = std::move(scan)]() mutable {
+    if (t.joinable()) t.join();
+    ScanRunning = false;
+    QMetaObject::invokeMethod(this, [this] { ScanThreadEnded(); }, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void TfrmMainForm::ScanThreadEnded() {
+  // A scan that ends without its end report could not read the volume.
+  if (Operation != opScan || ScanRunning) return;
+  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
+  QString path = disk ? QString::fromStdString(disk->Path) : DiskLetter;
+  Progress->ScanFailed(QStringLiteral("%1: the file system could not be read (details in %2).")
+                           .arg(path, QString::fromStdString(DebugLogPath())));
+}
+
+void TfrmMainForm::WaitForScanThread() {
+  WaitWithEvents([this] { return !ScanRunning.load(); });
+  if (ScanWatcher.joinable()) ScanWatcher.join();
+}
+
+void TfrmMainForm::RecoverSelection(bool animated) {
+  QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  TDiskItems items;
+  for (const QModelIndex& ix : rows)
+    if (PFileInfo e = Model->EntryAt(ix.row())) items.Add(e);
+  if (items.Count() == 0) return;
+
+  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
+  QString dest;
+  for (;;) {
+    dest = Dialogs().ChooseFolder(this, QStringLiteral("Select Destination Folder:"), LastDestination);
+    if (dest.isEmpty()) return;
+    LastDestination = dest;
+    const bool sameDevice = disk && IsBlockDevice(disk->Path) && IsOnDevice(dest.toStdString(), disk->Path);
+    if (!sameDevice) break;
+    if (Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Warning"),
+                          QStringLiteral("We do not recommend that you write a recovered file to the same\n"
+                                         "drive location due to the danger of permanently overwriting the source\n"
+                                         "of deleted data.\n\n"
+                                         "Are you sure you want to recover to the same drive?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+      break;
+  }
+
+  auto thread = std::make_unique<TRecoveringThread>(std::move(items));
+  thread->DestDir = dest.toStdString();
+  thread->FolderFilter = [this](const TFileInfo& e) {
+    return Updating.Query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e));
+  };
+  TfrmProgressForm* p = Progress;
+  std::atomic<int> written{0}, skipped{0};
+  thread->OnFileStart = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+  thread->OnCreateFolder = [p](const std::string& path, PFileInfo e) { p->CreateFolderChain(path, e); };
+  thread->OnCreateFile = [p](std::string& path, bool encrypted, std::string& why) {
+    return p->CreateDestinationFile(path, encrypted, why);
+  };
+  thread->OnFileDone = [&](const TRecoveredFile& r) { ++(r.Skipped ? skipped : written); };
+  thread->OnDone = [p] { p->RecoveryDoneHandler(); };
+  Progress->RecoveryItems = &thread->Items;
+  Progress->RecoveringThread = thread.get();
+
+  Operation = opRecover;
+  if (animated) {
+    Progress->ProgressBar1->hide();
+    Progress->MarqueeProgressBar1->show();
+    Progress->MarqueeProgressBar1->SetActive(true);
+  }
+  Progress->exec();
+  WaitWithEvents([p] { return p->RecoveryFinished.load(); });
+  thread->WaitFor();
+  if (animated) {
+    Progress->MarqueeProgressBar1->SetActive(false);
+    Progress->MarqueeProgressBar1->hide();
+    Progress->ProgressBar1->show();
+  }
+  Operation = opNone;
+  StatusPanel1->setText(QStringLiteral("%1 files recovered to %2%3%4")
+                            .arg(written.load())
+                            .arg(dest)
+                            .arg(skipped ? QStringLiteral(", %1 skipped").arg(skipped.load()) : QString())
+                            .arg(thread->Terminated ? QStringLiteral(" (stopped)") : QString()));
+}
+
+void TfrmMainForm::RecoverHighlightedFolder() {
+  SelectAll();
+  RecoverSelection(true);
+}
+
+void TfrmMainForm::BitBtn4Click() {
+  TFilter f;
+  f.Flags = qfMask;
+  f.Mask = WildcardToPattern(edNameMask->text().toStdString());
+  if (CheckBox1->isChecked()) {
+    f.Flags = qfCondition;
+    f.MinCondition = 100;
+  }
+  ApplyFilter(f);
+}
+
+void TfrmMainForm::BitBtn5Click() {
+  Filter.Flags = 0;
+  ApplyFilter(Filter);
+  edNameMask->setText(QStringLiteral("*.*"));
+  CheckBox1->setChecked(false);
+}
+
+void TfrmMainForm::CheckBox1Click() {
+  if (CheckBox1->isChecked()) {
+    edNameMask->setText(QStringLiteral("*.*"));
+    Filter.Flags = qfCondition;
+    Filter.MinCondition = 100;
+  } else {
+    Filter.Flags = 0;
+  }
+  ApplyFilter(Filter);
+}
+
+void TfrmMainForm::SelectAll() { lvFileList->selectAll(); }
+
+void TfrmMainForm::ExpandTree() { tvDirTree->expandAll(); }
+
+void TfrmMainForm::CollapseTree() { tvDirTree->collapseAll(); }
+
+void TfrmMainForm::OpenHelp() {
+  const QString manual = ManualPath();
+  QDesktopServices::openUrl(manual.isEmpty() ? QUrl(WebAddress) : QUrl::fromLocalFile(manual));
+}
+
+}  // namespace mirel::ui

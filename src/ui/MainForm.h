@@ -1,0 +1,167 @@
+#pragma once
+// The main window: pick a volume, scan it, browse the found folders and their
+// contents, filter, select and recover.
+#include <QMainWindow>
+#include <QTableView>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "query/QueryObject.h"
+#include "ui/IconList.h"
+#include "ui/ProgressForm.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QSplitter;
+class QTabWidget;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace mirel {
+class TUpdatingThread;
+}
+
+namespace mirel::ui {
+
+class TFileListModel;
+class TViewBridge;
+
+// The file list. While it has the focus, the shortcuts of its own context
+// menu win over the same shortcuts of the main menu.
+class TFileListView : public QTableView {
+  Q_OBJECT
+public:
+  using QTableView::QTableView;
+  // The context menu whose shortcuts the view handles itself.
+  QMenu* ContextMenu = nullptr;
+
+protected:
+  bool event(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+};
+
+class TfrmMainForm : public QMainWindow {
+  Q_OBJECT
+public:
+  // initialVolume: the name of the volume selected at start (may be empty).
+  TfrmMainForm(TUpdatingThread& updating, const QString& initialVolume, QWidget* parent = nullptr);
+  ~TfrmMainForm() override;
+
+  // Makes filter the window's filter, keeping the selected folder, and shows
+  // what it accepts.
+  void ApplyFilter(const TFilter& filter);
+  void FillDiskList();
+
+  // Commands.
+  void BitBtn1Click();     // Scan button
+  void MenuScanClick();    // File / Scan
+  void btnScanClick();     // hidden Scan
+  void RecoverSelection(bool animated);
+  void RecoverHighlightedFolder();
+  void BitBtn4Click();     // apply the quick filter
+  void BitBtn5Click();     // cancel the quick filter
+  void CheckBox1Click();   // show only good files
+  void SelectAll();
+  void ExpandTree();
+  void CollapseTree();
+  void OpenHelp();
+
+  // Blocks (keeping events flowing) until the last scanning thread has ended.
+  void WaitForScanThread();
+
+  int Operation = opNone;
+  QString DiskLetter;
+  TFilter Filter;
+  QString LastDestination;
+
+  TUpdatingThread& Updating;
+  TImageList Icons;
+  TIconList IconList;
+  TViewBridge* Bridge;
+  TFileListModel* Model;
+  TfrmProgressForm* Progress;
+
+  // Components, named as the window's parts.
+  QTabWidget* PageControl1;
+  QWidget* TabSheet1;
+  QWidget* TabSheet2;
+  QComboBox* cbxDiskList;
+  QToolButton* BitBtn1;
+  QPushButton* btnScan;
+  QPushButton* btnErase;
+  QGroupBox* RadioGroup1;
+  QRadioButton* rbtstd;
+  QRadioButton* rbtext;
+  QGroupBox* GroupBox1;
+  QLineEdit* edNameMask;
+  QCheckBox* CheckBox1;
+  QToolButton* BitBtn4;
+  QToolButton* BitBtn5;
+  QPushButton* BitBtn2;
+  QToolButton* BitBtn3;
+  QLabel* Label2;
+  QLabel* Label4;
+  QPushButton* Button1;
+  QPushButton* btnPreview;
+  QPushButton* btnFilter;
+  QWidget* Panel3;
+  QWidget* Panel4;
+  QWidget* Panel5;
+  QSplitter* Splitter1;
+  QTreeWidget* tvDirTree;
+  TFileListView* lvFileList;
+  QLabel* StatusPanel1;
+  QWidget* Panel2;
+  QLabel* lblWeb;
+  QLabel* lblSupport;
+  QLabel* lblHelp;
+  QMenu* PopupMenu1;
+  QMenu* PopupMenu2;
+  // Menu items.
+  QAction* test1;
+  QAction* Preview1;
+  QAction* Preview2;
+  QAction* Exit1;
+  QAction* Filters1;
+  QAction* ByFilename1;
+  QAction* ByType1;
+  QAction* Help2;
+  QAction* RecoverHighlightedFolder1;
+  QAction* expandall1;
+  QAction* collapseall1;
+  QAction* RecoverSelectedFiles1;
+  QAction* PreviewSelectedFile1;
+  QAction* Filter1;
+  QAction* SelectAll1;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void BuildLayout();
+  void BuildMenus();
+  void DiskChosen(int index);
+  void TreeNodeChanged(QTreeWidgetItem* node);
+  void PrepareQuery(TDiskObject* disk);
+  // The scan steps the three scan commands share, after the volume is set.
+  void RunScan();
+  // Starts the scanning thread; false (with the reason shown) when the
+  // volume cannot be scanned.
+  bool StartScanThread(TDiskObject* disk);
+  void ScanThreadEnded();
+  TDiskObject* SelectedDisk() const;
+
+  std::jthread ScanWatcher;
+  std::atomic<bool> ScanRunning{false};
+};
+
+}  // namespace mirel::ui

@@ -1,0 +1,90 @@
+#pragma once
+// The modal dialog shown while a scan or a recovery runs: what is going on,
+// a bar, and Cancel. It also carries the recovering thread's handlers (the
+// current file, the questions about existing files, the end of the run) and
+// the end-of-scan message.
+#include <QDialog>
+#include <QProgressBar>
+#include <atomic>
+#include <string>
+
+#include "core/FileInfo.h"
+
+class QLabel;
+class QPushButton;
+
+namespace mirel {
+class TRecoveringThread;
+}
+
+namespace mirel::ui {
+
+class TfrmMainForm;
+
+enum TOperation : int { opNone = 0, opScan = 1, opErase = 2, opRecover = 3 };
+
+// A progress bar that can run as a busy indicator.
+class TMarqueeProgressBar : public QProgressBar {
+  Q_OBJECT
+public:
+  using QProgressBar::QProgressBar;
+  bool Active() const { return FActive; }
+  void SetActive(bool active);
+  int AnimationSpeed() const { return FAnimationSpeed; }
+  // Kept for the caller; the style decides how fast the indicator moves.
+  void SetAnimationSpeed(int ms) { FAnimationSpeed = ms; }
+
+private:
+  bool FActive = false;
+  int FAnimationSpeed = 60;
+};
+
+class TfrmProgressForm : public QDialog {
+  Q_OBJECT
+public:
+  explicit TfrmProgressForm(TfrmMainForm* main);
+
+  QLabel* lblFileName;
+  QLabel* Label2;
+  QProgressBar* ProgressBar1;
+  TMarqueeProgressBar* MarqueeProgressBar1;
+  QPushButton* btnAbort;
+
+  // Set by the main window for a recovery; cleared when it ends.
+  TDiskItems* RecoveryItems = nullptr;
+  TRecoveringThread* RecoveringThread = nullptr;
+  // Whether the recovering thread has run its end handler.
+  std::atomic<bool> RecoveryFinished{false};
+
+  // Worker-side handlers; each does its window work on the main thread while
+  // the worker waits.
+  void ScanDoneHandler();
+  void FileStartHandler(const std::string& path, PFileInfo entry);
+  void CreateFolderChain(const std::string& path, PFileInfo entry);
+  int CreateDestinationFile(std::string& path, bool encrypted, std::string& why);
+  void RecoveryDoneHandler();
+
+  // How the last scan shown here ended.
+  enum TScanEnd { seRunning, seCompleted, seCancelled, seFailed };
+  TScanEnd ScanEnd = seRunning;
+
+  // Cancel: stops the running operation and closes the dialog.
+  void btnAbortClick();
+  // The scan ended without its end report (the volume could not be read).
+  void ScanFailed(const QString& why);
+
+  // The shown path, shortened to fit the status line.
+  static QString ShortenPath(const QString& path, const QFontMetrics& metrics, int width);
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  // The close box and Esc cancel like the button: the dialog never goes away
+  // while a worker still needs it.
+  void reject() override;
+
+private:
+  void FormShow();
+  TfrmMainForm* Main;
+};
+
+}  // namespace mirel::ui

@@ -1,0 +1,156 @@
+#include "ui/ViewBridge.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "core/DiskObject.h"
+#include "ui/Dialogs.h"
+#include "ui/FileListModel.h"
+#include "ui/IconList.h"
+
+namespace mirel::ui {
+
+namespace {
+
+constexpr int FlushMilliseconds = 50;
+
+bool OnMainThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return !app || QThread::currentThread() == app->thread();
+}
+
+}  // namespace
+
+TViewBridge::TViewBridge(TUpdatingThread& updating, TIconList& icons, QObject* parent)
+    : QObject(parent), Updating(updating), Icons(icons) {
+  Updating.SetView(this);
+}
+
+TViewBridge::~TViewBridge() { Updating.SetView(nullptr); }
+
+void TViewBridge::SetTreeView(QTreeWidget* tree) { Tree = tree; }
+
+void TViewBridge::SetListModel(TFileListModel* model) { List = model; }
+
+void TViewBridge::SetCountLabel(QLabel* label) {
+  CountLabel = label;
+  if (label) label->setText(QString::number(Updating.FoundCount.load()));
+}
+
+void TViewBridge::SetScanProgressBar(QProgressBar* bar) {
+  ScanBar = bar;
+  if (bar) {
+    bar->setRange(0, 100);
+    bar->setValue(Updating.ScanPercent.load());
+  }
+}
+
+void TViewBridge::SetEraseProgressBar(QProgressBar* bar) {
+  EraseBar = bar;
+  if (bar) {
+    bar->setRange(0, 100);
+    bar->setValue(Updating.ErasePercent.load());
+  }
+}
+
+PFileInfo TViewBridge::EntryOf(const QTreeWidgetItem* node) {
+  return node ? reinterpret_cast<PFileInfo>(node->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+}
+
+void TViewBridge::Schedule() {
+  if (Scheduled.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this, [this] { QTimer::singleShot(FlushMilliseconds, this, &TViewBridge::Flush); }, Qt::QueuedConnection);
+}
+
+void TViewBridge::Flush() {
+  Scheduled = false;
+  if (RowsPending.exchange(false) && List) List->GrowTo(Updating.Query.ResultCount());
+  if (CountLabel) CountLabel->setText(QString::number(Updating.FoundCount.load()));
+  if (ScanBar) ScanBar->setValue(Updating.ScanPercent.load());
+  if (EraseBar) EraseBar->setValue(Updating.ErasePercent.load());
+}
+
+void TViewBridge::FolderAdded(PFileInfo folder) {
+  RunOnMainThread([this, folder] {
+    // Rows published before this folder come first.
+    Flush();
+    AddFolderNode(folder);
+  });
+}
+
+void TViewBridge::RowCountChanged(int) {
+  if (OnMainThread()) {
+    RowsPending = false;
+    if (List) List->Reset();
+    return;
+  }
+  RowsPending = true;
+  Schedule();
+}
+
+void TViewBridge::FoundCountChanged(int) {
+  if (OnMainThread()) Flush();
+  else Schedule();
+}
+
+void TViewBridge::ScanPercentChanged(int) { FoundCountChanged(0); }
+
+void TViewBridge::ErasePercentChanged(int) { FoundCountChanged(0); }
+
+void TViewBridge::ScanDone() {
+  RunOnMainThread([this] {
+    Flush();
+    if (OnScanDone) OnScanDone();
+  });
+}
+
+void TViewBridge::EraseDone() {
+  RunOnMainThread([this] {
+    Flush();
+    if (OnEraseDone) OnEraseDone();
+  });
+}
+
+void TViewBridge::ViewsCleared() {
+  RunOnMainThread([this] { ClearViews(); });
+}
+
+void TViewBridge::TreeRebuildRequested() {
+  RunOnMainThread([this] { RebuildTree(); });
+}
+
+void TViewBridge::AddFolderNode(PFileInfo folder) {
+  if (!Tree || !folder) return;
+  QTreeWidgetItem* parent = folder->Parent ? Nodes.value(folder->Parent, nullptr) : nullptr;
+  const bool first = Tree->topLevelItemCount() == 0;
+  auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(Tree);
+  node->setText(0, QString::fromStdString(folder->Name));
+  node->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
+  const bool deleted = folder->FsInfo && folder->FsInfo->IsDeleted();
+  TImageList* images = Icons.GetImageList();
+  if (images) node->setIcon(0, images->Icon(deleted || first ? Icons.IndexOf(QStringLiteral("**FOLDER")) : 0));
+  if (deleted) node->setForeground(0, QColor(160, 0, 0));
+  Nodes.insert(folder, node);
+}
+
+void TViewBridge::ClearViews() {
+  Scheduled = false;
+  RowsPending = false;
+  Nodes.clear();
+  if (Tree) Tree->clear();
+  if (List) List->Reset();
+}
+
+void TViewBridge::RebuildTree() {
+  if (!Tree || !Updating.CurrentDisk()) return;
+  Nodes.clear();
+  Tree->clear();
+  for (PFileInfo folder : Updating.FoldersToShow()) AddFolderNode(folder);
+}
+
+}  // namespace mirel::ui

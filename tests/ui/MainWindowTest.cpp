@@ -1,0 +1,346 @@
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "Engine.h"
+#include "TestSupport.h"
+#include "UiTests.h"
+#include "core/DebugLog.h"
+#include "core/DiskObject.h"
+#include "core/RecoveryManager.h"
+#include "core/UpdateView.h"
+#include "ui/Dialogs.h"
+#include "ui/FileListModel.h"
+#include "ui/MainForm.h"
+#include "ui/ViewBridge.h"
+#include "workers/UpdatingThread.h"
+
+namespace fs = std::filesystem;
+
+namespace mirel::test {
+
+using ui::TfrmMainForm;
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TTempDir> Temp;
+  std::unique_ptr<TUpdatingThread> Updating;
+  std::unique_ptr<TfrmMainForm> W;
+  QStringList Messages;
+  std::function<QMessageBox::StandardButton(const QString& title)> Answer;
+  QString Dest;
+
+  QTreeWidgetItem* Node(const QString& name) {
+    auto found = W->tvDirTree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.front();
+  }
+  QStringList Column(int column) {
+    QStringList out;
+    for (int r = 0; r < W->Model->rowCount(); ++r)
+      out << W->Model->data(W->Model->index(r, column), Qt::DisplayRole).toString();
+    return out;
+  }
+  void Scan() {
+    W->BitBtn1->click();
+    W->WaitForScanThread();
+  }
+  void ShowFolder(const QString& name) {
+    QTreeWidgetItem* n = Node(name);
+    QVERIFY2(n, qPrintable(name));
+    W->tvDirTree->setCurrentItem(n);
+  }
+  // Deleted short names have lost their first letter.
+  const QStringList Docs{"$ub", "Report 2024.docx", "$otes.txt"};
+  bool Completed() const { return !Messages.filter(QStringLiteral("Disk Scan completed!")).isEmpty(); }
+
+private slots:
+  void initTestCase() {
+    Temp = std::make_unique<TTempDir>();
+    SetDebugLogPath((Temp->Path() / "debug.log").string());
+    StartEngine();
+    // A volume that goes away after it was listed, and one with no file system.
+    fs::copy_file(Fixture("fat12.img"), *Temp / "gone.img");
+    WriteFile(*Temp / "zeros.img", std::vector<uint8_t>(64 * 1024, 0));
+    CreateRecoveryManager({Fixture("fat12.img").string(), Fixture("fat16.img").string(), (*Temp / "gone.img").string(),
+                           (*Temp / "zeros.img").string()},
+                          false);
+    fs::remove(*Temp / "gone.img");
+    Updating = std::make_unique<TUpdatingThread>();
+    SetUpdatingThread(Updating.get());
+    ui::Dialogs().Message = [this](QWidget*, QMessageBox::Icon, const QString& title, const QString& text,
+                                   QMessageBox::StandardButtons) {
+      Messages << title + QStringLiteral("|") + text;
+      return Answer ? Answer(title) : QMessageBox::Ok;
+    };
+    ui::Dialogs().ChooseFolder = [this](QWidget*, const QString&, const QString&) { return Dest; };
+    ui::Dialogs().SaveFileName = [](QWidget*, const QString&) { return QString(); };
+  }
+
+  void cleanupTestCase() {
+    SetUpdatingThread(nullptr);
+    Updating.reset();
+    DestroyRecoveryManager();
+  }
+
+  void init() {
+    Messages.clear();
+    Answer = nullptr;
+    Dest.clear();
+    W = std::make_unique<TfrmMainForm>(*Updating, QStringLiteral("fat12.img"));
+    W->show();
+  }
+
+  void cleanup() { W.reset(); }
+
+  void startSelectsTheNamedVolume() {
+    QCOMPARE(W->cbxDiskList->count(), 4);
+    QCOMPARE(W->cbxDiskList->currentIndex(), 0);
+    QCOMPARE(W->cbxDiskList->currentText(), QStringLiteral("fat12.img: FAT12VOL"));
+    QVERIFY(W->cbxDiskList->itemText(2).contains(QStringLiteral("gone.img")));
+    QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT or NTFS")));
+    QVERIFY(W->btnScan->isHidden() && W->btnErase->isHidden() && W->RadioGroup1->isHidden());
+    QCOMPARE(W->windowTitle(), QStringLiteral("Corvane Mirel\u2122 - Deleted File Recovery"));
+    TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
+    QCOMPARE(none.cbxDiskList->currentIndex(), -1);
+  }
+
+  void scanFillsTreeAndList() {
+    Scan();
+    QVERIFY2(Completed(), qPrintable(Messages.join(u'\n')));
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QCOMPARE(W->PageControl1->currentWidget(), W->TabSheet2);
+    TDiskObject* d = RecoveryManager().FindDisk("fat12.img");
+    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("%1 files found").arg(d->Files.Count()));
+    QCOMPARE(W->tvDirTree->topLevelItemCount(), 1);
+    QVERIFY(Node(QStringLiteral("$ocs")) && Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
+
+    ShowFolder(QStringLiteral("$ocs"));
+    QCOMPARE(Column(0), Docs);
+    ShowFolder(QStringLiteral("photos"));
+    QStringList photos = Column(0);
+    QVERIFY(photos.contains(QStringLiteral("Holiday photo with a long name.jpg")));
+    QVERIFY(!photos.contains(QStringLiteral("IMG_0001.JPG")));
+
+    // Odd rows are tinted, even rows are not.
+    QCOMPARE(W->Model->data(W->Model->index(1, 0), Qt::BackgroundRole).value<QBrush>().color(), QColor(239, 243, 254));
+    QVERIFY(!W->Model->data(W->Model->index(0, 0), Qt::BackgroundRole).isValid());
+
+    // A second scan of the same volume shows only its own entries.
+    const int folders = W->tvDirTree->topLevelItem(0)->childCount();
+    Messages.clear();
+    Scan();
+    QVERIFY(Completed());
+    QCOMPARE(W->tvDirTree->topLevelItemCount(), 1);
+    QCOMPARE(W->tvDirTree->topLevelItem(0)->childCount(), folders);
+    ShowFolder(QStringLiteral("$ocs"));
+    QCOMPARE(Column(0), Docs);
+  }
+
+  void quickFilterAndGoodFiles() {
+    Scan();
+    W->edNameMask->setText(QStringLiteral("*.txt"));
+    W->BitBtn4->click();
+    // The tree now leads only to folders holding a .txt file.
+    QVERIFY(Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
+    QVERIFY(!Node(QStringLiteral("wrap")));
+    ShowFolder(QStringLiteral("$ocs"));
+    QCOMPARE(Column(0), (QStringList{"$otes.txt"}));
+
+    W->edNameMask->setText(QStringLiteral("report"));
+    W->BitBtn4->click();
+    QCOMPARE(Column(0), (QStringList{"Report 2024.docx"}));
+
+    W->CheckBox1->setChecked(true);
+    QCOMPARE(W->edNameMask->text(), QStringLiteral("*.*"));
+    ShowFolder(QStringLiteral("photos"));
+    const QStringList status = Column(3);
+    QVERIFY(!status.isEmpty());
+    for (const QString& s : status) QCOMPARE(s, QStringLiteral("100%"));
+
+    W->BitBtn5->click();
+    QVERIFY(!W->CheckBox1->isChecked());
+    QVERIFY(Node(QStringLiteral("wrap")));
+    ShowFolder(QStringLiteral("$ocs"));
+    QCOMPARE(Column(0).size(), 3);
+  }
+
+  void sortBySizeTwice() {
+    Scan();
+    ShowFolder(QStringLiteral("photos"));
+    const int rows = W->Model->rowCount();
+    QVERIFY(rows >= 2);
+    W->lvFileList->selectRow(0);
+    const PFileInfo selected = W->Model->EntryAt(0);
+    QHeaderView* header = W->lvFileList->horizontalHeader();
+    auto click = [&] {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));
+    };
+    click();
+    QStringList up = Column(2);
+    click();
+    QStringList down = Column(2);
+    QCOMPARE(up.size(), rows);
+    for (int i = 1; i < rows; ++i) {
+      QVERIFY(up[i - 1].toStdString() <= up[i].toStdString());
+      QVERIFY(down[i - 1].toStdString() >= down[i].toStdString());
+    }
+    QVERIFY(W->Model->SortDescending);
+    // The selection follows its entry through the re-ordering.
+    const QModelIndexList sel = W->lvFileList->selectionModel()->selectedRows();
+    QCOMPARE(sel.size(), 1);
+    QCOMPARE(W->Model->EntryAt(sel.front().row()), selected);
+  }
+
+  void sortComparesText() {
+    Scan();
+    ShowFolder(QStringLiteral("photos"));
+    // "10" sorts before "9": sizes compare as text.
+    QStringList texts = Column(2);
+    W->Model->HeaderClicked(2);
+    QStringList sorted = texts;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+      return a.toUpper().toStdString() < b.toUpper().toStdString();
+    });
+    QCOMPARE(Column(2), sorted);
+  }
+
+  void recoverSelectionWritesFiles() {
+    Scan();
+    ShowFolder(QStringLiteral("$ocs"));
+    TTempDir out;
+    Dest = QString::fromStdString(out.Path().string());
+    W->SelectAll();
+    W->BitBtn3->click();
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QCOMPARE(W->LastDestination, Dest);
+    const fs::path orig = FixtureDir() / "fat12.files";
+    for (auto [got, want] : {std::pair{"Report 2024.docx", "Report 2024.docx"}, std::pair{"$otes.txt", "notes.txt"},
+                             std::pair{"$ub/$nner.txt", "sub/inner.txt"}})
+      QVERIFY2(ReadWholeFile(out / got) == ReadWholeFile(orig / "docs" / want), got);
+    QVERIFY(W->StatusPanel1->text().startsWith(QStringLiteral("3 files recovered")));
+
+    // Again into the same folder: every existing file is asked about.
+    Answer = [](const QString& title) {
+      return title == QLatin1String("Confirmation") ? QMessageBox::Yes : QMessageBox::Ok;
+    };
+    fs::resize_file(out / "$otes.txt", 1);
+    W->SelectAll();
+    W->BitBtn3->click();
+    QCOMPARE(Messages.filter(QStringLiteral("already exists")).size(), 3);
+    QCOMPARE(ReadWholeFile(out / "$otes.txt"), ReadWholeFile(orig / "docs/notes.txt"));
+  }
+
+  void noSelectionOrNoFolderDoesNothing() {
+    Scan();
+    Messages.clear();
+    W->lvFileList->clearSelection();
+    Dest = QStringLiteral("/nonexistent");
+    W->BitBtn3->click();
+    ShowFolder(QStringLiteral("$ocs"));
+    W->SelectAll();
+    Dest.clear();
+    W->BitBtn3->click();
+    QVERIFY(Messages.isEmpty());
+    QVERIFY(W->LastDestination.isEmpty());
+  }
+
+  void cancelDuringScan() {
+    bool clicked = false;
+    connect(W->tvDirTree->model(), &QAbstractItemModel::rowsInserted, this, [&] {
+      // The scanner waits while its folder is added: the scan is surely running.
+      if (!clicked) {
+        clicked = true;
+        W->Progress->btnAbort->click();
+      }
+    });
+    W->BitBtn1->click();
+    QVERIFY(clicked);
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QVERIFY(W->StatusPanel1->text().endsWith(QStringLiteral("(scan stopped)")));
+    W->WaitForScanThread();
+    QVERIFY(!Completed());
+    // The stopped scan leaves the window usable.
+    Scan();
+    QVERIFY(Completed());
+  }
+
+  void cancelDuringRecovery() {
+    Scan();
+    ShowFolder(QStringLiteral("$ocs"));
+    TTempDir out;
+    Dest = QString::fromStdString(out.Path().string());
+    // The folder row comes first; its file exists already.
+    fs::create_directory(out / "$ub");
+    WriteFile(out / "$ub" / "$nner.txt", {1, 2, 3});
+    Answer = [this](const QString& title) {
+      if (title == QLatin1String("Confirmation"))
+        QTimer::singleShot(0, W->Progress->btnAbort, &QPushButton::click);
+      return title == QLatin1String("Confirmation") ? QMessageBox::Cancel : QMessageBox::Ok;
+    };
+    W->SelectAll();
+    W->BitBtn3->click();
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QVERIFY2(W->StatusPanel1->text().endsWith(QStringLiteral("(stopped)")), qPrintable(W->StatusPanel1->text()));
+    QCOMPARE(ReadWholeFile(out / "$ub" / "$nner.txt").size(), size_t(3));
+    QVERIFY(!fs::exists(out / "$otes.txt"));
+    QVERIFY(!fs::exists(out / "Report 2024.docx"));
+  }
+
+  void unreadableVolumesSayWhy() {
+    W->cbxDiskList->setCurrentIndex(2);
+    emit W->cbxDiskList->activated(2);
+    QCOMPARE(W->DiskLetter, QStringLiteral("gone.img"));
+    Scan();
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].contains(QStringLiteral("gone.img: the file system could not be read")), qPrintable(Messages[0]));
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("Scan failed"));
+
+    Messages.clear();
+    W->cbxDiskList->setCurrentIndex(3);
+    emit W->cbxDiskList->activated(3);
+    Scan();
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY(Messages[0].contains(QStringLiteral("holds no FAT or NTFS file system")));
+  }
+
+  void listShortcutsWinWhileItHasFocus() {
+    Scan();
+    QApplication::setActiveWindow(W.get());
+    QSignalSpy fromList(W->RecoverSelectedFiles1, &QAction::triggered);
+    QSignalSpy fromMenu(W->Preview1, &QAction::triggered);
+    W->lvFileList->setFocus();
+    QTest::keyClick(W->lvFileList, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(fromList.count(), 1);
+    QCOMPARE(fromMenu.count(), 0);
+    W->tvDirTree->setFocus();
+    QTest::keyClick(W->tvDirTree, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(fromList.count(), 1);
+    QCOMPARE(fromMenu.count(), 1);
+  }
+
+  void treeTakesThreeElevenths() {
+    W->resize(W->width() + 550 - W->Panel3->width(), W->height());
+    QTRY_COMPARE(W->Panel3->width(), 550);
+    QCOMPARE(W->Splitter1->sizes().front(), 150);
+  }
+};
+
+static TRegisterUiTest<MainWindowTest> registerMainWindowTest;
+
+}  // namespace mirel::test
+
+#include "MainWindowTest.moc"
