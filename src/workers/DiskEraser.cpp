@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/DiskObject.h"
@@ -149,7 +150,10 @@ void TDiskEraser::CloseFileHandles() {
   for (TTempFile& f : FileHandles) {
     if (f.Fd < 0) continue;
     ::close(f.Fd);
-    ::unlink(f.Path.c_str());
+    // FUSE releases a closed file asynchronously; a driver that cannot hide a
+    // file still open refuses the unlink until the release has arrived.
+    for (int i = 0; i < 50 && ::unlink(f.Path.c_str()) != 0 && errno != ENOENT; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ForgetTempFile(f.Slot);
   }
   FileHandles.clear();
