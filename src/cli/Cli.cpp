@@ -21,6 +21,7 @@ const std::map<std::string, TCommand>& Commands() {
       {"scan", CmdScan},
       {"cat", CmdCat},
       {"recover", CmdRecover},
+      {"erase", CmdErase},
   };
   return commands;
 }

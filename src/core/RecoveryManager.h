@@ -11,6 +11,9 @@
 
 namespace mirel {
 
+class TDiskEraser;
+class TErasingThread;
+
 class TRecoveryManager {
 public:
   TRecoveryManager(const std::vector<std::string>& sources, bool withDevices);
@@ -22,6 +25,14 @@ public:
   std::jthread StartScan(TDiskObject* disk);
   void StopScan(const std::string& name);
   std::unique_ptr<TRecoveryStream> CreateRecoveryStream(PFileInfo entry, const std::string& streamName = {});
+
+  // Erasing is defined by the workers layer (workers/ErasingThread.cpp), the
+  // only one that knows the erasers. StartErase clears the volume's catalogue
+  // and runs its eraser on a new thread; mountPoint empty: found in the mount
+  // table. Null for a null volume.
+  std::unique_ptr<TErasingThread> StartErase(TDiskObject* disk, const std::string& mountPoint = {});
+  void StopErase(const std::string& name);
+  std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& mountPoint);
 
   TDiskList DiskList;
 };

@@ -1,0 +1,174 @@
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <istream>
+#include <ostream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/Cli.h"
+#include "core/DiskObject.h"
+#include "core/RecoveryManager.h"
+#include "core/UpdateView.h"
+#include "workers/EraseTarget.h"
+#include "workers/ErasingThread.h"
+#include "workers/TempFileRegistry.h"
+
+namespace fs = std::filesystem;
+
+namespace mirel::cli {
+
+namespace {
+
+volatile std::sig_atomic_t Interrupted = 0;
+
+// The first Ctrl+C stops the erase after the current write, which then
+// removes its files itself; SIGTERM or a second Ctrl+C ends the process at
+// once, removing them here.
+void OnSignal(int sig) {
+  if (sig == SIGTERM || Interrupted) {
+    UnlinkRegisteredTempFiles();
+    _exit(128 + sig);
+  }
+  Interrupted = 1;
+}
+
+std::string Megabytes(int64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return buf;
+}
+
+class TEraseBar : public TUpdateTarget {
+public:
+  TEraseBar(std::ostream& err, bool show, std::string name) : Err(err), Show(show), Name(std::move(name)) {}
+  void EraseProgress(TDiskObject*, int64_t done, int64_t total) override {
+    int pct = ProgressPercent(done, total);
+    if (!Show || pct == Last.exchange(pct)) return;
+    Err << "\rerasing " << Name << ": " << pct << "% " << std::flush;
+  }
+  void Finish() {
+    if (Show && Last >= 0) Err << "\r\033[K" << std::flush;
+  }
+
+private:
+  std::ostream& Err;
+  bool Show;
+  std::string Name;
+  std::atomic<int> Last{-1};
+};
+
+int64_t FreeBytesAt(const std::string& mountPoint) {
+  struct statvfs st {};
+  if (::statvfs(mountPoint.c_str(), &st) != 0 || st.f_blocks == 0) return -1;
+  return static_cast<int64_t>(st.f_bfree) * static_cast<int64_t>(st.f_frsize ? st.f_frsize : st.f_bsize);
+}
+
+}  // namespace
+
+int CmdErase(const TCliArgs& args, TCliContext& ctx) {
+  if (args.Positional.size() != 1) {
+    ctx.Err << "mirel: erase needs one SOURCE or MOUNTPOINT\n" << Usage();
+    return exitUsage;
+  }
+  const std::string& given = args.Positional[0];
+  TEraseTarget target;
+  std::string why;
+  if (!FindEraseTarget(given, ReadMountTable(), target, why)) {
+    ctx.Err << "mirel: " << why << "\n";
+    return exitSource;
+  }
+
+  // The volume as the engine sees it: read from what it was mounted from
+  // where that can be read, otherwise known only by its mount.
+  std::error_code ec;
+  std::string source = fs::is_directory(given, ec) ? target.Source : given;
+  std::unique_ptr<TRecoveryManager> manager;
+  TDiskObject* disk = nullptr;
+  if (!source.empty() && source[0] == '/' && fs::exists(source, ec)) {
+    manager = std::make_unique<TRecoveryManager>(std::vector<std::string>{source}, false);
+    disk = manager->DiskList[0];
+    if (disk && (!disk->OpenError.empty() || disk->FileSystem == fsNone)) disk = nullptr;
+  }
+  std::unique_ptr<TDiskObject> mountOnly;
+  if (!disk) {
+    if (target.FileSystem == fsNone) {
+      ctx.Err << "mirel: " << target.MountPoint << ": not a FAT or NTFS volume (mounted as " << target.FsType
+              << ")\n";
+      return exitSource;
+    }
+    mountOnly = std::make_unique<TDiskObject>(fs::path(target.MountPoint).filename().string(), "", 2);
+    mountOnly->FileSystem = target.FileSystem;
+    mountOnly->FileSystemName = target.FileSystem == fsNtfs ? "NTFS" : "FAT";
+    disk = mountOnly.get();
+  }
+
+  int64_t free = FreeBytesAt(target.MountPoint);
+  ctx.Err << "This fills the free space of " << disk->Name << " (" << disk->FileSystemName << ", mounted at "
+          << target.MountPoint << (free >= 0 ? ", " + Megabytes(free) + " free" : "") << ") with random data"
+          << (disk->FileSystem == fsNtfs ? ", after taking every free MFT record with a tiny file"
+                                         : " and takes every free folder entry with an empty file")
+          << ".\nDeleted files on it can no longer be recovered; live files are not touched.\n";
+  if (!args.Has("--yes")) {
+    if (!ctx.In || !ctx.InIsTerminal) {
+      ctx.Err << "mirel: erase asks for confirmation on a terminal; give --yes to erase without asking\n";
+      return exitUsage;
+    }
+    ctx.Err << "Type the volume name (" << disk->Name << ") to erase it: " << std::flush;
+    std::string answer;
+    if (!std::getline(*ctx.In, answer) || answer != disk->Name) {
+      ctx.Err << "mirel: nothing erased\n";
+      return exitUsage;
+    }
+  }
+
+  TEraseBar bar(ctx.Err, ctx.ErrIsTerminal, disk->Name);
+  SetUpdatingThread(&bar);
+  Interrupted = 0;
+  struct sigaction sa {}, oldInt {}, oldTerm {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &oldInt);
+  sigaction(SIGTERM, &sa, &oldTerm);
+
+  auto started = std::chrono::steady_clock::now();
+  std::unique_ptr<TErasingThread> thread;
+  if (manager) {
+    thread = manager->StartErase(disk, target.MountPoint);
+  } else {
+    thread = std::make_unique<TErasingThread>(disk, target.MountPoint);
+    thread->Start();
+  }
+  bool stopped = false;
+  while (!thread->Finished()) {
+    if (Interrupted && !stopped) {
+      stopped = true;
+      CancelErase(disk);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  thread->WaitFor();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  CompactTempFileRegistry();
+  bar.Finish();
+  SetUpdatingThread(nullptr);
+
+  char time[32];
+  std::snprintf(time, sizeof time, "%.1f s", seconds);
+  ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + disk->Name + ": ") << thread->BytesWritten
+          << " bytes written, " << thread->FilesCreated << " temporary files created and removed, " << time
+          << "\n";
+  if (!thread->Result && !stopped) {
+    ctx.Err << "mirel: " << target.MountPoint << ": no temporary file could be created there\n";
+    return exitSource;
+  }
+  return exitOk;
+}
+
+}  // namespace mirel::cli

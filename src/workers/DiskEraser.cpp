@@ -1,0 +1,350 @@
+#include "workers/DiskEraser.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <random>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+#include "core/DiskObject.h"
+#include "core/UpdateView.h"
+#include "ntfs/MftReader.h"
+#include "workers/EraseTarget.h"
+#include "workers/TempFileRegistry.h"
+
+namespace mirel {
+
+namespace {
+
+// Writes go out in whole sectors; the buffer is aligned for any sector size.
+constexpr size_t kSector = 512;
+constexpr size_t kBufferAlign = 4096;
+// A folder of FAT holds at most 65536 entries; deeper trees than this are not
+// made by any FAT driver.
+constexpr int kMaxFilesPerFolder = 65536;
+constexpr int kMaxFolderDepth = 128;
+
+struct TFreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using TAlignedBuffer = std::unique_ptr<uint8_t, TFreeDeleter>;
+
+TAlignedBuffer AllocAligned(size_t size) {
+  void* p = nullptr;
+  if (posix_memalign(&p, kBufferAlign, size) != 0) return nullptr;
+  return TAlignedBuffer(static_cast<uint8_t*>(p));
+}
+
+void FillRandom(uint8_t* p, size_t n) {
+  std::mt19937 gen(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::uniform_int_distribution<int> byte(0, 254);
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(byte(gen));
+}
+
+// The next, smaller write: a sixteenth, in whole sectors, ending with one sector.
+size_t Shrink(size_t chunk) {
+  if (chunk <= kSector) return 0;
+  size_t next = chunk / 16 / kSector * kSector;
+  return next ? next : kSector;
+}
+
+ssize_t WriteAll(int fd, const uint8_t* p, size_t n) {
+  ssize_t w;
+  do {
+    w = ::write(fd, p, n);
+  } while (w < 0 && errno == EINTR);
+  return w;
+}
+
+// Hides the file where the mounted file system keeps the attribute; the
+// eraser works the same without it.
+void MarkHidden(int fd) {
+  uint32_t attr = 0;
+  if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attr) == 0) {
+    attr |= ATTR_HIDDEN;
+    ::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attr);
+    return;
+  }
+  uint8_t be[4];
+  if (::fgetxattr(fd, "system.ntfs_attrib_be", be, sizeof be) == sizeof be) {
+    be[3] |= 0x02;
+    ::fsetxattr(fd, "system.ntfs_attrib_be", be, sizeof be, 0);
+  }
+}
+
+struct TFreeSpace {
+  int64_t ClusterSize = 0;
+  int64_t FreeBytes = 0;
+  // Some FUSE drivers report no sizes at all: then only the writes can tell.
+  bool Known = false;
+};
+
+TFreeSpace MeasureFreeSpace(const std::string& root) {
+  TFreeSpace f;
+  struct statvfs st {};
+  if (::statvfs(root.c_str(), &st) != 0) return f;
+  f.ClusterSize = static_cast<int64_t>(st.f_frsize ? st.f_frsize : st.f_bsize);
+  f.Known = st.f_blocks != 0;
+  f.FreeBytes = f.Known ? static_cast<int64_t>(st.f_bfree) * f.ClusterSize : 0;
+  return f;
+}
+
+bool IsFolder(const std::string& path, dev_t device) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == device;
+}
+
+}  // namespace
+
+std::string EraserTempName(size_t index) {
+  char name[32];
+  std::snprintf(name, sizeof name, "_E%6zx.BAK", index + 0x100000);
+  return name;
+}
+
+TDiskEraser::TDiskEraser(TDiskObject* disk, std::string root) : Disk(disk), Root(std::move(root)) {
+  if (Root.empty() || Root.back() != '/') Root += '/';
+}
+
+TDiskEraser::~TDiskEraser() { CloseFileHandles(); }
+
+void TDiskEraser::SetCancelled(bool stop) {
+  try {
+    if (stop)
+      CancelEvent.Set();
+    else
+      CancelEvent.Reset();
+  } catch (...) {
+  }
+}
+
+int TDiskEraser::OpenTempFile(const std::string& folder, bool writeThrough, bool keepFailed) {
+  std::string path = folder + EraserTempName(FileHandles.size());
+  // O_EXCL: a file of the user's that happens to bear the name is never truncated.
+  int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (writeThrough ? O_SYNC : O_DIRECT);
+  int fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0 && !writeThrough && errno == EINVAL) {
+    // No direct I/O on this file system: each write goes through to the disk instead.
+    fd = ::open(path.c_str(), (flags & ~O_DIRECT) | O_DSYNC, 0600);
+  }
+  if (fd < 0) {
+    if (keepFailed) FileHandles.push_back({-1, path, nullptr});
+    return -1;
+  }
+  FileHandles.push_back({fd, path, RegisterTempFile(path)});
+  ++FilesCreated;
+  MarkHidden(fd);
+  return fd;
+}
+
+void TDiskEraser::CloseFileHandles() {
+  for (TTempFile& f : FileHandles) {
+    if (f.Fd < 0) continue;
+    ::close(f.Fd);
+    // FUSE releases a closed file asynchronously; a driver that cannot hide a
+    // file still open refuses the unlink until the release has arrived.
+    for (int i = 0; i < 50 && ::unlink(f.Path.c_str()) != 0 && errno != ENOENT; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ForgetTempFile(f.Slot);
+  }
+  FileHandles.clear();
+}
+
+void TDiskEraser::RemoveLeftovers(bool inFolders) {
+  struct stat rootStat {};
+  if (::stat(Root.c_str(), &rootStat) != 0) return;
+  std::vector<std::pair<std::string, int>> folders{{Root, 0}};
+  while (!folders.empty()) {
+    auto [folder, depth] = folders.back();
+    folders.pop_back();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) continue;
+    while (dirent* e = ::readdir(dir)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + name;
+      struct stat st {};
+      if (::lstat(path.c_str(), &st) != 0 || st.st_dev != rootStat.st_dev) continue;
+      if (S_ISREG(st.st_mode) && IsEraserTempName(name))
+        ::unlink(path.c_str());
+      else if (inFolders && S_ISDIR(st.st_mode) && depth < kMaxFolderDepth)
+        folders.push_back({path + "/", depth + 1});
+    }
+    ::closedir(dir);
+  }
+}
+
+bool TDiskEraser::Erase() {
+  enum TStage { stMeasure, stCreate, stFirstWrite, stFill, stEnd };
+  TStage stage = stMeasure;
+  bool result = false;
+  int tries = 3;
+  size_t chunk = 0;
+  int64_t freeBytes = 0, written = 0, lastFree = -1;
+  ssize_t last = -1;
+  int fd = -1;
+  TAlignedBuffer buffer;
+  size_t bufferSize = 0;
+  while (stage != stEnd && !IsCancelled()) {
+    switch (stage) {
+      case stMeasure: {
+        TFreeSpace space = MeasureFreeSpace(Root);
+        if (space.Known && space.FreeBytes == 0) {
+          result = true;
+          stage = stEnd;
+          break;
+        }
+        // A volume that reports free space but takes no more of it must not
+        // make the fill start file after file.
+        if (space.Known && lastFree >= 0 && space.FreeBytes >= lastFree) {
+          stage = stEnd;
+          break;
+        }
+        lastFree = space.FreeBytes;
+        freeBytes = space.Known ? space.FreeBytes : (Disk ? Disk->FreeSize : 0);
+        int64_t cluster = space.ClusterSize > 0 ? space.ClusterSize : static_cast<int64_t>(kSector);
+        chunk = static_cast<size_t>(std::max<int64_t>(cluster * ChunkClusters / kSector * kSector, kSector));
+        if (!buffer || bufferSize < chunk) {
+          buffer = AllocAligned(chunk);
+          bufferSize = buffer ? chunk : 0;
+        }
+        if (!buffer) {
+          stage = stEnd;
+          break;
+        }
+        FillRandom(buffer.get(), chunk);
+        tries = 3;
+        stage = stCreate;
+        break;
+      }
+      case stCreate:
+        fd = OpenTempFile(Root, false, true);
+        if (fd < 0) {
+          if (--tries < 0) stage = stEnd;
+        } else {
+          result = true;
+          stage = stFirstWrite;
+        }
+        break;
+      case stFirstWrite:
+        written = 0;
+        do {
+          last = WriteAll(fd, buffer.get(), chunk);
+          if (last > 0) {
+            written += last;
+            BytesWritten += last;
+          } else {
+            chunk = Shrink(chunk);
+          }
+        } while (last <= 0 && chunk > 0);
+        stage = last > 0 ? stFill : stEnd;
+        break;
+      case stFill:
+        while (chunk > 0) {
+          if (IsCancelled()) break;
+          last = WriteAll(fd, buffer.get(), chunk);
+          if (last > 0) {
+            written += last;
+            BytesWritten += last;
+          }
+          UpdatingThread().EraseProgress(Disk, written, freeBytes);
+          if (last <= 0) chunk = Shrink(chunk);
+        }
+        stage = stMeasure;
+        break;
+      case stEnd:
+        break;
+    }
+  }
+  return result;
+}
+
+void TFatEraser::FillFolderEntries(const std::string& folder, int depth) {
+  int tries = 3, made = 0;
+  while (tries != 0 && made < kMaxFilesPerFolder && !IsCancelled()) {
+    if (OpenTempFile(folder, true, false) >= 0) {
+      tries = 3;
+      ++made;
+    } else {
+      --tries;
+    }
+  }
+  if (depth >= kMaxFolderDepth) return;
+  struct stat self {};
+  if (::stat(folder.c_str(), &self) != 0) return;
+  std::vector<std::string> subfolders;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir)) {
+      if (IsCancelled()) break;
+      std::string name = e->d_name;
+      if (name != "." && name != ".." && IsFolder(folder + name, self.st_dev)) subfolders.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  for (const std::string& name : subfolders) {
+    if (IsCancelled()) break;
+    FillFolderEntries(folder + name + "/", depth + 1);
+  }
+}
+
+bool TFatEraser::Erase() {
+  RemoveLeftovers(true);
+  bool result = TDiskEraser::Erase();
+  if (result) FillFolderEntries(Root);
+  CloseFileHandles();
+  UpdatingThread().EraseDone(Disk);
+  return result;
+}
+
+int64_t TNtfsEraser::FillFreeRecords(int64_t count) {
+  TAlignedBuffer data = AllocAligned(kSector);
+  if (!data) return 0;
+  FillRandom(data.get(), kSector);
+  int64_t made = 0;
+  for (; made < count && !IsCancelled(); ++made) {
+    int fd = OpenTempFile(Root, true, false);
+    if (fd < 0) break;
+    WriteAll(fd, data.get(), kSector);
+  }
+  return made;
+}
+
+bool TNtfsEraser::Erase() {
+  RemoveLeftovers(false);
+  int64_t freeRecords = 0;
+  if (Disk) {
+    TRawSource handle = Disk->AllocHandle();
+    if (handle.IsValid()) {
+      TMftReader reader(&handle, Disk->BootSectorOffset);
+      freeRecords = reader.CountFreeMftRecords();
+    }
+  }
+  FillFreeRecords(freeRecords);
+  CloseFileHandles();
+  bool result = TDiskEraser::Erase();
+  CloseFileHandles();
+  UpdatingThread().EraseDone(Disk);
+  return result;
+}
+
+std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& root) {
+  if (!disk) return nullptr;
+  switch (disk->FileSystem) {
+    case fsFat12:
+    case fsFat16:
+    case fsFat32: return std::make_unique<TFatEraser>(disk, root);
+    case fsNtfs: return std::make_unique<TNtfsEraser>(disk, root);
+    default: return nullptr;
+  }
+}
+
+}  // namespace mirel
