@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "cli/Cli.h"
+#include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
@@ -35,12 +36,6 @@ void OnSignal(int sig) {
     _exit(128 + sig);
   }
   Interrupted = 1;
-}
-
-std::string Megabytes(int64_t bytes) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return buf;
 }
 
 class TEraseBar : public TUpdateTarget {

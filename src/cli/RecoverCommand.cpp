@@ -49,12 +49,6 @@ TDiskItems TopEntries(const TDiskObject& disk, TQueryObject& query) {
   return items;
 }
 
-std::string Megabytes(int64_t bytes) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return buf;
-}
-
 }  // namespace
 
 int CmdRecover(const TCliArgs& args, TCliContext& ctx) {

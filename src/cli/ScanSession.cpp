@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <ostream>
 #include <thread>
@@ -59,6 +60,12 @@ private:
 };
 
 }  // namespace
+
+std::string Megabytes(int64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return buf;
+}
 
 std::string AttributeLetters(uint32_t a) {
   std::string s = "----";

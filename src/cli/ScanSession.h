@@ -38,6 +38,9 @@ private:
   struct sigaction OldInt {}, OldTerm {};
 };
 
+// "12.3 MB" (decimal megabytes) for progress lines and summaries.
+std::string Megabytes(int64_t bytes);
+
 // "rhsa" letters of the attributes that are set, "-" for the others.
 std::string AttributeLetters(uint32_t attributes);
 
