@@ -1,5 +1,7 @@
 #include "ui/MainForm.h"
 
+#include "workers/ErasingThread.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -194,8 +196,6 @@ void TfrmMainForm::BuildLayout() {
   t1->addWidget(RadioGroup1);
   btnScan->hide();
   btnErase->hide();
-  // The eraser is not part of this program yet.
-  btnErase->setEnabled(false);
   RadioGroup1->hide();
   PageControl1->addTab(TabSheet1, QStringLiteral("Step 1: Scan "));
 
@@ -316,6 +316,7 @@ void TfrmMainForm::BuildLayout() {
   connect(cbxDiskList, &QComboBox::activated, this, &TfrmMainForm::DiskChosen);
   connect(BitBtn1, &QToolButton::clicked, this, &TfrmMainForm::BitBtn1Click);
   connect(btnScan, &QPushButton::clicked, this, &TfrmMainForm::btnScanClick);
+  connect(btnErase, &QPushButton::clicked, this, &TfrmMainForm::btnEraseClick);
   connect(rbtstd, &QRadioButton::clicked, this, [] { QuickScan = true; });
   connect(rbtext, &QRadioButton::clicked, this, [] { QuickScan = false; });
   connect(BitBtn3, &QToolButton::clicked, this, [this] { RecoverSelection(true); });
@@ -498,6 +499,27 @@ void TfrmMainForm::btnScanClick() {
   Bridge->ViewsCleared();
   Model->Clear();
   RunScan();
+}
+
+void TfrmMainForm::btnEraseClick() {
+  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
+  if (!disk) return;
+  WaitForScanThread();
+  Bridge->ViewsCleared();
+  Model->Clear();
+  PrepareQuery(disk);
+  Operation = opErase;
+  Bridge->SetEraseProgressBar(Progress->ProgressBar1);
+  ErasingThread = RecoveryManager().StartErase(disk);
+  if (!ErasingThread) {
+    Operation = opNone;
+    return;
+  }
+  // The dialog stays open after the erase until the user closes it.
+  Progress->exec();
+  ErasingThread->WaitFor();
+  StatusPanel1->setText(ErasingThread->Result ? QStringLiteral("Erase completed") : QStringLiteral("Erase failed"));
+  ErasingThread.reset();
 }
 
 void TfrmMainForm::RunScan() {

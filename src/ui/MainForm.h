@@ -27,8 +27,9 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace mirel {
+class TErasingThread;
 class TUpdatingThread;
-}
+}  // namespace mirel
 
 namespace mirel::ui {
 
@@ -65,6 +66,7 @@ public:
   void BitBtn1Click();     // Scan button
   void MenuScanClick();    // File / Scan
   void btnScanClick();     // hidden Scan
+  void btnEraseClick();    // hidden Erase
   void RecoverSelection(bool animated);
   void RecoverHighlightedFolder();
   void BitBtn4Click();     // apply the quick filter
@@ -162,6 +164,7 @@ private:
 
   std::jthread ScanWatcher;
   std::atomic<bool> ScanRunning{false};
+  std::unique_ptr<TErasingThread> ErasingThread;
 };
 
 }  // namespace mirel::ui

@@ -112,6 +112,9 @@ void TfrmProgressForm::btnAbortClick() {
       ScanEnd = seCancelled;
       RecoveryManager().StopScan(Main->DiskLetter.toStdString());
       break;
+    case opErase:
+      RecoveryManager().StopErase(Main->DiskLetter.toStdString());
+      break;
     case opRecover:
       if (RecoveringThread) {
         RecoveringThread->Terminate();

@@ -277,6 +277,16 @@ private slots:
     QVERIFY(Completed());
   }
 
+  void eraseOfAnUnmountedImageEndsWhenTheDialogIsClosed() {
+    // An image that is not mounted cannot be erased; the dialog stays until
+    // the user closes it, as after every erase, and nothing is written.
+    QTimer::singleShot(300, W->Progress->btnAbort, &QPushButton::click);
+    W->btnErase->click();
+    QCOMPARE(W->Operation, int(ui::opNone));
+    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("Erase failed"));
+    QCOMPARE(W->Model->rowCount(), 0);
+  }
+
   void cancelDuringRecovery() {
     Scan();
     ShowFolder(QStringLiteral("$ocs"));
