@@ -16,18 +16,22 @@ namespace mirel::ui {
 
 namespace {
 
+// A picture is looked for in this much of a file at most, so that a large
+// file that only begins like a picture opens at once.
+constexpr int64_t MaxPictureBytes = 64 << 20;
+
 // Qt's image readers read through this; it moves the stream to where the
 // reader is before every read.
 class TStreamDevice : public QIODevice {
 public:
   explicit TStreamDevice(TRecoveryStream& stream) : Stream(stream) { open(QIODevice::ReadOnly); }
   bool isSequential() const override { return false; }
-  qint64 size() const override { return Stream.GetSize(); }
+  qint64 size() const override { return std::min(Stream.GetSize(), MaxPictureBytes); }
 
 protected:
   qint64 readData(char* data, qint64 maxSize) override {
     if (Stream.Seek(pos(), TSeekOrigin::Beginning) != pos()) return -1;
-    return qint64(Stream.Read(data, size_t(maxSize)));
+    return qint64(Stream.Read(data, size_t(std::clamp<qint64>(size() - pos(), 0, maxSize))));
   }
   qint64 writeData(const char*, qint64) override { return -1; }
 
@@ -46,6 +50,7 @@ struct TJpegJob {
   jpeg_source_mgr Source;
   TRecoveryStream* Stream;
   JOCTET Buffer[JpegBufferSize];
+  int64_t Consumed;
   int MaxSide;
   QImage Image;
 };
@@ -56,7 +61,8 @@ void InitSource(j_decompress_ptr) {}
 
 boolean FillInputBuffer(j_decompress_ptr info) {
   TJpegJob* job = JobOf(info);
-  size_t n = job->Stream->Read(job->Buffer, JpegBufferSize);
+  size_t n = job->Consumed < MaxPictureBytes ? job->Stream->Read(job->Buffer, JpegBufferSize) : 0;
+  job->Consumed += int64_t(n);
   if (n == 0) {
     // A truncated picture ends here; what was decoded is shown.
     job->Buffer[0] = 0xFF;
@@ -153,6 +159,7 @@ bool ReadPicture(TRecoveryStream& stream, TPictureKind kind, QImage& out, int ma
   if (kind == TPictureKind::Jpeg) {
     auto job = std::make_unique<TJpegJob>();
     job->Stream = &stream;
+    job->Consumed = 0;
     job->MaxSide = maxSide;
     if (!DecodeJpeg(job.get())) return false;
     out = std::move(job->Image);

@@ -48,7 +48,10 @@ public:
   }
   size_t Read(void* buffer, size_t count) override {
     count = size_t(std::min<int64_t>(int64_t(count), Size - FPosition));
-    for (size_t i = 0; i < count; ++i) static_cast<char*>(buffer)[i] = char('a' + (FPosition + int64_t(i)) % 26);
+    for (size_t i = 0; i < count; ++i) {
+      const int64_t at = FPosition + int64_t(i);
+      static_cast<char*>(buffer)[i] = at < Head.size() ? Head[qsizetype(at)] : char('a' + at % 26);
+    }
     FPosition += int64_t(count);
     BytesRead += int64_t(count);
     return count;
@@ -56,6 +59,7 @@ public:
   int64_t Size;
   int64_t BytesRead = 0;
   int& Destroyed;
+  QByteArray Head;
 };
 
 QByteArray Encoded(const QImage& image, const char* format) {
@@ -228,6 +232,18 @@ private slots:
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!p);
     QCOMPARE(destroyed, 1);
+
+    // A large file that only begins like a picture is given up on early.
+    for (const char* head : {"\xFF\xD8\xFF\xE0", "BM", "GIF89a"}) {
+      auto fake = std::make_unique<TMadeUpStream>(1ll << 30, destroyed);
+      fake->Head = QByteArray(head);
+      TMadeUpStream* f = fake.get();
+      auto* w = new TfrmDataPreview(W.get());
+      w->LoadPreview(std::move(fake));
+      QCOMPARE(w->LblPreview->text(), QStringLiteral("No Preview"));
+      QVERIFY2(f->BytesRead <= 65 << 20, head);
+      Delete(w);
+    }
 
     // No stream: an empty viewer and no picture.
     auto* none = new TfrmDataPreview(W.get());
