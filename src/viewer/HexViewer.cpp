@@ -53,6 +53,7 @@ void THexViewer::SetSource(TByteSource* source) {
     std::vector<uint8_t>().swap(p.Bytes);
   }
   FTop = 0;
+  FMaxTop = -1;
   FSelStart = FSelEnd = 0;
   FSelAnchor = -1;
   UpdateScrollBar();
@@ -63,18 +64,18 @@ void THexViewer::SetMode(TViewMode mode) {
   if (mode == FMode) return;
   const int64_t top = FTop;
   FMode = mode;
-  FTop = 0;
-  SetTop(top < FSize ? RowContaining(top) : top);
+  FTop = top;
+  Relayout();
 }
 
 void THexViewer::SetFitToWidth(bool fit) {
   FFit = fit;
-  SetTop(FTop < FSize ? RowContaining(FTop) : FTop);
+  Relayout();
 }
 
 void THexViewer::SetWrap(bool wrap) {
   FWrap = wrap;
-  SetTop(FTop < FSize ? RowContaining(FTop) : FTop);
+  Relayout();
 }
 
 int THexViewer::ByteAt(int64_t offset) {
@@ -212,16 +213,25 @@ int64_t THexViewer::RowContaining(int64_t offset) {
 }
 
 int64_t THexViewer::MaxTop() {
-  if (FSize == 0) return 0;
+  if (FMaxTop >= 0) return FMaxTop;
   const int rows = VisibleRowCount();
-  if (FixedRows()) {
+  if (FSize == 0) {
+    FMaxTop = 0;
+  } else if (FixedRows()) {
     const int64_t n = BytesPerRow();
     const int64_t total = (FSize + n - 1) / n;
-    return std::max<int64_t>(0, total - rows) * n;
+    FMaxTop = std::max<int64_t>(0, total - rows) * n;
+  } else {
+    int64_t top = RowContaining(FSize - 1);
+    for (int i = 1; i < rows && top > 0; ++i) top = RowContaining(top - 1);
+    FMaxTop = top;
   }
-  int64_t top = RowContaining(FSize - 1);
-  for (int i = 1; i < rows && top > 0; ++i) top = RowContaining(top - 1);
-  return top;
+  return FMaxTop;
+}
+
+void THexViewer::Relayout() {
+  FMaxTop = -1;
+  SetTop(FTop < FSize ? RowContaining(FTop) : FTop);
 }
 
 void THexViewer::SetTop(int64_t top) {
@@ -325,7 +335,7 @@ void THexViewer::paintEvent(QPaintEvent*) {
 
 void THexViewer::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
-  SetTop(FTop < FSize ? RowContaining(FTop) : FTop);
+  Relayout();
 }
 
 void THexViewer::keyPressEvent(QKeyEvent* e) {

@@ -87,7 +87,10 @@ private:
   int VisibleRowCount() const;
   TRow LayoutRow(int64_t start);
   int64_t RowContaining(int64_t offset);
+  // The last top that still fills the window; cached until the layout changes.
   int64_t MaxTop();
+  // Keeps the top byte on screen after the layout changed.
+  void Relayout();
   void SetTop(int64_t top);
   void UpdateScrollBar();
   void ScrollBarAction(int action);
@@ -103,6 +106,7 @@ private:
   bool FFit = true;
   bool FWrap = true;
   int64_t FTop = 0;
+  int64_t FMaxTop = -1;
   int64_t FScale = 1;
   int64_t FSelStart = 0;
   int64_t FSelEnd = 0;
