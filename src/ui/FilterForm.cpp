@@ -66,12 +66,12 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
   rbtShowAll = Placed(new QRadioButton(QStringLiteral("Show All Files (default)"), this), "rbtShowAll", 8, 8, 240, 20);
   rbtShowAll->setChecked(true);
   rbtUseFilter = Placed(new QRadioButton(QStringLiteral("Use Filter"), this), "rbtUseFilter", 8, 30, 240, 20);
-  Label1 = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this), "Label1", 24, 52,
+  Label1 = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this), "Label1", 16, 52,
                   305, 18);
-  edNameMask = Placed(new QLineEdit(QStringLiteral("*.*"), this), "edNameMask", 24, 72, 305, 22);
-  btnOK = Placed(new QPushButton(QStringLiteral("OK"), this), "btnOK", 336, 8, 70, 25);
-  btnCancel = Placed(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", 336, 38, 70, 25);
-  btnAdvanced = Placed(new QPushButton(QStringLiteral("Advanced >>"), this), "btnAdvanced", 336, 69, 70, 25);
+  edNameMask = Placed(new QLineEdit(QStringLiteral("*.*"), this), "edNameMask", 16, 72, 305, 22);
+  btnOK = Placed(new QPushButton(QStringLiteral("OK"), this), "btnOK", 326, 8, 80, 25);
+  btnCancel = Placed(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", 326, 38, 80, 25);
+  btnAdvanced = Placed(new QPushButton(QStringLiteral("Advanced >>"), this), "btnAdvanced", 326, 69, 80, 25);
   // Enter closes like Esc unless a button has the focus.
   for (QPushButton* b : {btnOK, btnAdvanced}) b->setAutoDefault(false);
   btnCancel->setDefault(true);
@@ -108,25 +108,25 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
   rbtAllDates = Placed(new QRadioButton(QStringLiteral("All Files"), TabSheet1), "rbtAllDates", 8, 8, 200, 20);
   rbtAllDates->setChecked(true);
   Placed(new QLabel(QStringLiteral("Find files created or modified:"), TabSheet1), "Label2", 8, 34, 300, 18);
-  rbtDateBetween = Placed(new QRadioButton(QStringLiteral("Between"), TabSheet1), "rbtDateBetween", 8, 56, 80, 20);
+  rbtDateBetween = Placed(new QRadioButton(QStringLiteral("Between"), TabSheet1), "rbtDateBetween", 8, 55, 90, 20);
   const QDateTime stored(QDate(2006, 8, 8), QTime(0, 26, 40));
-  auto picker = [&](const char* name, int x) {
-    auto* p = Placed(new QDateTimeEdit(stored, TabSheet1), name, x, 56, 140, 22);
+  auto picker = [&](const char* name, int y) {
+    auto* p = Placed(new QDateTimeEdit(stored, TabSheet1), name, 100, y, 180, 22);
     p->setCalendarPopup(true);
     p->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     p->setDateRange(QDate(1, 1, 1), QDate(9999, 12, 31));
     return p;
   };
-  dtpDateBegin = picker("dtpDateBegin", 88);
-  Placed(new QLabel(QStringLiteral("and"), TabSheet1), "Label3", 232, 58, 26, 18);
-  dtpDateEnd = picker("dtpDateEnd", 258);
+  dtpDateBegin = picker("dtpDateBegin", 54);
+  Placed(new QLabel(QStringLiteral("and"), TabSheet1), "Label3", 70, 82, 26, 18);
+  dtpDateEnd = picker("dtpDateEnd", 80);
   rbtPrevMonths =
-      Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevMonths", 8, 88, 130, 20);
-  seMonths = Placed(new TSpinEdit(0, 2000000, TabSheet1), "seMonths", 140, 88, 80, 22);
-  Placed(new QLabel(QStringLiteral("Month(s)"), TabSheet1), "Label4", 226, 90, 80, 18);
-  rbtPrevDays = Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevDays", 8, 118, 130, 20);
-  seDays = Placed(new TSpinEdit(0, 20000000, TabSheet1), "seDays", 140, 118, 80, 22);
-  Placed(new QLabel(QStringLiteral("Day(s)"), TabSheet1), "Label5", 226, 120, 80, 18);
+      Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevMonths", 8, 109, 150, 20);
+  seMonths = Placed(new TSpinEdit(0, 2000000, TabSheet1), "seMonths", 160, 108, 80, 22);
+  Placed(new QLabel(QStringLiteral("Month(s)"), TabSheet1), "Label4", 246, 110, 80, 18);
+  rbtPrevDays = Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevDays", 8, 137, 150, 20);
+  seDays = Placed(new TSpinEdit(0, 20000000, TabSheet1), "seDays", 160, 136, 80, 22);
+  Placed(new QLabel(QStringLiteral("Day(s)"), TabSheet1), "Label5", 246, 138, 80, 18);
 
   cbxSize = Placed(new QCheckBox(QStringLiteral("Size is"), TabSheet2), "cbxSize", 8, 10, 70, 20);
   seSize = Placed(new TSpinEdit(1, 0, TabSheet2), "seSize", 80, 8, 120, 22);

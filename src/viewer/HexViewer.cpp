@@ -100,10 +100,14 @@ int THexViewer::ByteAt(int64_t offset) {
   return page->Bytes[size_t(offset - pageOffset)];
 }
 
+qreal THexViewer::CharWidth() const {
+  // Advances are fractional; a single rounded one drifts along a row.
+  return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QString(64, u'M')) / 64);
+}
+
 int THexViewer::Columns() const {
   if (!FFit) return FMode == TViewMode::Hex ? 16 : 80;
-  const int w = fontMetrics().horizontalAdvance(u'M');
-  return std::max(1, (viewport()->width() - 2 * Margin) / std::max(1, w));
+  return std::max(1, int((viewport()->width() - 2 * Margin) / CharWidth()));
 }
 
 int THexViewer::OffsetDigits() const {
@@ -316,7 +320,7 @@ void THexViewer::paintEvent(QPaintEvent*) {
   p.setFont(font());
   const QFontMetrics fm = fontMetrics();
   const int lineHeight = fm.lineSpacing();
-  const int charWidth = fm.horizontalAdvance(u'M');
+  const qreal charWidth = CharWidth();
   const QColor selection = palette().color(QPalette::Highlight);
   int64_t r = FTop;
   for (int i = 0; i < VisibleRowCount() && r < FSize; ++i) {
@@ -325,7 +329,7 @@ void THexViewer::paintEvent(QPaintEvent*) {
     const int64_t from = std::max(row.Start, FSelStart), to = std::min(row.End, FSelEnd);
     for (int64_t b = from; b < to; ++b)
       for (auto [col, width] : CellsOf(row, b))
-        p.fillRect(Margin + col * charWidth, y, width * charWidth, lineHeight, selection);
+        p.fillRect(QRectF(Margin + col * charWidth, y, width * charWidth, lineHeight), selection);
     p.setPen(palette().color(QPalette::Text));
     p.drawText(Margin, y + fm.ascent(), row.Text);
     if (row.End <= r) break;
@@ -366,7 +370,7 @@ void THexViewer::wheelEvent(QWheelEvent* e) {
 int64_t THexViewer::OffsetAt(QPoint pt) {
   const QFontMetrics fm = fontMetrics();
   const int rowIndex = std::max(0, (pt.y() - Margin) / fm.lineSpacing());
-  const int col = std::max(0, (pt.x() - Margin) / std::max(1, fm.horizontalAdvance(u'M')));
+  const int col = std::max(0, int((pt.x() - Margin) / CharWidth()));
   int64_t r = FTop;
   TRow row = LayoutRow(r);
   for (int i = 0; i < rowIndex && row.End < FSize && row.End > r; ++i) row = LayoutRow(r = row.End);

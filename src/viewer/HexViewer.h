@@ -81,6 +81,7 @@ private:
   // The byte at offset; bytes that cannot be read show as 0; -1 past the end.
   int ByteAt(int64_t offset);
   bool FixedRows() const { return FMode == TViewMode::Binary || FMode == TViewMode::Hex; }
+  qreal CharWidth() const;
   int Columns() const;
   int BytesPerRow() const;
   int OffsetDigits() const;

@@ -79,7 +79,7 @@ private slots:
     QVERIFY(rows[2].endsWith(QStringLiteral("  .AB.AB.A")));
     // Fitted to the width: whole groups of eight bytes that fit the window.
     V->SetFitToWidth(true);
-    const int columns = V->viewport()->width() / V->fontMetrics().horizontalAdvance(u'M');
+    const int columns = int(V->viewport()->width() / QFontMetricsF(V->font()).horizontalAdvance(u'M'));
     const int perRow = (int(V->VisibleRows()[0].size()) - 11) / 4;
     QVERIFY(perRow % 8 == 0 && perRow > 0);
     QVERIFY(V->VisibleRows()[0].size() <= columns);
@@ -100,7 +100,7 @@ private slots:
     // A narrow window wraps the long line; scrolling down and back up again
     // finds the same row starts.
     V->SetFitToWidth(true);
-    V->resize(12 * V->fontMetrics().horizontalAdvance(u'M') + 40, V->height());
+    V->resize(int(12 * QFontMetricsF(V->font()).horizontalAdvance(u'M')) + 40, V->height());
     rows = V->VisibleRows();
     QVERIFY(rows.size() > 4);
     QVERIFY(!rows[2].isEmpty() && rows[2] == QString(rows[2].size(), u'x') && rows[3].startsWith(u'x'));
@@ -166,10 +166,10 @@ private slots:
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("48 69 0A 74 68"));
     // Dragging over the first row's hex cells selects those bytes.
     const QFontMetrics fm = V->fontMetrics();
-    const int w = fm.horizontalAdvance(u'M');
+    const qreal w = QFontMetricsF(V->font()).horizontalAdvance(QString(64, u'M')) / 64;
     const int y = 3 + fm.lineSpacing() / 2;
-    QTest::mousePress(V->viewport(), Qt::LeftButton, {}, QPoint(3 + 10 * w + 1, y));
-    QMouseEvent move(QEvent::MouseMove, QPointF(3 + 16 * w + 1, y), V->viewport()->mapToGlobal(QPointF(3 + 16 * w + 1, y)),
+    QTest::mousePress(V->viewport(), Qt::LeftButton, {}, QPoint(int(3 + 10.5 * w), y));
+    QMouseEvent move(QEvent::MouseMove, QPointF(3 + 16.5 * w, y), V->viewport()->mapToGlobal(QPointF(3 + 16.5 * w, y)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(V->viewport(), &move);
     QCOMPARE(V->SelectionStart(), 0);
