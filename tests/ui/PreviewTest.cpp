@@ -139,9 +139,12 @@ private slots:
     put("Meeting notes.txt", "Agenda\r\n1. Budget\r\n");
     put("Broken picture.bmp", QByteArray("BM") + QByteArray(600, '\x7f'));
     put("Broken photo.jpg", jfif.left(2) + QByteArray(600, '\x11'));
+    std::ofstream(*Temp / "inner.txt") << "in a deleted folder\n";
     const std::string img = (*Temp / "pictures.img").string();
     const std::string make = "cd '" + files.string() + "' && mkfs.fat -C '" + img +
-                             "' 2048 >/dev/null && mcopy -i '" + img + "' * ::/ && mdel -i '" + img + "' '::/*'";
+                             "' 2048 >/dev/null && mmd -i '" + img + "' '::/Old stuff' && mcopy -i '" + img +
+                             "' ../inner.txt '::/Old stuff/' && mcopy -i '" + img + "' * ::/ && mdel -i '" + img +
+                             "' '::/*' && mdeltree -i '" + img + "' '::/Old stuff'";
     QCOMPARE(std::system(make.c_str()), 0);
     CreateRecoveryManager({img}, false);
     Updating = std::make_unique<TUpdatingThread>();
@@ -263,14 +266,20 @@ private slots:
 
   void mainWindowCommands() {
     // Preview through F3 on the list, and through a double-click.
+    const int file = int(W->Model->match(W->Model->index(0, 0), Qt::DisplayRole, QStringLiteral("Meeting notes.txt"))
+                             .value(0)
+                             .row());
     W->lvFileList->setFocus();
-    W->lvFileList->selectRow(0);
+    W->lvFileList->selectRow(file);
     auto previews = [this] { return W->findChildren<TfrmDataPreview*>().size(); };
     QTest::keyClick(W->lvFileList, Qt::Key_F3);
     QCOMPARE(previews(), 1);
-    emit W->lvFileList->doubleClicked(W->Model->index(0, 0));
+    emit W->lvFileList->doubleClicked(W->Model->index(file, 0));
     QCOMPARE(previews(), 2);
     for (TfrmDataPreview* p : W->findChildren<TfrmDataPreview*>()) Delete(p);
+    // A folder row has nothing to preview.
+    QVERIFY(!Preview(QStringLiteral("Old stuff")));
+    QCOMPARE(previews(), 0);
 
     // Ctrl+F, the button and a scan from the "File" menu show the filter dialog.
     int shown = 0;
