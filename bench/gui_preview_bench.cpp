@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   QImage decoded;
   start = Clock::now();
   const bool ok = mirel::ui::ReadPicture(photo, mirel::ui::TPictureKind::Jpeg, decoded);
-  std::printf("12-megapixel JPEG (%lld bytes) decoded %s in %.1f ms to %dx%d\n", (long long)jpeg.size(),
-              ok ? "" : "(failed)", Ms(start), decoded.width(), decoded.height());
+  std::printf("12-megapixel JPEG (%lld bytes) decoded%s in %.1f ms to %dx%d\n", (long long)jpeg.size(),
+              ok ? "" : " (failed)", Ms(start), decoded.width(), decoded.height());
   return ok ? 0 : 1;
 }

@@ -101,8 +101,19 @@ int THexViewer::ByteAt(int64_t offset) {
 }
 
 qreal THexViewer::CharWidth() const {
-  // Advances are fractional; a single rounded one drifts along a row.
-  return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QString(64, u'M')) / 64);
+  if (FCharWidth <= 0) {
+    // Advances are fractional; a single rounded one drifts along a row.
+    FCharWidth = std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QString(64, u'M')) / 64);
+  }
+  return FCharWidth;
+}
+
+void THexViewer::changeEvent(QEvent* e) {
+  QAbstractScrollArea::changeEvent(e);
+  if (e->type() == QEvent::FontChange) {
+    FCharWidth = 0;
+    Relayout();
+  }
 }
 
 int THexViewer::Columns() const {

@@ -55,6 +55,7 @@ public:
 protected:
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  void changeEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
@@ -109,6 +110,7 @@ private:
   int64_t FTop = 0;
   int64_t FMaxTop = -1;
   int64_t FScale = 1;
+  mutable qreal FCharWidth = 0;
   int64_t FSelStart = 0;
   int64_t FSelEnd = 0;
   int64_t FSelAnchor = -1;
