@@ -40,6 +40,8 @@
 #include "query/RecoveryRegEx.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
+#include "ui/FilterForm.h"
+#include "ui/PreviewForm.h"
 #include "ui/ViewBridge.h"
 #include "workers/RecoveringThread.h"
 #include "workers/UpdatingThread.h"
@@ -139,6 +141,7 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
   // Room for the six columns at today's font sizes; the window is sizeable.
   resize(760, 520);
   Progress = new TfrmProgressForm(this);
+  FilterForm = new TfrmFilterForm([this](const TFilter& f) { ApplyFilter(f); }, this);
 
   Bridge->SetTreeView(tvDirTree);
   Bridge->SetListModel(Model);
@@ -332,8 +335,9 @@ void TfrmMainForm::BuildLayout() {
     lvFileList->horizontalHeader()->setSortIndicator(column,
                                                      Model->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
   });
-  // Preview and the filter dialog have no window yet.
-  for (QWidget* w : std::initializer_list<QWidget*>{BitBtn2, btnPreview, btnFilter}) w->setEnabled(false);
+  for (QPushButton* b : {BitBtn2, btnFilter}) connect(b, &QPushButton::clicked, this, &TfrmMainForm::ShowFilterDialog);
+  connect(btnPreview, &QPushButton::clicked, this, &TfrmMainForm::OpenPreview);
+  connect(lvFileList, &QAbstractItemView::doubleClicked, this, &TfrmMainForm::OpenPreview);
 }
 
 void TfrmMainForm::BuildMenus() {
@@ -379,7 +383,8 @@ void TfrmMainForm::BuildMenus() {
   PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, Filter1, SelectAll1});
   lvFileList->ContextMenu = PopupMenu2;
 
-  for (QAction* a : {Preview2, Filters1, PreviewSelectedFile1, Filter1}) a->setEnabled(false);
+  for (QAction* a : {Preview2, PreviewSelectedFile1}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenPreview);
+  for (QAction* a : {Filters1, Filter1}) connect(a, &QAction::triggered, this, &TfrmMainForm::ShowFilterDialog);
 
   connect(test1, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
   connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(false); });
@@ -466,6 +471,8 @@ void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
   Filter.Folder = nullptr;
   Updating.Query.SetFilter(Filter);
   if (disk) {
+    // Open previews read entries of the catalogue about to be freed.
+    DropPreviewsOf(disk);
     disk->ClearCatalogue();
     Updating.FoundCount = 0;
     Updating.Query.AddDisk(disk);
@@ -491,7 +498,7 @@ void TfrmMainForm::MenuScanClick() {
   edNameMask->setText(QStringLiteral("*.*"));
   Bridge->ViewsCleared();
   Model->Clear();
-  RunScan();
+  if (RunScan()) ShowFilterDialog();
 }
 
 void TfrmMainForm::btnScanClick() {
@@ -522,7 +529,7 @@ void TfrmMainForm::btnEraseClick() {
   ErasingThread.reset();
 }
 
-void TfrmMainForm::RunScan() {
+bool TfrmMainForm::RunScan() {
   QuickScan = rbtstd->isChecked();
   StatusPanel1->setText(QStringLiteral("Scanning ..."));
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
@@ -535,13 +542,13 @@ void TfrmMainForm::RunScan() {
   if (!StartScanThread(disk)) {
     Operation = opNone;
     StatusPanel1->setText(QStringLiteral("Scan failed"));
-    return;
+    return false;
   }
   Progress->ScanEnd = TfrmProgressForm::seRunning;
   Progress->exec();
   if (Progress->ScanEnd == TfrmProgressForm::seFailed) {
     StatusPanel1->setText(QStringLiteral("Scan failed"));
-    return;
+    return false;
   }
   PageControl1->setCurrentWidget(TabSheet2);
   Bridge->Flush();
@@ -549,6 +556,7 @@ void TfrmMainForm::RunScan() {
   StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
                             ? Label4->text() + QStringLiteral(" (scan stopped)")
                             : Label4->text());
+  return true;
 }
 
 bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
@@ -685,6 +693,33 @@ void TfrmMainForm::CheckBox1Click() {
 }
 
 void TfrmMainForm::SelectAll() { lvFileList->selectAll(); }
+
+void TfrmMainForm::ShowFilterDialog() { FilterForm->exec(); }
+
+TfrmDataPreview* TfrmMainForm::OpenPreview() {
+  QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return nullptr;
+  const int row = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+                    return a.row() < b.row();
+                  })->row();
+  // Folder rows have no status.
+  if (Model->data(Model->index(row, 3), Qt::DisplayRole).toString().isEmpty()) return nullptr;
+  PFileInfo entry = Model->EntryAt(row);
+  if (!entry) return nullptr;
+  auto* window = new TfrmDataPreview(this);
+  SetPreviewCaption(window, QString::fromStdString(entry->Name));
+  window->LoadPreview(RecoveryManager().CreateRecoveryStream(entry));
+  window->show();
+  return window;
+}
+
+void TfrmMainForm::DropPreviewsOf(TDiskObject* disk) {
+  for (TfrmDataPreview* w : findChildren<TfrmDataPreview*>(Qt::FindDirectChildrenOnly))
+    if (w->StreamDisk() == disk) {
+      w->LoadPreview(nullptr);
+      w->close();
+    }
+}
 
 void TfrmMainForm::ExpandTree() { tvDirTree->expandAll(); }
 

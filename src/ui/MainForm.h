@@ -34,6 +34,8 @@ class TUpdatingThread;
 namespace mirel::ui {
 
 class TFileListModel;
+class TfrmDataPreview;
+class TfrmFilterForm;
 class TViewBridge;
 
 // The file list. While it has the focus, the shortcuts of its own context
@@ -76,6 +78,10 @@ public:
   void ExpandTree();
   void CollapseTree();
   void OpenHelp();
+  void ShowFilterDialog();
+  // Opens a preview window on the first selected row's file; null when that
+  // row is a folder or nothing is selected.
+  TfrmDataPreview* OpenPreview();
 
   // Blocks (keeping events flowing) until the last scanning thread has ended.
   void WaitForScanThread();
@@ -91,6 +97,7 @@ public:
   TViewBridge* Bridge;
   TFileListModel* Model;
   TfrmProgressForm* Progress;
+  TfrmFilterForm* FilterForm;
 
   // Components, named as the window's parts.
   QTabWidget* PageControl1;
@@ -154,8 +161,12 @@ private:
   void DiskChosen(int index);
   void TreeNodeChanged(QTreeWidgetItem* node);
   void PrepareQuery(TDiskObject* disk);
-  // The scan steps the three scan commands share, after the volume is set.
-  void RunScan();
+  // The scan steps the three scan commands share, after the volume is set;
+  // false when no scan ran to its end report.
+  bool RunScan();
+  // Closes the preview windows reading from disk's catalogue, their streams
+  // dropped at once.
+  void DropPreviewsOf(TDiskObject* disk);
   // Starts the scanning thread; false (with the reason shown) when the
   // volume cannot be scanned.
   bool StartScanThread(TDiskObject* disk);

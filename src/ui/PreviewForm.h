@@ -1,0 +1,71 @@
+#pragma once
+// A window showing one found file before it is recovered: its bytes in the
+// viewer and, when the data is a picture, the picture. Each window owns the
+// recovery stream it shows and closes itself away.
+#include <QMainWindow>
+#include <memory>
+
+#include "viewer/ByteSource.h"
+#include "viewer/HexViewer.h"
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+
+namespace mirel {
+class TDiskObject;
+class TRecoveryStream;
+}  // namespace mirel
+
+namespace mirel::ui {
+
+// The viewer's bytes come from a recovery stream through its seek and read.
+class TStreamSource : public viewer::TByteSource {
+public:
+  explicit TStreamSource(TRecoveryStream& stream) : Stream(stream) {}
+  int64_t Size() override;
+  size_t ReadAt(int64_t offset, void* buffer, size_t count) override;
+
+private:
+  TRecoveryStream& Stream;
+};
+
+class TfrmDataPreview : public QMainWindow {
+  Q_OBJECT
+public:
+  // A window of its own, freed when it is closed.
+  explicit TfrmDataPreview(QWidget* parent = nullptr);
+  ~TfrmDataPreview() override;
+
+  // Takes the stream (may be null), shows the picture page when the data is a
+  // picture that decodes, and hands the stream to the viewer.
+  void LoadPreview(std::unique_ptr<TRecoveryStream> stream);
+  // The volume whose catalogue the shown stream reads from; null for none.
+  TDiskObject* StreamDisk() const;
+  // Menu item Tag 0 to 3: Binary, Text, Hex, Unicode.
+  void Unicode1Click(QAction* sender);
+
+  std::unique_ptr<TRecoveryStream> PreviewStream;
+
+  QTabWidget* PageControl1;
+  QWidget* TabSheet1;
+  QWidget* TabSheet2;
+  viewer::THexViewer* Viewer;
+  QLabel* Image1;
+  QLabel* LblPreview;
+  QPushButton* BitBtn1;
+  QAction* Exit1;
+  QAction* Binary1;
+  QAction* Text1;
+  QAction* Hex1;
+  QAction* Unicode1;
+
+private:
+  std::unique_ptr<TStreamSource> Source;
+};
+
+// Format("Preview - [%s]", name).
+void SetPreviewCaption(TfrmDataPreview* window, const QString& name);
+
+}  // namespace mirel::ui
