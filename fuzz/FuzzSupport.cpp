@@ -1,0 +1,94 @@
+#include "FuzzSupport.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "Engine.h"
+#include "core/DebugLog.h"
+#include "core/DiskScaner.h"
+#include "core/FileSystems.h"
+#include "core/RecoveryStream.h"
+
+namespace mirel::fuzz {
+
+void StartFuzzEngine() {
+  static const bool started = [] {
+    SetDebugLogPath("/dev/null");
+    StartEngine();
+    return true;
+  }();
+  (void)started;
+}
+
+TMemImage::TMemImage() {
+  Fd = ::memfd_create("mirel-fuzz", 0);
+  if (Fd < 0) std::abort();
+  Name = "/proc/self/fd/" + std::to_string(Fd);
+}
+
+TMemImage::~TMemImage() { ::close(Fd); }
+
+void TMemImage::Set(const uint8_t* data, size_t count, int64_t size) {
+  if (::ftruncate(Fd, 0) != 0 || ::ftruncate(Fd, std::max<int64_t>(size, static_cast<int64_t>(count))) != 0)
+    std::abort();
+  WriteAt(0, data, count);
+}
+
+void TMemImage::WriteAt(int64_t offset, const uint8_t* data, size_t count) {
+  if (count && ::pwrite(Fd, data, count, offset) != static_cast<ssize_t>(count)) std::abort();
+}
+
+namespace {
+
+bool Printable(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const uint8_t c = static_cast<uint8_t>(s[i]);
+    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+    if (c == 0 || n == 9 || (n && i + n >= s.size())) return false;
+    uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+    for (size_t k = 1; k <= n; ++k) {
+      const uint8_t t = static_cast<uint8_t>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3F);
+    }
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+void Check(PFileInfo e) {
+  const std::string path = GetEntryPath(*e) + e->Name;
+  if (e->Size < 0 || !Printable(path)) {
+    std::fprintf(stderr, "unprintable entry: size %lld, path of %zu bytes\n", static_cast<long long>(e->Size),
+                 path.size());
+    std::abort();
+  }
+}
+
+}  // namespace
+
+void CheckCatalogue(const TDiskObject& disk) {
+  for (PFileInfo e : disk.Files) Check(e);
+  for (PFileInfo e : disk.Folders) Check(e);
+}
+
+void ReadSomeStreams(const TDiskObject& disk, int maxFiles) {
+  std::vector<char> buf(8192);
+  for (PFileInfo e : disk.Files) {
+    if (maxFiles-- <= 0) break;
+    std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+    if (!st) continue;
+    for (int i = 0; i < 4 && st->Read(buf.data(), buf.size()) > 0; ++i) {
+    }
+    st->Seek(-100, TSeekOrigin::End);
+    st->Read(buf.data(), buf.size());
+  }
+}
+
+}  // namespace mirel::fuzz
