@@ -15,6 +15,7 @@
 #include "core/FileSystems.h"
 #include "core/LeReader.h"
 #include "core/RecoveryStream.h"
+#include "core/Text.h"
 #include "ntfs/MftReader.h"
 
 using namespace mirel;
@@ -31,25 +32,6 @@ constexpr int kMutations = 300;
 struct TRegion {
   int64_t Start = 0, Length = 0;
 };
-
-// Printable: well-formed UTF-8 without NUL, overlong forms or surrogates.
-bool ValidUtf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const uint8_t c = static_cast<uint8_t>(s[i]);
-    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
-    if (c == 0 || n == 9 || (n && i + n >= s.size())) return false;
-    uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
-    for (size_t k = 1; k <= n; ++k) {
-      const uint8_t t = static_cast<uint8_t>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (t & 0x3F);
-    }
-    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
 
 // A writable copy of a fixture whose damaged bytes are put back after each scan.
 class TDamagedImage {
@@ -154,7 +136,7 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
   for (const TDiskItems* list : {&disk->Files, &disk->Folders}) {
     for (PFileInfo e : *list) {
       const std::string path = GetEntryPath(*e) + e->Name;
-      EXPECT_TRUE(ValidUtf8(path)) << what << ": " << testing::PrintToString(path);
+      EXPECT_TRUE(IsPrintableUtf8(path)) << what << ": " << testing::PrintToString(path);
       EXPECT_GE(e->Size, 0) << what << ": " << path;
       if (e->IsFolder) continue;
       std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
@@ -180,13 +162,13 @@ class DamagedVolume : public testing::TestWithParam<TDamageCase> {};
 
 }  // namespace
 
-TEST(DamagedVolumeCheck, Utf8Validator) {
-  EXPECT_TRUE(ValidUtf8("plain/Ünïcödé 😀"));
-  EXPECT_FALSE(ValidUtf8(std::string("a\0b", 3)));
-  EXPECT_FALSE(ValidUtf8("\xC3"));
-  EXPECT_FALSE(ValidUtf8("\xC0\x80"));
-  EXPECT_FALSE(ValidUtf8("\xED\xA0\x80"));  // a lone surrogate
-  EXPECT_FALSE(ValidUtf8("\xF8\x88\x80\x80\x80"));
+TEST(Text, PrintableUtf8) {
+  EXPECT_TRUE(IsPrintableUtf8("plain/Ünïcödé 😀"));
+  EXPECT_FALSE(IsPrintableUtf8(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsPrintableUtf8("\xC3"));
+  EXPECT_FALSE(IsPrintableUtf8("\xC0\x80"));
+  EXPECT_FALSE(IsPrintableUtf8("\xED\xA0\x80"));  // a lone surrogate
+  EXPECT_FALSE(IsPrintableUtf8("\xF8\x88\x80\x80\x80"));
 }
 
 TEST(DamagedVolumeCheck, BootSectorLabelIsDecodedAndEndsAtANul) {

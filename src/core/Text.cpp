@@ -72,4 +72,22 @@ std::string ToLowerAscii(std::string s) {
   return s;
 }
 
+bool IsPrintableUtf8(std::string_view s) {
+  static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  for (size_t i = 0; i < s.size();) {
+    const uint8_t c = static_cast<uint8_t>(s[i]);
+    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+    if (c == 0 || n == 9 || (n && i + n >= s.size())) return false;
+    uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+    for (size_t k = 1; k <= n; ++k) {
+      const uint8_t t = static_cast<uint8_t>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3F);
+    }
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
 }  // namespace mirel
