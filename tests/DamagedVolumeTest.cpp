@@ -23,11 +23,7 @@ using namespace mirel::test;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kMutations = 80;
-#else
 constexpr int kMutations = 300;
-#endif
 
 struct TRegion {
   int64_t Start = 0, Length = 0;
