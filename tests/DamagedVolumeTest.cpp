@@ -178,6 +178,15 @@ TEST(DamagedVolumeCheck, BootSectorLabelIsDecodedAndEndsAtANul) {
   EXPECT_EQ(TDiskObject("v", img.Path().string(), 0).VolumeLabel, "F\u00B0");
 }
 
+TEST(DamagedVolumeCheck, NtfsNameWithANulIsPrintable) {
+  TNtfsImageCopy img;
+  img.WriteRecord(55, TRecordBuilder().StdInfo(0x20).FileName(5, std::string("nul\0name.txt", 12)).Build());
+  TScannedImage s(img.Path());
+  EXPECT_TRUE(s.File("nul\uFFFDname.txt"));
+  const uint8_t units[] = {'a', 0, 0, 0, 'b', 0};
+  EXPECT_EQ(Utf16LeToUtf8(units, 3), "a\uFFFDb");
+}
+
 TEST_P(DamagedVolume, MutatedMetadataNeverBreaksTheScan) {
   StartEngine();
   const TDamageCase& c = GetParam();

@@ -30,6 +30,9 @@ std::string Utf16ToUtf8(std::span<const char16_t> u) {
       c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
       ++i;
     }
+    // No name holds a NUL: one is damage, and would cut the name short
+    // wherever it is handled as C text.
+    if (c == 0) c = 0xFFFD;
     AppendUtf8(out, c);
   }
   return out;

@@ -9,7 +9,7 @@
 
 namespace mirel {
 
-// Decodes count UTF-16LE code units; unpaired surrogates become U+FFFD.
+// Decodes count UTF-16LE code units; unpaired surrogates and NULs become U+FFFD.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t units);
 std::string Utf16ToUtf8(std::span<const char16_t> units);
 void AppendUtf8(std::string& out, uint32_t codePoint);
