@@ -7,7 +7,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
   dosfstools mtools ntfs-3g attr xz-utils fdisk gdisk xvfb imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test sanitize bench clean
+.PHONY: all deps configure build run test sanitize fuzz bench clean
 
 all: build
 
@@ -48,8 +48,18 @@ sanitize: deps
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang), each run FUZZ_SECONDS over seeds cut from the
+# test images. Not part of CI.
+FUZZ_SECONDS ?= 20
+fuzz: PACKAGES += clang libclang-rt-14-dev
+fuzz: deps
+	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMIREL_FUZZ=ON -DMIREL_TESTS=OFF -DMIREL_BENCH=OFF
+	cmake --build $(BUILD)-fuzz -j $(JOBS)
+	bash fuzz/run-fuzzers.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

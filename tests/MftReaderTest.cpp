@@ -182,6 +182,18 @@ TEST(RunList, RunPastItsAttributeIsRejected) {
   EXPECT_EQ(log.Count("MftReader.DecompressRunList: run reaches past its attribute"), 1);
 }
 
+TEST(RunList, ZeroOffsetAfterTheLastClusterIsRejected) {
+  TCapturedLog log;
+  auto r = BareReader();
+  TRunList runs;
+  // The first run ends the LCN range; continuing after it cannot be numbered.
+  EXPECT_FALSE(r->DecompressRunList(
+      AttrOf(NonResidentAttr({0x81, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x11, 0x03, 0x00, 0x00})),
+      runs));
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(log.Count("MftReader.DecompressRunList: run offset overflows"), 1);
+}
+
 TEST(MftReader, NamesAndStreams) {
   auto r = BareReader();
   auto dosOnly = Parse(*r, TRecordBuilder().StdInfo(0x20).FileName(77, "LONGNA~1.TXT", 2).Build());

@@ -199,3 +199,21 @@ TEST(NtfsStream, DamagedDataIsDeliveredAsStoredAndLogged) {
   EXPECT_EQ(s.ReadAll(beyond), std::string(8192, '\0'));
   EXPECT_EQ(log.Count("RecoveryNtfsStream.SetPosition: unable to read clusters"), 1);
 }
+
+TEST(NtfsStream, RunListStartingAtAnImpossibleVcnDeliversNoOtherData) {
+  TNtfsImageCopy img;
+  img.WriteAt(FREE_LCN * 4096, Pattern(2 * 4096, 3));
+  // The data's runs start at VCN 2^63 (the run lookup must not overflow on
+  // it): none of them holds the file's clusters, whose bytes are not found.
+  img.WriteRecord(42, TRecordBuilder()
+                          .StdInfo(faArchive)
+                          .FileName(5, "far.bin")
+                          .NonResident(0x80, "", EncodeRuns({{2, FREE_LCN}}), 8192, 0, uint64_t{1} << 63)
+                          .Build());
+  TScannedImage s(img.Path());
+  PFileInfo far = s.File("far.bin");
+  ASSERT_TRUE(far);
+  const std::string back = s.ReadAll(far);
+  EXPECT_LE(back.size(), 8192u);
+  EXPECT_EQ(back.find_first_not_of('\0'), std::string::npos);
+}

@@ -8,6 +8,7 @@
 #include "core/DiskScaner.h"
 #include "core/FileSystems.h"
 #include "core/LeReader.h"
+#include "core/Text.h"
 
 namespace mirel {
 
@@ -77,9 +78,11 @@ uint8_t DetectFileSystem(std::span<const uint8_t> bootSector) {
 
 namespace {
 
+// The label field is code page 437 text padded with spaces; a NUL ends it.
 std::string TrimLabel(const uint8_t* p, size_t n) {
-  std::string s(reinterpret_cast<const char*>(p), n);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  n = static_cast<size_t>(std::find(p, p + n, 0) - p);
+  while (n > 0 && p[n - 1] == ' ') --n;
+  std::string s = Cp437ToUtf8(p, n);
   if (s == "NO NAME") return {};
   return s;
 }

@@ -30,6 +30,9 @@ std::string Utf16ToUtf8(std::span<const char16_t> u) {
       c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
       ++i;
     }
+    // No name holds a NUL: one is damage, and would cut the name short
+    // wherever it is handled as C text.
+    if (c == 0) c = 0xFFFD;
     AppendUtf8(out, c);
   }
   return out;
@@ -70,6 +73,24 @@ std::string ToLowerAscii(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
+}
+
+bool IsPrintableUtf8(std::string_view s) {
+  static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  for (size_t i = 0; i < s.size();) {
+    const uint8_t c = static_cast<uint8_t>(s[i]);
+    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+    if (c == 0 || n == 9 || (n && i + n >= s.size())) return false;
+    uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+    for (size_t k = 1; k <= n; ++k) {
+      const uint8_t t = static_cast<uint8_t>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3F);
+    }
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
 }
 
 }  // namespace mirel

@@ -308,7 +308,11 @@ bool TMftReader::DecompressRunList(const TNtfsAttr& attr, TRunList& runs) const 
         // with clusters, and its length is completed from the following run.
         const TNtfsRun* prev = nullptr;
         if (!runs.empty()) prev = runs.back().Lcn > 0 ? &runs.back() : (runs.size() >= 2 ? &runs[runs.size() - 2] : nullptr);
-        if (prev) lcn += prev->Length;
+        if (prev && __builtin_add_overflow(lcn, int64_t{prev->Length}, &lcn)) {
+          WriteDebugLog("%s: run offset overflows; Offset = %zu", "MftReader.DecompressRunList", p);
+          runs.clear();
+          return false;
+        }
         if (next + 1 < end && a[next] != 0 && a[next + 1] <= 16) run.Length = 16u - a[next + 1];
       }
       run.Lcn = lcn;

@@ -84,7 +84,10 @@ int TRecoveryNtfsStream::FindRun(int64_t vc) const {
   auto it = std::upper_bound(RunStart.begin(), RunStart.end(), vc);
   if (it == RunStart.begin()) return -1;
   size_t i = static_cast<size_t>(it - RunStart.begin()) - 1;
-  return vc - RunStart[i] < int64_t{Runs[i].Length} ? static_cast<int>(i) : -1;
+  // Unsigned: a damaged list may start at any VCN, and vc - RunStart[i] must
+  // not overflow on the way to the comparison.
+  const uint64_t into = static_cast<uint64_t>(vc) - static_cast<uint64_t>(RunStart[i]);
+  return into < Runs[i].Length ? static_cast<int>(i) : -1;
 }
 
 void TRecoveryNtfsStream::ReadClusters(int64_t lcn, int64_t count, uint8_t* out) {
