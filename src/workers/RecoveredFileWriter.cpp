@@ -128,6 +128,14 @@ void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry) {
   if (encrypted) path += ".efs";
 
   if (thread.Terminated) return;
+  // The data first: an entry that cannot be read must not leave an empty
+  // file behind, nor cost an existing file its contents.
+  std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(entry, "");
+  if (!stream) {
+    result.Skipped = true;
+    result.Problem = "its data cannot be read";
+    return done();
+  }
   std::string why;
   int out;
   if (thread.OnCreateFile) {
@@ -145,13 +153,6 @@ void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry) {
   if (thread.Terminated) {
     ::close(out);
     return;
-  }
-  std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(entry, "");
-  if (!stream) {
-    ::close(out);
-    result.Skipped = true;
-    result.Problem = "its data cannot be read";
-    return done();
   }
   stream->Seek(0, TSeekOrigin::Beginning);
   ::lseek(out, 0, SEEK_SET);
