@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 #include <numeric>
 #include <thread>
 
@@ -36,6 +38,21 @@ TEST(RawSource, ReadsAreConfinedToTheWindow) {
   EXPECT_EQ(buf[0], 100);
   EXPECT_EQ(buf[49], 149);
   EXPECT_EQ(part.Read(buf, 64, 49), 1u);
+}
+
+TEST(RawSource, KernelCopyIsConfinedToTheWindowToo) {
+  TTempDir tmp;
+  std::vector<uint8_t> bytes(1000);
+  std::iota(bytes.begin(), bytes.end(), 0);
+  WriteFile(tmp / "img", bytes);
+  TRawSource part = TRawSource::Open((tmp / "img").string(), 100, 50);
+  int out = ::open((tmp / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(out, 0);
+  EXPECT_EQ(part.CopyTo(out, 64, 40), 10u);  // stops at the window's end
+  EXPECT_EQ(part.CopyTo(out, 5, 0), 5u);     // appends at the file position
+  EXPECT_EQ(part.CopyTo(out, 5, 50), 0u);
+  ::close(out);
+  EXPECT_EQ(ReadWholeFile(tmp / "out"), std::string("\x8c\x8d\x8e\x8f\x90\x91\x92\x93\x94\x95" "defgh"));
 }
 
 TEST(RawSource, OpenFailuresSayWhy) {

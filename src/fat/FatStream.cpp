@@ -32,6 +32,24 @@ TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, PFileInfo entry) : TRe
 
 TRecoveryFatStream::~TRecoveryFatStream() = default;
 
+size_t TRecoveryFatStream::CopyTo(int outFd, size_t count) {
+  if (!Entry || !Fat) return 0;
+  const uint64_t cs = Fat->ClusterSize;
+  const TClusChain& chain = Info.ClusChain;
+  const int64_t size = GetSize();
+  if (cs == 0 || FPosition >= size || FPosition % cs != 0) return 0;
+  const uint64_t k = static_cast<uint64_t>(FPosition) / cs;
+  const uint64_t most = std::min<uint64_t>(count, static_cast<uint64_t>(size - FPosition)) / cs;
+  if (k >= chain.size() || most == 0) return 0;
+  uint64_t run = 1;
+  while (run < most && k + run < chain.size() && chain[k + run] == chain[k + run - 1] + static_cast<int64_t>(cs))
+    ++run;
+  const size_t got = Fat->Handle.CopyTo(outFd, run * cs, chain[k]);
+  ++Reads;
+  FPosition += static_cast<int64_t>(got);
+  return got;
+}
+
 size_t TRecoveryFatStream::Read(void* buffer, size_t count) {
   if (!Entry || !Fat || Buffer.empty() || !buffer) return 0;
   const uint64_t cs = Fat->ClusterSize;

@@ -23,6 +23,8 @@ public:
   // goes through a one-cluster cache. Stops early where a cluster cannot be
   // read; the next Read tries it again.
   size_t Read(void* buffer, size_t count) override;
+  // Runs of whole clusters that follow one another on the volume.
+  size_t CopyTo(int outFd, size_t count) override;
 
   // The byte positions of the clusters the stream reads.
   const TClusChain& Chain() const { return Info.ClusChain; }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,24 @@ size_t TRawSource::Read(void* buffer, size_t count, int64_t offset) const {
   size_t done = 0;
   while (done < count) {
     ssize_t n = ::pread(Fd, out + done, count - done, Base + offset + static_cast<int64_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+size_t TRawSource::CopyTo(int outFd, size_t count, int64_t offset) const {
+  if (Fd < 0 || outFd < 0 || offset < 0 || offset >= Length) return 0;
+  uint64_t room = static_cast<uint64_t>(Length - offset);
+  if (count > room) count = static_cast<size_t>(room);
+  off_t at = static_cast<off_t>(Base + offset);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::sendfile(outFd, Fd, &at, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;

@@ -29,6 +29,9 @@ public:
   // Positioned read of up to count bytes at offset inside the window; loops over
   // short reads and EINTR; never reads past the window. Returns bytes delivered.
   size_t Read(void* buffer, size_t count, int64_t offset) const;
+  // The same bytes written straight into outFd at its file position, without
+  // passing through this process; 0 when the kernel cannot do that here.
+  size_t CopyTo(int outFd, size_t count, int64_t offset) const;
 
 private:
   int Fd = -1;

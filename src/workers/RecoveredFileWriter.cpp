@@ -165,11 +165,15 @@ void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry) {
       result.Problem = "stopped before the end";
       break;
     }
-    size_t n = stream->Read(buffer.data(), buffer.size());
-    if (n == 0) break;
-    if (!WriteAll(out, buffer.data(), n)) {
-      result.Problem = std::string("write failed: ") + std::strerror(errno);
-      break;
+    // Data that lies on the volume as it is goes across in the kernel.
+    size_t n = stream->CopyTo(out, buffer.size());
+    if (n == 0) {
+      n = stream->Read(buffer.data(), buffer.size());
+      if (n == 0) break;
+      if (!WriteAll(out, buffer.data(), n)) {
+        result.Problem = std::string("write failed: ") + std::strerror(errno);
+        break;
+      }
     }
     result.Written += static_cast<int64_t>(n);
     thread.BytesWritten += static_cast<int64_t>(n);
