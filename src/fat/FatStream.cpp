@@ -32,6 +32,14 @@ TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, PFileInfo entry) : TRe
 
 TRecoveryFatStream::~TRecoveryFatStream() = default;
 
+uint64_t TRecoveryFatStream::RunFrom(uint64_t k, uint64_t most) const {
+  const TClusChain& chain = Info.ClusChain;
+  const int64_t cs = Fat->ClusterSize;
+  uint64_t run = 1;
+  while (run < most && k + run < chain.size() && chain[k + run] == chain[k + run - 1] + cs) ++run;
+  return run;
+}
+
 size_t TRecoveryFatStream::CopyTo(int outFd, size_t count) {
   if (!Entry || !Fat) return 0;
   const uint64_t cs = Fat->ClusterSize;
@@ -41,10 +49,7 @@ size_t TRecoveryFatStream::CopyTo(int outFd, size_t count) {
   const uint64_t k = static_cast<uint64_t>(FPosition) / cs;
   const uint64_t most = std::min<uint64_t>(count, static_cast<uint64_t>(size - FPosition)) / cs;
   if (k >= chain.size() || most == 0) return 0;
-  uint64_t run = 1;
-  while (run < most && k + run < chain.size() && chain[k + run] == chain[k + run - 1] + static_cast<int64_t>(cs))
-    ++run;
-  const size_t got = Fat->Handle.CopyTo(outFd, run * cs, chain[k]);
+  const size_t got = Fat->Handle.CopyTo(outFd, RunFrom(k, most) * cs, chain[k]);
   ++Reads;
   FPosition += static_cast<int64_t>(got);
   return got;
@@ -67,11 +72,7 @@ size_t TRecoveryFatStream::Read(void* buffer, size_t count) {
     if (off == 0 && wanted >= cs) {
       // Whole clusters straight into the destination, a run of clusters that
       // follow one another on the volume at a time.
-      uint64_t run = 1;
-      const uint64_t most = wanted / cs;
-      while (run < most && k + run < chain.size() &&
-             chain[k + run] == chain[k + run - 1] + static_cast<int64_t>(cs))
-        ++run;
+      const uint64_t run = RunFrom(k, wanted / cs);
       const size_t got = ReadDisk(Fat->Handle, out + done, run * cs, chain[k]);
       ++Reads;
       n = got / cs * cs;

@@ -32,6 +32,10 @@ public:
   uint64_t VolumeReads() const { return Reads; }
 
 private:
+  // How many clusters from chain index k on (at most `most`) follow one
+  // another on the volume.
+  uint64_t RunFrom(uint64_t k, uint64_t most) const;
+
   TFatScaner* Fat = nullptr;
   TFatEntryInfo Info;
   int64_t CachedCluster = -1;  // chain index whose bytes are in Buffer
