@@ -107,6 +107,30 @@ TEST(FileTime, DosLocalTimeGoesThroughTheTimeZone) {
   tzset();
 }
 
+TEST(FileTime, LocalTextFollowsTheZoneAndItsChanges) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  const TFileTime may = UnixToFileTime(1715941230);  // 2024-05-17 10:20:30 UTC
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(FileTimeToLocalText(may), "2024-05-17 10:20");
+  EXPECT_EQ(FileTimeToLocalText(0), "");
+  // The same hour again after the zone changed is not answered from before.
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  EXPECT_EQ(FileTimeToLocalText(may), "2024-05-17 12:20");
+  // Summer time begins at 02:30 local (01:30 UTC) on 2024-03-31: inside that
+  // hour the offset changes, on both sides of the minute it does.
+  setenv("TZ", "XST-1XDT,M3.5.0/2:30,M10.5.0/3", 1);
+  tzset();
+  const int64_t change = 1711848600;  // 2024-03-31 01:30:00 UTC
+  EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change - 60)), "2024-03-31 02:29");
+  EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change + 60)), "2024-03-31 03:31");
+  EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change - 1800)), "2024-03-31 02:00");
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
 namespace {
 
 void Put(const fs::path& p, const std::string& text) {

@@ -1,6 +1,7 @@
 #include "cli/EntryListing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -71,18 +72,44 @@ void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
 void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
   size_t sizeWidth = 4;
   for (const TListedEntry& r : rows) sizeWidth = std::max(sizeWidth, std::to_string(r.Entry->Size).size());
-  auto line = [&](const std::string& state, const std::string& cond, const std::string& size,
-                  const std::string& modified, const std::string& attr, const std::string& path) {
-    out << state << std::string(8 - std::min<size_t>(8, state.size()), ' ') << std::string(4 - std::min<size_t>(4, cond.size()), ' ')
-        << cond << "  " << std::string(sizeWidth - size.size(), ' ') << size << "  " << modified
-        << std::string(16 - std::min<size_t>(16, modified.size()), ' ') << "  " << attr << "  " << path << "\n";
+  // Each line is composed in one buffer and written at once: listings run to
+  // hundreds of thousands of lines.
+  std::string buf;
+  auto pad = [&buf](size_t width, size_t used) { buf.append(width - std::min(width, used), ' '); };
+  auto line = [&](std::string_view state, std::string_view cond, std::string_view size, std::string_view modified,
+                  std::string_view attr, std::string_view path, bool folder) {
+    buf.clear();
+    buf.append(state);
+    pad(8, state.size());
+    pad(4, cond.size());
+    buf.append(cond).append("  ");
+    pad(sizeWidth, size.size());
+    buf.append(size).append("  ").append(modified);
+    pad(16, modified.size());
+    buf.append("  ").append(attr).append("  ");
+    const size_t at = buf.size();
+    buf.append(path);
+    // In place of Printable, which would copy the path once more.
+    for (size_t i = at; i < buf.size(); ++i)
+      if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
+    if (folder) buf += '/';
+    buf += '\n';
+    out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
   };
-  line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "PATH");
+  line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "PATH", false);
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
-    line(IsDeleted(e) ? "deleted" : "live", e.IsFolder ? "" : std::to_string(e.Condition) + "%",
-         e.IsFolder ? "" : std::to_string(e.Size), FileTimeToLocalText(e.LastWriteTime), AttributeLetters(e.Attributes),
-         Printable(e.IsFolder ? r.Path + "/" : r.Path));
+    char cond[16], size[24];
+    char* condEnd = cond;
+    char* sizeEnd = size;
+    if (!e.IsFolder) {
+      condEnd = std::to_chars(cond, cond + sizeof cond - 1, e.Condition).ptr;
+      *condEnd++ = '%';
+      sizeEnd = std::to_chars(size, size + sizeof size, e.Size).ptr;
+    }
+    line(IsDeleted(e) ? "deleted" : "live", std::string_view(cond, static_cast<size_t>(condEnd - cond)),
+         std::string_view(size, static_cast<size_t>(sizeEnd - size)), FileTimeToLocalText(e.LastWriteTime),
+         AttributeLetters(e.Attributes), r.Path, e.IsFolder);
   }
 }
 

@@ -2,46 +2,77 @@
 
 namespace mirel {
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+namespace {
+
+// Writes one code point at p (four bytes of room); returns the bytes written.
+size_t EncodeUtf8(char* p, uint32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    p[0] = static_cast<char>(cp);
+    return 1;
   }
+  if (cp < 0x800) {
+    p[0] = static_cast<char>(0xC0 | (cp >> 6));
+    p[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    p[0] = static_cast<char>(0xE0 | (cp >> 12));
+    p[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    p[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  p[0] = static_cast<char>(0xF0 | (cp >> 18));
+  p[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  p[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  p[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
 }
 
-std::string Utf16ToUtf8(std::span<const char16_t> u) {
-  std::string out;
-  out.reserve(u.size());
-  for (size_t i = 0; i < u.size(); ++i) {
-    uint32_t c = u[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-      ++i;
+// Converts n UTF-16 units, unit(i) giving each, in one pass into a buffer of
+// the worst-case size; the result is allocated once at its exact length, as
+// it may stay in the catalogue for the whole session.
+template <class UnitAt>
+std::string ConvertUtf16(size_t n, UnitAt unit) {
+  // Three bytes per unit at most: a surrogate pair makes four from two units.
+  char local[768];
+  std::string wide;
+  char* buf = local;
+  if (n > sizeof local / 3) {
+    wide.resize(n * 3);
+    buf = wide.data();
+  }
+  char* p = buf;
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t c = unit(i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
+      const uint32_t low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
     }
     // No name holds a NUL: one is damage, and would cut the name short
     // wherever it is handled as C text.
     if (c == 0) c = 0xFFFD;
-    AppendUtf8(out, c);
+    p += EncodeUtf8(p, c);
   }
-  return out;
+  return std::string(buf, p);
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  char bytes[4];
+  out.append(bytes, EncodeUtf8(bytes, cp));
+}
+
+std::string Utf16ToUtf8(std::span<const char16_t> u) {
+  return ConvertUtf16(u.size(), [u](size_t i) { return uint32_t{u[i]}; });
 }
 
 std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
-  std::u16string tmp(units, u'\0');
-  for (size_t i = 0; i < units; ++i) tmp[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  return Utf16ToUtf8(tmp);
+  return ConvertUtf16(units, [data](size_t i) { return uint32_t{data[2 * i]} | uint32_t{data[2 * i + 1]} << 8; });
 }
 
 namespace {

@@ -169,10 +169,13 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
                                                         std::span<const uint8_t> bytes) const {
   valid = false;
   if (RecordSize == 0 || bytes.size() < RecordSize) return nullptr;
-  auto rec = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.begin() + RecordSize);
-  if (!FixupRecord(*rec)) return nullptr;
+  // Records are fixed up in a buffer reused for the whole walk; an entry keeps
+  // only the bytes in use, copied once.
+  thread_local std::vector<uint8_t> scratch;
+  scratch.assign(bytes.begin(), bytes.begin() + RecordSize);
+  if (!FixupRecord(scratch)) return nullptr;
   valid = true;
-  TLeReader r(*rec);
+  TLeReader r(scratch.data(), RecordSize);
   uint16_t recFlags = r.U16(22);
   bool inUse = recFlags & 0x0001;
   if ((flags & rfDeletedOnly) && (inUse || r.U64(32) != 0)) return nullptr;
@@ -187,41 +190,47 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
     uint32_t type = r.U32(off);
     if (type == atEnd) break;
     size_t len = r.U16(off + 4);
-    // An attribute that does not fit the record is not indexed, nor what follows.
+    // An attribute that does not fit the record ends the walk: it and what
+    // follows are never looked at.
     if (len < 16 || off + len > RecordSize) break;
-    if (TAttrKind kind = AttrKindOf(type); kind != akCount) fi->Attrs.push_back(uint32_t{kind} << 16 | uint32_t(off));
+    if (type == atAttributeList) fi->AttrList = true;
     off += len;
   }
   // Entries keep their records for as long as the catalogue lives: the slack
   // after the attributes is dropped.
-  rec->resize(std::min<size_t>(off + 8, RecordSize));
-  rec->shrink_to_fit();
-  fi->RecordData = std::move(rec);
+  const auto keep = static_cast<std::ptrdiff_t>(std::min<size_t>(off + 8, RecordSize));
+  fi->RecordData = std::make_shared<const std::vector<uint8_t>>(scratch.begin(), scratch.begin() + keep);
   return fi;
 }
 
 void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t type, TNtfsAttrLookupContext& ctx,
                                        int32_t id) const {
-  ctx = TNtfsAttrLookupContext{};
+  // Field by field: contexts are reset once per attribute sought in every record.
   ctx.FileInfo = &fileInfo;
+  ctx.Kind = akCount;
+  ctx.Index = 0;
   ctx.AttrType = type;
   ctx.AttrId = id;
+  ctx.ListCursor.NeedLoad = true;
+  ctx.ListCursor.ListData.clear();
+  ctx.ListCursor.Current = 0;
+  ctx.ListCursor.Seen.clear();
   if (fileInfo.HasAttrList()) return;
-  if (TAttrKind kind = AttrKindOf(type); kind != akCount && kind != akAttrList) ctx.Attrs = fileInfo.AttrsOf(kind);
+  if (TAttrKind kind = AttrKindOf(type); kind != akAttrList) ctx.Kind = kind;
 }
 
 TNtfsAttr TMftReader::FindNextAttr(TNtfsAttrLookupContext& ctx) const {
   if (!ctx.FileInfo || !ctx.FileInfo->RecordData) return {};
   if (ctx.FileInfo->HasAttrList()) return FindExternalAttribue(*ctx.FileInfo, ctx.AttrType, ctx.ListCursor, ctx.AttrId);
-  if (ctx.Index >= ctx.Attrs.size()) return {};
-  return ctx.Attrs[ctx.Index++];
+  if (ctx.Kind == akCount) return {};
+  return ctx.FileInfo->NextAttrOf(ctx.Kind, ctx.Index);
 }
 
 TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
                                            int32_t id) const {
-  std::vector<TNtfsAttr> lists = fileInfo.AttrsOf(akAttrList);
-  if (lists.empty()) return {};
-  const TNtfsAttr& listAttr = lists.front();
+  size_t index = 0;
+  const TNtfsAttr listAttr = fileInfo.NextAttrOf(akAttrList, index);
+  if (!listAttr) return {};
   if (cursor.NeedLoad) {
     cursor.NeedLoad = false;
     cursor.Current = 0;
@@ -281,7 +290,6 @@ bool TMftReader::DecompressRunList(const TNtfsAttr& attr, TRunList& runs) const 
   if (p >= end) return true;
   uint64_t vcn = static_cast<uint64_t>(attr.StartVcn());
   int64_t lcn = 0;
-  runs.reserve(10);
   while (p < end && a[p] != 0) {
     const size_t L = a[p] & 0x0F, F = a[p] >> 4;
     if (L == 0) break;
@@ -320,7 +328,6 @@ bool TMftReader::DecompressRunList(const TNtfsAttr& attr, TRunList& runs) const 
     runs.push_back(run);
     p = next;
   }
-  runs.shrink_to_fit();
   return true;
 }
 
@@ -351,6 +358,10 @@ TNtfsAttr TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo, c
     if (!SameStreamName(a.Name(), name)) continue;
     if (!first) first = a;
     if (!a.NonResident()) break;
+    if (runs.empty()) {
+      DecompressRunList(a, runs);
+      continue;
+    }
     TRunList part;
     DecompressRunList(a, part);
     runs.insert(runs.end(), part.begin(), part.end());

@@ -30,7 +30,9 @@ struct TAttrListCursor {
 
 struct TNtfsAttrLookupContext {
   const TNtfsFileInfo* FileInfo = nullptr;
-  std::vector<TNtfsAttr> Attrs;
+  // The kind sought among the base record's attributes, and the byte offset
+  // where the walk goes on.
+  TAttrKind Kind = akCount;
   size_t Index = 0;
   uint32_t AttrType = 0;
   int32_t AttrId = -1;

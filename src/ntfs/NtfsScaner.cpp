@@ -16,8 +16,8 @@ namespace {
 
 // The MFT is read in blocks of this size rather than one read per record.
 constexpr size_t MFT_BLOCK = 1 << 20;
-// Bitmap bytes read at a time while counting free clusters.
-constexpr size_t BITMAP_SLICE = 4096;
+// Bitmap bytes read and cached at a time: 64 KiB cover 2 GiB of 4 KiB clusters.
+constexpr size_t BITMAP_CHUNK = 64 << 10;
 
 // A window of MFT bytes read ahead in large blocks.
 class TMftBlock {
@@ -53,6 +53,7 @@ void TNtfsScaner::ReleaseScanData() {
   FolderIndex.clear();
   BitmapStream.reset();
   BitmapEntry.reset();
+  BitmapChunks.clear();
   Reader.reset();
 }
 
@@ -137,16 +138,24 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   t.Parent = AddDirToTree(rec->ParentRecord);
   // A live file of the Long mode still has all its clusters.
   t.Condition = rec->Deleted ? CalcFileCondition(*rec) : 100;
-  for (TNamedStream& s : Reader->GetFileStreams(*rec))
-    if (!s.Name.empty()) rec->Streams.push_back(std::move(s));
-  AddFile(t, std::move(rec));
+  // Most files have no named stream: the list is made only for those that do.
+  TNtfsAttrLookupContext data;
+  Reader->InitAttrSearchContext(*rec, atData, data);
+  bool named = false;
+  while (!named)
+    if (TNtfsAttr a = Reader->FindNextAttr(data)) named = a.HasName();
+    else break;
+  if (named)
+    for (TNamedStream& s : Reader->GetFileStreams(*rec))
+      if (!s.Name.empty()) rec->Streams.push_back(std::move(s));
+  AddFile(std::move(t), std::move(rec));
 }
 
 namespace {
 
-PFileInfo NewEntry(const TFileInfo& t, std::unique_ptr<TNtfsFileInfo> rec) {
+PFileInfo NewEntry(TFileInfo& t, std::unique_ptr<TNtfsFileInfo> rec) {
   auto* e = new TFileInfo;
-  e->Name = t.Name;
+  e->Name = std::move(t.Name);
   e->Size = t.Size;
   e->Attributes = t.Attributes;
   e->CreationTime = t.CreationTime;
@@ -160,7 +169,7 @@ PFileInfo NewEntry(const TFileInfo& t, std::unique_ptr<TNtfsFileInfo> rec) {
 
 }  // namespace
 
-int TNtfsScaner::AddFile(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
+int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
   PFileInfo e = NewEntry(tmpl, std::move(rec));
   int i = Disk->Files.Add(e);
@@ -168,7 +177,7 @@ int TNtfsScaner::AddFile(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> r
   return i;
 }
 
-int TNtfsScaner::AddDir(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
+int TNtfsScaner::AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
   const int64_t n = rec->RecordNumber & MFT_REF_MASK;
   PFileInfo e = NewEntry(tmpl, std::move(rec));
@@ -219,13 +228,14 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
   }
   chain.pop_back();
   rec->RecordNumber = n;
-  int i = AddDir(t, std::move(rec));
+  int i = AddDir(std::move(t), std::move(rec));
   return i >= 0 ? Disk->Folders[i] : nullptr;
 }
 
 void TNtfsScaner::ReadClustersBitmap() {
   BitmapStream.reset();
   BitmapEntry.reset();
+  BitmapChunks.clear();
   if (!Reader) return;
   const int64_t offset = Reader->GetRecordOffset(BITMAP_RECORD);
   if (offset <= 0) return;
@@ -243,6 +253,23 @@ void TNtfsScaner::ReadClustersBitmap() {
   BitmapStream = std::make_unique<TRecoveryNtfsStream>(Reader.get(), BitmapEntry.get());
 }
 
+std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
+  if (!BitmapStream || byte < 0 || byte >= BitmapStream->GetSize()) return {};
+  const auto chunk = static_cast<size_t>(byte / BITMAP_CHUNK);
+  if (chunk >= BitmapChunks.size()) BitmapChunks.resize(chunk + 1);
+  std::vector<uint8_t>& bytes = BitmapChunks[chunk];
+  if (bytes.empty()) {
+    const int64_t first = static_cast<int64_t>(chunk * BITMAP_CHUNK);
+    bytes.resize(static_cast<size_t>(std::min<int64_t>(BITMAP_CHUNK, BitmapStream->GetSize() - first)));
+    BitmapStream->Seek(first, TSeekOrigin::Beginning);
+    // Bytes that cannot be read count as clusters in use.
+    const size_t got = BitmapStream->Read(bytes.data(), bytes.size());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), uint8_t{0xFF});
+  }
+  const size_t at = static_cast<size_t>(byte % BITMAP_CHUNK);
+  return std::span<const uint8_t>(bytes).subspan(at);
+}
+
 int64_t TNtfsScaner::CountFreeClusters(int64_t lcn, int64_t count, bool& stopped) {
   stopped = false;
   if (!BitmapStream || lcn < 0 || count <= 0) return 0;
@@ -251,20 +278,25 @@ int64_t TNtfsScaner::CountFreeClusters(int64_t lcn, int64_t count, bool& stopped
   if (lcn >= bitmapClusters) return 0;
   const int64_t last = lcn + std::min(count, bitmapClusters - lcn);
   int64_t free = 0;
-  uint8_t slice[BITMAP_SLICE];
   for (int64_t c = lcn; c < last;) {
     if (IsStopped()) {
       stopped = true;
       return 0;
     }
     const int64_t firstByte = c / 8;
-    const int64_t bytes = std::min<int64_t>(BITMAP_SLICE, (last - 1) / 8 - firstByte + 1);
-    BitmapStream->Seek(firstByte, TSeekOrigin::Beginning);
-    const int64_t got = static_cast<int64_t>(BitmapStream->Read(slice, static_cast<size_t>(bytes)));
-    const int64_t sliceEnd = std::min(last, (firstByte + got) * 8);
-    for (; c < sliceEnd; ++c)
-      if (!(slice[c / 8 - firstByte] >> (c % 8) & 1)) ++free;
-    if (got < bytes) break;
+    std::span<const uint8_t> bytes = BitmapBytes(firstByte);
+    if (bytes.empty()) break;
+    const int64_t sliceEnd = std::min(last, (firstByte + static_cast<int64_t>(bytes.size())) * 8);
+    // Whole bytes are counted at once; the ends of the range bit by bit.
+    for (; c < sliceEnd; ++c) {
+      const uint8_t b = bytes[static_cast<size_t>(c / 8 - firstByte)];
+      if (c % 8 == 0 && c + 8 <= sliceEnd) {
+        free += 8 - std::popcount(b);
+        c += 7;
+      } else if (!(b >> (c % 8) & 1)) {
+        ++free;
+      }
+    }
   }
   return free;
 }

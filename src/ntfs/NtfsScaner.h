@@ -4,8 +4,9 @@
 // above each from the parent references, and rates each deleted file by the
 // share of its clusters that the volume bitmap still marks free.
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "core/DiskScaner.h"
@@ -24,9 +25,9 @@ public:
   bool Init() override;
   void ScanForFiles() override;
 
-  // Copies the template into a new catalogue entry owning rec; the list index or -1.
-  int AddFile(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec);
-  int AddDir(const TFileInfo& tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  // Moves the template into a new catalogue entry owning rec; the list index or -1.
+  int AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
   // The folder entry of record n, made with the folders above it when needed;
   // null when the record cannot be read.
   PFileInfo AddDirToTree(int64_t n);
@@ -41,14 +42,20 @@ public:
   std::unique_ptr<TMftReader> Reader;
   std::unique_ptr<TFileInfo> BitmapEntry;
   std::unique_ptr<TRecoveryNtfsStream> BitmapStream;
-  std::map<int64_t, PFileInfo> FolderIndex;
+  std::unordered_map<int64_t, PFileInfo> FolderIndex;
 
 private:
+  // The bitmap bytes from byte on, read in whole chunks that stay cached for
+  // the scan: each deleted file asks about its own clusters, and the volume's
+  // files lie close together. Empty past the bitmap's end.
+  std::span<const uint8_t> BitmapBytes(int64_t byte);
   PFileInfo AddDirToTree(int64_t n, std::vector<int64_t>& chain);
   // Clusters of [lcn, lcn + count) that the bitmap marks free; sets stopped
   // when a stop request cut the count short.
   int64_t CountFreeClusters(int64_t lcn, int64_t count, bool& stopped);
   void PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber);
+
+  std::vector<std::vector<uint8_t>> BitmapChunks;
 };
 
 }  // namespace mirel

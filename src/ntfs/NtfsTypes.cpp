@@ -48,22 +48,35 @@ int64_t TNtfsAttr::DataSize() const {
 
 bool SameStreamName(const std::string& a, const std::string& b) { return ToLowerAscii(a) == ToLowerAscii(b); }
 
-bool TNtfsFileInfo::HasAttrList() const {
-  for (uint32_t a : Attrs)
-    if ((a >> 16) == akAttrList) return true;
-  return false;
-}
-
 std::vector<TNtfsAttr> TNtfsFileInfo::AttrsOf(TAttrKind kind) const {
   std::vector<TNtfsAttr> out;
-  if (!RecordData) return out;
-  TLeReader r(*RecordData);
-  for (uint32_t a : Attrs) {
-    if ((a >> 16) != kind) continue;
-    size_t off = a & 0xFFFF;
-    out.emplace_back(RecordData, off, r.U16(off + 4));
-  }
+  size_t index = 0;
+  while (TNtfsAttr a = NextAttrOf(kind, index)) out.push_back(std::move(a));
   return out;
+}
+
+TNtfsAttr TNtfsFileInfo::NextAttrOf(TAttrKind kind, size_t& at) const {
+  if (!RecordData) return {};
+  // The attributes are walked again on every lookup: a record holds a handful,
+  // and an index per catalogued entry would cost more memory than the walk
+  // costs time. The walk stops where the scan's did, at the first attribute
+  // that does not fit.
+  TLeReader r(*RecordData);
+  size_t off = at != 0 ? at : r.U16(20);
+  while (off + 8 <= r.Size()) {
+    const uint32_t type = r.U32(off);
+    if (type == atEnd) break;
+    const size_t len = r.U16(off + 4);
+    if (len < 16 || off + len > r.Size()) break;
+    const size_t attr = off;
+    off += len;
+    if (AttrKindOf(type) == kind) {
+      at = off;
+      return TNtfsAttr(RecordData, attr, len);
+    }
+  }
+  at = r.Size();
+  return {};
 }
 
 }  // namespace mirel

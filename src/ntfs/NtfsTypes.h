@@ -82,10 +82,8 @@ private:
 bool SameStreamName(const std::string& a, const std::string& b);
 
 struct TNtfsFileInfo : TFsInfo {
+  // The base record's bytes up to the end of its attributes.
   TRecordBytes RecordData;
-  // (kind << 16) | offset of every indexed attribute of the base record, in
-  // record order.
-  std::vector<uint32_t> Attrs;
   uint16_t CompressionUnit = 0;
   int64_t RecordNumber = 0;
   int64_t ParentRecord = 0;
@@ -93,6 +91,7 @@ struct TNtfsFileInfo : TFsInfo {
   bool Encrypted = false;
   bool Deleted = false;
   bool IsDirectory = false;
+  bool AttrList = false;
   // The named data streams with their own sizes, filled by the scan.
   std::vector<TNamedStream> Streams;
 
@@ -100,9 +99,13 @@ struct TNtfsFileInfo : TFsInfo {
   bool IsDeleted() const override { return Deleted; }
   std::vector<TNamedStream> NamedStreams() const override { return Streams; }
 
-  bool HasAttrList() const;
+  bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.
   std::vector<TNtfsAttr> AttrsOf(TAttrKind kind) const;
+  // The next base-record attribute of one kind; at is the byte offset where
+  // the walk goes on (0: the first attribute) and is moved past the one
+  // returned. An empty view when there is none.
+  TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const;
 };
 
 }  // namespace mirel

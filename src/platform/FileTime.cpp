@@ -1,6 +1,8 @@
 #include "platform/FileTime.h"
 
 #include <cstdio>
+#include <ctime>
+#include <string>
 
 namespace mirel {
 
@@ -61,15 +63,65 @@ std::string FileTimeToIso(TFileTime ft) {
   return buf;
 }
 
+namespace {
+
+// The zone's offset from UTC for the hour holding t, looked up once per hour
+// and zone: listings convert hundreds of thousands of times, and most fall in
+// few hours. Only an hour in which the offset changes is converted time by
+// time. A new zone (tzset) shows in the names it sets.
+bool LocalTime(time_t t, std::tm& out) {
+  thread_local time_t cachedHour = 0;
+  thread_local bool cached = false, steady = false;
+  thread_local long cachedOffset = 0;
+  thread_local const char* cachedNames[2] = {nullptr, nullptr};
+  const time_t hour = t - ((t % 3600) + 3600) % 3600;
+  if (!cached || hour != cachedHour || cachedNames[0] != tzname[0] || cachedNames[1] != tzname[1]) {
+    std::tm first{}, last{};
+    const time_t end = hour + 3599;
+    if (!localtime_r(&hour, &first) || !localtime_r(&end, &last)) return false;
+    cached = true;
+    cachedHour = hour;
+    cachedNames[0] = tzname[0];
+    cachedNames[1] = tzname[1];
+    steady = first.tm_gmtoff == last.tm_gmtoff;
+    cachedOffset = first.tm_gmtoff;
+  }
+  if (!steady) return localtime_r(&t, &out) != nullptr;
+  const time_t shifted = t + cachedOffset;
+  return gmtime_r(&shifted, &out) != nullptr;
+}
+
+// Writes value as width digits, zero-padded.
+char* PutDigits(char* p, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+  return p + width;
+}
+
+}  // namespace
+
 std::string FileTimeToLocalText(TFileTime ft) {
   if (ft == 0) return {};
-  time_t t = static_cast<time_t>(FileTimeToUnix(ft));
   std::tm tm{};
-  if (!localtime_r(&t, &tm)) return {};
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min);
-  return buf;
+  if (!LocalTime(static_cast<time_t>(FileTimeToUnix(ft)), tm)) return {};
+  const int year = tm.tm_year + 1900;
+  // Years outside four digits are rare enough to go the long way.
+  if (year < 0 || year > 9999) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                  tm.tm_min);
+    return buf;
+  }
+  char buf[16];
+  char* p = PutDigits(buf, year, 4);
+  *p++ = '-';
+  p = PutDigits(p, tm.tm_mon + 1, 2);
+  *p++ = '-';
+  p = PutDigits(p, tm.tm_mday, 2);
+  *p++ = ' ';
+  p = PutDigits(p, tm.tm_hour, 2);
+  *p++ = ':';
+  p = PutDigits(p, tm.tm_min, 2);
+  return std::string(buf, p);
 }
 
 }  // namespace mirel
