@@ -471,8 +471,10 @@ void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
   Filter.Folder = nullptr;
   Updating.Query.SetFilter(Filter);
   if (disk) {
-    // Open previews read entries of the catalogue about to be freed.
+    // Open previews, the tree and folders waiting to join it refer to
+    // entries of the catalogue about to be freed.
     DropPreviewsOf(disk);
+    Bridge->ViewsCleared();
     disk->ClearCatalogue();
     Updating.FoundCount = 0;
     Updating.Query.AddDisk(disk);

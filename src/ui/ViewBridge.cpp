@@ -69,6 +69,12 @@ void TViewBridge::Schedule() {
 
 void TViewBridge::Flush() {
   Scheduled = false;
+  std::vector<PFileInfo> folders;
+  {
+    std::lock_guard lock(PendingLock);
+    folders.swap(PendingFolders);
+  }
+  for (PFileInfo folder : folders) AddFolderNode(folder);
   if (RowsPending.exchange(false) && List) List->GrowTo(Updating.Query.ResultCount());
   if (CountLabel) CountLabel->setText(QString::number(Updating.FoundCount.load()));
   if (ScanBar) ScanBar->setValue(Updating.ScanPercent.load());
@@ -76,11 +82,18 @@ void TViewBridge::Flush() {
 }
 
 void TViewBridge::FolderAdded(PFileInfo folder) {
-  RunOnMainThread([this, folder] {
-    // Rows published before this folder come first.
+  if (OnMainThread()) {
     Flush();
     AddFolderNode(folder);
-  });
+    return;
+  }
+  // The scanner does not wait for the window: a folder joins the tree with
+  // the next flush, after those found before it. Folders come parents first.
+  {
+    std::lock_guard lock(PendingLock);
+    PendingFolders.push_back(folder);
+  }
+  Schedule();
 }
 
 void TViewBridge::RowCountChanged(int) {
@@ -141,6 +154,10 @@ void TViewBridge::AddFolderNode(PFileInfo folder) {
 void TViewBridge::ClearViews() {
   Scheduled = false;
   RowsPending = false;
+  {
+    std::lock_guard lock(PendingLock);
+    PendingFolders.clear();
+  }
   Nodes.clear();
   if (Tree) Tree->clear();
   if (List) List->Reset();

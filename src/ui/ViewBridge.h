@@ -6,6 +6,8 @@
 // are coalesced and applied about every 50 ms, after any folder that came
 // before them.
 #include <QHash>
+#include <mutex>
+#include <vector>
 #include <QObject>
 #include <QPointer>
 #include <atomic>
@@ -75,6 +77,9 @@ private:
   QHash<PFileInfo, QTreeWidgetItem*> Nodes;
   std::atomic<bool> Scheduled{false};
   std::atomic<bool> RowsPending{false};
+  // Folders the scanner found since the last flush, in the order found.
+  std::mutex PendingLock;
+  std::vector<PFileInfo> PendingFolders;
 };
 
 }  // namespace mirel::ui
