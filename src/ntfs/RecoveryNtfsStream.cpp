@@ -219,6 +219,27 @@ size_t TRecoveryNtfsStream::Read(void* buffer, size_t count) {
   return total;
 }
 
+size_t TRecoveryNtfsStream::CopyTo(int outFd, size_t count) {
+  if (!FileInfo || FileInfo->Encrypted || UnitCompressed || !DataAttr || !DataAttr.NonResident() || !Reader ||
+      !Reader->VolumeHandle)
+    return 0;
+  const int64_t cs = Reader->ClusterSize;
+  if (FPosition < 0 || FPosition >= DataLimit || FPosition % cs != 0) return 0;
+  const int64_t vc = FPosition / cs;
+  const int i = FindRun(vc);
+  if (i < 0) return 0;
+  const TNtfsRun& run = Runs[static_cast<size_t>(i)];
+  if (run.Lcn < 0) return 0;
+  const int64_t into = vc - RunStart[static_cast<size_t>(i)];
+  const int64_t offset = Reader->ClusterOffset(SaturatingAdd(run.Lcn, into));
+  if (offset < 0) return 0;
+  const int64_t left = std::min((int64_t{run.Length} - into) * cs, DataLimit - FPosition);
+  const auto want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(left), count));
+  const size_t got = Reader->VolumeHandle->CopyTo(outFd, want, offset);
+  FPosition += static_cast<int64_t>(got);
+  return got;
+}
+
 int64_t TRecoveryNtfsStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
     case TSeekOrigin::Beginning: FPosition = offset; break;
