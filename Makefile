@@ -58,8 +58,17 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	bash fuzz/run-fuzzers.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
 
-bench: build
-	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
+# The in-process benchmarks, then mirel side by side with other tools on large
+# FAT32 and NTFS images (made once in MIREL_BENCH_CACHE, default
+# /tmp/mirel-bench). compare-tools.sh runs metadata_read and gui_scan_bench
+# itself. Not part of CI.
+bench: PACKAGES += sleuthkit strace time
+bench: build $(BUILD)/demo.img
+	@for b in $(BUILD)/bench/*; do \
+	  case "$${b##*/}" in metadata_read|gui_scan_bench) continue ;; esac; \
+	  if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
+	done
+	bash bench/compare-tools.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
