@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <ostream>
+#include <string>
+#include <unordered_map>
 
 #include "cli/EntryListing.h"
 #include "cli/FilterOptions.h"
@@ -35,9 +37,19 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   query.SetFilter(filter.Filter);
   query.AddDisk(session.Disk);
   std::vector<TListedEntry> rows;
+  rows.reserve(static_cast<size_t>(query.ResultCount()));
+  // An entry's path is its folder's path and its name: each folder's path is
+  // made once, not once for every entry in it.
+  std::unordered_map<const TFileInfo*, std::string> folderPaths;
   for (int i = 0; i < query.ResultCount(); ++i) {
     PFileInfo e = query.GetResult(i);
-    if (!IsVolumeRoot(*e)) rows.push_back({GetRelativePath(*e), e});
+    if (IsVolumeRoot(*e)) continue;
+    auto [at, added] = folderPaths.try_emplace(e->Parent);
+    if (added) {
+      const std::string path = GetRelativePath(*e);
+      at->second = path.substr(0, path.size() - e->Name.size());
+    }
+    rows.push_back({at->second + e->Name, e});
   }
   std::stable_sort(rows.begin(), rows.end(), [](const TListedEntry& a, const TListedEntry& b) { return a.Path < b.Path; });
   PrintEntries(rows, format, ctx.Out);
