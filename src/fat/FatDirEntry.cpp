@@ -1,5 +1,7 @@
 #include "fat/FatDirEntry.h"
 
+#include <array>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -74,7 +76,9 @@ std::string BuildLongName(std::span<const TDirEntryBytes> run, const uint8_t* sh
   // deleted one the first byte is lost, so only the run's agreement is known.
   if (!deleted && checksum != ShortNameChecksum(shortEntry)) return {};
   static constexpr size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-  std::vector<char16_t> units;
+  // On the stack: every entry of every folder goes through here.
+  std::array<char16_t, kMaxLongNameEntries * std::size(kUnitOffsets)> units;
+  size_t count = 0;
   size_t taken = 0;
   bool ended = false;
   for (auto it = run.rbegin(); it != run.rend() && !ended && taken < kMaxLongNameEntries; ++it, ++taken) {
@@ -86,10 +90,10 @@ std::string BuildLongName(std::span<const TDirEntryBytes> run, const uint8_t* sh
         ended = true;
         break;
       }
-      units.push_back(static_cast<char16_t>(u));
+      units[count++] = static_cast<char16_t>(u);
     }
   }
-  std::string name = Utf16ToUtf8(units);
+  std::string name = Utf16ToUtf8(std::span<const char16_t>(units.data(), count));
   return StorableLongName(name) ? name : std::string();
 }
 

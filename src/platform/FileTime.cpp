@@ -27,31 +27,6 @@ TFileTime UnixToFileTime(int64_t seconds, long nanos) {
   return static_cast<TFileTime>(static_cast<int64_t>(FILETIME_UNIX_EPOCH) + v);
 }
 
-TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
-  int day = date & 0x1F, month = (date >> 5) & 0x0F, year = 1980 + (date >> 9);
-  int sec = (time & 0x1F) * 2, min = (time >> 5) & 0x3F, hour = time >> 11;
-  if (day < 1 || month < 1 || month > 12 || hour > 23 || min > 59 || sec > 59) return 0;
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = min;
-  tm.tm_sec = sec;
-  // The fields read as UTC, less the zone's offset at that moment; asked
-  // twice, for times next to a change of offset. localtime_r reads the zone
-  // rules once, where mktime looks at the zone file on every call.
-  const time_t asUtc = timegm(&tm);
-  auto offsetAt = [](time_t at) {
-    std::tm lt{};
-    return localtime_r(&at, &lt) ? static_cast<time_t>(lt.tm_gmtoff) : time_t{0};
-  };
-  time_t t = asUtc - offsetAt(asUtc);
-  t = asUtc - offsetAt(t);
-  if (tenths > 199) tenths = 0;
-  return UnixToFileTime(static_cast<int64_t>(t) + tenths / 100, (tenths % 100) * 10000000L);
-}
-
 std::string FileTimeToIso(TFileTime ft) {
   if (ft == 0) return {};
   time_t t = static_cast<time_t>(FileTimeToUnix(ft));
@@ -66,29 +41,56 @@ std::string FileTimeToIso(TFileTime ft) {
 namespace {
 
 // The zone's offset from UTC for the hour holding t, looked up once per hour
-// and zone: listings convert hundreds of thousands of times, and most fall in
-// few hours. Only an hour in which the offset changes is converted time by
-// time. A new zone (tzset) shows in the names it sets.
-bool LocalTime(time_t t, std::tm& out) {
-  thread_local time_t cachedHour = 0;
-  thread_local bool cached = false, steady = false;
-  thread_local long cachedOffset = 0;
-  thread_local const char* cachedNames[2] = {nullptr, nullptr};
+// and zone: scans and listings convert hundreds of thousands of times, and
+// most fall in few hours. An hour in which the offset changes is not cached.
+// A new zone (tzset) shows in the names it sets.
+struct THourOffset {
+  time_t Hour = 0;
+  long Offset = 0;
+  bool Cached = false, Steady = false;
+  const char* Names[2] = {nullptr, nullptr};
+};
+
+// The offset at t, or false when it changes within t's hour (or is unknown).
+bool SteadyOffsetAt(time_t t, long& offset) {
+  thread_local THourOffset c;
   const time_t hour = t - ((t % 3600) + 3600) % 3600;
-  if (!cached || hour != cachedHour || cachedNames[0] != tzname[0] || cachedNames[1] != tzname[1]) {
+  if (!c.Cached || hour != c.Hour || c.Names[0] != tzname[0] || c.Names[1] != tzname[1]) {
     std::tm first{}, last{};
     const time_t end = hour + 3599;
-    if (!localtime_r(&hour, &first) || !localtime_r(&end, &last)) return false;
-    cached = true;
-    cachedHour = hour;
-    cachedNames[0] = tzname[0];
-    cachedNames[1] = tzname[1];
-    steady = first.tm_gmtoff == last.tm_gmtoff;
-    cachedOffset = first.tm_gmtoff;
+    c.Cached = localtime_r(&hour, &first) && localtime_r(&end, &last);
+    c.Hour = hour;
+    c.Names[0] = tzname[0];
+    c.Names[1] = tzname[1];
+    c.Steady = c.Cached && first.tm_gmtoff == last.tm_gmtoff;
+    c.Offset = first.tm_gmtoff;
   }
-  if (!steady) return localtime_r(&t, &out) != nullptr;
-  const time_t shifted = t + cachedOffset;
+  offset = c.Offset;
+  return c.Steady;
+}
+
+long OffsetAt(time_t t) {
+  long offset = 0;
+  if (SteadyOffsetAt(t, offset)) return offset;
+  std::tm lt{};
+  return localtime_r(&t, &lt) ? lt.tm_gmtoff : 0;
+}
+
+bool LocalTime(time_t t, std::tm& out) {
+  long offset = 0;
+  if (!SteadyOffsetAt(t, offset)) return localtime_r(&t, &out) != nullptr;
+  const time_t shifted = t + offset;
   return gmtime_r(&shifted, &out) != nullptr;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 // Writes value as width digits, zero-padded.
@@ -98,6 +100,20 @@ char* PutDigits(char* p, int value, int width) {
 }
 
 }  // namespace
+
+TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
+  int day = date & 0x1F, month = (date >> 5) & 0x0F, year = 1980 + (date >> 9);
+  int sec = (time & 0x1F) * 2, min = (time >> 5) & 0x3F, hour = time >> 11;
+  if (day < 1 || month < 1 || month > 12 || hour > 23 || min > 59 || sec > 59) return 0;
+  // The fields read as UTC, less the zone's offset at that moment; asked
+  // twice, for times next to a change of offset.
+  const time_t asUtc = static_cast<time_t>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+                                           hour * 3600 + min * 60 + sec);
+  time_t t = asUtc - OffsetAt(asUtc);
+  t = asUtc - OffsetAt(t);
+  if (tenths > 199) tenths = 0;
+  return UnixToFileTime(static_cast<int64_t>(t) + tenths / 100, (tenths % 100) * 10000000L);
+}
 
 std::string FileTimeToLocalText(TFileTime ft) {
   if (ft == 0) return {};
