@@ -15,20 +15,11 @@ set -euo pipefail
 export LC_ALL=C
 
 usage="usage: compare-tools.sh BUILD_DIR"
-[ $# -eq 1 ] && [ -d "$1" ] || { echo "$usage" >&2; exit 2; }
-
-here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "$1" && pwd)
-mirel=$build/mirel
-metadata_read=$build/bench/metadata_read
-gui_bench=$build/bench/gui_scan_bench
-tiny_image=$build/demo.img
 cache=${MIREL_BENCH_CACHE:-/tmp/mirel-bench}
 runs=${MIREL_BENCH_RUNS:-5}
-dest=/dev/shm/mirel-compare-tools
+dest=/dev/shm/mirel-compare-tools.$$
 large_mask="Large deleted file*"
-work=$(mktemp -d)
-trap 'rm -rf "$work" "$dest"' EXIT
+work=
 
 # Figures of the last measure call.
 median_s=0 peak_kib=0 read_calls=0
@@ -83,7 +74,12 @@ measure() {
   peak_kib=$(median <"$work/rss")
   "$prepare"
   run_checked strace -f -c -e trace=pread64,read,preadv,readv -o "$work/strace" "$@"
-  read_calls=$(awk '$NF ~ /^(pread64|read|preadv|readv)$/ { n += $4 } END { print n + 0 }' "$work/strace")
+  read_calls=$(count_read_calls "$work/strace")
+}
+
+# The read calls in a summary of strace -c (its total line left out).
+count_read_calls() {
+  awk '$NF ~ /^(pread64|read|preadv|readv)$/ { n += $4 } END { print n + 0 }' "$1"
 }
 
 # Figures per row label, filled by row and read by the ratio lines.
@@ -109,7 +105,7 @@ verdict() {
 }
 
 ratio_line() {  # TEXT VALUE OP TARGET
-  printf '  %-58s %8.2f  (target %s %s: %s)\n' "$1" "$2" "$3" "$4" "$(verdict "$2" "$3" "$4")"
+  printf '  %-70s %8.2f  (target %s %s: %s)\n' "$1" "$2" "$3" "$4" "$(verdict "$2" "$3" "$4")"
 }
 
 # Arithmetic on decimals, which the shell has none of.
@@ -188,7 +184,7 @@ compare() {  # KIND IMAGE
   ratio_line "large-file recovery MB/s / cat MB/s" "$(calc "$large_mbs / $cat_mbs")" ">=" 0.7
   ratio_line "scan memory per entry beyond the base (bytes)" \
     "$(calc "($scan_rss - $tiny_rss) * 1024 / $((entries > 0 ? entries : 1))")" "<=" 1024
-  printf '  %-58s %8.2f  (no target)\n' "mirel recover / tsk_recover" \
+  printf '  %-70s %8.2f  (no target)\n' "mirel recover / tsk_recover" \
     "$(calc "${time_of[mirel recover (all deleted)]} / ${time_of[tsk_recover (all deleted)]}")"
 }
 
@@ -206,6 +202,16 @@ gui_ratio() {
 
 main() {
   local tool
+  [ $# -eq 1 ] && [ -d "$1" ] || { echo "$usage" >&2; exit 2; }
+  here=$(cd "$(dirname "$0")" && pwd)
+  build=$(cd "$1" && pwd)
+  mirel=$build/mirel
+  metadata_read=$build/bench/metadata_read
+  gui_bench=$build/bench/gui_scan_bench
+  tiny_image=$build/demo.img
+  work=$(mktemp -d)
+  trap 'rm -rf "$work" "$dest"' EXIT
+
   for tool in "$mirel" "$metadata_read"; do [ -x "$tool" ] || die "$tool not built"; done
   for tool in fls tsk_recover ntfsundelete strace /usr/bin/time mkntfs ntfs-3g mkfs.fat mcopy; do
     command -v "$tool" >/dev/null || die "$tool not installed"
@@ -218,4 +224,7 @@ main() {
   gui_ratio
 }
 
-main
+# Sourced by the tests for its helpers; run, it benchmarks.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  main "$@"
+fi
