@@ -266,3 +266,25 @@ TEST(NtfsStream, KernelCopyAndReadsTogetherDeliverTheSameBytes) {
   EXPECT_TRUE(got == want);
   ::close(fd);
 }
+
+TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanGivesNothing) {
+  // The catalogue keeps no copy of a file's record: opening the file reads it
+  // again, and a record taken by another file since is not taken for it.
+  TNtfsImageCopy img;
+  const TBytes data = Pattern(300, 4);
+  img.WriteRecord(40, TRecordBuilder().StdInfo(faArchive).FileName(5, "old.txt").Resident(0x80, "", data).Build());
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("old.txt");
+  ASSERT_TRUE(e);
+  EXPECT_EQ(s.ReadAll(e), Str(data));
+
+  TCapturedLog log;
+  TBytes reused = TRecordBuilder(0x0001).StdInfo(faArchive).FileName(5, "new.txt").Resident(0x80, "", Pattern(300, 8)).Build();
+  img.WriteRecord(40, reused);
+  EXPECT_EQ(s.ReadAll(e), "");
+  PutLe(reused, 22, 0, 2);  // deleted again, but its sequence number moved on
+  PutLe(reused, 16, 2, 2);
+  img.WriteRecord(40, reused);
+  EXPECT_EQ(s.ReadAll(e), "");
+  EXPECT_EQ(log.Count("MftReader.LoadRecord: the record was reused since the scan"), 2);
+}

@@ -27,6 +27,10 @@ struct TCliContext {
   // Where questions are answered; null or not a terminal: nothing is asked.
   std::istream* In = nullptr;
   bool InIsTerminal = false;
+  // The process ends with the command: the catalogue of its volume, up to
+  // millions of entries, is left to the exit instead of being freed entry by
+  // entry.
+  bool LeaveCatalogueToExit = false;
 };
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);

@@ -76,6 +76,11 @@ std::string AttributeLetters(uint32_t a) {
   return s;
 }
 
+TScanSession::~TScanSession() {
+  // Still open are the volume's handle and the debug log; both close with the process.
+  if (Ctx.LeaveCatalogueToExit) static_cast<void>(Manager.release());
+}
+
 TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ctx) {
   Manager = std::make_unique<TRecoveryManager>(std::vector<std::string>{source}, false);
   for (const TRejectedSource& r : Manager->DiskList.Rejected) Ctx.Err << "mirel: " << r.Path << ": " << r.Reason << "\n";

@@ -14,6 +14,9 @@ class TScanSession {
 public:
   // Opens source; on failure prints the path and the reason and Ok() is false.
   TScanSession(const std::string& source, TCliContext& ctx);
+  ~TScanSession();
+  TScanSession(const TScanSession&) = delete;
+  TScanSession& operator=(const TScanSession&) = delete;
   bool Ok() const { return Disk != nullptr; }
   // Runs the scan to its end or to Ctrl+C; returns whether it was interrupted.
   bool Scan(bool quick);

@@ -131,7 +131,7 @@ int64_t TMftReader::GetRecordOffset(int64_t n) const {
   return contiguous;
 }
 
-bool TMftReader::FixupRecord(std::vector<uint8_t>& rec) const {
+bool TMftReader::FixupsIntact(std::span<const uint8_t> rec) const {
   if (RecordSize == 0 || rec.size() < RecordSize || std::memcmp(rec.data(), "FILE", 4) != 0) return false;
   TLeReader r(rec.data(), RecordSize);
   size_t usa = r.U16(4), count = r.U16(6);
@@ -140,13 +140,40 @@ bool TMftReader::FixupRecord(std::vector<uint8_t>& rec) const {
   // The array and every sector it protects must lie inside the record.
   if (usa + 2 * count > RecordSize || (count - 1) * size_t{BytesPerSector} > RecordSize) return false;
   uint16_t seq = r.U16(usa);
+  for (size_t i = 1; i < count; ++i)
+    if (r.U16(i * BytesPerSector - 2) != seq) return false;
+  return true;
+}
+
+bool TMftReader::FixupRecord(std::vector<uint8_t>& rec) const {
+  if (!FixupsIntact(rec)) return false;
+  TLeReader r(rec.data(), RecordSize);
+  const size_t usa = r.U16(4), count = r.U16(6);
   for (size_t i = 1; i < count; ++i) {
-    size_t end = i * BytesPerSector - 2;
-    if (r.U16(end) != seq) return false;
+    const size_t end = i * BytesPerSector - 2;
     rec[end] = rec[usa + 2 * i];
     rec[end + 1] = rec[usa + 2 * i + 1];
   }
   return true;
+}
+
+TRecordBytes TMftReader::LoadRecord(const TNtfsFileInfo& fileInfo) const {
+  if (fileInfo.RecordData) return fileInfo.RecordData;
+  const int64_t n = fileInfo.RecordNumber & MFT_REF_MASK;
+  auto rec = OpenMftRec(GetRecordOffset(n));
+  if (!rec) {
+    WriteDebugLog("%s: unable to read the record again; Record = %lld", "MftReader.LoadRecord",
+                  static_cast<long long>(n));
+    return nullptr;
+  }
+  TLeReader r(*rec);
+  const bool inUse = r.U16(22) & 0x0001;
+  if (r.U16(16) != fileInfo.Sequence || inUse == fileInfo.Deleted) {
+    WriteDebugLog("%s: the record was reused since the scan; Record = %lld; Sequence = %u; Now = %u",
+                  "MftReader.LoadRecord", static_cast<long long>(n), fileInfo.Sequence, r.U16(16));
+    return nullptr;
+  }
+  return rec;
 }
 
 std::shared_ptr<std::vector<uint8_t>> TMftReader::OpenMftRec(int64_t offset) const {
@@ -171,20 +198,25 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   if (RecordSize == 0 || bytes.size() < RecordSize) return nullptr;
   // Records are fixed up in a buffer reused for the whole walk; an entry keeps
   // only the bytes in use, copied once.
+  if (!FixupsIntact(bytes)) return nullptr;
+  valid = true;
+  // The flags and the base reference lie before the first sector's end,
+  // where no fixup reaches: records passed over are never copied.
+  TLeReader head(bytes.data(), RecordSize);
+  const uint16_t recFlags = head.U16(22);
+  const bool inUse = recFlags & 0x0001;
+  if ((flags & rfDeletedOnly) && (inUse || head.U64(32) != 0)) return nullptr;
   thread_local std::vector<uint8_t> scratch;
   scratch.assign(bytes.begin(), bytes.begin() + RecordSize);
-  if (!FixupRecord(scratch)) return nullptr;
-  valid = true;
+  FixupRecord(scratch);
   TLeReader r(scratch.data(), RecordSize);
-  uint16_t recFlags = r.U16(22);
-  bool inUse = recFlags & 0x0001;
-  if ((flags & rfDeletedOnly) && (inUse || r.U64(32) != 0)) return nullptr;
   size_t first = r.U16(20);
   if (first >= RecordSize) return nullptr;
 
   auto fi = std::make_unique<TNtfsFileInfo>();
   fi->Deleted = !inUse;
   fi->IsDirectory = recFlags & 0x0002;
+  fi->Sequence = r.U16(16);
   size_t off = first;
   while (off + 8 <= RecordSize) {
     uint32_t type = r.U32(off);
@@ -207,6 +239,7 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
                                        int32_t id) const {
   // Field by field: contexts are reset once per attribute sought in every record.
   ctx.FileInfo = &fileInfo;
+  ctx.Record = LoadRecord(fileInfo);
   ctx.Kind = akCount;
   ctx.Index = 0;
   ctx.AttrType = type;
@@ -220,18 +253,17 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
 }
 
 TNtfsAttr TMftReader::FindNextAttr(TNtfsAttrLookupContext& ctx) const {
-  if (!ctx.FileInfo || !ctx.FileInfo->RecordData) return {};
+  if (!ctx.FileInfo || !ctx.Record) return {};
   if (ctx.FileInfo->HasAttrList()) return FindExternalAttribue(*ctx.FileInfo, ctx.AttrType, ctx.ListCursor, ctx.AttrId);
   if (ctx.Kind == akCount) return {};
-  return ctx.FileInfo->NextAttrOf(ctx.Kind, ctx.Index);
+  return NextAttrIn(ctx.Record, ctx.Kind, ctx.Index);
 }
 
 TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
                                            int32_t id) const {
-  size_t index = 0;
-  const TNtfsAttr listAttr = fileInfo.NextAttrOf(akAttrList, index);
-  if (!listAttr) return {};
   if (cursor.NeedLoad) {
+    size_t index = 0;
+    const TNtfsAttr listAttr = NextAttrIn(LoadRecord(fileInfo), akAttrList, index);
     cursor.NeedLoad = false;
     cursor.Current = 0;
     cursor.ListData = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);

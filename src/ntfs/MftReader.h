@@ -30,6 +30,8 @@ struct TAttrListCursor {
 
 struct TNtfsAttrLookupContext {
   const TNtfsFileInfo* FileInfo = nullptr;
+  // The base record searched: the entry's own bytes or those read again.
+  TRecordBytes Record;
   // The kind sought among the base record's attributes, and the byte offset
   // where the walk goes on.
   TAttrKind Kind = akCount;
@@ -59,6 +61,12 @@ public:
   std::shared_ptr<std::vector<uint8_t>> OpenMftRec(int64_t offset) const;
   // Checks the signature and applies the fixups in place; false for no record.
   bool FixupRecord(std::vector<uint8_t>& record) const;
+  // The same check without changing the bytes.
+  bool FixupsIntact(std::span<const uint8_t> record) const;
+  // The entry's base record: its own bytes, or the record read again by
+  // number, which must still be the one scanned (same sequence number, same
+  // in-use state); null otherwise.
+  TRecordBytes LoadRecord(const TNtfsFileInfo& fileInfo) const;
   // The record at offset (or in bytes already read, RecordSize of them),
   // indexed. valid tells whether a well-formed record was there at all.
   std::unique_ptr<TNtfsFileInfo> ReadFileInfo(uint8_t flags, bool& valid, int64_t offset) const;

@@ -142,12 +142,17 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   TNtfsAttrLookupContext data;
   Reader->InitAttrSearchContext(*rec, atData, data);
   bool named = false;
-  while (!named)
-    if (TNtfsAttr a = Reader->FindNextAttr(data)) named = a.HasName();
-    else break;
+  while (!named) {
+    const TNtfsAttr a = Reader->FindNextAttr(data);
+    if (!a) break;
+    named = a.HasName();
+  }
   if (named)
     for (TNamedStream& s : Reader->GetFileStreams(*rec))
       if (!s.Name.empty()) rec->Streams.push_back(std::move(s));
+  // Everything the catalogue shows is taken; the record is read again when
+  // the file is opened.
+  rec->RecordData.reset();
   AddFile(std::move(t), std::move(rec));
 }
 

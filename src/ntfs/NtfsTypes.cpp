@@ -55,13 +55,13 @@ std::vector<TNtfsAttr> TNtfsFileInfo::AttrsOf(TAttrKind kind) const {
   return out;
 }
 
-TNtfsAttr TNtfsFileInfo::NextAttrOf(TAttrKind kind, size_t& at) const {
-  if (!RecordData) return {};
+TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at) {
+  if (!record) return {};
   // The attributes are walked again on every lookup: a record holds a handful,
   // and an index per catalogued entry would cost more memory than the walk
   // costs time. The walk stops where the scan's did, at the first attribute
   // that does not fit.
-  TLeReader r(*RecordData);
+  TLeReader r(*record);
   size_t off = at != 0 ? at : r.U16(20);
   while (off + 8 <= r.Size()) {
     const uint32_t type = r.U32(off);
@@ -72,7 +72,7 @@ TNtfsAttr TNtfsFileInfo::NextAttrOf(TAttrKind kind, size_t& at) const {
     off += len;
     if (AttrKindOf(type) == kind) {
       at = off;
-      return TNtfsAttr(RecordData, attr, len);
+      return TNtfsAttr(record, attr, len);
     }
   }
   at = r.Size();

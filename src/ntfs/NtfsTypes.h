@@ -81,11 +81,22 @@ private:
 // Stream names compare without regard to the case of ASCII letters.
 bool SameStreamName(const std::string& a, const std::string& b);
 
+// The next attribute of one kind in a record's bytes; at is the byte offset
+// where the walk goes on (0: the first attribute) and is moved past the one
+// returned. An empty view when there is none.
+TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at);
+
 struct TNtfsFileInfo : TFsInfo {
-  // The base record's bytes up to the end of its attributes.
+  // The base record's bytes up to the end of its attributes. A scanned file
+  // gives them up once catalogued and has its record read again when asked
+  // (TMftReader::LoadRecord): a catalogue of millions of entries would
+  // otherwise hold a copy of most of the MFT.
   TRecordBytes RecordData;
   uint16_t CompressionUnit = 0;
   int64_t RecordNumber = 0;
+  // The record's sequence number when scanned: a record read again must
+  // still carry it, or it was reused for another file since.
+  uint16_t Sequence = 0;
   int64_t ParentRecord = 0;
   bool Compressed = false;
   bool Encrypted = false;
@@ -102,10 +113,8 @@ struct TNtfsFileInfo : TFsInfo {
   bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.
   std::vector<TNtfsAttr> AttrsOf(TAttrKind kind) const;
-  // The next base-record attribute of one kind; at is the byte offset where
-  // the walk goes on (0: the first attribute) and is moved past the one
-  // returned. An empty view when there is none.
-  TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const;
+  // NextAttrIn over RecordData.
+  TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const { return NextAttrIn(RecordData, kind, at); }
 };
 
 }  // namespace mirel
