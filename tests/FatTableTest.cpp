@@ -60,12 +60,11 @@ TEST_F(FatTable, Fat12EntryStraddlingTwoSectorsTakesItsSecondByteFromTheNext) {
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
   EXPECT_EQ(s.GetNextCluster(341), 0xABCu);
-  EXPECT_EQ(s.FatSectorReads, 2u);
   EXPECT_EQ(s.GetNextCluster(342), 0x456u);  // the second sector is now the cached one
-  EXPECT_EQ(s.FatSectorReads, 2u);
   EXPECT_EQ(s.GetNextCluster(340), 0x123u);
-  EXPECT_EQ(s.FatSectorReads, 3u);
   EXPECT_EQ(s.GetNextCluster(341), 0xABCu);
+  // Both sectors came with one read of the table.
+  EXPECT_EQ(s.FatSectorReads, 1u);
 }
 
 TEST_F(FatTable, Fat16ReadsSixteenBitEntries) {

@@ -1,6 +1,7 @@
 // The FAT directory scan: a breadth-first walk of the folder tree from the
 // root, deleted folders included, that rebuilds files from their directory
 // entries and catalogues the deleted ones (all of them in the Long mode).
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -15,6 +16,14 @@ using namespace fat;
 
 // A walk over the 32-byte entries of one directory, window by window along
 // its chain. Windows that cannot be opened are passed over (Jumped).
+namespace {
+
+// Directory bytes read ahead at a time where a folder's clusters follow one
+// another.
+constexpr size_t DIR_AHEAD_BYTES = 64 << 10;
+
+}  // namespace
+
 struct TFatScaner::TDirWalk {
   const TClusChain& Chain;
   int64_t Limit;  // directory bytes when shorter than the windows; 0: all
@@ -116,6 +125,26 @@ void TFatScaner::ReadDir(int index) {
   }
 }
 
+bool TFatScaner::TakeAhead(const TDirWalk& walk, int64_t pos, uint32_t bytes) {
+  const auto held = static_cast<int64_t>(DirAhead.size());
+  if (pos < DirAheadPos || pos + bytes > DirAheadPos + held) {
+    // The window and the clusters after it that follow on the volume, up to
+    // DIR_AHEAD_BYTES, in one read.
+    size_t run = 1;
+    while (walk.Elem + run < walk.Chain.size() && (run + 1) * ClusterSize <= DIR_AHEAD_BYTES &&
+           walk.Chain[walk.Elem + run] == walk.Chain[walk.Elem + run - 1] + ClusterSize)
+      ++run;
+    if (run == 1) return false;
+    DirAhead.resize(run * ClusterSize);
+    DirAheadPos = pos;
+    const size_t got = ReadDisk(Handle, DirAhead.data(), DirAhead.size(), pos);
+    DirAhead.resize(got);
+    if (got < bytes) return false;
+  }
+  std::memcpy(DirWindow.data(), DirAhead.data() + (pos - DirAheadPos), bytes);
+  return true;
+}
+
 bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
   if (!ReadWindows.insert(pos).second) {
     if (!std::exchange(walk.ToldRepeat, true))
@@ -124,7 +153,7 @@ bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
     return false;
   }
   DirWindow.resize(ClusterSize);
-  if (ReadDisk(Handle, DirWindow.data(), bytes, pos) < bytes) {
+  if (!TakeAhead(walk, pos, bytes) && ReadDisk(Handle, DirWindow.data(), bytes, pos) < bytes) {
     LastError = feWindowUnreadable;
     DirWindowPos = 0;
     if (!std::exchange(walk.ToldUnreadable, true))

@@ -1,6 +1,7 @@
 #include "fat/FatScaner.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "core/DebugLog.h"
@@ -15,6 +16,8 @@ namespace {
 constexpr int64_t kMaxDirBytes = 65536 * 32;
 // Clusters larger than this come only from a damaged boot sector.
 constexpr uint32_t kMaxClusterSize = 256 * 1024;
+// Allocation-table bytes read at a time: 16,384 FAT32 entries.
+constexpr uint32_t FAT_BLOCK_BYTES = 64 << 10;
 
 uint64_t ClustersFor(uint64_t bytes, uint32_t clusterSize) { return (bytes + clusterSize - 1) / clusterSize; }
 
@@ -31,9 +34,12 @@ void TFatScaner::ReleaseScanData() {
   DirWindow = {};
   DirWindowPos = 0;
   FatSector = {};
+  FatBlock = {};
+  FatBlockSectors = 0;
   CachedFatSector = 0;
   LastFailedFatSector = 0;
   ReadWindows = {};
+  DirAhead = {};
   LongNameRun = {};
 }
 
@@ -41,6 +47,8 @@ bool TFatScaner::Init() {
   ClusterSize = 0;
   MaxCluster = 0;
   CachedFatSector = 0;
+  FatBlockSectors = 0;
+  DirAhead.clear();
   if (!TDiskScaner::Init()) return false;
   uint8_t boot[512];
   if (!Disk || !ReadBootSector(*Disk, Handle, boot)) {
@@ -103,17 +111,34 @@ bool TFatScaner::LoadFatSector(uint32_t sector) {
   if (sector != 0 && sector == CachedFatSector && FatSector.size() == BytesPerSector) return true;
   CachedFatSector = 0;
   FatSector.resize(BytesPerSector);
-  const int64_t offset = static_cast<int64_t>(sector) * BytesPerSector;
-  ++FatSectorReads;
-  if (ReadDisk(Handle, FatSector.data(), BytesPerSector, offset) < BytesPerSector) {
+  if (sector < FatBlockFirst || sector - FatBlockFirst >= FatBlockSectors) {
+    // A block aligned to its size; where it cannot be read whole, the sector
+    // alone is read, so that one bad sector costs only its own entries.
+    const uint32_t per = std::max<uint32_t>(1, FAT_BLOCK_BYTES / BytesPerSector);
+    FatBlockFirst = sector / per * per;
+    FatBlock.resize(size_t{per} * BytesPerSector);
+    ++FatSectorReads;
+    FatBlockSectors = static_cast<uint32_t>(
+        ReadDisk(Handle, FatBlock.data(), FatBlock.size(), int64_t{FatBlockFirst} * BytesPerSector) / BytesPerSector);
+    if (sector - FatBlockFirst >= FatBlockSectors) {
+      FatBlockFirst = sector;
+      ++FatSectorReads;
+      FatBlockSectors = ReadDisk(Handle, FatBlock.data(), BytesPerSector, int64_t{sector} * BytesPerSector) ==
+                                BytesPerSector
+                            ? 1
+                            : 0;
+    }
+  }
+  if (FatBlockSectors == 0 || sector < FatBlockFirst || sector - FatBlockFirst >= FatBlockSectors) {
     FatReadFailed = true;
     // A run of lookups in one unreadable sector is logged once.
     if (sector != LastFailedFatSector && LogFatReadFailures)
       WriteDebugLog("%s: unable to read FAT sector; Sector Number : %u; Offset : %lld", "FatScaner.GetNextCluster",
-                    sector, static_cast<long long>(offset));
+                    sector, static_cast<long long>(int64_t{sector} * BytesPerSector));
     LastFailedFatSector = sector;
     return false;
   }
+  std::memcpy(FatSector.data(), FatBlock.data() + size_t{sector - FatBlockFirst} * BytesPerSector, BytesPerSector);
   CachedFatSector = sector;
   return true;
 }

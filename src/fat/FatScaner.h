@@ -121,12 +121,21 @@ protected:
   uint32_t CachedFatSector = 0;  // 0 (the boot sector) means none
   uint32_t EntryOffset = 0;
   std::vector<uint8_t> FatSector;
+  // The table is read in blocks of sectors, each sector taken from the last
+  // block read while it holds it.
+  std::vector<uint8_t> FatBlock;
+  uint32_t FatBlockFirst = 0;
+  uint32_t FatBlockSectors = 0;
   uint32_t LastFailedFatSector = 0;
   bool FatReadFailed = false;  // set by a table sector that could not be read
   bool LogFatReadFailures = true;
 
   std::vector<uint8_t> DirWindow;
   int64_t DirWindowPos = 0;
+  // A folder's clusters that follow one another on the volume are read in
+  // one call and kept here until their windows are taken.
+  std::vector<uint8_t> DirAhead;
+  int64_t DirAheadPos = 0;
   TDiskItems PendingFolders;
   int RootIndex = -1;
 
@@ -139,6 +148,10 @@ private:
   bool IsValidEntry(const uint8_t* e);
   const uint8_t* NextDirEntry(TDirWalk& walk);
   bool OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes);
+  // Fills DirWindow with the window at pos from DirAhead, reading ahead when
+  // the folder's next clusters follow it on the volume; false when the window
+  // is to be read alone.
+  bool TakeAhead(const TDirWalk& walk, int64_t pos, uint32_t bytes);
   bool ReadGeometry();
 
   // Directory windows read in this scan: none is read twice, so a folder
