@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <ostream>
 #include <sys/stat.h>
-#include <thread>
 
 #include "cli/FilterOptions.h"
 #include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
+#include "platform/Event.h"
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
 #include "workers/RecoveredFileWriter.h"
@@ -134,14 +134,14 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   };
 
   TInterruptGuard interrupt;
-  std::atomic<bool> finished{false};
-  thread.OnDone = [&] { finished = true; };
+  // Set when the last file is done, which ends the wait at once.
+  TEvent finished;
+  thread.OnDone = [&] { finished.Set(); };
   thread.Start();
-  while (!finished) {
+  while (!finished.Wait(std::chrono::milliseconds(100))) {
     if (interrupt.Requested()) thread.Terminate();
     if (ctx.ErrIsTerminal)
       ctx.Err << "\rrecovering: " << started << " files, " << Megabytes(thread.BytesWritten) << "\033[K" << std::flush;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   thread.WaitFor();
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";

@@ -11,6 +11,7 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/UpdateView.h"
+#include "platform/Event.h"
 
 namespace mirel::cli {
 
@@ -106,22 +107,22 @@ bool TScanSession::Scan(bool quick) {
   QuickScan = quick;
   TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
   SetUpdatingThread(&bar);
-  std::atomic<bool> finished{false};
+  // Set when the scan ends, so that the watcher is not waited for.
+  TEvent finished;
   bool stopped = false;
   {
     TInterruptGuard interrupt;
     std::jthread scan = Manager->StartScan(Disk);
     std::jthread watch([&] {
-      while (!finished) {
+      while (!finished.Wait(std::chrono::milliseconds(20))) {
         if (interrupt.Requested() && !stopped) {
           stopped = true;
           Manager->StopScan(Disk->Name);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     });
     scan.join();
-    finished = true;
+    finished.Set();
   }
   bar.Finish();
   SetUpdatingThread(nullptr);
