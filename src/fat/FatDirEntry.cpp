@@ -34,11 +34,18 @@ void LowerAscii(std::string& s) {
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+// The bytes no long name holds: controls and the characters FAT reserves.
+constexpr std::array<bool, 256> kNotInLongNames = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = true;
+  for (unsigned char c : std::string_view("/\\:*?\"<>|")) t[c] = true;
+  return t;
+}();
+
 bool StorableLongName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (unsigned char c : name)
-    if (c < 0x20 || std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
-      return false;
+    if (kNotInLongNames[c]) return false;
   return true;
 }
 
@@ -94,7 +101,8 @@ std::string BuildLongName(std::span<const TDirEntryBytes> run, const uint8_t* sh
     }
   }
   std::string name = Utf16ToUtf8(std::span<const char16_t>(units.data(), count));
-  return StorableLongName(name) ? name : std::string();
+  if (!StorableLongName(name)) return {};
+  return name;
 }
 
 TFileTime EntryCreationTime(const uint8_t* e) { return DosDateTimeToFileTime(U16(e + 16), U16(e + 14), e[13]); }

@@ -241,6 +241,10 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       continue;
     }
     const bool deleted = e[0] == kDeletedMark;
+    if (Quick && !deleted && !(EntryAttributes(e) & faDirectory)) {
+      LastError = fePassedOver;
+      return true;
+    }
     tmpl.Name = BuildLongName(LongNameRun, e);
     if (tmpl.Name.empty()) tmpl.Name = ShortEntryName(e, deleted);
     tmpl.Attributes = EntryAttributes(e);

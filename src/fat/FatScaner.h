@@ -22,6 +22,8 @@ enum TFatStepError : int {
   feEntryUnusable = 4,
   feEndOfDirectory = 5,
   feNoMemory = 6,
+  // A live file met by a Quick scan: nothing of it is decoded.
+  fePassedOver = 7,
 };
 
 class TFatScaner : public TDiskScaner {
