@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <sys/stat.h>
@@ -137,6 +138,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   // Set when the last file is done, which ends the wait at once.
   TEvent finished;
   thread.OnDone = [&] { finished.Set(); };
+  const auto began = std::chrono::steady_clock::now();
   thread.Start();
   while (!finished.Wait(std::chrono::milliseconds(100))) {
     if (interrupt.Requested()) thread.Terminate();
@@ -144,11 +146,14 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
       ctx.Err << "\rrecovering: " << started << " files, " << Megabytes(thread.BytesWritten) << "\033[K" << std::flush;
   }
   thread.WaitFor();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";
 
   for (const TRecoveredFile& r : problems)
     ctx.Err << (r.Skipped ? "skipped " : "incomplete ") << r.Path << ": " << r.Problem << "\n";
-  ctx.Err << written << " files written (" << thread.BytesWritten << " bytes) to " << dest << ", " << skipped
+  char took[32];
+  std::snprintf(took, sizeof took, " in %.3f s", seconds);
+  ctx.Err << written << " files written (" << thread.BytesWritten << " bytes) to " << dest << took << ", " << skipped
           << " skipped" << (damaged ? ", " + std::to_string(damaged) + " incomplete" : "")
           << (thread.Terminated ? "; stopped by the user" : "") << "\n";
   if (damaged) status = exitSource;

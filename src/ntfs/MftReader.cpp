@@ -52,7 +52,6 @@ TMftReader::~TMftReader() { Clear(); }
 
 void TMftReader::Clear() {
   MftRunList.clear();
-  MftBitmap.clear();
 }
 
 bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
@@ -107,10 +106,6 @@ bool TMftReader::Init() {
   } else {
     GetFileRunList(*mft, MftRunList);
   }
-
-  TNtfsAttrLookupContext ctx;
-  InitAttrSearchContext(*mft, atBitmap, ctx);
-  if (TNtfsAttr bitmap = FindNextAttr(ctx)) MftBitmap = ReadAttrContent(bitmap, MAX_MFT_BITMAP_BYTES);
   return !MftRunList.empty();
 }
 
@@ -474,8 +469,21 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
 }
 
 int64_t TMftReader::CountFreeMftRecords() const {
+  // The MFT's bitmap is read only here: every recovery stream opens a reader
+  // of its own, and none of them needs it.
+  bool valid = false;
+  std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, valid, ClusterOffset(MftLcn));
+  if (!mft) return 0;
+  TNtfsAttrLookupContext ctx;
+  InitAttrSearchContext(*mft, atBitmap, ctx);
+  const TNtfsAttr bitmap = FindNextAttr(ctx);
+  std::vector<uint8_t> bits = ReadAttrContent(bitmap, MAX_MFT_BITMAP_BYTES);
+  // Only the bits of records the MFT holds: past them lie the bitmap's
+  // unused bytes and its clusters' slack, which name no record.
+  const int64_t records = RecordSize == 0 ? 0 : MftDataSize / RecordSize;
   int64_t zeros = 0;
-  for (uint8_t b : MftBitmap) zeros += 8 - std::popcount(b);
+  for (int64_t i = 0; i < records && static_cast<uint64_t>(i / 8) < bits.size(); ++i)
+    zeros += !(bits[static_cast<size_t>(i / 8)] >> (i % 8) & 1);
   return zeros;
 }
 

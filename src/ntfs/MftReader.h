@@ -112,7 +112,6 @@ public:
   int64_t MftLcn = 0;
   int64_t VolumeClusters = 0;
   TRunList MftRunList;
-  std::vector<uint8_t> MftBitmap;
 
 private:
   bool Init();
