@@ -9,6 +9,7 @@ out=${1:?usage: make-compare-fat-image.sh OUT}
 work=$(mktemp -d)
 part="$out.part"
 trap 'rm -rf "$work" "$part"' EXIT
+source "$(dirname "$0")/fat-photo-folders.sh"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC
 
 rm -f "$part"
@@ -18,16 +19,6 @@ for i in 0 1 2 3; do
 done
 mcopy -i "$part" "$work"/Large* ::/
 rm -f "$work"/Large*
-for d in $(seq -w 0 99); do
-  mkdir "$work/d$d"
-  head -c 1500000 /dev/urandom >"$work/blob"
-  (cd "$work/d$d" && split -a 3 -d -b 3000 ../blob "Photo from the trip ")
-  mmd -i "$part" "::/Folder $d"
-  mcopy -i "$part" "$work/d$d"/* "::/Folder $d/"
-  rm -rf "$work/d$d"
-done
-for d in $(seq -w 0 99); do
-  mdel -i "$part" "::/Folder $d/Photo from the trip *[13579]"
-done
+fill_photo_folders "$part" "$work"
 mdel -i "$part" "::/Large deleted file *"
 mv "$part" "$out"

@@ -7,18 +7,9 @@ set -euo pipefail
 out=${1:?usage: make-fat-bench-image.sh OUT}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/fat-photo-folders.sh"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC
 img=$work/bench.img
 mkfs.fat -C -F 32 -s 4 -n BENCH -i 0BE4C400 "$img" 262144 >/dev/null
-for d in $(seq -w 0 99); do
-  mkdir "$work/d$d"
-  head -c 1500000 /dev/urandom >"$work/blob"
-  (cd "$work/d$d" && split -a 3 -d -b 3000 ../blob "Photo from the trip ")
-  mmd -i "$img" "::/Folder $d"
-  mcopy -i "$img" "$work/d$d"/* "::/Folder $d/"
-  rm -rf "$work/d$d"
-done
-for d in $(seq -w 0 99); do
-  mdel -i "$img" "::/Folder $d/Photo from the trip *[13579]"
-done
+fill_photo_folders "$img" "$work"
 mv "$img" "$out"
