@@ -131,6 +131,63 @@ TEST(FileTime, LocalTextFollowsTheZoneAndItsChanges) {
   tzset();
 }
 
+TEST(FileTime, LocalTextAgreesWithTheCLibraryAcrossZonesAndCenturies) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  // Zones with summer time, a half-hour offset and a half-hour shift.
+  for (const char* zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    uint64_t x = 88172645463325252ULL;
+    for (int i = 0; i < 3000; ++i) {
+      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      // 1601 to about 2200, and often near one instant to hit the hour cache.
+      const int64_t t = i % 2 ? static_cast<int64_t>(x % 18934560000ULL) - 11644473600LL
+                              : 1711846800 + static_cast<int64_t>(x % 7200);
+      const time_t tt = static_cast<time_t>(t);
+      std::tm tm{};
+      ASSERT_TRUE(localtime_r(&tt, &tm));
+      char want[40];
+      std::snprintf(want, sizeof want, "%04d-%02d-%02d %02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                    tm.tm_hour, tm.tm_min);
+      ASSERT_EQ(FileTimeToLocalText(UnixToFileTime(t)), want) << zone << " " << t;
+    }
+  }
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
+TEST(FileTime, DosTimesAgreeWithTheCLibraryAcrossZones) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  for (const char* zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    uint32_t x = 2463534242u;
+    for (int i = 0; i < 3000; ++i) {
+      x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+      const int year = 1980 + static_cast<int>(x % 128), month = 1 + static_cast<int>(x / 128 % 12);
+      const int day = 1 + static_cast<int>(x / 2048 % 28), hour = static_cast<int>(x / 65536 % 24);
+      const int min = static_cast<int>(x / 1572864 % 60), sec = static_cast<int>(x / 94371840 % 30) * 2;
+      const uint16_t date = static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
+      const uint16_t time = static_cast<uint16_t>(hour << 11 | min << 5 | sec / 2);
+      // As local time: the fields as UTC less the offset there, asked twice.
+      std::tm tm{};
+      tm.tm_year = year - 1900, tm.tm_mon = month - 1, tm.tm_mday = day;
+      tm.tm_hour = hour, tm.tm_min = min, tm.tm_sec = sec;
+      const time_t asUtc = timegm(&tm);
+      auto offsetAt = [](time_t at) {
+        std::tm lt{};
+        return localtime_r(&at, &lt) ? static_cast<time_t>(lt.tm_gmtoff) : time_t{0};
+      };
+      const time_t want = asUtc - offsetAt(asUtc - offsetAt(asUtc));
+      ASSERT_EQ(FileTimeToUnix(DosDateTimeToFileTime(date, time)), static_cast<int64_t>(want)) << zone << " " << i;
+    }
+  }
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
 namespace {
 
 void Put(const fs::path& p, const std::string& text) {

@@ -72,13 +72,17 @@ void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
 void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
   size_t sizeWidth = 4;
   for (const TListedEntry& r : rows) sizeWidth = std::max(sizeWidth, std::to_string(r.Entry->Size).size());
-  // Each line is composed in one buffer and written at once: listings run to
-  // hundreds of thousands of lines.
+  // Lines are composed in one buffer written a block at a time: listings run
+  // to hundreds of thousands of lines.
+  constexpr size_t WRITE_BYTES = 64 << 10;
   std::string buf;
+  auto drain = [&] {
+    out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+    buf.clear();
+  };
   auto pad = [&buf](size_t width, size_t used) { buf.append(width - std::min(width, used), ' '); };
   auto line = [&](std::string_view state, std::string_view cond, std::string_view size, std::string_view modified,
                   std::string_view attr, std::string_view path, bool folder) {
-    buf.clear();
     buf.append(state);
     pad(8, state.size());
     pad(4, cond.size());
@@ -94,7 +98,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
       if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
     if (folder) buf += '/';
     buf += '\n';
-    out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+    if (buf.size() >= WRITE_BYTES) drain();
   };
   line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "PATH", false);
   for (const TListedEntry& r : rows) {
@@ -111,6 +115,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
          std::string_view(size, static_cast<size_t>(sizeEnd - size)), FileTimeToLocalText(e.LastWriteTime),
          AttributeLetters(e.Attributes), r.Path, e.IsFolder);
   }
+  drain();
 }
 
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its

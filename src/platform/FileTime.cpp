@@ -1,5 +1,6 @@
 #include "platform/FileTime.h"
 
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -76,11 +77,36 @@ long OffsetAt(time_t t) {
   return localtime_r(&t, &lt) ? lt.tm_gmtoff : 0;
 }
 
+// The calendar date of a day counted from 1970-01-01 (proleptic Gregorian).
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
+// Local year, month, day, hour and minute of t (the other fields are not set).
 bool LocalTime(time_t t, std::tm& out) {
   long offset = 0;
   if (!SteadyOffsetAt(t, offset)) return localtime_r(&t, &out) != nullptr;
-  const time_t shifted = t + offset;
-  return gmtime_r(&shifted, &out) != nullptr;
+  const int64_t shifted = static_cast<int64_t>(t) + offset;
+  const int64_t days = shifted >= 0 ? shifted / 86400 : (shifted - 86399) / 86400;
+  const int64_t secs = shifted - days * 86400;
+  int64_t y;
+  unsigned m, d;
+  CivilFromDays(days, y, m, d);
+  if (y - 1900 < INT_MIN || y - 1900 > INT_MAX) return false;
+  out.tm_year = static_cast<int>(y - 1900);
+  out.tm_mon = static_cast<int>(m) - 1;
+  out.tm_mday = static_cast<int>(d);
+  out.tm_hour = static_cast<int>(secs / 3600);
+  out.tm_min = static_cast<int>(secs % 3600 / 60);
+  return true;
 }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
