@@ -191,8 +191,6 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
                                                         std::span<const uint8_t> bytes) const {
   valid = false;
   if (RecordSize == 0 || bytes.size() < RecordSize) return nullptr;
-  // Records are fixed up in a buffer reused for the whole walk; an entry keeps
-  // only the bytes in use, copied once.
   if (!FixupsIntact(bytes)) return nullptr;
   valid = true;
   // The flags and the base reference lie before the first sector's end,
@@ -201,10 +199,9 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   const uint16_t recFlags = head.U16(22);
   const bool inUse = recFlags & 0x0001;
   if ((flags & rfDeletedOnly) && (inUse || head.U64(32) != 0)) return nullptr;
-  thread_local std::vector<uint8_t> scratch;
-  scratch.assign(bytes.begin(), bytes.begin() + RecordSize);
-  FixupRecord(scratch);
-  TLeReader r(scratch.data(), RecordSize);
+  auto rec = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.begin() + RecordSize);
+  FixupRecord(*rec);
+  TLeReader r(rec->data(), RecordSize);
   size_t first = r.U16(20);
   if (first >= RecordSize) return nullptr;
 
@@ -223,10 +220,7 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
     if (type == atAttributeList) fi->AttrList = true;
     off += len;
   }
-  // Entries keep their records for as long as the catalogue lives: the slack
-  // after the attributes is dropped.
-  const auto keep = static_cast<std::ptrdiff_t>(std::min<size_t>(off + 8, RecordSize));
-  fi->RecordData = std::make_shared<const std::vector<uint8_t>>(scratch.begin(), scratch.begin() + keep);
+  fi->RecordData = std::move(rec);
   return fi;
 }
 
