@@ -37,7 +37,7 @@ struct TEntries {
   TFileInfo Photo{.Name = "a,\"b\".jpg", .Size = 5000, .Attributes = faReadOnly | faArchive,
                   .CreationTime = kCreated, .LastWriteTime = kModified, .Condition = 100};
   TFileInfo Odd{.Name = "x|y\nz", .Size = 7, .Condition = 12};
-  std::vector<TListedEntry> Rows{{"Fotos", &Folder}, {"Fotos/a,\"b\".jpg", &Photo}, {"x|y\nz", &Odd}};
+  std::vector<TListedEntry> Rows{{"", &Folder}, {"Fotos/", &Photo}, {"", &Odd}};
   TEntries() { Folder.FsInfo = Live(); }
 };
 
@@ -72,4 +72,19 @@ TEST(EntryListing, JsonAndTableStillPrintEveryRow) {
   EXPECT_NE(table.find("  x|y?z\n"), std::string::npos) << table;
   EXPECT_NE(table.find("live"), std::string::npos);
   EXPECT_NE(table.find("Fotos/\n"), std::string::npos);
+}
+
+TEST(EntryListing, RowsSortAsTheirWholePathsWould) {
+  // The same path text split differently between folder and name, prefixes,
+  // and bytes above 0x7F, which order after ASCII.
+  const std::vector<std::pair<std::string, std::string>> parts = {
+      {"", "A"}, {"A/", "x"}, {"", "A b"}, {"A b/", ""}, {"A/", ""}, {"A/x", "y"}, {"A/", "xy"}, {"", "\xC3\xA9"}, {"", "z"}};
+  std::vector<TFileInfo> entries(parts.size());
+  std::vector<TListedEntry> rows;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    entries[i].Name = parts[i].second;
+    rows.push_back({parts[i].first, &entries[i]});
+  }
+  for (const TListedEntry& a : rows)
+    for (const TListedEntry& b : rows) EXPECT_EQ(PathLess(a, b), a.Path() < b.Path()) << a.Path() << " | " << b.Path();
 }

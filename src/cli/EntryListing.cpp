@@ -51,7 +51,7 @@ std::string JsonString(const std::string& s) {
 void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
-    out << "{\"path\":" << JsonString(r.Path) << ",\"name\":" << JsonString(e.Name)
+    out << "{\"path\":" << JsonString(r.Path()) << ",\"name\":" << JsonString(e.Name)
         << ",\"folder\":" << (e.IsFolder ? "true" : "false") << ",\"deleted\":" << (IsDeleted(e) ? "true" : "false")
         << ",\"size\":" << e.Size << ",\"condition\":" << e.Condition << ",\"attributes\":" << e.Attributes
         << ",\"created\":" << JsonString(FileTimeToIso(e.CreationTime))
@@ -82,7 +82,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
   };
   auto pad = [&buf](size_t width, size_t used) { buf.append(width - std::min(width, used), ' '); };
   auto line = [&](std::string_view state, std::string_view cond, std::string_view size, std::string_view modified,
-                  std::string_view attr, std::string_view path, bool folder) {
+                  std::string_view attr, std::string_view folderPath, std::string_view name, bool folder) {
     buf.append(state);
     pad(8, state.size());
     pad(4, cond.size());
@@ -92,7 +92,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
     pad(16, modified.size());
     buf.append("  ").append(attr).append("  ");
     const size_t at = buf.size();
-    buf.append(path);
+    buf.append(folderPath).append(name);
     // In place of Printable, which would copy the path once more.
     for (size_t i = at; i < buf.size(); ++i)
       if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
@@ -100,7 +100,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
     buf += '\n';
     if (buf.size() >= WRITE_BYTES) drain();
   };
-  line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "PATH", false);
+  line("STATE", "COND", "SIZE", "MODIFIED", "ATTR", "", "PATH", false);
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
     char cond[16], size[24];
@@ -113,7 +113,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
     }
     line(IsDeleted(e) ? "deleted" : "live", std::string_view(cond, static_cast<size_t>(condEnd - cond)),
          std::string_view(size, static_cast<size_t>(sizeEnd - size)), FileTimeToLocalText(e.LastWriteTime),
-         AttributeLetters(e.Attributes), r.Path, e.IsFolder);
+         AttributeLetters(e.Attributes), r.Folder, e.Name, e.IsFolder);
   }
   drain();
 }
@@ -134,7 +134,7 @@ void PrintCsv(const std::vector<TListedEntry>& rows, std::ostream& out) {
   out << "path,name,folder,deleted,size,condition,attributes,created,modified\n";
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
-    out << CsvField(r.Path) << ',' << CsvField(e.Name) << ',' << (e.IsFolder ? "true" : "false") << ','
+    out << CsvField(r.Path()) << ',' << CsvField(e.Name) << ',' << (e.IsFolder ? "true" : "false") << ','
         << (IsDeleted(e) ? "true" : "false") << ',' << e.Size << ',' << e.Condition << ','
         << AttributeLetters(e.Attributes) << ',' << FileTimeToIso(e.CreationTime) << ','
         << FileTimeToIso(e.LastWriteTime) << '\n';
@@ -151,7 +151,7 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     const TFileInfo& e = *r.Entry;
     std::string perms = (e.Attributes & faReadOnly) ? "r-xr-xr-x" : "rwxrwxrwx";
     std::string mode = e.IsFolder ? "d/d" + perms : "r/r" + perms;
-    out << "0|/" << Printable(r.Path, "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
+    out << "0|/" << Printable(r.Path(), "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
         << (e.IsFolder ? 0 : e.Size) << "|0|" << BodyTime(e.LastWriteTime) << "|0|" << BodyTime(e.CreationTime)
         << '\n';
   }
@@ -166,6 +166,21 @@ bool ParseListFormat(const std::string& text, TListFormat& format) {
   else if (text == "bodyfile") format = TListFormat::Bodyfile;
   else return false;
   return true;
+}
+
+bool PathLess(const TListedEntry& a, const TListedEntry& b) {
+  // The two paths are walked in pieces: folder, then name.
+  const std::string_view aParts[2] = {a.Folder, a.Entry->Name}, bParts[2] = {b.Folder, b.Entry->Name};
+  size_t ai = 0, bi = 0, ao = 0, bo = 0;
+  for (;;) {
+    while (ai < 2 && ao == aParts[ai].size()) ++ai, ao = 0;
+    while (bi < 2 && bo == bParts[bi].size()) ++bi, bo = 0;
+    if (ai == 2 || bi == 2) return ai == 2 && bi < 2;
+    const size_t n = std::min(aParts[ai].size() - ao, bParts[bi].size() - bo);
+    if (const int c = std::memcmp(aParts[ai].data() + ao, bParts[bi].data() + bo, n); c != 0) return c < 0;
+    ao += n;
+    bo += n;
+  }
 }
 
 void PrintEntries(const std::vector<TListedEntry>& rows, TListFormat format, std::ostream& out) {

@@ -4,6 +4,7 @@
 // timeline body file that forensic timeline tools read.
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/FileInfo.h"
@@ -16,9 +17,16 @@ enum class TListFormat { Table, Json, Csv, Bodyfile };
 bool ParseListFormat(const std::string& text, TListFormat& format);
 
 struct TListedEntry {
-  std::string Path;  // from the volume root, "/"-separated, root left out
+  // The path of the entry's folder from the volume root, "/"-separated with a
+  // closing "/", root left out (empty for the root's own entries). Its text
+  // belongs to the caller and outlives the listing.
+  std::string_view Folder;
   PFileInfo Entry = nullptr;
+  std::string Path() const { return std::string(Folder) + Entry->Name; }
 };
+
+// Orders rows by their whole paths, byte by byte, without putting them together.
+bool PathLess(const TListedEntry& a, const TListedEntry& b);
 
 void PrintEntries(const std::vector<TListedEntry>& rows, TListFormat format, std::ostream& out);
 

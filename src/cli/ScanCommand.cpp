@@ -49,9 +49,9 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
       const std::string path = GetRelativePath(*e);
       at->second = path.substr(0, path.size() - e->Name.size());
     }
-    rows.push_back({at->second + e->Name, e});
+    rows.push_back({at->second, e});
   }
-  std::stable_sort(rows.begin(), rows.end(), [](const TListedEntry& a, const TListedEntry& b) { return a.Path < b.Path; });
+  std::stable_sort(rows.begin(), rows.end(), PathLess);
   PrintEntries(rows, format, ctx.Out);
   ctx.Out.flush();  // the listing before the summary when both go to one terminal
 
