@@ -79,11 +79,18 @@ TEST(EntryListing, RowsSortAsTheirWholePathsWould) {
   // and bytes above 0x7F, which order after ASCII.
   const std::vector<std::pair<std::string, std::string>> parts = {
       {"", "A"}, {"A/", "x"}, {"", "A b"}, {"A b/", ""}, {"A/", ""}, {"A/x", "y"}, {"A/", "xy"}, {"", "\xC3\xA9"}, {"", "z"}};
-  std::vector<TFileInfo> entries(parts.size());
+  // Rows of one folder share its text, as the scan's listing makes them.
+  const std::string shared = "A/";
+  const std::vector<std::string> sharedNames = {"x", "", "xy", "w", "\xC3\xA9"};
+  std::vector<TFileInfo> entries(parts.size() + sharedNames.size());
   std::vector<TListedEntry> rows;
   for (size_t i = 0; i < parts.size(); ++i) {
     entries[i].Name = parts[i].second;
     rows.push_back({parts[i].first, &entries[i]});
+  }
+  for (size_t i = 0; i < sharedNames.size(); ++i) {
+    entries[parts.size() + i].Name = sharedNames[i];
+    rows.push_back({shared, &entries[parts.size() + i]});
   }
   for (const TListedEntry& a : rows)
     for (const TListedEntry& b : rows) EXPECT_EQ(PathLess(a, b), a.Path() < b.Path()) << a.Path() << " | " << b.Path();

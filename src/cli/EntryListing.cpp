@@ -111,8 +111,10 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
       *condEnd++ = '%';
       sizeEnd = std::to_chars(size, size + sizeof size, e.Size).ptr;
     }
+    char modified[LOCAL_TEXT_MAX];
+    const size_t modifiedLength = FileTimeToLocalText(e.LastWriteTime, modified);
     line(IsDeleted(e) ? "deleted" : "live", std::string_view(cond, static_cast<size_t>(condEnd - cond)),
-         std::string_view(size, static_cast<size_t>(sizeEnd - size)), FileTimeToLocalText(e.LastWriteTime),
+         std::string_view(size, static_cast<size_t>(sizeEnd - size)), std::string_view(modified, modifiedLength),
          AttributeLetters(e.Attributes), r.Folder, e.Name, e.IsFolder);
   }
   drain();
@@ -169,7 +171,9 @@ bool ParseListFormat(const std::string& text, TListFormat& format) {
 }
 
 bool PathLess(const TListedEntry& a, const TListedEntry& b) {
-  // The two paths are walked in pieces: folder, then name.
+  // Entries of one folder share its text: their names alone decide.
+  if (a.Folder.data() == b.Folder.data() && a.Folder.size() == b.Folder.size()) return a.Entry->Name < b.Entry->Name;
+  // Otherwise the two paths are walked in pieces: folder, then name.
   const std::string_view aParts[2] = {a.Folder, a.Entry->Name}, bParts[2] = {b.Folder, b.Entry->Name};
   size_t ai = 0, bi = 0, ao = 0, bo = 0;
   for (;;) {

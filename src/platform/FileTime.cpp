@@ -1,5 +1,6 @@
 #include "platform/FileTime.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -141,20 +142,18 @@ TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
   return UnixToFileTime(static_cast<int64_t>(t) + tenths / 100, (tenths % 100) * 10000000L);
 }
 
-std::string FileTimeToLocalText(TFileTime ft) {
-  if (ft == 0) return {};
+size_t FileTimeToLocalText(TFileTime ft, std::span<char, LOCAL_TEXT_MAX> out) {
+  if (ft == 0) return 0;
   std::tm tm{};
-  if (!LocalTime(static_cast<time_t>(FileTimeToUnix(ft)), tm)) return {};
+  if (!LocalTime(static_cast<time_t>(FileTimeToUnix(ft)), tm)) return 0;
   const int year = tm.tm_year + 1900;
   // Years outside four digits are rare enough to go the long way.
   if (year < 0 || year > 9999) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                  tm.tm_min);
-    return buf;
+    const int n = std::snprintf(out.data(), out.size(), "%04d-%02d-%02d %02d:%02d", year, tm.tm_mon + 1, tm.tm_mday,
+                                tm.tm_hour, tm.tm_min);
+    return n < 0 ? 0 : std::min(static_cast<size_t>(n), out.size() - 1);
   }
-  char buf[16];
-  char* p = PutDigits(buf, year, 4);
+  char* p = PutDigits(out.data(), year, 4);
   *p++ = '-';
   p = PutDigits(p, tm.tm_mon + 1, 2);
   *p++ = '-';
@@ -163,7 +162,12 @@ std::string FileTimeToLocalText(TFileTime ft) {
   p = PutDigits(p, tm.tm_hour, 2);
   *p++ = ':';
   p = PutDigits(p, tm.tm_min, 2);
-  return std::string(buf, p);
+  return static_cast<size_t>(p - out.data());
+}
+
+std::string FileTimeToLocalText(TFileTime ft) {
+  char buf[LOCAL_TEXT_MAX];
+  return std::string(buf, FileTimeToLocalText(ft, buf));
 }
 
 }  // namespace mirel

@@ -2,6 +2,7 @@
 // FILETIME: a 64-bit count of 100 ns intervals since 1601-01-01 UTC.
 #include <cstdint>
 #include <ctime>
+#include <span>
 #include <string>
 
 namespace mirel {
@@ -25,5 +26,9 @@ TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths = 0
 std::string FileTimeToIso(TFileTime ft);
 // Local "YYYY-MM-DD HH:MM" for tables; empty for 0.
 std::string FileTimeToLocalText(TFileTime ft);
+// The same text written to out (no closing NUL); returns its length. For
+// listings, which would otherwise allocate a string per line.
+constexpr size_t LOCAL_TEXT_MAX = 40;
+size_t FileTimeToLocalText(TFileTime ft, std::span<char, LOCAL_TEXT_MAX> out);
 
 }  // namespace mirel
