@@ -4,6 +4,7 @@
 #include <fstream>
 #include <unistd.h>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 #include "TestSupport.h"
@@ -15,6 +16,35 @@
 using namespace mirel;
 using namespace mirel::test;
 namespace fs = std::filesystem;
+
+namespace {
+
+// Sets TZ for a test, and puts back the value it had when the test ends.
+class TTimeZone {
+public:
+  TTimeZone() {
+    if (const char* old = std::getenv("TZ")) Saved = old;
+  }
+  ~TTimeZone() {
+    if (Saved) setenv("TZ", Saved->c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+  TTimeZone(const TTimeZone&) = delete;
+  TTimeZone& operator=(const TTimeZone&) = delete;
+  void Set(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+
+private:
+  std::optional<std::string> Saved;
+};
+
+// Zones with summer time, a half-hour offset and a half-hour shift.
+constexpr const char* kZones[] = {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"};
+
+}  // namespace
 
 TEST(RawSource, ReadsAreConfinedToTheWindow) {
   TTempDir tmp;
@@ -91,53 +121,39 @@ TEST(FileTime, ConversionsRoundTrip) {
 }
 
 TEST(FileTime, DosLocalTimeGoesThroughTheTimeZone) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
+  TTimeZone tz;
   // 2024-05-17 10:20:30 local: date = (44<<9)|(5<<5)|17, time = (10<<11)|(20<<5)|15
   uint16_t date = (44 << 9) | (5 << 5) | 17, time = (10 << 11) | (20 << 5) | 15;
-  setenv("TZ", "UTC", 1);
-  tzset();
+  tz.Set("UTC");
   EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T10:20:30Z");
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
+  tz.Set("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T08:20:30Z");
   EXPECT_EQ(DosDateTimeToFileTime(0, 0), 0u);                  // no date recorded
   EXPECT_EQ(DosDateTimeToFileTime((44 << 9) | (13 << 5) | 1, 0), 0u);  // month 13
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
 }
 
 TEST(FileTime, LocalTextFollowsTheZoneAndItsChanges) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
+  TTimeZone tz;
   const TFileTime may = UnixToFileTime(1715941230);  // 2024-05-17 10:20:30 UTC
-  setenv("TZ", "UTC", 1);
-  tzset();
+  tz.Set("UTC");
   EXPECT_EQ(FileTimeToLocalText(may), "2024-05-17 10:20");
   EXPECT_EQ(FileTimeToLocalText(0), "");
   // The same hour again after the zone changed is not answered from before.
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
+  tz.Set("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(FileTimeToLocalText(may), "2024-05-17 12:20");
   // Summer time begins at 02:30 local (01:30 UTC) on 2024-03-31: inside that
   // hour the offset changes, on both sides of the minute it does.
-  setenv("TZ", "XST-1XDT,M3.5.0/2:30,M10.5.0/3", 1);
-  tzset();
+  tz.Set("XST-1XDT,M3.5.0/2:30,M10.5.0/3");
   const int64_t change = 1711848600;  // 2024-03-31 01:30:00 UTC
   EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change - 60)), "2024-03-31 02:29");
   EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change + 60)), "2024-03-31 03:31");
   EXPECT_EQ(FileTimeToLocalText(UnixToFileTime(change - 1800)), "2024-03-31 02:00");
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
 }
 
 TEST(FileTime, LocalTextAgreesWithTheCLibraryAcrossZonesAndCenturies) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  // Zones with summer time, a half-hour offset and a half-hour shift.
-  for (const char* zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"}) {
-    setenv("TZ", zone, 1);
-    tzset();
+  TTimeZone tz;
+  for (const char* zone : kZones) {
+    tz.Set(zone);
     uint64_t x = 88172645463325252ULL;
     for (int i = 0; i < 3000; ++i) {
       x ^= x << 13, x ^= x >> 7, x ^= x << 17;
@@ -153,16 +169,12 @@ TEST(FileTime, LocalTextAgreesWithTheCLibraryAcrossZonesAndCenturies) {
       ASSERT_EQ(FileTimeToLocalText(UnixToFileTime(t)), want) << zone << " " << t;
     }
   }
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
 }
 
 TEST(FileTime, DosTimesAgreeWithTheCLibraryAcrossZones) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  for (const char* zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"}) {
-    setenv("TZ", zone, 1);
-    tzset();
+  TTimeZone tz;
+  for (const char* zone : kZones) {
+    tz.Set(zone);
     uint32_t x = 2463534242u;
     for (int i = 0; i < 3000; ++i) {
       x ^= x << 13, x ^= x >> 17, x ^= x << 5;
@@ -184,8 +196,6 @@ TEST(FileTime, DosTimesAgreeWithTheCLibraryAcrossZones) {
       ASSERT_EQ(FileTimeToUnix(DosDateTimeToFileTime(date, time)), static_cast<int64_t>(want)) << zone << " " << i;
     }
   }
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
 }
 
 namespace {
