@@ -75,14 +75,16 @@ TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t lengt
   return s;
 }
 
-size_t TRawSource::Read(void* buffer, size_t count, int64_t offset) const {
-  if (Fd < 0 || buffer == nullptr || offset < 0 || offset >= Length) return 0;
-  uint64_t room = static_cast<uint64_t>(Length - offset);
-  if (count > room) count = static_cast<size_t>(room);
-  auto* out = static_cast<unsigned char*>(buffer);
+namespace {
+
+// Repeats one transfer call until count bytes moved, the source ended or it
+// failed; a call interrupted by a signal is made again. step(done, left)
+// moves up to left bytes at done bytes in.
+template <class Step>
+size_t TransferAll(size_t count, Step step) {
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::pread(Fd, out + done, count - done, Base + offset + static_cast<int64_t>(done));
+    const ssize_t n = step(done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;
@@ -93,22 +95,25 @@ size_t TRawSource::Read(void* buffer, size_t count, int64_t offset) const {
   return done;
 }
 
+}  // namespace
+
+size_t TRawSource::Read(void* buffer, size_t count, int64_t offset) const {
+  if (Fd < 0 || buffer == nullptr || offset < 0 || offset >= Length) return 0;
+  uint64_t room = static_cast<uint64_t>(Length - offset);
+  if (count > room) count = static_cast<size_t>(room);
+  auto* out = static_cast<unsigned char*>(buffer);
+  return TransferAll(count, [&](size_t done, size_t left) {
+    return ::pread(Fd, out + done, left, Base + offset + static_cast<int64_t>(done));
+  });
+}
+
 size_t TRawSource::CopyTo(int outFd, size_t count, int64_t offset) const {
   if (Fd < 0 || outFd < 0 || offset < 0 || offset >= Length) return 0;
   uint64_t room = static_cast<uint64_t>(Length - offset);
   if (count > room) count = static_cast<size_t>(room);
+  // sendfile moves at on by what it copied.
   off_t at = static_cast<off_t>(Base + offset);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::sendfile(outFd, Fd, &at, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
+  return TransferAll(count, [&](size_t, size_t left) { return ::sendfile(outFd, Fd, &at, left); });
 }
 
 }  // namespace mirel
