@@ -7,7 +7,9 @@
 
 namespace mirel::cli {
 
-enum TExitCode { exitOk = 0, exitUsage = 1, exitSource = 2 };
+// 3: the run finished but something is incomplete, failed or not written; 130:
+// stopped by the user.
+enum TExitCode { exitOk = 0, exitUsage = 1, exitSource = 2, exitIncomplete = 3, exitStopped = 130 };
 
 struct TCliArgs {
   std::string Command;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/ByteRanges.h"
 #include "core/FileInfo.h"
 
 namespace mirel {
@@ -35,6 +36,9 @@ public:
   // clamped to 0..size. A stream without an entry does not move.
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin);
   int64_t Position() const { return FPosition; }
+  // The byte ranges of the data that could not be read so far (or are known
+  // to be lost): Read delivers zeros there, and only together with this list.
+  const TByteRanges& Missing() const { return FMissing; }
 
   TDiskObject* Disk = nullptr;
   PFileInfo Entry = nullptr;
@@ -42,6 +46,7 @@ public:
 
 protected:
   int64_t FPosition = 0;
+  TByteRanges FMissing;
 };
 
 }  // namespace mirel
