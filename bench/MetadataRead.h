@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/DiskObject.h"
+#include "core/ByteRanges.h"
 #include "core/LeReader.h"
 #include "fat/FatDirEntry.h"
 #include "fat/FatScaner.h"
@@ -20,11 +21,7 @@
 
 namespace mirel::bench {
 
-struct TByteRange {
-  int64_t Offset = 0;
-  int64_t Length = 0;
-  bool operator==(const TByteRange&) const = default;
-};
+using mirel::TByteRange;
 
 class TMetadataRead {
 public:

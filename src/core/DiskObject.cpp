@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include "core/DebugLog.h"
@@ -49,6 +50,37 @@ TRawSource TDiskObject::AllocHandle() const { return TRawSource::Open(Path, Base
 
 size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset) {
   return handle.Read(buffer, count, offset);
+}
+
+namespace {
+
+// Reads [at, at + count) into out, splitting a failed read in halves down to
+// one sector; returns the bytes read and records the rest in unreadable,
+// relative to base.
+size_t ReadSplitting(const TRawSource& handle, uint8_t* out, size_t count, int64_t at, int64_t base,
+                     TByteRanges& unreadable) {
+  if (count == 0) return 0;
+  const size_t got = at < handle.Size() ? handle.Read(out, count, at) : 0;
+  if (got == count) return got;
+  // The read stopped at a place that fails, or at the end of the source.
+  const int64_t failedAt = at + static_cast<int64_t>(got);
+  const size_t rest = count - got;
+  uint8_t* p = out + got;
+  if (failedAt >= handle.Size() || rest <= READ_RETRY_BYTES) {
+    std::memset(p, 0, rest);
+    unreadable.Add(failedAt - base, static_cast<int64_t>(rest));
+    return got;
+  }
+  const size_t half = std::max(READ_RETRY_BYTES, rest / 2 / READ_RETRY_BYTES * READ_RETRY_BYTES);
+  return got + ReadSplitting(handle, p, half, failedAt, base, unreadable) +
+         ReadSplitting(handle, p + half, rest - half, failedAt + static_cast<int64_t>(half), base, unreadable);
+}
+
+}  // namespace
+
+size_t ReadDiskPatched(const TRawSource& handle, void* buffer, size_t count, int64_t offset, TByteRanges& unreadable) {
+  if (!buffer || count == 0) return 0;
+  return ReadSplitting(handle, static_cast<uint8_t*>(buffer), count, offset, offset, unreadable);
 }
 
 uint8_t DetectFileSystem(std::span<const uint8_t> bootSector) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "core/ByteRanges.h"
 #include "core/FileInfo.h"
 #include "platform/RawSource.h"
 
@@ -41,8 +42,14 @@ public:
   std::string Path;
   int64_t Base = 0;
   int64_t Length = -1;
+  // Bytes the source holds for the volume.
   int64_t TotalSize = 0;
+  // Free bytes, counted only where the source holds them.
   int64_t FreeSize = 0;
+  // Bytes the boot sector says the volume has (0 when unknown); more than
+  // TotalSize when the image was cut short.
+  int64_t VolumeBytes = 0;
+  bool IsCutShort() const { return VolumeBytes > TotalSize; }
   std::string FileSystemName;
   std::string VolumeLabel;
   uint8_t FileSystem = fsNone;
@@ -68,6 +75,15 @@ bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* 
 
 // Reads count bytes at a byte offset of the volume; returns the bytes delivered.
 size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
+// Size of the pieces a failed read is retried in: one sector.
+constexpr size_t READ_RETRY_BYTES = 512;
+// Reads count bytes at offset whatever happens: a read that fails is retried
+// in smaller pieces down to one sector, so an unreadable sector costs only
+// itself. What cannot be read (a read error, past the end of the source) is
+// zero-filled and added to unreadable, as ranges relative to offset. Returns
+// the bytes that were read.
+[[nodiscard]] size_t ReadDiskPatched(const TRawSource& handle, void* buffer, size_t count, int64_t offset,
+                                     TByteRanges& unreadable);
 
 // The file-system code of a 512-byte boot sector by the cluster-count rule.
 // Throws std::runtime_error when a FAT-looking sector has zero bytes per sector

@@ -31,7 +31,15 @@ bool TDiskScaner::Init() {
   return Handle.IsValid();
 }
 
-void TDiskScaner::ScanForFiles() { StopEvent.Reset(); }
+void TDiskScaner::ScanForFiles() {
+  StopEvent.Reset();
+  ClearScanProblems();
+}
+
+void TDiskScaner::ClearScanProblems() {
+  ScanFailure.clear();
+  ScanWarnings.clear();
+}
 
 void TDiskScaner::SetStopped(bool stopped) {
   if (stopped)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/FileInfo.h"
 #include "platform/Event.h"
@@ -45,6 +46,15 @@ public:
   TDiskObject* Disk = nullptr;
   TRawSource Handle;
   uint32_t ClusterSize = 0;
+
+  // What the last scan could not read. ScanFailure: metadata without which
+  // nothing can be listed (the root folder, the allocation table, the MFT's
+  // own record or runs); the catalogue is then empty or near it. ScanWarnings:
+  // parts that were lost (a folder, a block of records); the rest is listed.
+  // Written by the scanning thread, read once the scan has ended.
+  std::string ScanFailure;
+  std::vector<std::string> ScanWarnings;
+  void ClearScanProblems();
 
 protected:
   TEvent StopEvent;
