@@ -264,12 +264,16 @@ TEST_F(FatScan, QuickModeWalksLiveFoldersButCataloguesDeletedFilesOnly) {
   EXPECT_EQ(Listing(*disk), (V{"KEEP/$ONE.TXT 10 100", "LIVE.TXT 700 100"}));
 }
 
-TEST_F(FatScan, ReusedClusterLowersTheCondition) {
+TEST_F(FatScan, ConditionIsWhatTheStreamWillDeliver) {
   TFatImage img(12, 100);
-  img.SetFat(11, 0xFFF);
-  img.PutAll(img.RootPos(), {Deleted("HREE   BIN", 0x20, 10, 3 * 512), Deleted("ERO    BIN", 0x20, 0, 0)});
+  img.SetFat(11, 0xFFF);  // passed over by the file at 10
+  img.SetFat(20, 0xFFF);  // the first cluster of the file at 20 is taken again
+  img.SetFat(100, 0xFFF);
+  img.PutAll(img.RootPos(), {Deleted("HREE   BIN", 0x20, 10, 3 * 512), Deleted("ERO    BIN", 0x20, 0, 0),
+                             Deleted("AKEN   BIN", 0x20, 20, 3 * 512), Deleted("DGE    BIN", 0x20, 99, 4 * 512)});
   auto disk = Scan(img);
-  EXPECT_EQ(Listing(*disk), (V{"$ERO.BIN 0 0", "$HREE.BIN 1536 66"}));
+  // The file at 99 finds only 99 and 101 free before the volume ends.
+  EXPECT_EQ(Listing(*disk), (V{"$AKEN.BIN 1536 0", "$DGE.BIN 2048 50", "$ERO.BIN 0 0", "$HREE.BIN 1536 100"}));
 }
 
 TEST_F(FatScan, EntriesThatFailTheChecksAreSkipped) {

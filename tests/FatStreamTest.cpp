@@ -111,9 +111,11 @@ TEST_F(FatStream, FileWrittenAroundALiveFileComesBackWhole) {
                                ShortEntry("LIVE    BIN", 0x20, 31, kCluster)});
   PFileInfo e = Find("$ROUND.BIN");
   ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->Condition, 66);
+  // Rated by what the stream delivers: three free clusters.
+  EXPECT_EQ(e->Condition, 100);
   auto s = CreateRecoveryStream(e);
   EXPECT_EQ(ReadAll(*s), Expected({30, 32, 33}, 3 * kCluster - 100));
+  EXPECT_TRUE(s->Missing().Empty());
   EXPECT_EQ(Fat(*s).VolumeReads(), 3u);  // cluster 30 alone, 32 (a run of one), the part of 33
 }
 
@@ -124,9 +126,25 @@ TEST_F(FatStream, LiveFileFollowsTheTableAndStopsWhereItsChainDoes) {
                                ShortEntry("BROKEN  BIN", 0x20, 50, 3 * kCluster)});
   auto live = CreateRecoveryStream(Find("LIVE.BIN"));
   EXPECT_EQ(ReadAll(*live, 1000), Expected({40, 45, 41}, 3 * kCluster));
+  EXPECT_TRUE(live->Missing().Empty());
+  // The rest of a broken chain is lost: zeros, named as missing.
   auto broken = CreateRecoveryStream(Find("BROKEN.BIN"));
   EXPECT_EQ(broken->GetSize(), 3 * kCluster);
-  EXPECT_EQ(ReadAll(*broken), Expected({50}, kCluster));
+  std::vector<uint8_t> want = Expected({50}, kCluster);
+  want.resize(3 * kCluster, 0);
+  EXPECT_EQ(ReadAll(*broken), want);
+  EXPECT_EQ(broken->Missing().Ranges(), (std::vector<TByteRange>{{kCluster, 2 * kCluster}}));
+}
+
+TEST_F(FatStream, DeletedFileWhoseFirstClusterIsInUseAgainIsMissingWhole) {
+  Img->SetFat(20, 0xFFF);
+  Img->Put(Img->RootPos(), DeletedFile("ONE    BIN", 20, 2 * kCluster));
+  PFileInfo e = Find("$ONE.BIN");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->Condition, 0);
+  auto s = CreateRecoveryStream(e);
+  EXPECT_EQ(ReadAll(*s), std::vector<uint8_t>(2 * kCluster, 0));
+  EXPECT_EQ(s->Missing().Ranges(), (std::vector<TByteRange>{{0, 2 * kCluster}}));
 }
 
 TEST_F(FatStream, TwoStreamsOnOneEntryKeepTheirOwnChains) {
@@ -167,7 +185,7 @@ TEST_F(FatStream, EntryWithoutFileRecordGivesAnEmptyStream) {
   EXPECT_EQ(s.Read(buf, sizeof buf), 0u);
 }
 
-TEST_F(FatStream, ClusterThatCannotBeReadEndsTheRead) {
+TEST_F(FatStream, VolumeCutInsideAFileGivesZerosThereAndNamesThem) {
   Img->Put(Img->RootPos(), DeletedFile("ILE    BIN", 58, 3 * kCluster));
   Img->Save(Tmp / "vol.img");
   // The volume ends inside the file's second cluster.
@@ -176,10 +194,15 @@ TEST_F(FatStream, ClusterThatCannotBeReadEndsTheRead) {
   QuickScan = true;
   Disk->Scaner->ScanForFiles();
   ASSERT_EQ(Disk->Files.Count(), 1);
-  // What the volume still holds comes back, whatever the size of the reads.
+  // Only the clusters the source holds whole count.
+  EXPECT_EQ(Disk->Files[0]->Condition, 33);
+  // What the volume still holds comes back, whatever the size of the reads;
+  // the rest is zeros and said to be missing.
   auto expected = Expected({58, 59}, kCluster + 100);
+  expected.resize(3 * kCluster, 0);
   for (size_t chunk : {size_t{1000}, size_t{64 * 1024}}) {
     auto s = CreateRecoveryStream(Disk->Files[0]);
     EXPECT_EQ(ReadAll(*s, chunk), expected) << chunk;
+    EXPECT_EQ(s->Missing().Ranges(), (std::vector<TByteRange>{{kCluster + 100, 2 * kCluster - 100}})) << chunk;
   }
 }

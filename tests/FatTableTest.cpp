@@ -178,8 +178,8 @@ TEST_F(FatTable, DeletedChainTakesTheFreeClustersSkippingLiveOnes) {
   TFatEntryInfo r = File(10, true);
   s.GetFileClusChain(r, 3 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{10, 12, 13}));
-  // The contiguous rebuild would read the live cluster: it rates 66.
-  EXPECT_EQ(s.ComputeCondition(r, 3 * 512), 66);
+  // The stream reads three free clusters: the rating says so.
+  EXPECT_EQ(s.ComputeCondition(r, 3 * 512), 100);
   // All free: the contiguous clusters.
   r.FirstCluster = 20;
   s.GetFileClusChain(r, 3 * 512);
@@ -188,7 +188,7 @@ TEST_F(FatTable, DeletedChainTakesTheFreeClustersSkippingLiveOnes) {
   r.FirstCluster = 39;
   s.GetFileClusChain(r, 4 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{39, 42, 43, 44}));
-  EXPECT_EQ(s.ComputeCondition(r, 4 * 512), 50);
+  EXPECT_EQ(s.ComputeCondition(r, 4 * 512), 100);
 }
 
 TEST_F(FatTable, DeletedChainIsEmptyWhenItsFirstClusterIsInUseAgain) {
@@ -200,7 +200,9 @@ TEST_F(FatTable, DeletedChainIsEmptyWhenItsFirstClusterIsInUseAgain) {
   TFatEntryInfo r = File(10, true);
   s.GetFileClusChain(r, 3 * 512);
   EXPECT_TRUE(r.ClusChain.empty());
-  EXPECT_EQ(s.ComputeCondition(r, 3 * 512), 66);
+  // Nothing of it will be delivered: it rates 0, not the 66 that the free
+  // clusters after it would suggest.
+  EXPECT_EQ(s.ComputeCondition(r, 3 * 512), 0);
 }
 
 TEST_F(FatTable, DeletedChainLengthFollowsTheSize) {

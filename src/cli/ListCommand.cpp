@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
 #include "platform/BlockDevices.h"
@@ -44,6 +45,7 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
       ctx.Err << "mirel: " << d->Path << ": no FAT or NTFS file system found\n";
       if (!args.Positional.empty()) status = exitSource;
     }
+    if (const std::string note = CutShortNote(*d); !note.empty()) ctx.Err << "mirel: " << d->Path << ": " << note << "\n";
     rows.push_back({{d->Name, d->Path, DriveTypeName(d->DriveType), OrDash(d->FileSystemName),
                      OrDash(d->VolumeLabel), d->FileSystem ? SerialText(d->SerialNumber) : "-",
                      std::to_string(d->TotalSize), std::to_string(d->FreeSize),

@@ -32,6 +32,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
   session.Scan(!args.Has("--all"));
+  if (session.Problems == exitSource) return exitSource;
 
   TQueryObject query;
   query.SetFilter(filter.Filter);
@@ -60,7 +61,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   ctx.Err << session.Disk->Files.Count() << " files and " << folders << " folders found on " << session.Disk->Name
           << "\n";
   if (filter.Filter.Flags != 0) ctx.Err << rows.size() << " of them pass the filter\n";
-  return exitOk;
+  return session.Problems;
 }
 
 }  // namespace mirel::cli

@@ -127,7 +127,25 @@ bool TScanSession::Scan(bool quick) {
   bar.Finish();
   SetUpdatingThread(nullptr);
   if (stopped) Ctx.Err << "mirel: scan stopped; showing what was found so far\n";
+  ReportProblems();
   return stopped;
+}
+
+void TScanSession::ReportProblems() {
+  Problems = exitOk;
+  if (const std::string note = CutShortNote(*Disk); !note.empty()) {
+    Ctx.Err << "mirel: " << Disk->Path << ": " << note << "\n";
+    Problems = exitIncomplete;
+  }
+  const TDiskScaner& scaner = *Disk->Scaner;
+  for (const std::string& w : scaner.ScanWarnings) {
+    Ctx.Err << "mirel: " << Disk->Path << ": warning: " << w << "\n";
+    Problems = exitIncomplete;
+  }
+  if (!scaner.ScanFailure.empty()) {
+    Ctx.Err << "mirel: " << Disk->Path << ": cannot scan: " << scaner.ScanFailure << "\n";
+    Problems = exitSource;
+  }
 }
 
 }  // namespace mirel::cli

@@ -19,12 +19,19 @@ public:
   TScanSession& operator=(const TScanSession&) = delete;
   bool Ok() const { return Disk != nullptr; }
   // Runs the scan to its end or to Ctrl+C; returns whether it was interrupted.
+  // Says on standard error what the scan could not read (see Problems).
   bool Scan(bool quick);
+
+  // What the scan could not read, as an exit status: exitSource when nothing
+  // could be listed, exitIncomplete when a part was lost or the source is cut
+  // short, exitOk otherwise.
+  int Problems = exitOk;
 
   std::unique_ptr<TRecoveryManager> Manager;
   TDiskObject* Disk = nullptr;
 
 private:
+  void ReportProblems();
   TCliContext& Ctx;
 };
 

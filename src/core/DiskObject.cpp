@@ -121,6 +121,12 @@ std::string TrimLabel(const uint8_t* p, size_t n) {
 
 }  // namespace
 
+std::string CutShortNote(const TDiskObject& disk) {
+  if (!disk.IsCutShort()) return {};
+  return "image holds " + std::to_string(disk.TotalSize) + " of " + std::to_string(disk.VolumeBytes) +
+         " bytes of the volume";
+}
+
 bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512) {
   return ReadDisk(handle, sector512, 512, disk.BootSectorOffset) == 512;
 }

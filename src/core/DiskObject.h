@@ -69,6 +69,10 @@ private:
   uint8_t FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot);
 };
 
+// "image holds N of M bytes of the volume" when the source is shorter than
+// the volume its boot sector describes; empty otherwise.
+std::string CutShortNote(const TDiskObject& disk);
+
 // Reads the 512-byte boot sector in use (the backup one where the volume
 // needed it); false when fewer bytes arrive.
 bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512);

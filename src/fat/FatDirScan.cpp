@@ -36,6 +36,9 @@ struct TFatScaner::TDirWalk {
   // Each kind of failure is logged once per folder.
   bool ToldRepeat = false;
   bool ToldUnreadable = false;
+  // Windows read, and bytes of windows that could not be read.
+  uint32_t WindowsRead = 0;
+  int64_t UnreadableBytes = 0;
 };
 
 TFileInfo TFatScaner::RootTemplate() const {
@@ -48,8 +51,14 @@ TFileInfo TFatScaner::RootTemplate() const {
 void TFatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
   if (Disk) Disk->ClearCatalogue();
-  if (!Init()) return;
+  if (!Init()) {
+    ScanFailure = "the boot sector cannot be read or gives an unusable geometry";
+    return;
+  }
   Quick = QuickScan.load();
+  UnreadFolders.clear();
+  UnreadFolderCount = 0;
+  FatReadFailed = false;
   LastError = feNone;
   AddRootDir();
   if (RootIndex >= 0) {
@@ -65,6 +74,7 @@ void TFatScaner::ScanForFiles() {
       ReadDir(i);
     }
   }
+  SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
   for (PFileInfo e : PendingFolders) delete e;
   PendingFolders.Clear();
@@ -123,6 +133,32 @@ void TFatScaner::ReadDir(int index) {
       }
     }
   }
+  if (walk.UnreadableBytes > 0) NoteUnreadFolder(index, walk.WindowsRead == 0, walk.Chain.empty() ? 0 : walk.Chain[0]);
+}
+
+void TFatScaner::NoteUnreadFolder(int index, bool nothingRead, int64_t firstByte) {
+  if (index == RootIndex && nothingRead) {
+    ScanFailure = "the root folder (at byte " + std::to_string(firstByte) + ") cannot be read" +
+                  (firstByte >= Handle.Size() ? ", it lies past the end of the source" : "");
+    return;
+  }
+  if (UnreadFolders.size() < MAX_NAMED_UNREAD_FOLDERS)
+    UnreadFolders.push_back(index == RootIndex ? std::string("/") : GetRelativePath(*PendingFolders[index]) + "/");
+  ++UnreadFolderCount;
+}
+
+void TFatScaner::SummariseScanProblems() {
+  if (UnreadFolderCount > 0) {
+    std::string w = std::to_string(UnreadFolderCount) +
+                    (UnreadFolderCount == 1 ? " folder" : " folders") + " could not be read in full: ";
+    for (size_t i = 0; i < UnreadFolders.size(); ++i) w += (i ? ", " : "") + UnreadFolders[i];
+    if (UnreadFolderCount > UnreadFolders.size()) w += ", ...";
+    ScanWarnings.push_back(std::move(w));
+  }
+  if (FatReadFailed)
+    ScanWarnings.push_back("the allocation table could not be read in full (from byte " +
+                           std::to_string(int64_t{FirstFailedFatSector} * BytesPerSector) +
+                           "): files whose clusters it lists there are rated 0");
 }
 
 bool TFatScaner::TakeAhead(const TDirWalk& walk, int64_t pos, uint32_t bytes) {
@@ -155,6 +191,7 @@ bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
   DirWindow.resize(ClusterSize);
   if (!TakeAhead(walk, pos, bytes) && ReadDisk(Handle, DirWindow.data(), bytes, pos) < bytes) {
     LastError = feWindowUnreadable;
+    walk.UnreadableBytes += bytes;
     DirWindowPos = 0;
     if (!std::exchange(walk.ToldUnreadable, true))
       WriteDebugLog("%s: unable to read directory window, the rest of it is skipped; Folder = %s; Position = %lld; "
@@ -163,6 +200,7 @@ bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
     return false;
   }
   DirWindowPos = pos;
+  ++walk.WindowsRead;
   return true;
 }
 

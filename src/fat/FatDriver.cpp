@@ -21,7 +21,9 @@ void RegisterFatFileSystems() {
       std::unique_ptr<TFatScaner> scaner = MakeFatScaner(code, &disk);
       // A boot sector the scanner cannot use is logged when it is scanned.
       scaner->LogInitFailures = false;
-      if (scaner->Init()) disk.FreeSize = scaner->CountFreeClusters() * scaner->ClusterSize;
+      if (!scaner->Init()) return;
+      disk.VolumeBytes = int64_t{scaner->TotalSectors} * scaner->BytesPerSector;
+      disk.FreeSize = scaner->CountFreeClusters() * scaner->ClusterSize;
     };
     RegisterFileSystem(code, std::move(driver));
   }

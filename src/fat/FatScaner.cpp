@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
@@ -130,7 +131,7 @@ bool TFatScaner::LoadFatSector(uint32_t sector) {
     }
   }
   if (FatBlockSectors == 0 || sector < FatBlockFirst || sector - FatBlockFirst >= FatBlockSectors) {
-    FatReadFailed = true;
+    if (!std::exchange(FatReadFailed, true)) FirstFailedFatSector = sector;
     // A run of lookups in one unreadable sector is logged once.
     if (sector != LastFailedFatSector && LogFatReadFailures)
       WriteDebugLog("%s: unable to read FAT sector; Sector Number : %u; Offset : %lld", "FatScaner.GetNextCluster",
@@ -172,11 +173,23 @@ void TFatScaner::FollowChain(uint32_t first, uint64_t maxClusters, TClusChain& o
   }
 }
 
+template <class Take>
+uint64_t TFatScaner::WalkFreeClusters(uint32_t first, uint64_t count, Take take) {
+  if (first < 2 || first > MaxCluster || count == 0 || !IsClusterFree(first)) return 0;
+  uint64_t found = 0;
+  for (uint32_t c = first; c <= MaxCluster && found < count; ++c) {
+    if ((c - first) % 4096 == 0 && IsStopped()) break;
+    if (IsClusterFree(c)) {
+      take(c);
+      ++found;
+    }
+  }
+  return found;
+}
+
 void TFatScaner::CollectFreeClusters(uint32_t first, uint64_t count, TClusChain& out) {
   out.clear();
-  if (first < 2 || first > MaxCluster || count == 0 || !IsClusterFree(first)) return;
-  for (uint32_t c = first; c <= MaxCluster && out.size() < count; ++c)
-    if (IsClusterFree(c)) out.push_back(ClusterOffset(c));
+  WalkFreeClusters(first, count, [&](uint32_t c) { out.push_back(ClusterOffset(c)); });
 }
 
 void TFatScaner::GetFileClusChain(TFatEntryInfo& rec, uint32_t size) {
@@ -223,23 +236,23 @@ void TFatScaner::GetDirClusChain(TFileInfo& folder) {
 }
 
 int TFatScaner::ComputeCondition(const TFatEntryInfo& rec, uint32_t size) {
-  if (ClusterSize == 0 || rec.FirstCluster == 0 || rec.FirstCluster > MaxCluster) return 0;
+  if (ClusterSize == 0) return 0;
   const uint64_t n = ClustersFor(size, ClusterSize);
   if (n == 0) return 0;
-  uint64_t free = 0;
-  for (uint64_t k = 0; k < n; ++k) {
-    if (k % 16 == 0 && IsStopped()) break;
-    // Clusters past the end of the volume cannot hold the data: not free.
-    const uint64_t c = uint64_t{rec.FirstCluster} + k;
-    if (c > MaxCluster) break;
-    if (IsClusterFree(static_cast<uint32_t>(c))) ++free;
-  }
-  return static_cast<int>(free * 100 / n);
+  // The clusters the file's stream will read, as far as the source holds them.
+  uint64_t held = 0;
+  WalkFreeClusters(rec.FirstCluster, n, [&](uint32_t c) {
+    if (ClusterOffset(c) + int64_t{ClusterSize} <= Handle.Size()) ++held;
+  });
+  return static_cast<int>(held * 100 / n);
 }
 
 int64_t TFatScaner::CountFreeClusters() {
   if (MaxCluster < 2) return 0;
-  if (EntryBits() == 32) {
+  // Clusters past the end of the source hold nothing: not free space.
+  const int64_t held = Handle.Size() > DataStart ? (Handle.Size() - DataStart) / ClusterSize : 0;
+  const auto last = static_cast<uint32_t>(std::min<int64_t>(MaxCluster, held + 1));
+  if (EntryBits() == 32 && last == MaxCluster) {
     TLeReader b(Bpb.data(), Bpb.size());
     const uint32_t infoSector = b.U16(0x30);
     std::vector<uint8_t> s(BytesPerSector);
@@ -255,7 +268,7 @@ int64_t TFatScaner::CountFreeClusters() {
   int64_t free = 0;
   LogFatReadFailures = false;
   FatReadFailed = false;
-  for (uint32_t n = 2; n <= MaxCluster && !FatReadFailed; ++n)
+  for (uint32_t n = 2; n <= last && !FatReadFailed; ++n)
     if (GetNextCluster(n) == 0) ++free;
   LogFatReadFailures = true;
   return free;

@@ -55,8 +55,9 @@ public:
   // Fills the folder record's chain: a live folder follows the allocation
   // table; a deleted one gets its first cluster, when that is still free.
   void GetDirClusChain(TFileInfo& folder);
-  // Share, 0 to 100, of the clusters a contiguous rebuild of a deleted file
-  // would read that are still free.
+  // Share, 0 to 100, of a deleted file's recorded size that its stream will
+  // deliver: the free clusters its chain takes, as far as the source holds
+  // them. 0 when its first cluster is in use again.
   int ComputeCondition(const TFatEntryInfo& rec, uint32_t size);
   // Free data clusters, from the FAT32 information sector when it holds a
   // plausible count, else by reading the whole table.
@@ -111,6 +112,10 @@ protected:
   void FollowChain(uint32_t first, uint64_t maxClusters, TClusChain& out, const char* who);
   // Up to count free clusters from first on (none when first is in use).
   void CollectFreeClusters(uint32_t first, uint64_t count, TClusChain& out);
+  // The walk behind it: take(cluster) for each of those clusters; returns
+  // how many there were.
+  template <class Take>
+  uint64_t WalkFreeClusters(uint32_t first, uint64_t count, Take take);
   // Appends a folder to PendingFolders (not published); its index or -1.
   int AddDir(TFileInfo&& tmpl);
   // Appends a file to the volume's Files and publishes it; its index or -1.
@@ -129,6 +134,7 @@ protected:
   uint32_t FatBlockFirst = 0;
   uint32_t FatBlockSectors = 0;
   uint32_t LastFailedFatSector = 0;
+  uint32_t FirstFailedFatSector = 0;
   bool FatReadFailed = false;  // set by a table sector that could not be read
   bool LogFatReadFailures = true;
 
@@ -144,6 +150,13 @@ protected:
 private:
   struct TDirWalk;
   void ReadDir(int index);
+  // A folder with windows that could not be read: the scan's failure when it
+  // is the root and nothing of it was read, else one of its warnings.
+  void NoteUnreadFolder(int index, bool nothingRead, int64_t firstByte);
+  void SummariseScanProblems();
+  static constexpr size_t MAX_NAMED_UNREAD_FOLDERS = 5;
+  std::vector<std::string> UnreadFolders;
+  uint64_t UnreadFolderCount = 0;
   // Reads the next entry (with its long-name entries) of the walk into tmpl;
   // false once the directory has no more entries. Reports through LastError.
   bool ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl);

@@ -22,11 +22,23 @@ TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, PFileInfo entry) : TRe
     Info = *rec;
     Fat->GetFileClusChain(Info, static_cast<uint32_t>(Entry->Size));
     Buffer.resize(Fat->ClusterSize);
+    // Data the chain does not reach (its first cluster in use again, the
+    // volume's end, a broken chain of a live file) are lost.
+    const int64_t reached = static_cast<int64_t>(Info.ClusChain.size()) * Fat->ClusterSize;
+    if (reached < Entry->Size) FMissing.Add(reached, Entry->Size - reached);
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: SetLength raised exception; S = %p; NewLength = %u", "FatStream.Create",
                   static_cast<void*>(&Buffer), Fat->ClusterSize);
     Info.ClusChain.clear();
     Buffer.clear();
+    FMissing.Add(0, Entry->Size);
+  }
+}
+
+void TRecoveryFatStream::MarkUnreadable(const TByteRanges& unreadable, int64_t at) {
+  for (const TByteRange& r : unreadable) {
+    const int64_t from = at + r.Offset, to = std::min(at + r.End(), GetSize());
+    if (to > from) FMissing.Add(from, to - from);
   }
 }
 
@@ -56,49 +68,43 @@ size_t TRecoveryFatStream::CopyTo(int outFd, size_t count) {
 }
 
 size_t TRecoveryFatStream::Read(void* buffer, size_t count) {
-  if (!Entry || !Fat || Buffer.empty() || !buffer) return 0;
-  const uint64_t cs = Fat->ClusterSize;
+  if (!Entry || !buffer) return 0;
+  const uint64_t cs = Fat ? Fat->ClusterSize : 0;
   const TClusChain& chain = Info.ClusChain;
   auto* out = static_cast<uint8_t*>(buffer);
   size_t done = 0;
   while (count > 0) {
     const int64_t size = GetSize();
     if (FPosition >= size) break;
-    const uint64_t k = static_cast<uint64_t>(FPosition) / cs;
-    if (k >= chain.size()) break;
-    const uint64_t off = static_cast<uint64_t>(FPosition) - k * cs;
     const uint64_t wanted = std::min<uint64_t>(count, static_cast<uint64_t>(size - FPosition));
+    const uint64_t k = cs ? static_cast<uint64_t>(FPosition) / cs : 0;
     size_t n;
-    if (off == 0 && wanted >= cs) {
+    if (cs == 0 || Buffer.empty() || k >= chain.size()) {
+      // Past the chain: lost, and already among the missing ranges.
+      n = static_cast<size_t>(wanted);
+      std::memset(out + done, 0, n);
+    } else if (const uint64_t off = static_cast<uint64_t>(FPosition) - k * cs; off == 0 && wanted >= cs) {
       // Whole clusters straight into the destination, a run of clusters that
       // follow one another on the volume at a time.
-      const uint64_t run = RunFrom(k, wanted / cs);
-      const size_t got = ReadDisk(Fat->Handle, out + done, run * cs, chain[k]);
+      n = static_cast<size_t>(RunFrom(k, wanted / cs) * cs);
+      TByteRanges unreadable;
+      (void)ReadDiskPatched(Fat->Handle, out + done, n, chain[k], unreadable);
       ++Reads;
-      n = got / cs * cs;
-      if (n > 0) {
-        FPosition += static_cast<int64_t>(n);
-        done += n;
-        count -= n;
-        if (n < run * cs) break;
-        continue;
+      MarkUnreadable(unreadable, FPosition);
+    } else {
+      if (static_cast<int64_t>(k) != CachedCluster) {
+        TByteRanges unreadable;
+        (void)ReadDiskPatched(Fat->Handle, Buffer.data(), cs, chain[k], unreadable);
+        ++Reads;
+        MarkUnreadable(unreadable, static_cast<int64_t>(k * cs));
+        CachedCluster = static_cast<int64_t>(k);
       }
-      // Not even the first cluster came whole: what there is of it comes
-      // through the cache below.
+      n = static_cast<size_t>(std::min<uint64_t>(cs - off, wanted));
+      std::memcpy(out + done, Buffer.data() + off, n);
     }
-    if (static_cast<int64_t>(k) != CachedCluster) {
-      BufferFilled = ReadDisk(Fat->Handle, Buffer.data(), cs, chain[k]);
-      ++Reads;
-      // Only a whole cluster is kept; a short read is tried again next time.
-      CachedCluster = BufferFilled == cs ? static_cast<int64_t>(k) : -1;
-    }
-    if (BufferFilled <= off) break;
-    n = static_cast<size_t>(std::min<uint64_t>(BufferFilled - off, wanted));
-    std::memcpy(out + done, Buffer.data() + off, n);
     FPosition += static_cast<int64_t>(n);
     done += n;
     count -= n;
-    if (CachedCluster < 0) break;
   }
   return done;
 }

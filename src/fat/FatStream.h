@@ -20,8 +20,8 @@ public:
 
   // Copies up to count bytes from the position on. Whole clusters that lie
   // one after another on the volume are read in one call; a part of a cluster
-  // goes through a one-cluster cache. Stops early where a cluster cannot be
-  // read; the next Read tries it again.
+  // goes through a one-cluster cache. What cannot be read comes as zeros and
+  // joins Missing().
   size_t Read(void* buffer, size_t count) override;
   // Runs of whole clusters that follow one another on the volume.
   size_t CopyTo(int outFd, size_t count) override;
@@ -32,6 +32,9 @@ public:
   uint64_t VolumeReads() const { return Reads; }
 
 private:
+  // Adds unreadable ranges, relative to data position at, to the missing
+  // ones, as far as they lie inside the data.
+  void MarkUnreadable(const TByteRanges& unreadable, int64_t at);
   // How many clusters from chain index k on (at most `most`) follow one
   // another on the volume.
   uint64_t RunFrom(uint64_t k, uint64_t most) const;
@@ -40,7 +43,6 @@ private:
   TFatEntryInfo Info;
   int64_t CachedCluster = -1;  // chain index whose bytes are in Buffer
   std::vector<uint8_t> Buffer;
-  size_t BufferFilled = 0;
   uint64_t Reads = 0;
 };
 

@@ -555,6 +555,7 @@ bool TfrmMainForm::RunScan() {
   PageControl1->setCurrentWidget(TabSheet2);
   Bridge->Flush();
   Label4->setText(Label2->text() + QStringLiteral(" files found"));
+  ReportScanProblems(disk);
   StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
                             ? Label4->text() + QStringLiteral(" (scan stopped)")
                             : Label4->text());
@@ -587,8 +588,28 @@ void TfrmMainForm::ScanThreadEnded() {
   if (Operation != opScan || ScanRunning) return;
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
   QString path = disk ? QString::fromStdString(disk->Path) : DiskLetter;
-  Progress->ScanFailed(QStringLiteral("%1: the file system could not be read (details in %2).")
-                           .arg(path, QString::fromStdString(DebugLogPath())));
+  const QString why = disk && disk->Scaner && !disk->Scaner->ScanFailure.empty()
+                          ? QString::fromStdString(disk->Scaner->ScanFailure)
+                          : QStringLiteral("the file system could not be read");
+  Progress->ScanFailed(QStringLiteral("%1: %2 (details in %3).").arg(path, why, QString::fromStdString(DebugLogPath())));
+}
+
+void TfrmMainForm::ReportScanProblems(TDiskObject* disk) {
+  if (!disk || !disk->Scaner) return;
+  QStringList lines;
+  if (const std::string note = CutShortNote(*disk); !note.empty()) lines << QString::fromStdString(note);
+  if (!disk->Scaner->ScanFailure.empty()) lines << QString::fromStdString(disk->Scaner->ScanFailure);
+  for (const std::string& w : disk->Scaner->ScanWarnings) lines << QString::fromStdString(w);
+  if (lines.isEmpty()) return;
+  const bool failed = !disk->Scaner->ScanFailure.empty();
+  Dialogs().Message(this, QMessageBox::Warning, failed ? QStringLiteral("Cannot scan") : QStringLiteral("Scan incomplete"),
+                    QStringLiteral("%1: %2\n\n%3")
+                        .arg(QString::fromStdString(disk->Path),
+                             failed ? QStringLiteral("the volume's folders could not be read.")
+                                    : QStringLiteral("parts of the volume could not be read; what was found is listed."),
+                             lines.join(QStringLiteral("\n"))),
+                    QMessageBox::Ok);
+  if (failed) StatusPanel1->setText(QStringLiteral("Scan failed"));
 }
 
 void TfrmMainForm::WaitForScanThread() {

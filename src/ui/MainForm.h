@@ -85,6 +85,8 @@ public:
 
   // Blocks (keeping events flowing) until the last scanning thread has ended.
   void WaitForScanThread();
+  // Tells what the last scan of disk could not read, if anything.
+  void ReportScanProblems(TDiskObject* disk);
 
   int Operation = opNone;
   QString DiskLetter;

@@ -315,7 +315,7 @@ private slots:
     QCOMPARE(W->DiskLetter, QStringLiteral("gone.img"));
     Scan();
     QCOMPARE(Messages.size(), 1);
-    QVERIFY2(Messages[0].contains(QStringLiteral("gone.img: the file system could not be read")), qPrintable(Messages[0]));
+    QVERIFY2(Messages[0].contains(QStringLiteral("gone.img: the boot sector cannot be read")), qPrintable(Messages[0]));
     QCOMPARE(W->Operation, int(ui::opNone));
     QCOMPARE(W->StatusPanel1->text(), QStringLiteral("Scan failed"));
 
