@@ -86,8 +86,8 @@ TEST(DetectFileSystem, ZeroGeometryIsRejectedNotDividedBy) {
   bpb.FatSize = 9;
   bpb.TotalSectors = 2880;
   bpb.BytesPerSector = 0;
-  EXPECT_THROW(DetectFileSystem(MakeBootSector(bpb)), std::runtime_error);
+  EXPECT_THROW((void)DetectFileSystem(MakeBootSector(bpb)), std::runtime_error);
   bpb.BytesPerSector = 512;
   bpb.SectorsPerCluster = 0;
-  EXPECT_THROW(DetectFileSystem(MakeBootSector(bpb)), std::runtime_error);
+  EXPECT_THROW((void)DetectFileSystem(MakeBootSector(bpb)), std::runtime_error);
 }

@@ -66,7 +66,7 @@ public:
 
 private:
   void ReadVolumeInfo();
-  uint8_t FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot);
+  [[nodiscard]] uint8_t FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot);
 };
 
 // "image holds N of M bytes of the volume" when the source is shorter than
@@ -75,10 +75,10 @@ std::string CutShortNote(const TDiskObject& disk);
 
 // Reads the 512-byte boot sector in use (the backup one where the volume
 // needed it); false when fewer bytes arrive.
-bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512);
+[[nodiscard]] bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512);
 
 // Reads count bytes at a byte offset of the volume; returns the bytes delivered.
-size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
+[[nodiscard]] size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
 // Size of the pieces a failed read is retried in: one sector.
 constexpr size_t READ_RETRY_BYTES = 512;
 // Reads count bytes at offset whatever happens: a read that fails is retried
@@ -92,6 +92,6 @@ constexpr size_t READ_RETRY_BYTES = 512;
 // The file-system code of a 512-byte boot sector by the cluster-count rule.
 // Throws std::runtime_error when a FAT-looking sector has zero bytes per sector
 // or zero sectors per cluster.
-uint8_t DetectFileSystem(std::span<const uint8_t> bootSector);
+[[nodiscard]] uint8_t DetectFileSystem(std::span<const uint8_t> bootSector);
 
 }  // namespace mirel

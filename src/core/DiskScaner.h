@@ -32,7 +32,7 @@ public:
   // Drops what the scanner keeps between the steps of one scan.
   virtual void ReleaseScanData() {}
   // Opens the handle (resetting the stop signal); subclasses read geometry.
-  virtual bool Init();
+  [[nodiscard]] virtual bool Init();
   // The whole scan; the base only resets the stop signal.
   virtual void ScanForFiles();
 

@@ -26,12 +26,12 @@ public:
   virtual int64_t GetSize() const;
   void SetSize(int64_t) {}
   // Reads up to count bytes at the position and advances it; returns bytes read.
-  virtual size_t Read(void* buffer, size_t count) = 0;
+  [[nodiscard]] virtual size_t Read(void* buffer, size_t count) = 0;
   size_t Write(const void*, size_t) { return 0; }
   // Like Read, but the bytes go straight into outFd at its file position
   // where they lie on the volume as they are; 0 where they do not (or the
   // kernel cannot copy them), and the caller reads them instead.
-  virtual size_t CopyTo(int outFd, size_t count) { return 0; }
+  [[nodiscard]] virtual size_t CopyTo(int outFd, size_t count) { return 0; }
   // From the end, a positive offset counts back from the end; the result is
   // clamped to 0..size. A stream without an entry does not move.
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin);

@@ -34,7 +34,7 @@ public:
   void ReleaseScanData() override;
   // Opens the handle and reads the geometry from the boot sector; fails (with
   // one log line) when the sector cannot be read or its geometry is unusable.
-  bool Init() override;
+  [[nodiscard]] bool Init() override;
   void ScanForFiles() override;
 
   // Byte position of cluster n on the volume.
@@ -100,13 +100,13 @@ protected:
   TFileInfo RootTemplate() const;
   // Variant part of Init: what the common geometry leaves open. Logs and
   // returns false when the values cannot be used.
-  virtual bool CompleteInit() = 0;
+  [[nodiscard]] virtual bool CompleteInit() = 0;
   // Bits of an allocation-table entry: 12, 16 or 32 (of which 28 are used).
   virtual uint32_t EntryBits() const = 0;
 
   // Makes sector the cached one, reading it when needed; false (logged) when
   // it cannot be read.
-  bool LoadFatSector(uint32_t sector);
+  [[nodiscard]] bool LoadFatSector(uint32_t sector);
   // The chain of a live entry from first, at most maxClusters long; stops
   // (logged) where the table leaves the volume or loops back.
   void FollowChain(uint32_t first, uint64_t maxClusters, TClusChain& out, const char* who);
@@ -159,15 +159,15 @@ private:
   uint64_t UnreadFolderCount = 0;
   // Reads the next entry (with its long-name entries) of the walk into tmpl;
   // false once the directory has no more entries. Reports through LastError.
-  bool ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl);
+  [[nodiscard]] bool ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl);
   bool IsValidEntry(const uint8_t* e);
   const uint8_t* NextDirEntry(TDirWalk& walk);
-  bool OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes);
+  [[nodiscard]] bool OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes);
   // Fills DirWindow with the window at pos from DirAhead, reading ahead when
   // the folder's next clusters follow it on the volume; false when the window
   // is to be read alone.
-  bool TakeAhead(const TDirWalk& walk, int64_t pos, uint32_t bytes);
-  bool ReadGeometry();
+  [[nodiscard]] bool TakeAhead(const TDirWalk& walk, int64_t pos, uint32_t bytes);
+  [[nodiscard]] bool ReadGeometry();
 
   // Directory windows read in this scan: none is read twice, so a folder
   // whose clusters hold an ancestor's directory cannot make the walk circle.
@@ -207,7 +207,7 @@ protected:
   void LocateFatEntry(uint32_t n) override;
   uint32_t DecodeFatEntry(uint32_t n) override;
   void AddRootDir() override;
-  bool CompleteInit() override;
+  [[nodiscard]] bool CompleteInit() override;
   uint32_t EntryBits() const override { return 32; }
 };
 

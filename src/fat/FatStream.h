@@ -22,9 +22,9 @@ public:
   // one after another on the volume are read in one call; a part of a cluster
   // goes through a one-cluster cache. What cannot be read comes as zeros and
   // joins Missing().
-  size_t Read(void* buffer, size_t count) override;
+  [[nodiscard]] size_t Read(void* buffer, size_t count) override;
   // Runs of whole clusters that follow one another on the volume.
-  size_t CopyTo(int outFd, size_t count) override;
+  [[nodiscard]] size_t CopyTo(int outFd, size_t count) override;
 
   // The byte positions of the clusters the stream reads.
   const TClusChain& Chain() const { return Info.ClusChain; }

@@ -18,7 +18,7 @@ public:
 
   // Opens path read-only. length < 0 means "to the end of the source".
   // On failure the source stays invalid and Error() tells why.
-  static TRawSource Open(const std::string& path, int64_t base = 0, int64_t length = -1);
+  [[nodiscard]] static TRawSource Open(const std::string& path, int64_t base = 0, int64_t length = -1);
 
   bool IsValid() const { return Fd >= 0; }
   int64_t Size() const { return Length; }
@@ -28,10 +28,10 @@ public:
 
   // Positioned read of up to count bytes at offset inside the window; loops over
   // short reads and EINTR; never reads past the window. Returns bytes delivered.
-  size_t Read(void* buffer, size_t count, int64_t offset) const;
+  [[nodiscard]] size_t Read(void* buffer, size_t count, int64_t offset) const;
   // The same bytes written straight into outFd at its file position, without
   // passing through this process; 0 when the kernel cannot do that here.
-  size_t CopyTo(int outFd, size_t count, int64_t offset) const;
+  [[nodiscard]] size_t CopyTo(int outFd, size_t count, int64_t offset) const;
 
 private:
   int Fd = -1;
@@ -42,6 +42,6 @@ private:
 };
 
 // Size in bytes of an open file descriptor: block-device size or file size.
-int64_t SourceSizeOf(int fd);
+[[nodiscard]] int64_t SourceSizeOf(int fd);
 
 }  // namespace mirel
