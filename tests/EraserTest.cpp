@@ -3,10 +3,12 @@
 // mounts cannot be made.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -15,8 +17,10 @@
 #include "Engine.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
+#include "core/StateDir.h"
 #include "core/UpdateView.h"
 #include "workers/DiskEraser.h"
+#include "workers/EraseJournal.h"
 #include "workers/EraseTarget.h"
 #include "workers/TempFileRegistry.h"
 
@@ -122,6 +126,41 @@ struct TStandInVolume {
   }
 };
 
+// Points the state folder, where the eraser keeps its records, at a
+// temporary one while it lives.
+class TStateHome {
+public:
+  TStateHome() {
+    if (const char* old = std::getenv("XDG_STATE_HOME")) Saved = old;
+    ::setenv("XDG_STATE_HOME", Dir.Path().c_str(), 1);
+  }
+  ~TStateHome() {
+    if (Saved)
+      ::setenv("XDG_STATE_HOME", Saved->c_str(), 1);
+    else
+      ::unsetenv("XDG_STATE_HOME");
+  }
+  std::string Folder() const { return StateDir(); }
+  // The records in the state folder, each as its NUL-separated paths.
+  std::vector<std::string> Records() const {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(Folder()))
+      if (e.path().filename().string().rfind("erase-", 0) == 0) found.push_back(ReadWholeFile(e.path()));
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+private:
+  TTempDir Dir;
+  std::optional<std::string> Saved;
+};
+
+// A record like the one a killed run leaves: its files were never removed.
+void LeaveRecordOfKilledRun(const std::vector<std::string>& paths) {
+  TEraseJournal killed(StateDir());
+  for (const std::string& p : paths) killed.Record(p, false);
+}
+
 class TCountingTarget : public TUpdateTarget {
 public:
   void EraseProgress(TDiskObject*, int64_t, int64_t) override {
@@ -202,6 +241,39 @@ TEST(TempFileRegistry, SignalPathUnlinksOnlyFilesNotYetRemoved) {
   CompactTempFileRegistry();
 }
 
+TEST(EraseJournal, ARecordLeftByAKilledRunRemovesExactlyItsFilesUnderTheRoot) {
+  TStateHome state;
+  TTempDir volume;
+  const std::string root = volume.Path().string() + "/";
+  fs::create_directories(volume / "docs");
+  Put(volume / "_E100000.BAK", "left by a killed run");
+  Put(volume / "docs" / "_E100001.BAK", "left too");
+  Put(volume / "_E123456.BAK", "the user's own");
+  Put(volume / "notes.txt", "recorded, but no name the eraser gives");
+  fs::create_directories(volume / "_E100002.BAK");
+  LeaveRecordOfKilledRun({root + "_E100000.BAK", root + "docs/_E100001.BAK", root + "_E100002.BAK",
+                          root + "notes.txt", root + "_E100009.BAK", "/elsewhere/_E100000.BAK"});
+  // A run still going: its record is locked and its file stays.
+  TEraseJournal live(state.Folder());
+  Put(volume / "_E100003.BAK", "a live run's");
+  live.Record(root + "_E100003.BAK", true);
+
+  TEraseJournal::RemoveLeftovers(state.Folder(), root);
+  EXPECT_FALSE(fs::exists(volume / "_E100000.BAK"));
+  EXPECT_FALSE(fs::exists(volume / "docs" / "_E100001.BAK"));
+  EXPECT_EQ(ReadWholeFile(volume / "_E123456.BAK"), "the user's own");
+  EXPECT_EQ(ReadWholeFile(volume / "notes.txt"), "recorded, but no name the eraser gives");
+  EXPECT_TRUE(fs::is_directory(volume / "_E100002.BAK"));
+  EXPECT_EQ(ReadWholeFile(volume / "_E100003.BAK"), "a live run's");
+  // The killed run's record keeps only what lies under another root.
+  using namespace std::string_literals;
+  EXPECT_EQ(state.Records(), (std::vector<std::string>{"/elsewhere/_E100000.BAK\0"s, root + "_E100003.BAK\0"s}));
+
+  live.Clear();
+  TEraseJournal::RemoveLeftovers(state.Folder(), "/elsewhere/");
+  EXPECT_TRUE(state.Records().empty());
+}
+
 TEST(EraseCommand, RefusesWithoutConfirmationAndExplainsAnUnmountedImage) {
   TCliRun r = RunMirel({"erase", Fixture("fat12.img").string(), "--yes"});
   EXPECT_EQ(r.Status, 2);
@@ -222,10 +294,15 @@ TEST(EraseCommand, RefusesWithoutConfirmationAndExplainsAnUnmountedImage) {
 }
 
 TEST(FatEraser, FillsFreeSpaceAndEveryFolderKeepsLiveFilesAndLeavesNoTemporaryFile) {
+  TStateHome state;
   TStandInVolume v;
   if (std::string why = v.Make(); !why.empty()) GTEST_SKIP() << why;
-  // Left by a run that was killed, in a folder.
+  // Left by a run that was killed, in a folder; and the user's own files
+  // that merely bear such names.
   Put(v.Mount / "docs" / "deep" / "_E100007.BAK", "left");
+  LeaveRecordOfKilledRun({v.Mount.string() + "/docs/deep/_E100007.BAK"});
+  Put(v.Mount / "_E123456.BAK", "mine");
+  Put(v.Mount / "docs" / "_E1abcde.BAK", "mine too");
   TDiskObject disk("card", "", 2);
   disk.FileSystem = fsFat16;
   TFatEraser eraser(&disk, v.Mount.string());
@@ -240,7 +317,10 @@ TEST(FatEraser, FillsFreeSpaceAndEveryFolderKeepsLiveFilesAndLeavesNoTemporaryFi
   // folder-entry pass, which reached the nested folders.
   EXPECT_GE(eraser.BytesWritten, 2 * 1024 * 1024 - 150000 - 64 * 1024);
   EXPECT_GT(eraser.FilesCreated, 10);
-  EXPECT_TRUE(TempNamesUnder(v.Mount).empty());
+  EXPECT_EQ(TempNamesUnder(v.Mount).size(), 2u);
+  EXPECT_EQ(ReadWholeFile(v.Mount / "_E123456.BAK"), "mine");
+  EXPECT_EQ(ReadWholeFile(v.Mount / "docs" / "_E1abcde.BAK"), "mine too");
+  EXPECT_TRUE(state.Records().empty());
   EXPECT_EQ(ReadWholeFile(v.Mount / "live.bin"), v.Live);
   EXPECT_EQ(ReadWholeFile(v.Mount / "docs" / "kept.txt"), "kept");
   // Everything was given back.
@@ -248,6 +328,7 @@ TEST(FatEraser, FillsFreeSpaceAndEveryFolderKeepsLiveFilesAndLeavesNoTemporaryFi
 }
 
 TEST(FatEraser, CancelDuringTheFillStopsAtOnceAndRemovesEveryFile) {
+  TStateHome state;
   TStandInVolume v;
   if (std::string why = v.Make("8m"); !why.empty()) GTEST_SKIP() << why;
   TDiskObject disk("card", "", 2);
@@ -267,10 +348,12 @@ TEST(FatEraser, CancelDuringTheFillStopsAtOnceAndRemovesEveryFile) {
   EXPECT_EQ(eraser.BytesWritten, 4 * 4 * 4096);
   EXPECT_EQ(eraser.FilesCreated, 1);  // no folder-entry file after the cancel
   EXPECT_TRUE(TempNamesUnder(v.Mount).empty());
+  EXPECT_TRUE(state.Records().empty());
 }
 
 TEST(NtfsEraser, WipesDeletedDataAndRecordsOfAnImageMountedByNtfs3g) {
   StartEngine();
+  TStateHome state;
   if (!HaveTool("ntfs-3g") || !HaveTool("mkntfs")) GTEST_SKIP() << "ntfs-3g is not installed";
   TTempDir tmp;
   fs::path image = tmp / "stick.img", mnt = tmp / "mnt";
@@ -287,6 +370,8 @@ TEST(NtfsEraser, WipesDeletedDataAndRecordsOfAnImageMountedByNtfs3g) {
   fs::remove(mnt / "photos" / "gone.bin");
   fs::remove(mnt / "photos" / "note.txt");
   Put(mnt / "_E100003.BAK", "left by a killed run");
+  LeaveRecordOfKilledRun({fs::canonical(mnt).string() + "/_E100003.BAK"});
+  Put(mnt / "_E123456.BAK", "the user's own");
 
   // Without a terminal nothing is erased unless --yes says so.
   TCliRun r = RunMirel({"erase", image.string()});
@@ -294,10 +379,15 @@ TEST(NtfsEraser, WipesDeletedDataAndRecordsOfAnImageMountedByNtfs3g) {
   EXPECT_NE(r.Err.find("--yes"), std::string::npos) << r.Err;
   EXPECT_TRUE(fs::exists(mnt / "_E100003.BAK"));
 
-  r = RunMirel({"erase", image.string(), "--yes"});
+  // The image named by a path relative to the working folder.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(tmp.Path());
+  r = RunMirel({"erase", "stick.img", "--yes"});
+  fs::current_path(cwd);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Err.find("bytes written"), std::string::npos) << r.Err;
-  EXPECT_TRUE(TempNamesUnder(mnt).empty());
+  EXPECT_EQ(TempNamesUnder(mnt), (std::vector<std::string>{(mnt / "_E123456.BAK").string()}));
+  EXPECT_EQ(ReadWholeFile(mnt / "_E123456.BAK"), "the user's own");
   EXPECT_EQ(ReadWholeFile(mnt / "live.bin"), live);
   fuse.Unmount();
 

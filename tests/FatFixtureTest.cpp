@@ -198,6 +198,9 @@ TEST(FatCli, UnusableBootSectorIsASourceError) {
   std::string log = ReadWholeFile(tmp / "debug.log");
   EXPECT_NE(log.find("FatScaner.Init: unusable geometry"), std::string::npos) << log;
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  // The last line says where to look.
+  EXPECT_TRUE(r.Err.ends_with("\nmirel: 1 line written to the debug log " + (tmp / "debug.log").string() + "\n"))
+      << r.Err;
 }
 
 TEST(FatCli, CatOfAPathWithNoFileIsASourceError) {
@@ -212,4 +215,5 @@ TEST(FatCli, TableShowsStateConditionSizeAndPath) {
   EXPECT_NE(r.Out.find("deleted 100%   6044  2024-05-17 10:20  ---a  wrap/$ROUND.BIN\n"), std::string::npos) << r.Out;
   EXPECT_TRUE(std::regex_search(r.Out, std::regex(R"(\ndeleted +\d{4}-\d\d-\d\d \d\d:\d\d  ----  \$ocs/\n)"))) << r.Out;
   EXPECT_NE(r.Err.find("9 files and 4 folders found on fat16.img"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Err.find("debug log"), std::string::npos) << r.Err;
 }

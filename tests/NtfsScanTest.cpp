@@ -125,6 +125,8 @@ TEST(NtfsScan, NamedStreamsCarryTheirOwnSizes) {
   EXPECT_EQ(extra.Status, 0) << extra.Err;
   EXPECT_EQ(extra.Out, ReadWholeFile(Fixture("ntfs.files") / "streams.txt:extra"));
   TCliRun none = RunMirel({"cat", Fixture("ntfs.img").string(), "streams.txt", "--stream", "nothing"});
+  EXPECT_EQ(none.Status, 2);
+  EXPECT_NE(none.Err.find("streams.txt: no stream nothing"), std::string::npos) << none.Err;
   EXPECT_EQ(none.Out, "");
 }
 

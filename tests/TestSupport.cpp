@@ -85,10 +85,11 @@ uint32_t SectorsForClusters(const TBpb& p, uint32_t clusters) {
   return p.Reserved + p.NumFats * p.FatSize + rds + clusters * p.SectorsPerCluster;
 }
 
-TCliRun RunMirel(std::vector<std::string> args) {
+TCliRun RunMirel(std::vector<std::string> args, int outFd) {
   StartEngine();
   std::ostringstream out, err;
   cli::TCliContext ctx{out, err, false};
+  ctx.OutFd = outFd;
   args.insert(args.begin(), "mirel");
   TCliRun r;
   r.Status = cli::RunCli(args, ctx);

@@ -42,12 +42,13 @@ std::vector<uint8_t> MakeBootSector(const TBpb& bpb);
 // Total sectors that give exactly `clusters` data clusters for this geometry.
 uint32_t SectorsForClusters(const TBpb& bpb, uint32_t clusters);
 
-// Runs the command line in-process with argv after "mirel".
+// Runs the command line in-process with argv after "mirel"; with outFd, raw
+// data goes to that descriptor as the program's own standard output does.
 struct TCliRun {
   int Status = 0;
   std::string Out, Err;
 };
-TCliRun RunMirel(std::vector<std::string> args);
+TCliRun RunMirel(std::vector<std::string> args, int outFd = -1);
 
 void PutLe(std::vector<uint8_t>& b, size_t off, uint64_t v, int width);
 

@@ -1,4 +1,7 @@
+#include <cerrno>
+#include <cstring>
 #include <ostream>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/ScanSession.h"
@@ -36,6 +39,31 @@ PFileInfo FindEntry(const TDiskObject& disk, std::string path) {
   return best;
 }
 
+// Whether the entry has a named stream of that name (compared as the volume
+// does, without the case of ASCII letters).
+bool HasStream(const TFileInfo& entry, const std::string& name) {
+  if (!entry.FsInfo) return false;
+  for (const TNamedStream& s : entry.FsInfo->NamedStreams())
+    if (ToLowerAscii(s.Name) == ToLowerAscii(name)) return true;
+  return false;
+}
+
+// Writes all n bytes to standard output; false with errno set when it cannot.
+bool WriteOut(TCliContext& ctx, const char* data, size_t n) {
+  if (ctx.OutFd < 0) {
+    ctx.Out.write(data, static_cast<std::streamsize>(n));
+    return static_cast<bool>(ctx.Out);
+  }
+  while (n > 0) {
+    const ssize_t w = ::write(ctx.OutFd, data, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
 }  // namespace
 
 int CmdCat(const TCliArgs& args, TCliContext& ctx) {
@@ -45,32 +73,48 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
   }
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
-  if (session.Scan(false)) return exitSource;
-  const std::string& path = args.Positional[1];
-  PFileInfo entry = FindEntry(*session.Disk, path);
+  if (session.Scan(false)) return exitStopped;
+  const std::string source = PrintableName(session.Disk->Path);
+  const std::string path = PrintableName(args.Positional[1]);
+  PFileInfo entry = FindEntry(*session.Disk, args.Positional[1]);
   if (!entry) {
-    ctx.Err << "mirel: " << session.Disk->Path << ": no file found at " << path << "\n";
+    ctx.Err << "mirel: " << source << ": no file found at " << path << "\n";
     return exitSource;
   }
-  std::string streamName = args.Value("--stream");
+  const std::string streamName = args.Value("--stream");
+  if (args.Has("--stream") && !HasStream(*entry, streamName)) {
+    ctx.Err << "mirel: " << source << ": " << path << ": no stream " << PrintableName(streamName) << "\n";
+    return exitSource;
+  }
   std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(entry, streamName);
   if (!stream) {
-    ctx.Err << "mirel: " << session.Disk->Path << ": cannot read " << path << "\n";
+    ctx.Err << "mirel: " << source << ": cannot read " << path << "\n";
     return exitSource;
   }
+  ctx.Out.flush();
   std::vector<char> buf(64 * 1024);
   int64_t total = 0;
   for (;;) {
-    size_t n = stream->Read(buf.data(), buf.size());
+    const size_t n = stream->Read(buf.data(), buf.size());
     if (n == 0) break;
-    ctx.Out.write(buf.data(), static_cast<std::streamsize>(n));
+    errno = 0;
+    if (!WriteOut(ctx, buf.data(), n)) {
+      // A reader that closed the pipe has what it wanted.
+      if (errno == EPIPE) return exitOk;
+      ctx.Err << "mirel: standard output: " << (errno ? std::strerror(errno) : "write error") << "\n";
+      return exitIncomplete;
+    }
     total += static_cast<int64_t>(n);
   }
-  ctx.Out.flush();
-  if (total < stream->GetSize()) {
-    ctx.Err << "mirel: " << session.Disk->Path << ": " << path << ": read " << total << " of " << stream->GetSize()
-            << " bytes\n";
-    return exitSource;
+  if (const int status = FinishOutput(ctx); status != exitOk) return status;
+  // The engine delivers zeros where it could not read; a stream that ends
+  // early is missing its tail.
+  TByteRanges missing = stream->Missing();
+  if (total < stream->GetSize()) missing.Add(total, stream->GetSize() - total);
+  if (!missing.Empty()) {
+    ctx.Err << "mirel: " << source << ": " << path << ": " << missing.TotalLength() << " of " << stream->GetSize()
+            << " bytes could not be read: " << missing.Describe() << "\n";
+    return exitIncomplete;
   }
   return exitOk;
 }

@@ -1,29 +1,199 @@
 #include "cli/Cli.h"
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <istream>
-#include <map>
 #include <ostream>
-#include <set>
+
+#include "core/DebugLog.h"
 
 namespace mirel::cli {
 
 namespace {
 
-// Options that take a value; every other --option is a switch.
-const std::set<std::string> kValueOptions = {"--format", "--to",   "--until",     "--mask",  "--from",
-                                             "--size",   "--attr", "--on-exists", "--stream"};
-
 using TCommand = int (*)(const TCliArgs&, TCliContext&);
 
-const std::map<std::string, TCommand>& Commands() {
-  static const std::map<std::string, TCommand> commands = {
-      {"list", CmdList},
-      {"scan", CmdScan},
-      {"cat", CmdCat},
-      {"recover", CmdRecover},
-      {"erase", CmdErase},
+struct TOptionSpec {
+  const char* Name;
+  // What the value stands for in help; null for a switch.
+  const char* Value;
+  const char* Help;
+};
+
+struct TPositionalSpec {
+  const char* Name;
+  const char* Help;
+  bool Required;
+  bool Many;
+};
+
+struct TCommandSpec {
+  const char* Name;
+  TCommand Run;
+  const char* Summary;
+  const char* Synopsis;
+  std::vector<TPositionalSpec> Positionals;
+  std::vector<TOptionSpec> Options;
+  std::string Notes;
+};
+
+const char* const kFilterNotes =
+    "FILTER: --mask MASK  --good  --from DATE --to DATE  --size [=|>|<]KB  --attr rhsa\n"
+    "  MASK: names like \"*.jpg;*.png\" or a keyword; \"?\" stands for at most one character\n"
+    "  DATE: YYYY-MM-DD [HH:MM[:SS]], local time; a day given alone counts whole\n"
+    "  (recover takes the upper date as --until DATE, its --to being the destination)\n";
+
+const char* const kExitStatuses =
+    "Exit status: 0 everything complete; 1 usage error; 2 the source cannot be read,\n"
+    "holds no FAT or NTFS file system, or a fatal error; 3 the run finished but some\n"
+    "files are incomplete, failed or not written, or data was delivered with gaps;\n"
+    "130 stopped by the user (Ctrl+C, SIGTERM).\n";
+
+const TPositionalSpec kSource = {"SOURCE", "an image file, a block device, or IMAGE#N for partition N", true, false};
+
+std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
+  std::vector<TOptionSpec> options = {
+      {"--mask", "MASK", "only names that match MASK"},
+      {"--good", nullptr, "only entries whose data is intact (condition 100%)"},
+      {"--from", "DATE", "only entries modified on or after DATE"},
+      {"--until", "DATE", "only entries modified on or before DATE"},
+      {"--size", "[=|>|<]KB", "only files of this size in kilobytes"},
+      {"--attr", "rhsa", "only entries with exactly these attributes"},
+  };
+  if (upperDate) options.push_back({upperDate, "DATE", "the same as --until"});
+  return options;
+}
+
+std::vector<TOptionSpec> Join(std::vector<TOptionSpec> a, const std::vector<TOptionSpec>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const std::vector<TCommandSpec>& Commands() {
+  static const std::vector<TCommandSpec> commands = {
+      {"list", CmdList, "List volumes: name, path, type, file system, label, serial, size, free.",
+       "mirel list [SOURCE...]",
+       {{"SOURCE", "image files or devices; without any, every block device", false, true}},
+       {},
+       ""},
+      {"scan", CmdScan, "List the deleted files and folders found on a volume.",
+       "mirel scan SOURCE [--all] [FILTER...] [--format table|json|csv|bodyfile]",
+       {kSource},
+       Join({{"--all", nullptr, "list live entries too"},
+             {"--format", "FORMAT", "table (the default), json, csv or bodyfile"}},
+            FilterOptions("--to")),
+       kFilterNotes},
+      {"recover", CmdRecover, "Write found files into a folder, keeping their tree.",
+       "mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename]\n"
+       "                     [--report FILE] [--force] [PATH...]",
+       {kSource, {"PATH", "files or folders to recover, from the volume root; without any, all that pass the filter",
+                  false, true}},
+       Join({{"--to", "DIR", "the destination folder"},
+             {"--all", nullptr, "recover live entries too"},
+             {"--on-exists", "POLICY", "ask, overwrite, skip or rename an existing destination file"},
+             {"--report", "FILE", "write one JSON line per file considered to FILE"},
+             {"--force", nullptr, "write even onto a file system mounted from the source"}},
+            FilterOptions(nullptr)),
+       kFilterNotes},
+      {"cat", CmdCat, "Write a found file's data to standard output.", "mirel cat SOURCE PATH [--stream NAME]",
+       {kSource, {"PATH", "the file, from the volume root", true, false}},
+       {{"--stream", "NAME", "the named stream NAME instead of the main data"}},
+       ""},
+      {"erase", CmdErase, "Wipe the free space of a mounted volume.", "mirel erase SOURCE|MOUNTPOINT [--yes]",
+       {{"SOURCE", "the volume's device or image file, or where it is mounted", true, false}},
+       {{"--yes", nullptr, "erase without asking"}},
+       ""},
   };
   return commands;
+}
+
+const TCommandSpec* FindCommand(const std::string& name) {
+  for (const TCommandSpec& c : Commands())
+    if (name == c.Name) return &c;
+  return nullptr;
+}
+
+const TOptionSpec* FindOption(const TCommandSpec& c, const std::string& name) {
+  for (const TOptionSpec& o : c.Options)
+    if (name == o.Name) return &o;
+  return nullptr;
+}
+
+std::string CommandUsage(const TCommandSpec& c) {
+  return std::string("usage: ") + c.Synopsis + "\n'mirel " + c.Name + " --help' tells more\n";
+}
+
+// Help shows our synopsis in place of the generated usage line.
+class THelpFormatter : public CLI::Formatter {
+public:
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    const TCommandSpec* c = FindCommand(app->get_name());
+    return c ? std::string("\nusage: ") + c->Synopsis + "\n" : "\n" + Usage();
+  }
+};
+
+// What the parser lets pass: a switch given a value (--all=no), and an
+// option whose value is missing while another option follows, which the
+// parser would take as the value. Returns the message, or "".
+std::string CheckValues(const TCommandSpec& c, const std::vector<std::string>& argv) {
+  for (size_t i = 2; i < argv.size(); ++i) {
+    const std::string& a = argv[i];
+    if (a == "--") break;
+    if (a.rfind("--", 0) != 0) continue;
+    const size_t eq = a.find('=');
+    const std::string name = a.substr(0, eq);
+    const TOptionSpec* o = FindOption(c, name);
+    if (!o) continue;
+    if (!o->Value) {
+      if (eq != std::string::npos) return name + " takes no value";
+      continue;
+    }
+    if (eq != std::string::npos) {
+      if (eq + 1 == a.size()) return name + " needs a value: " + o->Value;
+      continue;
+    }
+    if (i + 1 >= argv.size() || (argv[i + 1].size() > 1 && argv[i + 1][0] == '-'))
+      return name + " needs a value: " + o->Value;
+    ++i;
+  }
+  return {};
+}
+
+void Declare(CLI::App& sub, const TCommandSpec& c) {
+  for (const TPositionalSpec& p : c.Positionals) {
+    CLI::Option* o = sub.add_option(p.Name)->description(p.Help);
+    if (p.Required) o->required();
+    if (p.Many) o->expected(-1);
+  }
+  for (const TOptionSpec& spec : c.Options) {
+    // Every repeat is let through here and refused after parsing, with one
+    // message for switches and values alike.
+    if (spec.Value)
+      sub.add_option(spec.Name)
+          ->description(spec.Help)
+          ->type_name(spec.Value)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    else
+      sub.add_flag(spec.Name)->description(spec.Help);
+  }
+}
+
+// The parsed command as the commands take it; a message for the user in
+// error when an option was given twice.
+TCliArgs Collect(const CLI::App& sub, const TCommandSpec& c, std::string& error) {
+  TCliArgs args;
+  args.Command = c.Name;
+  for (const TPositionalSpec& p : c.Positionals)
+    for (const std::string& v : sub.get_option(p.Name)->results()) args.Positional.push_back(v);
+  for (const CLI::Option* o : sub.get_options())
+    if (!o->get_positional() && o->count() > 1 && error.empty()) error = o->get_name() + " is given more than once";
+  for (const CLI::Option* o : sub.parse_order()) {
+    if (o->get_positional()) continue;
+    const TOptionSpec* spec = FindOption(c, o->get_name());
+    args.Options.emplace_back(o->get_name(), spec && spec->Value ? o->results().front() : std::string());
+  }
+  return args;
 }
 
 }  // namespace
@@ -35,10 +205,9 @@ bool TCliArgs::Has(const std::string& name) const {
 }
 
 std::string TCliArgs::Value(const std::string& name, const std::string& fallback) const {
-  std::string result = fallback;
   for (const auto& [k, v] : Options)
-    if (k == name) result = v;
-  return result;
+    if (k == name) return v;
+  return fallback;
 }
 
 char AskUser(TCliContext& ctx, const std::string& question) {
@@ -51,54 +220,89 @@ char AskUser(TCliContext& ctx, const std::string& question) {
 }
 
 std::string Usage() {
-  return "usage:\n"
-         "  mirel list [SOURCE...]\n"
-         "  mirel scan SOURCE [--all] [FILTER...] [--format table|json|csv|bodyfile]\n"
-         "  mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename] [PATH...]\n"
-         "  mirel cat SOURCE PATH [--stream NAME]\n"
-         "  mirel erase SOURCE|MOUNTPOINT [--yes]\n"
-         "FILTER: --mask MASK  --good  --from DATE --to DATE  --size [=|>|<]KB  --attr rhsa\n"
-         "  MASK: names like \"*.jpg;*.png\" or a keyword; \"?\" stands for at most one character\n"
-         "  DATE: YYYY-MM-DD [HH:MM[:SS]], local time; a day given alone counts whole\n"
-         "  (recover takes the upper date as --until DATE, its --to being the destination)\n";
+  std::string s = "usage:\n";
+  for (const TCommandSpec& c : Commands()) s += std::string("  ") + c.Synopsis + "\n";
+  return s + "  mirel --version;  mirel COMMAND --help\n" + kFilterNotes;
 }
 
-int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
-  if (argv.size() < 2 || argv[1] == "--help" || argv[1] == "-h" || argv[1] == "help") {
-    (argv.size() < 2 ? ctx.Err : ctx.Out) << Usage();
-    return argv.size() < 2 ? exitUsage : exitOk;
+int FinishOutput(TCliContext& ctx) {
+  errno = 0;
+  ctx.Out.flush();
+  if (ctx.Out || errno == EPIPE) return exitOk;
+  ctx.Err << "mirel: standard output: " << (errno ? std::strerror(errno) : "write error") << "\n";
+  return exitIncomplete;
+}
+
+namespace {
+
+int Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommandSpec*& command, TCliArgs& args) {
+  CLI::App app("mirel finds deleted files and folders on FAT and NTFS volumes and brings them back.", "mirel");
+  app.formatter(std::make_shared<THelpFormatter>());
+  app.footer(kExitStatuses);
+  app.set_version_flag("--version", "mirel " MIREL_VERSION, "print the version and exit");
+  app.require_subcommand(1);
+  for (const TCommandSpec& c : Commands()) {
+    CLI::App* sub = app.add_subcommand(c.Name, c.Summary);
+    sub->footer(c.Notes + kExitStatuses);
+    Declare(*sub, c);
   }
-  TCliArgs args;
-  args.Command = argv[1];
-  for (size_t i = 2; i < argv.size(); ++i) {
-    const std::string& a = argv[i];
-    if (a == "--") {
-      for (++i; i < argv.size(); ++i) args.Positional.push_back(argv[i]);
-      break;
-    }
-    if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      std::string name = a, value;
-      if (auto eq = a.find('='); eq != std::string::npos) {
-        name = a.substr(0, eq);
-        value = a.substr(eq + 1);
-      } else if (kValueOptions.count(name)) {
-        if (i + 1 >= argv.size()) {
-          ctx.Err << "mirel: " << name << " needs a value\n";
-          return exitUsage;
-        }
-        value = argv[++i];
-      }
-      args.Options.emplace_back(name, value);
-    } else {
-      args.Positional.push_back(a);
-    }
-  }
-  auto it = Commands().find(args.Command);
-  if (it == Commands().end()) {
-    ctx.Err << "mirel: unknown command '" << args.Command << "'\n" << Usage();
+  std::vector<const char*> raw;
+  for (const std::string& a : argv) raw.push_back(a.c_str());
+  try {
+    app.parse(static_cast<int>(raw.size()), raw.data());
+  } catch (const CLI::CallForHelp&) {
+    ctx.Out << app.help();
+    return exitOk;
+  } catch (const CLI::CallForAllHelp&) {
+    ctx.Out << app.help();
+    return exitOk;
+  } catch (const CLI::CallForVersion& e) {
+    ctx.Out << e.what() << "\n";
+    return exitOk;
+  } catch (const CLI::ParseError& e) {
+    ctx.Err << "mirel: " << e.what() << "\n" << (command ? CommandUsage(*command) : Usage());
     return exitUsage;
   }
-  return it->second(args, ctx);
+  const CLI::App* sub = app.get_subcommands().at(0);
+  command = FindCommand(sub->get_name());
+  std::string error;
+  args = Collect(*sub, *command, error);
+  if (!error.empty()) {
+    ctx.Err << "mirel: " << error << "\n" << CommandUsage(*command);
+    return exitUsage;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
+  if (argv.size() < 2) {
+    ctx.Err << Usage();
+    return exitUsage;
+  }
+  std::vector<std::string> given = argv;
+  if (given[1] == "help") given[1] = "--help";
+  const TCommandSpec* command = FindCommand(given[1]);
+  if (!command && given[1].rfind("-", 0) != 0) {
+    ctx.Err << "mirel: unknown command '" << PrintableName(given[1]) << "'\n" << Usage();
+    return exitUsage;
+  }
+  if (command) {
+    if (std::string error = CheckValues(*command, given); !error.empty()) {
+      ctx.Err << "mirel: " << error << "\n" << CommandUsage(*command);
+      return exitUsage;
+    }
+  }
+  TCliArgs args;
+  if (int status = Parse(given, ctx, command, args); status >= 0) return status;
+
+  const uint64_t logLines = DebugLogLineCount();
+  const int status = command->Run(args, ctx);
+  if (const uint64_t added = DebugLogLineCount() - logLines; added > 0)
+    ctx.Err << "mirel: " << added << (added == 1 ? " line" : " lines") << " written to the debug log "
+            << DebugLogPath() << "\n";
+  return status;
 }
 
 }  // namespace mirel::cli

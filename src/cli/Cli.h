@@ -3,6 +3,7 @@
 // it with real arguments and read what it prints.
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mirel::cli {
@@ -18,7 +19,7 @@ struct TCliArgs {
   std::vector<std::pair<std::string, std::string>> Options;
 
   bool Has(const std::string& name) const;
-  // The last value given for --name, or fallback.
+  // The value given for --name (each option is given at most once), or fallback.
   std::string Value(const std::string& name, const std::string& fallback = {}) const;
 };
 
@@ -33,6 +34,9 @@ struct TCliContext {
   // millions of entries, is left to the exit instead of being freed entry by
   // entry.
   bool LeaveCatalogueToExit = false;
+  // Standard output's descriptor, or -1: then data goes through Out. Raw data
+  // (`cat`) is written here directly, so that a failed write has its reason.
+  int OutFd = -1;
 };
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);
@@ -47,6 +51,16 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx);
 // Asks a question on the terminal; the first letter of the answer, lower case, or 0.
 char AskUser(TCliContext& ctx, const std::string& question);
 
+// The synopsis of every command.
 std::string Usage();
+
+// A name from a volume or a command line as it may be printed: control
+// characters (and any in alsoReplace) become "?", so a name cannot break a line
+// or send escape sequences to a terminal.
+std::string PrintableName(std::string_view name, std::string_view alsoReplace = {});
+
+// Flushes Out; on a failed write says why on Err and returns exitIncomplete.
+// A closed pipe is no failure: the reader has all it wanted.
+[[nodiscard]] int FinishOutput(TCliContext& ctx);
 
 }  // namespace mirel::cli

@@ -16,16 +16,6 @@ namespace {
 
 bool IsDeleted(const TFileInfo& e) { return e.FsInfo ? e.FsInfo->IsDeleted() : true; }
 
-// Names come from the volume and may hold anything: control characters (and
-// the extra ones given) become "?", so a name cannot break a line of the
-// listing or send escape sequences to a terminal.
-std::string Printable(const std::string& s, const char* extra = "") {
-  std::string out = s;
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || (c && std::strchr(extra, c))) c = '?';
-  return out;
-}
-
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -93,7 +83,7 @@ void PrintTable(const std::vector<TListedEntry>& rows, std::ostream& out) {
     buf.append("  ").append(attr).append("  ");
     const size_t at = buf.size();
     buf.append(folderPath).append(name);
-    // In place of Printable, which would copy the path once more.
+    // In place of PrintableName, which would copy the path once more.
     for (size_t i = at; i < buf.size(); ++i)
       if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
     if (folder) buf += '/';
@@ -153,7 +143,7 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     const TFileInfo& e = *r.Entry;
     std::string perms = (e.Attributes & faReadOnly) ? "r-xr-xr-x" : "rwxrwxrwx";
     std::string mode = e.IsFolder ? "d/d" + perms : "r/r" + perms;
-    out << "0|/" << Printable(r.Path(), "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
+    out << "0|/" << PrintableName(r.Path(), "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
         << (e.IsFolder ? 0 : e.Size) << "|0|" << BodyTime(e.LastWriteTime) << "|0|" << BodyTime(e.CreationTime)
         << '\n';
   }

@@ -27,13 +27,13 @@ namespace {
 
 volatile std::sig_atomic_t Interrupted = 0;
 
-// The first Ctrl+C stops the erase after the current write, which then
-// removes its files itself; SIGTERM or a second Ctrl+C ends the process at
-// once, removing them here.
-void OnSignal(int sig) {
-  if (sig == SIGTERM || Interrupted) {
+// The first Ctrl+C or SIGTERM stops the erase after the current write, which
+// then removes its files itself; a second one ends the process at once,
+// removing them here.
+void OnSignal(int) {
+  if (Interrupted) {
     UnlinkRegisteredTempFiles();
-    _exit(128 + sig);
+    _exit(exitStopped);
   }
   Interrupted = 1;
 }
@@ -74,14 +74,14 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   TEraseTarget target;
   std::string why;
   if (!FindEraseTarget(given, ReadMountTable(), target, why)) {
-    ctx.Err << "mirel: " << why << "\n";
+    ctx.Err << "mirel: " << PrintableName(why) << "\n";
     return exitSource;
   }
 
   // The volume as the engine sees it: read from what it was mounted from
   // where that can be read, otherwise known only by its mount.
   std::error_code ec;
-  std::string source = fs::is_directory(given, ec) ? target.Source : given;
+  std::string source = fs::is_directory(given, ec) ? target.Source : fs::absolute(given, ec).string();
   std::unique_ptr<TRecoveryManager> manager;
   TDiskObject* disk = nullptr;
   if (!source.empty() && source[0] == '/' && fs::exists(source, ec)) {
@@ -92,8 +92,8 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   std::unique_ptr<TDiskObject> mountOnly;
   if (!disk) {
     if (target.FileSystem == fsNone) {
-      ctx.Err << "mirel: " << target.MountPoint << ": not a FAT or NTFS volume (mounted as " << target.FsType
-              << ")\n";
+      ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": not a FAT or NTFS volume (mounted as "
+              << PrintableName(target.FsType) << ")\n";
       return exitSource;
     }
     mountOnly = std::make_unique<TDiskObject>(fs::path(target.MountPoint).filename().string(), "", 2);
@@ -103,8 +103,9 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   }
 
   int64_t free = FreeBytesAt(target.MountPoint);
-  ctx.Err << "This fills the free space of " << disk->Name << " (" << disk->FileSystemName << ", mounted at "
-          << target.MountPoint << (free >= 0 ? ", " + Megabytes(free) + " free" : "") << ") with random data"
+  const std::string name = PrintableName(disk->Name);
+  ctx.Err << "This fills the free space of " << name << " (" << disk->FileSystemName << ", mounted at "
+          << PrintableName(target.MountPoint) << (free >= 0 ? ", " + Megabytes(free) + " free" : "") << ") with random data"
           << (disk->FileSystem == fsNtfs ? ", after taking every free MFT record with a tiny file"
                                          : " and takes every free folder entry with an empty file")
           << ".\nDeleted files on it can no longer be recovered; live files are not touched.\n";
@@ -113,7 +114,7 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
       ctx.Err << "mirel: erase asks for confirmation on a terminal; give --yes to erase without asking\n";
       return exitUsage;
     }
-    ctx.Err << "Type the volume name (" << disk->Name << ") to erase it: " << std::flush;
+    ctx.Err << "Type the volume name (" << name << ") to erase it: " << std::flush;
     std::string answer;
     if (!std::getline(*ctx.In, answer) || answer != disk->Name) {
       ctx.Err << "mirel: nothing erased\n";
@@ -121,7 +122,7 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
     }
   }
 
-  TEraseBar bar(ctx.Err, ctx.ErrIsTerminal, disk->Name);
+  TEraseBar bar(ctx.Err, ctx.ErrIsTerminal, name);
   SetUpdatingThread(&bar);
   Interrupted = 0;
   struct sigaction sa {}, oldInt {}, oldTerm {};
@@ -156,11 +157,12 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
 
   char time[32];
   std::snprintf(time, sizeof time, "%.1f s", seconds);
-  ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + disk->Name + ": ") << thread->BytesWritten
+  ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + name + ": ") << thread->BytesWritten
           << " bytes written, " << thread->FilesCreated << " temporary files created and removed, " << time
           << "\n";
-  if (!thread->Result && !stopped) {
-    ctx.Err << "mirel: " << target.MountPoint << ": no temporary file could be created there\n";
+  if (stopped) return exitStopped;
+  if (!thread->Result) {
+    ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": no temporary file could be created there\n";
     return exitSource;
   }
   return exitOk;

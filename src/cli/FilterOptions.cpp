@@ -101,6 +101,10 @@ bool ParseFilterOptions(const TCliArgs& args, TFilterOptions& out, std::string& 
     f.Flags |= qfCondition;
     f.MinCondition = 100;
   }
+  if (!dateToOption.empty() && args.Has(dateToOption) && args.Has("--until")) {
+    error = dateToOption + " and --until both give the upper date; give one of them";
+    return false;
+  }
   std::string toOption = !dateToOption.empty() && args.Has(dateToOption) ? dateToOption : "--until";
   if (args.Has("--from") || args.Has(toOption)) {
     f.Flags |= qfDate;

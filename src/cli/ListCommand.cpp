@@ -27,7 +27,7 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
   TRecoveryManager manager(args.Positional, args.Positional.empty());
   int status = exitOk;
   for (const TRejectedSource& r : manager.DiskList.Rejected) {
-    ctx.Err << "mirel: " << r.Path << ": " << r.Reason << "\n";
+    ctx.Err << "mirel: " << PrintableName(r.Path) << ": " << r.Reason << "\n";
     status = exitSource;
   }
   struct TRow {
@@ -37,17 +37,19 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
   rows.push_back({{"NAME", "PATH", "TYPE", "FS", "LABEL", "SERIAL", "TOTAL", "FREE", ""}});
   for (TDiskObject* d : manager.DiskList.Items) {
     if (!d->OpenError.empty()) {
-      ctx.Err << "mirel: " << d->Path << ": " << d->OpenError << "\n";
+      ctx.Err << "mirel: " << PrintableName(d->Path) << ": " << d->OpenError << "\n";
       status = exitSource;
       continue;
     }
     if (d->FileSystem == fsNone) {
-      ctx.Err << "mirel: " << d->Path << ": no FAT or NTFS file system found\n";
+      ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT or NTFS file system found\n";
       if (!args.Positional.empty()) status = exitSource;
     }
-    if (const std::string note = CutShortNote(*d); !note.empty()) ctx.Err << "mirel: " << d->Path << ": " << note << "\n";
-    rows.push_back({{d->Name, d->Path, DriveTypeName(d->DriveType), OrDash(d->FileSystemName),
-                     OrDash(d->VolumeLabel), d->FileSystem ? SerialText(d->SerialNumber) : "-",
+    if (const std::string note = CutShortNote(*d); !note.empty())
+      ctx.Err << "mirel: " << PrintableName(d->Path) << ": " << note << "\n";
+    rows.push_back({{PrintableName(d->Name), PrintableName(d->Path), DriveTypeName(d->DriveType),
+                     OrDash(d->FileSystemName), OrDash(PrintableName(d->VolumeLabel)),
+                     d->FileSystem ? SerialText(d->SerialNumber) : "-",
                      std::to_string(d->TotalSize), std::to_string(d->FreeSize),
                      d->BackupBootSector() ? "read through its backup boot sector" : ""}});
   }
@@ -67,7 +69,8 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     ctx.Out << line << "\n";
   }
-  return status;
+  const int written = FinishOutput(ctx);
+  return status != exitOk ? status : written;
 }
 
 }  // namespace mirel::cli

@@ -31,7 +31,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
-  session.Scan(!args.Has("--all"));
+  const bool stopped = session.Scan(!args.Has("--all"));
   if (session.Problems == exitSource) return exitSource;
 
   TQueryObject query;
@@ -54,14 +54,16 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   }
   std::stable_sort(rows.begin(), rows.end(), PathLess);
   PrintEntries(rows, format, ctx.Out);
-  ctx.Out.flush();  // the listing before the summary when both go to one terminal
+  // The listing before the summary when both go to one terminal.
+  const int written = FinishOutput(ctx);
 
   int folders = 0;
   for (PFileInfo e : session.Disk->Folders) folders += !IsVolumeRoot(*e);
-  ctx.Err << session.Disk->Files.Count() << " files and " << folders << " folders found on " << session.Disk->Name
-          << "\n";
+  ctx.Err << session.Disk->Files.Count() << " files and " << folders << " folders found on "
+          << PrintableName(session.Disk->Name) << "\n";
   if (filter.Filter.Flags != 0) ctx.Err << rows.size() << " of them pass the filter\n";
-  return session.Problems;
+  if (stopped) return exitStopped;
+  return written != exitOk ? written : session.Problems;
 }
 
 }  // namespace mirel::cli

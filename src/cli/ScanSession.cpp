@@ -48,7 +48,7 @@ public:
   void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) override {
     int pct = ProgressPercent(done, total);
     if (!Show || pct == Last.exchange(pct)) return;
-    Err << "\rscanning " << disk->Name << ": " << pct << "% " << std::flush;
+    Err << "\rscanning " << PrintableName(disk->Name) << ": " << pct << "% " << std::flush;
   }
   void Finish() {
     if (Show && Last >= 0) Err << "\r\033[K" << std::flush;
@@ -84,19 +84,20 @@ TScanSession::~TScanSession() {
 
 TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ctx) {
   Manager = std::make_unique<TRecoveryManager>(std::vector<std::string>{source}, false);
-  for (const TRejectedSource& r : Manager->DiskList.Rejected) Ctx.Err << "mirel: " << r.Path << ": " << r.Reason << "\n";
+  for (const TRejectedSource& r : Manager->DiskList.Rejected)
+    Ctx.Err << "mirel: " << PrintableName(r.Path) << ": " << r.Reason << "\n";
   TDiskObject* d = Manager->DiskList[0];
   if (!d) return;
   if (!d->OpenError.empty()) {
-    Ctx.Err << "mirel: " << d->Path << ": " << d->OpenError << "\n";
+    Ctx.Err << "mirel: " << PrintableName(d->Path) << ": " << d->OpenError << "\n";
     return;
   }
   if (!d->Scaner) {
-    Ctx.Err << "mirel: " << d->Path << ": no FAT or NTFS file system found\n";
+    Ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT or NTFS file system found\n";
     return;
   }
   if (!d->Scaner->Init()) {
-    Ctx.Err << "mirel: " << d->Path << ": the " << d->FileSystemName
+    Ctx.Err << "mirel: " << PrintableName(d->Path) << ": the " << d->FileSystemName
             << " file system cannot be read (details in " << DebugLogPath() << ")\n";
     return;
   }
@@ -134,16 +135,16 @@ bool TScanSession::Scan(bool quick) {
 void TScanSession::ReportProblems() {
   Problems = exitOk;
   if (const std::string note = CutShortNote(*Disk); !note.empty()) {
-    Ctx.Err << "mirel: " << Disk->Path << ": " << note << "\n";
+    Ctx.Err << "mirel: " << PrintableName(Disk->Path) << ": " << note << "\n";
     Problems = exitIncomplete;
   }
   const TDiskScaner& scaner = *Disk->Scaner;
   for (const std::string& w : scaner.ScanWarnings) {
-    Ctx.Err << "mirel: " << Disk->Path << ": warning: " << w << "\n";
+    Ctx.Err << "mirel: " << PrintableName(Disk->Path) << ": warning: " << PrintableName(w) << "\n";
     Problems = exitIncomplete;
   }
   if (!scaner.ScanFailure.empty()) {
-    Ctx.Err << "mirel: " << Disk->Path << ": cannot scan: " << scaner.ScanFailure << "\n";
+    Ctx.Err << "mirel: " << PrintableName(Disk->Path) << ": cannot scan: " << PrintableName(scaner.ScanFailure) << "\n";
     Problems = exitSource;
   }
 }

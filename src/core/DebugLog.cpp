@@ -1,5 +1,6 @@
 #include "core/DebugLog.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <filesystem>
 #include <mutex>
 #include <unistd.h>
+
+#include "core/StateDir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,6 +27,8 @@ std::string& LogPath() {
   return path;
 }
 
+std::atomic<uint64_t> LinesWritten{0};
+
 bool DirWritable(const fs::path& dir) { return ::access(dir.c_str(), W_OK) == 0; }
 
 std::string ChooseLogPath() {
@@ -31,15 +36,7 @@ std::string ChooseLogPath() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (!ec && DirWritable(exe.parent_path())) return (exe.parent_path() / "debug.log").string();
-  fs::path state;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
-    state = xdg;
-  else if (const char* home = std::getenv("HOME"); home && *home)
-    state = fs::path(home) / ".local" / "state";
-  else
-    state = fs::temp_directory_path(ec);
-  fs::create_directories(state / "mirel", ec);
-  return (state / "mirel" / "debug.log").string();
+  return (fs::path(StateDir()) / "debug.log").string();
 }
 
 }  // namespace
@@ -75,9 +72,11 @@ void WriteDebugLog(const char* format, ...) {
   if (LogPath().empty()) LogPath() = ChooseLogPath();
   std::FILE* f = std::fopen(LogPath().c_str(), "a");
   if (!f) return;
-  std::fprintf(f, "[%s] %s\n", stamp, text);
-  std::fclose(f);
+  const bool written = std::fprintf(f, "[%s] %s\n", stamp, text) > 0;
+  if (std::fclose(f) == 0 && written) ++LinesWritten;
 }
+
+uint64_t DebugLogLineCount() { return LinesWritten.load(); }
 
 void DebugAssertFailed(const char* message, const char* file, int line, const void* address) {
   WriteDebugLog("--- Assert Error --- Message: \"%s\", ErrorAddr: %p, LineNumber: %d, FileName: \"%s\"", message,

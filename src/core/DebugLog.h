@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide diagnostic log: one time-stamped line per failure in the
 // scanning and reading code, which never raises towards the front ends.
+#include <cstdint>
 #include <string>
 
 namespace mirel {
@@ -16,6 +17,9 @@ const std::string& DebugLogPath();
 // Appends "[local date time] " + the formatted text as one line. Never fails
 // towards the caller: a line that cannot be written is dropped.
 void WriteDebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Lines written since the program started, so a front end can tell the user
+// that the log has something to say.
+uint64_t DebugLogLineCount();
 
 // Records a failed internal check and lets the caller go on.
 void DebugAssertFailed(const char* message, const char* file, int line, const void* address);

@@ -47,25 +47,35 @@ int64_t SourceSizeOf(int fd) {
 
 TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t length) {
   TRawSource s;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    s.Errno = errno;
-    s.ErrorText = std::strerror(errno);
-    return s;
-  }
+  auto refuse = [&s](int error, const std::string& text) {
+    s.Errno = error;
+    s.ErrorText = text;
+    return std::move(s);
+  };
+  const char* const notAVolume = "not an image file or a block device";
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
+  if (fd < 0) {
+    // A socket cannot be opened at all; say what it is rather than ENXIO.
+    const int err = errno;
+    if (::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return refuse(EINVAL, notAVolume);
+    return refuse(err, std::strerror(err));
+  }
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
-    s.Errno = EISDIR;
-    s.ErrorText = std::strerror(EISDIR);
-    return s;
+    return refuse(EISDIR, std::strerror(EISDIR));
   }
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    ::close(fd);
+    return refuse(EINVAL, notAVolume);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   int64_t total = SourceSizeOf(fd);
   if (total < 0) {
-    s.Errno = errno ? errno : EINVAL;
-    s.ErrorText = "not an image file or a block device";
+    const int err = errno ? errno : EINVAL;
     ::close(fd);
-    return s;
+    return refuse(err, notAVolume);
   }
   if (base < 0 || base > total) base = total;
   int64_t avail = total - base;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/msdos_fs.h>
@@ -15,10 +16,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/DebugLog.h"
 #include "core/DiskObject.h"
+#include "core/StateDir.h"
 #include "core/UpdateView.h"
 #include "ntfs/MftReader.h"
-#include "workers/EraseTarget.h"
 #include "workers/TempFileRegistry.h"
 
 namespace mirel {
@@ -111,7 +113,8 @@ std::string EraserTempName(size_t index) {
   return name;
 }
 
-TDiskEraser::TDiskEraser(TDiskObject* disk, std::string root) : Disk(disk), Root(std::move(root)) {
+TDiskEraser::TDiskEraser(TDiskObject* disk, std::string root)
+    : Disk(disk), Root(std::move(root)), StateFolder(StateDir()), Journal(StateFolder) {
   if (Root.empty() || Root.back() != '/') Root += '/';
 }
 
@@ -140,6 +143,9 @@ int TDiskEraser::OpenTempFile(const std::string& folder, bool writeThrough, bool
     if (keepFailed) FileHandles.push_back({-1, path, nullptr});
     return -1;
   }
+  // The large fill files are the ones a crash must not leave: their record
+  // is on the disk before they grow.
+  Journal.Record(path, !writeThrough);
   FileHandles.push_back({fd, path, RegisterTempFile(path)});
   ++FilesCreated;
   MarkHidden(fd);
@@ -147,41 +153,28 @@ int TDiskEraser::OpenTempFile(const std::string& folder, bool writeThrough, bool
 }
 
 void TDiskEraser::CloseFileHandles() {
+  bool allGone = true;
   for (TTempFile& f : FileHandles) {
     if (f.Fd < 0) continue;
     ::close(f.Fd);
     // FUSE releases a closed file asynchronously; a driver that cannot hide a
     // file still open refuses the unlink until the release has arrived.
-    for (int i = 0; i < 50 && ::unlink(f.Path.c_str()) != 0 && errno != ENOENT; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) {
+      gone = ::unlink(f.Path.c_str()) == 0 || errno == ENOENT;
+      if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!gone)
+      WriteDebugLog("%s: cannot remove %s: %s", "DiskEraser.CloseFileHandles", f.Path.c_str(), std::strerror(errno));
+    allGone = allGone && gone;
     ForgetTempFile(f.Slot);
   }
   FileHandles.clear();
+  // A file that could not be removed stays recorded for the next run.
+  if (allGone) Journal.Clear();
 }
 
-void TDiskEraser::RemoveLeftovers(bool inFolders) {
-  struct stat rootStat {};
-  if (::stat(Root.c_str(), &rootStat) != 0) return;
-  std::vector<std::pair<std::string, int>> folders{{Root, 0}};
-  while (!folders.empty()) {
-    auto [folder, depth] = folders.back();
-    folders.pop_back();
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) continue;
-    while (dirent* e = ::readdir(dir)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + name;
-      struct stat st {};
-      if (::lstat(path.c_str(), &st) != 0 || st.st_dev != rootStat.st_dev) continue;
-      if (S_ISREG(st.st_mode) && IsEraserTempName(name))
-        ::unlink(path.c_str());
-      else if (inFolders && S_ISDIR(st.st_mode) && depth < kMaxFolderDepth)
-        folders.push_back({path + "/", depth + 1});
-    }
-    ::closedir(dir);
-  }
-}
+void TDiskEraser::RemoveLeftovers() { TEraseJournal::RemoveLeftovers(StateFolder, Root); }
 
 bool TDiskEraser::Erase() {
   enum TStage { stMeasure, stCreate, stFirstWrite, stFill, stEnd };
@@ -297,7 +290,7 @@ void TFatEraser::FillFolderEntries(const std::string& folder, int depth) {
 }
 
 bool TFatEraser::Erase() {
-  RemoveLeftovers(true);
+  RemoveLeftovers();
   bool result = TDiskEraser::Erase();
   if (result) FillFolderEntries(Root);
   CloseFileHandles();
@@ -319,7 +312,7 @@ int64_t TNtfsEraser::FillFreeRecords(int64_t count) {
 }
 
 bool TNtfsEraser::Erase() {
-  RemoveLeftovers(false);
+  RemoveLeftovers();
   int64_t freeRecords = 0;
   if (Disk) {
     TRawSource handle = Disk->AllocHandle();

@@ -3,7 +3,8 @@
 // touching live files: fills the free space with temporary files of random
 // bytes; on NTFS first takes every free MFT record with a tiny file, on FAT
 // afterwards takes every free directory entry with an empty file. Every
-// temporary file is removed again when the eraser closes it.
+// temporary file is removed again when the eraser closes it, and recorded
+// until then, so that the next run removes what a crashed one left.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "workers/EraseJournal.h"
 
 namespace mirel {
 
@@ -31,9 +33,9 @@ public:
   virtual bool Erase();
   bool IsCancelled() const { return CancelEvent.IsSet(); }
   void SetCancelled(bool stop);
-  // Removes files with the temporary names that a run which did not end
-  // normally left behind: in the root, and with inFolders in every folder.
-  void RemoveLeftovers(bool inFolders);
+  // Removes the temporary files that runs which did not end normally left
+  // under the root, as their records in the state folder name them.
+  void RemoveLeftovers();
 
   TDiskObject* Disk;
   std::string Root;
@@ -60,6 +62,8 @@ private:
   };
   std::vector<TTempFile> FileHandles;
   TEvent CancelEvent;
+  std::string StateFolder;
+  TEraseJournal Journal;
 };
 
 class TFatEraser : public TDiskEraser {

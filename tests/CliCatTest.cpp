@@ -1,0 +1,132 @@
+// `mirel cat` tells every way its output falls short: a stream that is not
+// there, data the volume could not give, a destination that takes no more;
+// and a SOURCE that is no volume is refused without waiting on it.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <regex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace mirel::test;
+
+namespace {
+
+bool RunShell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Where writes fail for want of space: a tiny tmpfs filled up (as root), or
+// else /dev/full.
+class TFullDestination {
+public:
+  TFullDestination() {
+    const fs::path mnt = Tmp / "mnt";
+    fs::create_directories(mnt);
+    if (::geteuid() == 0 && RunShell("mount -t tmpfs -o size=64k tmpfs '" + mnt.string() + "'")) {
+      Mount = mnt;
+      Fd = ::open((mnt / "out.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      const int filler = ::open((mnt / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      const std::string block(4096, 'x');
+      for (size_t n = block.size(); n > 0;)
+        if (::write(filler, block.data(), n) < 0) n /= 2;
+      ::close(filler);
+    } else {
+      Fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    }
+  }
+  ~TFullDestination() {
+    if (Fd >= 0) ::close(Fd);
+    if (!Mount.empty()) RunShell("umount '" + Mount.string() + "'");
+  }
+  int Fd = -1;
+
+private:
+  TTempDir Tmp;
+  fs::path Mount;
+};
+
+}  // namespace
+
+TEST(CliCat, AStreamThatIsNotThereIsASourceError) {
+  TCliRun r = RunMirel({"cat", Fixture("fat16.img").string(), "photos/IMG_0001.JPG", "--stream", "extra"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("photos/IMG_0001.JPG: no stream extra"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "");  // not the main data in its place
+}
+
+TEST(CliCat, AFullDestinationIsAnErrorWithItsReason) {
+  TFullDestination full;
+  ASSERT_GE(full.Fd, 0);
+  TCliRun r = RunMirel({"cat", Fixture("fat16.img").string(), "photos/IMG_0001.JPG"}, full.Fd);
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_NE(r.Err.find("mirel: standard output: No space left on device"), std::string::npos) << r.Err;
+}
+
+TEST(CliCat, AClosedPipeEndsQuietly) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  ::close(fds[0]);
+  // As the program itself runs: a closed pipe shows as EPIPE.
+  auto* previous = std::signal(SIGPIPE, SIG_IGN);
+  TCliRun r = RunMirel({"cat", Fixture("fat16.img").string(), "photos/IMG_0001.JPG"}, fds[1]);
+  std::signal(SIGPIPE, previous);
+  ::close(fds[1]);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err.find("standard output"), std::string::npos) << r.Err;
+}
+
+TEST(CliCat, DataTheVolumeCouldNotGiveIsNamedByItsRanges) {
+  // A copy of the image cut short inside a file's data.
+  TTempDir tmp;
+  const fs::path image = tmp / "cut.img";
+  fs::copy_file(Fixture("fat16.img"), image);
+  const std::string want = ReadWholeFile(Fixture("fat16.files") / "photos/IMG_0001.JPG");
+  const size_t at = ReadWholeFile(image).find(want.substr(0, 512));
+  ASSERT_NE(at, std::string::npos);
+  fs::resize_file(image, at + 1000);
+
+  TCliRun r = RunMirel({"cat", image.string(), "photos/IMG_0001.JPG"});
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_EQ(r.Out, want.substr(0, r.Out.size()));
+  const std::regex said(R"(mirel: \S+cut\.img: photos/IMG_0001\.JPG: (\d+) of 5000 bytes could not be read: (\d+)\+(\d+)\n)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.Err, m, said)) << r.Err;
+  EXPECT_EQ(std::stoi(m[2]) + std::stoi(m[3]), 5000);
+  EXPECT_EQ(m[1], m[3]);
+  EXPECT_LE(std::stoi(m[2]), 1000);
+}
+
+TEST(CliSource, AFifoOrASocketIsRefusedAtOnce) {
+  TTempDir tmp;
+  const fs::path fifo = tmp / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto scan = std::async(std::launch::async, [&] { return RunMirel({"scan", fifo.string()}); });
+  if (scan.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // Let the blocked open go, so the test can end.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    scan.wait();
+    ::close(writer);
+    FAIL() << "opening the FIFO waited for a writer";
+  }
+  TCliRun r = scan.get();
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("pipe: not an image file or a block device"), std::string::npos) << r.Err;
+
+  const fs::path socketPath = tmp / "sock";
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  r = RunMirel({"list", socketPath.string(), fifo.string()});
+  ::close(sock);
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("sock: not an image file or a block device"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("pipe: not an image file or a block device"), std::string::npos) << r.Err;
+}
