@@ -90,6 +90,9 @@ TEST(CliStrict, OptionsAndPathsReachTheCommand) {
   TCliRun r = RunMirel({"scan", "--format", "csv", img, "--mask", "report"});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find("$ocs/Report 2024.docx"), std::string::npos) << r.Out;
+  r = RunMirel({"list", img, Fixture("fat16.img").string(), Fixture("ntfs.img").string()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("ntfs.img "), std::string::npos) << r.Out;
   r = RunMirel({"cat", img, "--", "-README.TXT"});
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Err.find("no file found at -README.TXT"), std::string::npos) << r.Err;

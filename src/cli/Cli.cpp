@@ -164,7 +164,7 @@ void Declare(CLI::App& sub, const TCommandSpec& c) {
   for (const TPositionalSpec& p : c.Positionals) {
     CLI::Option* o = sub.add_option(p.Name)->description(p.Help);
     if (p.Required) o->required();
-    if (p.Many) o->expected(-1);
+    if (p.Many) o->expected(1, -1)->allow_extra_args()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   }
   for (const TOptionSpec& spec : c.Options) {
     // Every repeat is let through here and refused after parsing, with one
