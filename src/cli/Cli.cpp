@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <ostream>
 
 #include "core/DebugLog.h"
@@ -179,15 +180,19 @@ void Declare(CLI::App& sub, const TCommandSpec& c) {
   }
 }
 
-// The parsed command as the commands take it; a message for the user in
-// error when an option was given twice.
-TCliArgs Collect(const CLI::App& sub, const TCommandSpec& c, std::string& error) {
+// The first option given more than once, as a message; "" when none was.
+std::string RepeatedOption(const CLI::App& sub) {
+  for (const CLI::Option* o : sub.get_options())
+    if (!o->get_positional() && o->count() > 1) return o->get_name() + " is given more than once";
+  return {};
+}
+
+// The parsed command as the commands take it.
+TCliArgs Collect(const CLI::App& sub, const TCommandSpec& c) {
   TCliArgs args;
   args.Command = c.Name;
   for (const TPositionalSpec& p : c.Positionals)
     for (const std::string& v : sub.get_option(p.Name)->results()) args.Positional.push_back(v);
-  for (const CLI::Option* o : sub.get_options())
-    if (!o->get_positional() && o->count() > 1 && error.empty()) error = o->get_name() + " is given more than once";
   for (const CLI::Option* o : sub.parse_order()) {
     if (o->get_positional()) continue;
     const TOptionSpec* spec = FindOption(c, o->get_name());
@@ -235,7 +240,25 @@ int FinishOutput(TCliContext& ctx) {
 
 namespace {
 
-int Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommandSpec*& command, TCliArgs& args) {
+int UsageError(TCliContext& ctx, const std::string& message, const TCommandSpec* command) {
+  ctx.Err << "mirel: " << PrintableName(message) << "\n" << (command ? CommandUsage(*command) : Usage());
+  return exitUsage;
+}
+
+// Checks and parses argv. Fills command and args and returns nothing when the
+// command is to run; otherwise the status to end with, after help, the
+// version or a usage error.
+std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommandSpec*& command,
+                         TCliArgs& args) {
+  if (argv.size() < 2) {
+    ctx.Err << Usage();
+    return exitUsage;
+  }
+  command = FindCommand(argv[1]);
+  if (!command && argv[1].rfind("-", 0) != 0) return UsageError(ctx, "unknown command '" + argv[1] + "'", nullptr);
+  if (std::string error = command ? CheckValues(*command, argv) : ""; !error.empty())
+    return UsageError(ctx, error, command);
+
   CLI::App app("mirel finds deleted files and folders on FAT and NTFS volumes and brings them back.", "mirel");
   app.formatter(std::make_shared<THelpFormatter>());
   app.footer(kExitStatuses);
@@ -260,42 +283,23 @@ int Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommand
     ctx.Out << e.what() << "\n";
     return exitOk;
   } catch (const CLI::ParseError& e) {
-    ctx.Err << "mirel: " << e.what() << "\n" << (command ? CommandUsage(*command) : Usage());
-    return exitUsage;
+    return UsageError(ctx, e.what(), command);
   }
-  const CLI::App* sub = app.get_subcommands().at(0);
-  command = FindCommand(sub->get_name());
-  std::string error;
-  args = Collect(*sub, *command, error);
-  if (!error.empty()) {
-    ctx.Err << "mirel: " << error << "\n" << CommandUsage(*command);
-    return exitUsage;
-  }
-  return -1;
+  const CLI::App& sub = *app.get_subcommands().at(0);
+  command = FindCommand(sub.get_name());
+  if (std::string error = RepeatedOption(sub); !error.empty()) return UsageError(ctx, error, command);
+  args = Collect(sub, *command);
+  return std::nullopt;
 }
 
 }  // namespace
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
-  if (argv.size() < 2) {
-    ctx.Err << Usage();
-    return exitUsage;
-  }
   std::vector<std::string> given = argv;
-  if (given[1] == "help") given[1] = "--help";
-  const TCommandSpec* command = FindCommand(given[1]);
-  if (!command && given[1].rfind("-", 0) != 0) {
-    ctx.Err << "mirel: unknown command '" << PrintableName(given[1]) << "'\n" << Usage();
-    return exitUsage;
-  }
-  if (command) {
-    if (std::string error = CheckValues(*command, given); !error.empty()) {
-      ctx.Err << "mirel: " << error << "\n" << CommandUsage(*command);
-      return exitUsage;
-    }
-  }
+  if (given.size() > 1 && given[1] == "help") given[1] = "--help";
+  const TCommandSpec* command = nullptr;
   TCliArgs args;
-  if (int status = Parse(given, ctx, command, args); status >= 0) return status;
+  if (std::optional<int> status = Parse(given, ctx, command, args)) return *status;
 
   const uint64_t logLines = DebugLogLineCount();
   const int status = command->Run(args, ctx);
