@@ -105,7 +105,8 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   int64_t free = FreeBytesAt(target.MountPoint);
   const std::string name = PrintableName(disk->Name);
   ctx.Err << "This fills the free space of " << name << " (" << disk->FileSystemName << ", mounted at "
-          << PrintableName(target.MountPoint) << (free >= 0 ? ", " + Megabytes(free) + " free" : "") << ") with random data"
+          << PrintableName(target.MountPoint) << (free >= 0 ? ", " + Megabytes(free) + " free" : "")
+          << ") with random data"
           << (disk->FileSystem == fsNtfs ? ", after taking every free MFT record with a tiny file"
                                          : " and takes every free folder entry with an empty file")
           << ".\nDeleted files on it can no longer be recovered; live files are not touched.\n";
