@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-  libjpeg62-turbo-dev libblkid-dev libcli11-dev qt6-base-dev qt6-base-dev-tools \
+  libjpeg62-turbo-dev libblkid-dev libcli11-dev libssl-dev qt6-base-dev qt6-base-dev-tools \
   dosfstools mtools ntfs-3g attr xz-utils fdisk gdisk xvfb imagemagick \
   libfuse3-dev fuse3
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

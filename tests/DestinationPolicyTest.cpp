@@ -6,61 +6,30 @@
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
 #include "workers/RecoveredFileWriter.h"
+#include "core/Text.h"
 
 using namespace mirel;
 using namespace mirel::test;
 
-TEST(DestinationPolicy, ExistingFileFollowsTheMode) {
-  TTempDir tmp;
-  std::string path = (tmp / "photo.jpg").string();
-  WriteFile(path, {'o', 'l', 'd', '!'});
-  std::string why;
-
-  std::string p = path;
-  EXPECT_EQ(CreateDestinationFile(p, TOnExists::Skip, {}, why), -1);
-  EXPECT_EQ(why, "a file of that name exists");
-  EXPECT_EQ(ReadWholeFile(path), "old!");
-
-  int asked = 0;
-  p = path;
-  EXPECT_EQ(CreateDestinationFile(p, TOnExists::Ask, [&](const std::string&) { ++asked; return TOnExists::Skip; }, why), -1);
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(ReadWholeFile(path), "old!");  // skip leaves it untouched
-
-  p = path;
-  int fd = CreateDestinationFile(p, TOnExists::Rename, {}, why);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  EXPECT_EQ(p, (tmp / "photo (2).jpg").string());
-  p = path;
-  fd = CreateDestinationFile(p, TOnExists::Rename, {}, why);
-  ::close(fd);
-  EXPECT_EQ(p, (tmp / "photo (3).jpg").string());
-
-  p = path;
-  fd = CreateDestinationFile(p, TOnExists::Overwrite, {}, why);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  EXPECT_EQ(ReadWholeFile(path), "");  // truncated: no old bytes can survive past a short copy
-
-  std::string fresh = (tmp / "new.txt").string();
-  fd = CreateDestinationFile(fresh, TOnExists::Skip, {}, why);
-  EXPECT_GE(fd, 0);
-  ::close(fd);
-  std::string nowhere = (tmp / "no" / "dir.txt").string();
-  EXPECT_EQ(CreateDestinationFile(nowhere, TOnExists::Skip, {}, why), -1);
-  EXPECT_EQ(why, "No such file or directory");
-}
-
-TEST(DestinationPolicy, UniqueNameKeepsExtensionAndHiddenNames) {
-  TTempDir tmp;
-  EXPECT_EQ(UniqueName((tmp / "a.tar.gz").string()), (tmp / "a.tar (2).gz").string());
-  EXPECT_EQ(UniqueName((tmp / "README").string()), (tmp / "README (2)").string());
-  EXPECT_EQ(UniqueName((tmp / ".profile").string()), (tmp / ".profile (2)").string());
+TEST(DestinationPolicy, NumberedAndTemporaryNames) {
+  EXPECT_EQ(NumberedName("a.tar.gz", 2), "a.tar (2).gz");
+  EXPECT_EQ(NumberedName("README", 3), "README (3)");
+  EXPECT_EQ(NumberedName(".profile", 2), ".profile (2)");
   TOnExists m;
   EXPECT_TRUE(ParseOnExists("rename", m));
   EXPECT_EQ(m, TOnExists::Rename);
   EXPECT_FALSE(ParseOnExists("clobber", m));
+
+  const std::string temp = TempFileName("photo.jpg");
+  EXPECT_EQ(temp.rfind(".photo.jpg.mirel-", 0), 0u) << temp;
+  EXPECT_EQ(temp.size(), std::string(".photo.jpg.mirel-").size() + 6);
+  EXPECT_NE(TempFileName("photo.jpg"), temp);
+  // A name at the length limit is cut between characters to leave room.
+  std::string longName;
+  while (longName.size() < 254) longName += "\xc3\xa9";  // é
+  const std::string cut = TempFileName(longName);
+  EXPECT_LE(cut.size(), 255u);
+  EXPECT_TRUE(IsPrintableUtf8(cut)) << cut;
 }
 
 TEST(SafeFileName, HostileNamesStayInsideTheDestination) {

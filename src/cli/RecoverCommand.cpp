@@ -2,8 +2,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <ostream>
-#include <sys/stat.h>
 
 #include "cli/FilterOptions.h"
 #include "cli/ScanSession.h"
@@ -12,7 +13,7 @@
 #include "platform/Event.h"
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
-#include "workers/RecoveredFileWriter.h"
+#include "workers/RecoveryReport.h"
 #include "workers/RecoveringThread.h"
 
 namespace fs = std::filesystem;
@@ -20,11 +21,6 @@ namespace fs = std::filesystem;
 namespace mirel::cli {
 
 namespace {
-
-bool IsBlockDevice(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
-}
 
 // Every entry at a path from the volume root (files and folders).
 std::vector<PFileInfo> FindEntries(const TDiskObject& disk, std::string path) {
@@ -79,25 +75,41 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   TQueryObject query;
   query.SetFilter(filter.Filter);
 
+  const std::string reportPath = args.Value("--report");
+
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
 
+  // Before anything is written, the destination folder or the report
+  // included: nothing may land on a file system mounted from the source.
+  if (!args.Has("--force")) {
+    const std::vector<TMountEntry> table = ReadMountTable();
+    for (const std::string& target : {dest, reportPath}) {
+      if (target.empty()) continue;
+      if (std::optional<TMountEntry> m = MountFromSource(target, session.Disk->Path, table)) {
+        ctx.Err << "mirel: " << target << " lies on a file system mounted from " << session.Disk->Path << " (at "
+                << m->MountPoint << "); writing there may overwrite the deleted files you want back. "
+                << "Choose another folder, or give --force.\n";
+        return exitUsage;
+      }
+    }
+  }
   std::error_code ec;
   fs::create_directories(dest, ec);
   if (!fs::is_directory(dest, ec)) {
     ctx.Err << "mirel: " << dest << ": cannot use as destination folder" << (ec ? ": " + ec.message() : "") << "\n";
     return exitUsage;
   }
-  if (IsBlockDevice(session.Disk->Path) && IsOnDevice(dest, session.Disk->Path) && !args.Has("--force")) {
-    std::string warn = dest + " lies on a file system mounted from " + session.Disk->Path +
-                       "; writing there may overwrite the deleted files you want back.";
-    if (AskUser(ctx, warn + " Continue? [y/N] ") != 'y') {
-      ctx.Err << "mirel: " << warn << " Choose another folder" << (ctx.InIsTerminal ? "" : ", or give --force") << ".\n";
+  std::unique_ptr<TReportFile> report;
+  if (!reportPath.empty()) {
+    report = std::make_unique<TReportFile>(reportPath);
+    if (!report->Ok()) {
+      ctx.Err << "mirel: cannot write the report " << report->Error() << "\n";
       return exitUsage;
     }
   }
 
-  if (session.Scan(!args.Has("--all"))) return exitSource;
+  if (session.Scan(!args.Has("--all"))) return exitStopped;
 
   TDiskItems items;
   int status = exitOk;
@@ -105,7 +117,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     for (size_t i = 1; i < args.Positional.size(); ++i) {
       std::vector<PFileInfo> found = FindEntries(*session.Disk, args.Positional[i]);
       if (found.empty()) {
-        ctx.Err << "mirel: " << session.Disk->Path << ": no entry found at " << args.Positional[i] << "\n";
+        ctx.Err << "mirel: " << session.Disk->Path << ": no entry found at " << PrintableName(args.Positional[i]) << "\n";
         status = exitSource;
       }
       for (PFileInfo e : found) items.Add(e);
@@ -115,23 +127,28 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   }
 
   TRecoveringThread thread(std::move(items));
-  thread.DestDir = dest;
+  // The report names files by paths that hold from anywhere.
+  thread.DestDir = fs::absolute(dest, ec).string();
   thread.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
-  int written = 0, skipped = 0, damaged = 0;
   std::atomic<int> started{0};
   thread.OnFileStart = [&](const std::string&, PFileInfo) { ++started; };
-  thread.OnCreateFile = [&](std::string& path, bool, std::string& why) {
-    return CreateDestinationFile(path, onExists, [&](const std::string& p) {
-      char c = AskUser(ctx, "\r\033[K" + p + " already exists. Overwrite? [y]es, [n]ew name, [s]kip: ");
-      return c == 'y' ? TOnExists::Overwrite : c == 'n' ? TOnExists::Rename : TOnExists::Skip;
-    }, why);
+  thread.OnFileExists = [&](const std::string& p) {
+    TExistsAnswer answer{onExists};
+    if (onExists == TOnExists::Ask) {
+      char c = AskUser(ctx, "\r\033[K" + PrintableName(p) + " already exists. Overwrite? [y]es, [n]ew name, [s]kip: ");
+      answer.Action = c == 'y' ? TOnExists::Overwrite : c == 'n' ? TOnExists::Rename : TOnExists::Skip;
+    }
+    return answer;
   };
-  std::vector<TRecoveredFile> problems;
+  // Counted by status; all but the complete ones are listed at the end.
+  int counts[4] = {};
+  int64_t bytes = 0;
+  std::vector<TRecoveredFile> noted;
   thread.OnFileDone = [&](const TRecoveredFile& r) {
-    if (r.Skipped) ++skipped;
-    else ++written;
-    if (!r.Skipped && !r.Problem.empty()) ++damaged;
-    if (!r.Problem.empty()) problems.push_back(r);
+    ++counts[static_cast<int>(r.Status)];
+    if (!r.Dest.empty()) bytes += r.Size;
+    if (r.Status != TRecoveryStatus::Complete) noted.push_back(r);
+    if (report) report->Add(r);
   };
 
   TInterruptGuard interrupt;
@@ -149,14 +166,27 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";
 
-  for (const TRecoveredFile& r : problems)
-    ctx.Err << (r.Skipped ? "skipped " : "incomplete ") << r.Path << ": " << r.Problem << "\n";
+  for (const TRecoveredFile& r : noted) {
+    ctx.Err << StatusName(r.Status) << " " << PrintableName(r.Dest.empty() ? r.Target : r.Dest) << ": "
+            << PrintableName(r.Reason);
+    if (!r.Missing.Empty()) ctx.Err << " (missing " << r.Missing.Describe() << ")";
+    ctx.Err << "\n";
+  }
+  const int complete = counts[static_cast<int>(TRecoveryStatus::Complete)];
+  const int incomplete = counts[static_cast<int>(TRecoveryStatus::Incomplete)];
+  const int failed = counts[static_cast<int>(TRecoveryStatus::Failed)];
+  const int skipped = counts[static_cast<int>(TRecoveryStatus::Skipped)];
   char took[32];
   std::snprintf(took, sizeof took, " in %.3f s", seconds);
-  ctx.Err << written << " files written (" << thread.BytesWritten << " bytes) to " << dest << took << ", " << skipped
-          << " skipped" << (damaged ? ", " + std::to_string(damaged) + " incomplete" : "")
+  ctx.Err << complete + incomplete << " files written (" << bytes << " bytes) to " << dest << took << ", "
+          << incomplete << " incomplete, " << failed << " failed, " << skipped << " skipped"
           << (thread.Terminated ? "; stopped by the user" : "") << "\n";
-  if (damaged) status = exitSource;
+  if (report && !report->Close()) {
+    ctx.Err << "mirel: the report is not whole: " << report->Error() << "\n";
+    if (status == exitOk) status = exitIncomplete;
+  }
+  if (thread.Terminated) return exitStopped;
+  if (status == exitOk && (incomplete > 0 || failed > 0)) status = exitIncomplete;
   return status;
 }
 

@@ -1,5 +1,7 @@
 #include "core/Text.h"
 
+#include <cstdio>
+
 namespace mirel {
 
 namespace {
@@ -106,22 +108,59 @@ std::string ToLowerAscii(std::string s) {
   return s;
 }
 
-bool IsPrintableUtf8(std::string_view s) {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[i] (no overlong forms, no
+// surrogates), or 0 when the byte there starts none.
+size_t Utf8SequenceAt(std::string_view s, size_t i) {
   static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  const uint8_t c = static_cast<uint8_t>(s[i]);
+  const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+  if (n == 9 || i + n >= s.size()) return 0;
+  uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+  for (size_t k = 1; k <= n; ++k) {
+    const uint8_t t = static_cast<uint8_t>(s[i + k]);
+    if ((t & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (t & 0x3F);
+  }
+  if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n + 1;
+}
+
+}  // namespace
+
+bool IsPrintableUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
-    const uint8_t c = static_cast<uint8_t>(s[i]);
-    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
-    if (c == 0 || n == 9 || (n && i + n >= s.size())) return false;
-    uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
-    for (size_t k = 1; k <= n; ++k) {
-      const uint8_t t = static_cast<uint8_t>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (t & 0x3F);
-    }
-    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
+    const size_t n = Utf8SequenceAt(s, i);
+    if (n == 0 || s[i] == 0) return false;
+    i += n;
   }
   return true;
+}
+
+std::string JsonString(std::string_view s) {
+  std::string out = "\"";
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = Utf8SequenceAt(s, i);
+    if (n == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out.append(s.substr(i, n));
+    }
+    i += n;
+  }
+  return out + "\"";
 }
 
 }  // namespace mirel

@@ -18,5 +18,8 @@ std::string ToLowerAscii(std::string s);
 // Whether s is well-formed UTF-8 (no overlong forms, no surrogates) without
 // NUL: text that any listing can print as it is.
 bool IsPrintableUtf8(std::string_view s);
+// s as a quoted JSON string; bytes that are not UTF-8 become U+FFFD, so every
+// line a report holds parses.
+std::string JsonString(std::string_view s);
 
 }  // namespace mirel

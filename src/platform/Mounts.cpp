@@ -96,25 +96,67 @@ std::string GetVolumeFileSystem(const std::string& path) {
   return m.FsType;
 }
 
-bool IsOnDevice(const std::string& path, const std::string& device) {
-  struct stat dev {}, target {};
-  if (::stat(device.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return false;
-  if (::stat(path.c_str(), &target) != 0) {
-    // A destination that does not exist yet lies where its nearest existing folder lies.
-    fs::path p = fs::absolute(path);
-    while (p.has_parent_path() && p != p.parent_path() && ::stat(p.c_str(), &target) != 0) p = p.parent_path();
-  }
-  // FUSE mounts (ntfs-3g) report an anonymous device; the mount table names the source.
-  TMountEntry m = MountOf(path, ReadMountTable());
-  struct stat src {};
-  dev_t mounted = target.st_dev;
-  if (!m.Source.empty() && ::stat(m.Source.c_str(), &src) == 0 && S_ISBLK(src.st_mode)) mounted = src.st_rdev;
-  if (mounted == dev.st_rdev) return true;
-  // A partition of the scanned whole disk: sysfs links the partition under its disk.
+std::vector<dev_t> LoopDevicesBackedBy(const std::string& image) {
+  std::vector<dev_t> found;
   std::error_code ec;
-  fs::path part = fs::canonical("/sys/dev/block/" + std::to_string(major(mounted)) + ":" + std::to_string(minor(mounted)), ec);
-  fs::path disk = fs::canonical("/sys/dev/block/" + std::to_string(major(dev.st_rdev)) + ":" + std::to_string(minor(dev.st_rdev)), ec);
-  return !part.empty() && !disk.empty() && part.parent_path() == disk;
+  for (const fs::directory_entry& e : fs::directory_iterator("/sys/block", ec)) {
+    if (e.path().filename().string().rfind("loop", 0) != 0) continue;
+    std::ifstream backing(e.path() / "loop" / "backing_file");
+    std::string file;
+    if (!std::getline(backing, file) || fs::weakly_canonical(file, ec).string() != image) continue;
+    std::ifstream devFile(e.path() / "dev");
+    unsigned maj = 0, min = 0;
+    char colon = 0;
+    if (devFile >> maj >> colon >> min) found.push_back(makedev(maj, min));
+  }
+  return found;
+}
+
+namespace {
+
+// Whether dev is disk itself or one of its partitions (sysfs lists a
+// partition inside its disk's folder).
+bool IsDeviceOrPartitionOf(dev_t dev, dev_t disk) {
+  if (dev == disk) return true;
+  auto sysfs = [](dev_t d) {
+    std::error_code ec;
+    return fs::canonical("/sys/dev/block/" + std::to_string(major(d)) + ":" + std::to_string(minor(d)), ec);
+  };
+  const fs::path part = sysfs(dev), whole = sysfs(disk);
+  return !part.empty() && !whole.empty() && part.parent_path() == whole;
+}
+
+}  // namespace
+
+std::optional<TMountEntry> MountFromSource(const std::string& path, const std::string& source,
+                                           const std::vector<TMountEntry>& table) {
+  std::error_code ec;
+  fs::path at = fs::absolute(path, ec);
+  struct stat target {};
+  while (::stat(at.c_str(), &target) != 0) {
+    if (!at.has_parent_path() || at == at.parent_path()) return std::nullopt;
+    at = at.parent_path();
+  }
+  struct stat src {};
+  if (::stat(source.c_str(), &src) != 0) return std::nullopt;
+  const std::string canonicalSource = fs::weakly_canonical(source, ec).string();
+  std::vector<dev_t> devices;
+  if (S_ISBLK(src.st_mode)) devices.push_back(src.st_rdev);
+  else if (S_ISREG(src.st_mode)) devices = LoopDevicesBackedBy(canonicalSource);
+
+  const TMountEntry m = MountOf(at.string(), table);
+  // FUSE mounts report an anonymous device; their source field names what
+  // they serve (ntfs-3g shows the device or the image file).
+  std::vector<dev_t> mounted{target.st_dev};
+  struct stat named {};
+  if (!m.Source.empty() && m.Source[0] == '/' && ::stat(m.Source.c_str(), &named) == 0) {
+    if (S_ISBLK(named.st_mode)) mounted.push_back(named.st_rdev);
+    if (fs::weakly_canonical(m.Source, ec).string() == canonicalSource) return m;
+  }
+  for (dev_t d : mounted)
+    for (dev_t s : devices)
+      if (IsDeviceOrPartitionOf(d, s)) return m;
+  return std::nullopt;
 }
 
 }  // namespace mirel

@@ -1,7 +1,9 @@
 #pragma once
 // What the mount table says about a path: the file system holding it and the
 // device it was mounted from.
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace mirel {
@@ -23,8 +25,15 @@ TMountEntry MountOf(const std::string& path, const std::vector<TMountEntry>& tab
 // kernel's name; "Unknown" when the path is on no listed mount.
 std::string GetVolumeFileSystem(const std::string& path);
 
-// Whether the file system holding path was mounted from the given block
-// device, or from a partition of it.
-bool IsOnDevice(const std::string& path, const std::string& device);
+// The loop devices whose backing file is the given image (absolute, symbolic
+// links resolved).
+std::vector<dev_t> LoopDevicesBackedBy(const std::string& image);
+
+// The mount holding path when that file system was mounted from source: the
+// block device or a partition of it, a loop device backed by the image file,
+// or a FUSE mount naming the device or image as its source. A path that does
+// not exist yet lies where its nearest existing folder lies.
+std::optional<TMountEntry> MountFromSource(const std::string& path, const std::string& source,
+                                           const std::vector<TMountEntry>& table);
 
 }  // namespace mirel

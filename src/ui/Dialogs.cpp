@@ -17,6 +17,7 @@ TDialogs& Dialogs() {
         return QFileDialog::getExistingDirectory(parent, title, start);
       },
       [](QWidget* parent, const QString& preset) { return QFileDialog::getSaveFileName(parent, QString(), preset); },
+      [](QDialog& dialog) { dialog.exec(); },
   };
   return d;
 }

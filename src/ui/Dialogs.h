@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace mirel::ui {
@@ -17,6 +18,8 @@ struct TDialogs {
   std::function<QString(QWidget* parent, const QString& title, const QString& start)> ChooseFolder;
   // Another name for a file, empty when cancelled.
   std::function<QString(QWidget* parent, const QString& preset)> SaveFileName;
+  // Shows a dialog of the program's own modally and returns when it closes.
+  std::function<void(QDialog& dialog)> ShowModal;
 };
 
 // The process-wide dialogs; real dialogs unless a test replaced them.

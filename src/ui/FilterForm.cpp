@@ -72,8 +72,8 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
   btnOK = Placed(new QPushButton(QStringLiteral("OK"), this), "btnOK", 326, 8, 80, 25);
   btnCancel = Placed(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", 326, 38, 80, 25);
   btnAdvanced = Placed(new QPushButton(QStringLiteral("Advanced >>"), this), "btnAdvanced", 326, 69, 80, 25);
-  // Enter closes like Esc unless a button has the focus.
-  for (QPushButton* b : {btnOK, btnAdvanced}) b->setAutoDefault(false);
+  // Enter closes like Esc unless a button has the focus: a focused button
+  // (auto-default) takes Enter itself.
   btnCancel->setDefault(true);
 
   GroupBox1 = Placed(new QGroupBox(QStringLiteral(" Tips for locating your files "), this), "GroupBox1", 8, 100, 398,

@@ -30,7 +30,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <sys/stat.h>
 
 #include "core/DiskObject.h"
 #include "core/DebugLog.h"
@@ -42,6 +41,7 @@
 #include "ui/FileListModel.h"
 #include "ui/FilterForm.h"
 #include "ui/PreviewForm.h"
+#include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
 #include "workers/RecoveringThread.h"
 #include "workers/UpdatingThread.h"
@@ -49,9 +49,6 @@
 namespace mirel::ui {
 
 namespace {
-
-const QString WebAddress = QStringLiteral("https://mirel.example.org/");
-const QString SupportAddress = QStringLiteral("support@mirel.example.org");
 
 // A hint "short|long": the short part is the tooltip, the long part shows in
 // the status bar; a hint without "|" is both.
@@ -85,11 +82,6 @@ QAction* MakeAction(QObject* parent, const char* name, const QString& caption, c
   a->setObjectName(QString::fromLatin1(name));
   if (!keys.isEmpty()) a->setShortcut(keys);
   return a;
-}
-
-bool IsBlockDevice(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 QString ManualPath() {
@@ -131,15 +123,17 @@ void TFileListView::keyPressEvent(QKeyEvent* e) {
 TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolume, QWidget* parent)
     : QMainWindow(parent), Updating(updating), IconList(&Icons) {
   setObjectName(QStringLiteral("frmMainForm"));
-  setWindowTitle(QStringLiteral("Corvane Mirel\u2122 - Deleted File Recovery"));
+  // The window system adds the program's name after the title.
+  setWindowTitle(QStringLiteral("Deleted File Recovery"));
   // Image 0 is what live folders show in the tree.
   Icons.Add(QIcon::fromTheme(QStringLiteral("folder"), style()->standardIcon(QStyle::SP_DirIcon)));
   Bridge = new TViewBridge(updating, IconList, this);
   Model = new TFileListModel(updating.Query, IconList, Icons, this);
   BuildLayout();
   BuildMenus();
-  // Room for the six columns at today's font sizes; the window is sizeable.
-  resize(760, 520);
+  // Room for the six columns at today's font sizes, the dates included; the
+  // window is sizeable.
+  resize(900, 540);
   Progress = new TfrmProgressForm(this);
   FilterForm = new TfrmFilterForm([this](const TFilter& f) { ApplyFilter(f); }, this);
 
@@ -272,11 +266,13 @@ void TfrmMainForm::BuildLayout() {
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
   header->setMinimumSectionSize(30);
+  const int dateWidth = lvFileList->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88 88:88:88")) + 16;
   lvFileList->setColumnWidth(0, 180);
   lvFileList->setColumnWidth(1, 40);
   lvFileList->setColumnWidth(2, 80);
   lvFileList->setColumnWidth(3, 60);
-  lvFileList->setColumnWidth(4, 130);
+  lvFileList->setColumnWidth(4, dateWidth);
+  lvFileList->setColumnWidth(5, dateWidth);
   header->setStretchLastSection(true);
   SetHint(lvFileList, QStringLiteral("|Hold SHIFT or CTRL key to select multiple items"));
   p5->addWidget(lvFileList);
@@ -298,11 +294,11 @@ void TfrmMainForm::BuildLayout() {
     return l;
   };
   p2->addWidget(new QLabel(QStringLiteral("Web:"), Panel2));
-  lblWeb = link("lblWeb", WebAddress);
+  lblWeb = link("lblWeb", QStringLiteral("manual.html"));
   p2->addWidget(lblWeb);
   p2->addSpacing(20);
   p2->addWidget(new QLabel(QStringLiteral("Support:"), Panel2));
-  lblSupport = link("lblSupport", SupportAddress);
+  lblSupport = link("lblSupport", QStringLiteral("Help and support"));
   p2->addWidget(lblSupport);
   lblHelp = link("lblHelp", QStringLiteral("Help"));
   lblHelp->hide();
@@ -409,9 +405,9 @@ bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
     const int tree = w * 3 / 11;
     Splitter1->setSizes({tree, std::max(0, w - tree - Splitter1->handleWidth())});
   } else if (event->type() == QEvent::MouseButtonRelease) {
-    if (watched == lblWeb) QDesktopServices::openUrl(QUrl(lblWeb->text()));
-    else if (watched == lblSupport) QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + lblSupport->text()));
-    else if (watched == lblHelp) OpenHelp();
+    // Every link leads into the manual that comes with the program.
+    if (watched == lblWeb || watched == lblHelp) OpenHelp();
+    else if (watched == lblSupport) OpenManual(QStringLiteral("support"));
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -631,8 +627,9 @@ void TfrmMainForm::RecoverSelection(bool animated) {
     dest = Dialogs().ChooseFolder(this, QStringLiteral("Select Destination Folder:"), LastDestination);
     if (dest.isEmpty()) return;
     LastDestination = dest;
-    const bool sameDevice = disk && IsBlockDevice(disk->Path) && IsOnDevice(dest.toStdString(), disk->Path);
-    if (!sameDevice) break;
+    // Block devices, loop devices of an image and FUSE mounts of either.
+    const bool sameVolume = disk && MountFromSource(dest.toStdString(), disk->Path, ReadMountTable());
+    if (!sameVolume) break;
     if (Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Warning"),
                           QStringLiteral("We do not recommend that you write a recovered file to the same\n"
                                          "drive location due to the danger of permanently overwriting the source\n"
@@ -648,13 +645,11 @@ void TfrmMainForm::RecoverSelection(bool animated) {
     return Updating.Query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e));
   };
   TfrmProgressForm* p = Progress;
-  std::atomic<int> written{0}, skipped{0};
+  // Filled on the worker; read here only after it has ended.
+  std::vector<TRecoveredFile> results;
   thread->OnFileStart = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
-  thread->OnCreateFolder = [p](const std::string& path, PFileInfo e) { p->CreateFolderChain(path, e); };
-  thread->OnCreateFile = [p](std::string& path, bool encrypted, std::string& why) {
-    return p->CreateDestinationFile(path, encrypted, why);
-  };
-  thread->OnFileDone = [&](const TRecoveredFile& r) { ++(r.Skipped ? skipped : written); };
+  thread->OnFileExists = [p](const std::string& path) { return p->FileExistsHandler(path); };
+  thread->OnFileDone = [&results](const TRecoveredFile& r) { results.push_back(r); };
   thread->OnDone = [p] { p->RecoveryDoneHandler(); };
   Progress->RecoveryItems = &thread->Items;
   Progress->RecoveringThread = thread.get();
@@ -674,11 +669,12 @@ void TfrmMainForm::RecoverSelection(bool animated) {
     Progress->ProgressBar1->show();
   }
   Operation = opNone;
-  StatusPanel1->setText(QStringLiteral("%1 files recovered to %2%3%4")
-                            .arg(written.load())
-                            .arg(dest)
-                            .arg(skipped ? QStringLiteral(", %1 skipped").arg(skipped.load()) : QString())
-                            .arg(thread->Terminated ? QStringLiteral(" (stopped)") : QString()));
+  const bool stopped = thread->Terminated;
+  StatusPanel1->setText(QStringLiteral("%1; destination %2%3")
+                            .arg(TfrmRecoverySummary::CountsText(results), dest,
+                                 stopped ? QStringLiteral(" (stopped)") : QString()));
+  TfrmRecoverySummary summary(std::move(results), stopped, dest, this);
+  Dialogs().ShowModal(summary);
 }
 
 void TfrmMainForm::RecoverHighlightedFolder() {
@@ -748,9 +744,19 @@ void TfrmMainForm::ExpandTree() { tvDirTree->expandAll(); }
 
 void TfrmMainForm::CollapseTree() { tvDirTree->collapseAll(); }
 
-void TfrmMainForm::OpenHelp() {
+void TfrmMainForm::OpenHelp() { OpenManual({}); }
+
+void TfrmMainForm::OpenManual(const QString& section) {
   const QString manual = ManualPath();
-  QDesktopServices::openUrl(manual.isEmpty() ? QUrl(WebAddress) : QUrl::fromLocalFile(manual));
+  if (manual.isEmpty()) {
+    Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Help"),
+                      QStringLiteral("The manual (docs/manual.html) is not installed beside the program."),
+                      QMessageBox::Ok);
+    return;
+  }
+  QUrl url = QUrl::fromLocalFile(manual);
+  url.setFragment(section);
+  QDesktopServices::openUrl(url);
 }
 
 }  // namespace mirel::ui

@@ -78,6 +78,8 @@ public:
   void ExpandTree();
   void CollapseTree();
   void OpenHelp();
+  // Opens the bundled manual at a section (its anchor), or at the top.
+  void OpenManual(const QString& section);
   void ShowFilterDialog();
   // Opens a preview window on the first selected row's file; null when that
   // row is a folder or nothing is selected.

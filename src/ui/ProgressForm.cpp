@@ -5,14 +5,12 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <filesystem>
 #include <unistd.h>
 
 #include "core/RecoveryManager.h"
 #include "ui/Dialogs.h"
 #include "ui/MainForm.h"
 #include "ui/ViewBridge.h"
-#include "workers/DestinationPolicy.h"
 #include "workers/RecoveringThread.h"
 
 namespace mirel::ui {
@@ -182,16 +180,7 @@ void TfrmProgressForm::FileStartHandler(const std::string& path, PFileInfo) {
   });
 }
 
-void TfrmProgressForm::CreateFolderChain(const std::string& path, PFileInfo) {
-  // A level that cannot be made is left to the writer's own check.
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-}
-
-int TfrmProgressForm::CreateDestinationFile(std::string& path, bool, std::string& why) {
-  std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-    return mirel::CreateDestinationFile(path, TOnExists::Skip, {}, why);
+TExistsAnswer TfrmProgressForm::FileExistsHandler(const std::string& path) {
   QMessageBox::StandardButton answer = QMessageBox::Cancel;
   QString chosen;
   RunOnMainThread([&] {
@@ -200,16 +189,10 @@ int TfrmProgressForm::CreateDestinationFile(std::string& path, bool, std::string
                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::No) chosen = Dialogs().SaveFileName(this, QString::fromStdString(path));
   });
-  if (answer == QMessageBox::Yes) return mirel::CreateDestinationFile(path, TOnExists::Overwrite, {}, why);
-  if (answer == QMessageBox::No && !chosen.isEmpty()) {
-    // A file chosen in the save dialog is replaced without another question.
-    path = chosen.toStdString();
-    TOnExists mode = std::filesystem::exists(std::filesystem::symlink_status(path, ec)) ? TOnExists::Overwrite
-                                                                                        : TOnExists::Skip;
-    return mirel::CreateDestinationFile(path, mode, {}, why);
-  }
-  why = "skipped by the user";
-  return -1;
+  if (answer == QMessageBox::Yes) return {TOnExists::Overwrite};
+  // A file chosen in the save dialog is replaced without another question.
+  if (answer == QMessageBox::No && !chosen.isEmpty()) return {TOnExists::Overwrite, {}, chosen.toStdString()};
+  return {TOnExists::Skip, "skipped by the user"};
 }
 
 void TfrmProgressForm::RecoveryDoneHandler() {

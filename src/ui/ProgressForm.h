@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/FileInfo.h"
+#include "workers/DestinationPolicy.h"
 
 class QLabel;
 class QPushButton;
@@ -60,8 +61,9 @@ public:
   // the worker waits.
   void ScanDoneHandler();
   void FileStartHandler(const std::string& path, PFileInfo entry);
-  void CreateFolderChain(const std::string& path, PFileInfo entry);
-  int CreateDestinationFile(std::string& path, bool encrypted, std::string& why);
+  // A file of the recovery exists already: asks whether to overwrite it,
+  // write under another name, or skip it.
+  TExistsAnswer FileExistsHandler(const std::string& path);
   void RecoveryDoneHandler();
 
   // How the last scan shown here ended.

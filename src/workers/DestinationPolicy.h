@@ -1,6 +1,5 @@
 #pragma once
 // What to do when a recovered file would land on an existing file.
-#include <functional>
 #include <string>
 
 namespace mirel {
@@ -10,13 +9,17 @@ enum class TOnExists { Ask, Overwrite, Skip, Rename };
 // Parses "ask", "overwrite", "skip" or "rename"; false for anything else.
 bool ParseOnExists(const std::string& text, TOnExists& mode);
 
-// "dir/name (2).ext": the first such name that does not exist yet.
-std::string UniqueName(const std::string& path);
+// The answer about one existing file: overwrite it, skip the new one (Reason
+// says why when it is not simply the existing file), give the new one a
+// numbered name, or write it to ChosenPath, replacing what is there.
+struct TExistsAnswer {
+  TOnExists Action = TOnExists::Skip;
+  std::string Reason;
+  std::string ChosenPath;
+};
 
-// Creates path for writing. When a file exists there the mode decides; Ask
-// calls ask, which answers Overwrite, Skip or Rename. Rename changes path.
-// Returns the descriptor, or -1 with the reason in why (the file is skipped).
-int CreateDestinationFile(std::string& path, TOnExists mode, const std::function<TOnExists(const std::string&)>& ask,
-                          std::string& why);
+// "name (n).ext": the n-th alternative to a taken name. A leading dot is part
+// of the stem, so ".profile" becomes ".profile (2)".
+std::string NumberedName(const std::string& name, int n);
 
 }  // namespace mirel

@@ -20,24 +20,6 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 
-// The loop devices whose backing file is the image, as major:minor pairs.
-std::vector<dev_t> LoopDevicesOf(const std::string& image) {
-  std::vector<dev_t> found;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator("/sys/block", ec)) {
-    std::string name = e.path().filename().string();
-    if (name.rfind("loop", 0) != 0) continue;
-    std::ifstream backing(e.path() / "loop" / "backing_file");
-    std::string file;
-    if (!std::getline(backing, file) || Canonical(file) != image) continue;
-    std::ifstream devFile(e.path() / "dev");
-    unsigned maj = 0, min = 0;
-    char colon = 0;
-    if (devFile >> maj >> colon >> min) found.push_back(makedev(maj, min));
-  }
-  return found;
-}
-
 bool Matches(const TMountEntry& m, const std::string& canonical, const struct stat& st) {
   if (S_ISBLK(st.st_mode)) {
     if (makedev(m.Major, m.Minor) == st.st_rdev) return true;
@@ -84,7 +66,7 @@ bool FindEraseTarget(const std::string& given, const std::vector<TMountEntry>& t
     }
   } else {
     std::vector<dev_t> loops;
-    if (S_ISREG(st.st_mode)) loops = LoopDevicesOf(canonical);
+    if (S_ISREG(st.st_mode)) loops = LoopDevicesBackedBy(canonical);
     for (const TMountEntry& m : table) {
       bool viaLoop = false;
       for (dev_t d : loops) viaLoop = viaLoop || makedev(m.Major, m.Minor) == d;

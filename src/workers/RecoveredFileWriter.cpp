@@ -1,10 +1,13 @@
 #include "workers/RecoveredFileWriter.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/msdos_fs.h>
+#include <random>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -12,10 +15,13 @@
 #include <vector>
 
 #include "core/DiskObject.h"
+#include "core/DiskScaner.h"
 #include "core/FileSystems.h"
 #include "core/RecoveryStream.h"
 #include "platform/FileTime.h"
+#include "workers/DestinationFolder.h"
 #include "workers/RecoveringThread.h"
+#include "workers/Sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -29,12 +35,23 @@ std::string SafeFileName(const std::string& name) {
   return s;
 }
 
-void CreateFolderChain(const std::string& path) {
-  std::error_code ec;
-  fs::create_directories(path, ec);
+std::string TempFileName(const std::string& name) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  // ".", ".mirel-" and six letters around the name, within 255 bytes.
+  constexpr size_t kRoom = 255 - 1 - 7 - 6;
+  size_t keep = std::min(name.size(), kRoom);
+  // Cut between two characters, not inside one.
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  std::string out = "." + name.substr(0, keep) + ".mirel-";
+  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+  for (int i = 0; i < 6; ++i) out += kLetters[pick(random)];
+  return out;
 }
 
 namespace {
+
+std::string ErrnoText(int e) { return std::strerror(e); }
 
 bool WriteAll(int fd, const char* data, size_t n) {
   while (n > 0) {
@@ -49,18 +66,215 @@ bool WriteAll(int fd, const char* data, size_t n) {
   return true;
 }
 
+// Reads back what the kernel copied into fd at offset, for the hash: the
+// hash is of what the file holds.
+bool HashBack(int fd, int64_t offset, size_t count, std::vector<char>& buffer, TSha256& hash) {
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, buffer.data(), std::min(count, buffer.size()), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    hash.Update(buffer.data(), static_cast<size_t>(n));
+    offset += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Where a finished file goes, decided before its data is written.
+struct TPlacement {
+  enum TKind { New, Replace, Numbered };
+  int Dir = -1;
+  std::string Folder;
+  std::string Name;
+  TKind Kind = New;
+  // The folder of a name the user chose elsewhere.
+  int OwnedDir = -1;
+  ~TPlacement() {
+    if (OwnedDir >= 0) ::close(OwnedDir);
+  }
+};
+
+// False when the file is not to be written; the reason is then in r.
+bool Place(TRecoveringThread& thread, TDestFolder& folder, int dir, const std::string& name, TPlacement& p,
+           TRecoveredFile& r) {
+  p.Dir = dir;
+  p.Folder = folder.Path();
+  p.Name = name;
+  struct stat st {};
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    r.Reason = r.Target + ": " + ErrnoText(errno);
+    return false;
+  }
+  const TExistsAnswer answer = thread.OnFileExists ? thread.OnFileExists(r.Target) : TExistsAnswer{};
+  if (!answer.ChosenPath.empty()) {
+    const fs::path chosen(answer.ChosenPath);
+    const std::string parent = chosen.parent_path().empty() ? "." : chosen.parent_path().string();
+    p.OwnedDir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (p.OwnedDir < 0) {
+      r.Reason = "folder " + parent + ": " + ErrnoText(errno);
+      return false;
+    }
+    p.Dir = p.OwnedDir;
+    p.Folder = parent;
+    p.Name = chosen.filename().string();
+    p.Kind = TPlacement::Replace;
+    r.Target = answer.ChosenPath;
+    return true;
+  }
+  switch (answer.Action) {
+    case TOnExists::Overwrite: p.Kind = TPlacement::Replace; return true;
+    case TOnExists::Rename: p.Kind = TPlacement::Numbered; return true;
+    default:
+      r.Status = TRecoveryStatus::Skipped;
+      r.Reason = answer.Reason.empty() ? "a file of that name exists" : answer.Reason;
+      return false;
+  }
+}
+
+// Renames within dir unless `to` exists; 0 or the error number.
+int RenameNoReplace(int dir, const std::string& from, const std::string& to) {
+  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // File systems without the flag (some FUSE ones): test, then rename.
+  struct stat st {};
+  if (::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0 ? 0 : errno;
+}
+
+// The file being written: created under a temporary name in its folder and
+// removed again unless it was moved to its own name.
+class TTempFile {
+public:
+  TTempFile(int dir, const std::string& name) : Dir(dir) {
+    for (int attempt = 0; attempt < 100 && FFd < 0; ++attempt) {
+      FName = TempFileName(name);
+      FFd = ::openat(dir, FName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (FFd < 0 && errno != EEXIST) break;
+    }
+    if (FFd < 0) Errno = errno;
+    else ::fstat(FFd, &Made);
+  }
+  ~TTempFile() {
+    if (FFd >= 0) ::close(FFd);
+    if (Errno == 0 && !Kept) ::unlinkat(Dir, FName.c_str(), 0);
+  }
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+
+  int Fd() const { return FFd; }
+  const std::string& Name() const { return FName; }
+  int Error() const { return Errno; }
+
+  // Closes the file and gives it its own name; false with the reason in why,
+  // and taken set when a file of that name came first.
+  bool MoveTo(const TPlacement& p, std::string& finalName, std::string& why, bool& taken) {
+    const int fd = FFd;
+    FFd = -1;
+    // Late write errors (network and FUSE file systems) show at close.
+    if (::close(fd) != 0) {
+      why = "write failed: " + ErrnoText(errno);
+      return false;
+    }
+    struct stat now {};
+    if (::fstatat(Dir, FName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != Made.st_dev ||
+        now.st_ino != Made.st_ino) {
+      why = "the temporary file " + FName + " was replaced while it was written";
+      return false;
+    }
+    int error = 0;
+    finalName = p.Name;
+    if (p.Kind == TPlacement::Replace) {
+      error = ::renameat(Dir, FName.c_str(), Dir, p.Name.c_str()) == 0 ? 0 : errno;
+    } else if (p.Kind == TPlacement::New) {
+      error = RenameNoReplace(Dir, FName, p.Name);
+      if (error == EEXIST) {
+        why = "a file of that name exists";
+        taken = true;
+        return false;
+      }
+    } else {
+      error = EEXIST;
+      for (int n = 2; error == EEXIST && n < 100000; ++n) {
+        finalName = NumberedName(p.Name, n);
+        error = RenameNoReplace(Dir, FName, finalName);
+      }
+    }
+    if (error != 0) {
+      why = "cannot be named " + p.Folder + "/" + finalName + ": " + ErrnoText(error);
+      return false;
+    }
+    Kept = true;
+    return true;
+  }
+
+private:
+  int Dir;
+  int FFd = -1;
+  int Errno = 0;
+  bool Kept = false;
+  std::string FName;
+  struct stat Made {};
+};
+
+// Copies up to expected bytes of the stream into fd, hashing what lands in
+// the file; returns the bytes delivered. error says why the copy ended early
+// (empty when the stream simply ran out).
+int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int64_t expected, TSha256& hash,
+                 std::string& error) {
+  std::vector<char> buffer(RECOVERY_BLOCK);
+  stream.Seek(0, TSeekOrigin::Beginning);
+  thread.FilePercent = expected > 0 ? 0 : 100;
+  int64_t done = 0;
+  while (done < expected) {
+    if (thread.Terminated) {
+      error = "stopped by the user";
+      break;
+    }
+    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer.size()), expected - done));
+    // Data that lies on the volume as it is goes across in the kernel.
+    size_t n = stream.CopyTo(fd, want);
+    if (n > 0) {
+      if (!HashBack(fd, done, n, buffer, hash)) {
+        error = "cannot read back what was written: " + ErrnoText(errno);
+        break;
+      }
+    } else {
+      n = stream.Read(buffer.data(), want);
+      if (n == 0) break;
+      if (!WriteAll(fd, buffer.data(), n)) {
+        error = "write failed: " + ErrnoText(errno);
+        break;
+      }
+      hash.Update(buffer.data(), n);
+    }
+    done += static_cast<int64_t>(n);
+    thread.BytesWritten += static_cast<int64_t>(n);
+    thread.FilePercent = static_cast<int>(done * 100 / expected);
+  }
+  return done;
+}
+
 // Linux caps one extended attribute's value at 64 KiB.
 constexpr size_t MAX_XATTR_VALUE = 65536;
 
 // Named streams go where the Linux NTFS drivers expose them: user.<name>.
-void CopyNamedStreams(int fd, PFileInfo entry, TRecoveredFile& result) {
+// What could not be carried over is added to problems.
+void CopyNamedStreams(int fd, PFileInfo entry, std::string& problems) {
+  auto problem = [&](const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; };
   for (const TNamedStream& ns : entry->FsInfo->NamedStreams()) {
     if (ns.Size > static_cast<int64_t>(MAX_XATTR_VALUE)) {
-      result.Problem += "stream " + ns.Name + " too large for an extended attribute; ";
+      problem("stream " + ns.Name + " too large for an extended attribute");
       continue;
     }
     std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry, ns.Name);
-    if (!s) break;
+    if (!s) {
+      problem("stream " + ns.Name + " cannot be read");
+      continue;
+    }
     std::vector<char> data(static_cast<size_t>(ns.Size));
     size_t got = 0;
     while (got < data.size()) {
@@ -68,10 +282,9 @@ void CopyNamedStreams(int fd, PFileInfo entry, TRecoveredFile& result) {
       if (n == 0) break;
       got += n;
     }
-    if (::fsetxattr(fd, ("user." + ns.Name).c_str(), data.data(), got, 0) != 0) {
-      result.Problem += "stream " + ns.Name + " not written (" + std::strerror(errno) + "); ";
-      break;
-    }
+    if (got < data.size() || !s->Missing().Empty()) problem("stream " + ns.Name + " could not be read whole");
+    if (::fsetxattr(fd, ("user." + ns.Name).c_str(), data.data(), data.size(), 0) != 0)
+      problem("stream " + ns.Name + " not written (" + ErrnoText(errno) + ")");
   }
 }
 
@@ -86,131 +299,141 @@ void SetDosAttributes(int fd, const std::string& destFs, uint32_t attributes) {
   }
 }
 
-void Finish(const std::string& path, PFileInfo entry, int64_t size, const std::string& destFs) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  // A size that cannot be set still leaves times and attributes to set.
-  [[maybe_unused]] int sized = ::ftruncate(fd, size);
-  if (destFs == "NTFS" && entry->CreationTime != 0) {
-    uint64_t crtime = entry->CreationTime;  // little-endian FILETIME, as the driver wants it
+// Size, times and attributes, through the open descriptor only. False (with
+// errno) when the size cannot be set; the rest is kept where it can be.
+bool Finish(int fd, const TFileInfo& entry, int64_t size, const std::string& destFs) {
+  if (::ftruncate(fd, size) != 0) return false;
+  if (destFs == "NTFS" && entry.CreationTime != 0) {
+    uint64_t crtime = entry.CreationTime;  // little-endian FILETIME, as the driver wants it
     ::fsetxattr(fd, "system.ntfs_crtime", &crtime, sizeof crtime, 0);
   }
-  SetDosAttributes(fd, destFs, entry->Attributes);
-  if (entry->LastWriteTime != 0) {
+  SetDosAttributes(fd, destFs, entry.Attributes);
+  if (entry.LastWriteTime != 0) {
     struct timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
     times[0].tv_sec = 0;
-    times[1].tv_sec = static_cast<time_t>(FileTimeToUnix(entry->LastWriteTime));
-    times[1].tv_nsec = FileTimeNanos(entry->LastWriteTime);
+    times[1].tv_sec = static_cast<time_t>(FileTimeToUnix(entry.LastWriteTime));
+    times[1].tv_nsec = FileTimeNanos(entry.LastWriteTime);
     ::futimens(fd, times);
   }
-  ::close(fd);
-  if (entry->Attributes & faReadOnly) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+  struct stat st {};
+  if ((entry.Attributes & faReadOnly) && ::fstat(fd, &st) == 0) ::fchmod(fd, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+  return true;
+}
+
+// The unread parts of the first `expected` bytes: what the stream reported,
+// and whatever it did not deliver at all.
+TByteRanges MissingParts(const TRecoveryStream& stream, int64_t delivered, int64_t expected) {
+  TByteRanges missing;
+  for (const TByteRange& g : stream.Missing()) {
+    const int64_t end = std::min(g.End(), expected);
+    if (g.Offset < end) missing.Add(g.Offset, end - g.Offset);
   }
+  if (delivered < expected) missing.Add(delivered, expected - delivered);
+  return missing;
 }
 
 }  // namespace
 
-void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry) {
+const char* StatusName(TRecoveryStatus status) {
+  switch (status) {
+    case TRecoveryStatus::Complete: return "complete";
+    case TRecoveryStatus::Incomplete: return "incomplete";
+    case TRecoveryStatus::Skipped: return "skipped";
+    default: return "failed";
+  }
+}
+
+void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
   if (thread.Terminated || !entry) return;
-  TRecoveredFile result;
-  result.Entry = entry;
-  auto done = [&] {
-    result.Path = path;
-    if (thread.OnFileDone) thread.OnFileDone(result);
-  };
-  if (thread.OnFileStart) thread.OnFileStart(path, entry);
-
   // Linux has no raw import of encrypted files: they are kept as their raw image.
-  bool encrypted = entry->Disk && entry->Disk->FileSystem == fsNtfs && entry->FsInfo && entry->FsInfo->IsEncrypted();
-  if (encrypted) path += ".efs";
-
+  const bool encrypted =
+      entry->Disk && entry->Disk->FileSystem == fsNtfs && entry->FsInfo && entry->FsInfo->IsEncrypted();
+  if (encrypted) name += ".efs";
+  TRecoveredFile r;
+  r.Entry = entry;
+  r.VolumePath = GetRelativePath(*entry);
+  r.Target = folder.Path() + "/" + name;
+  r.Size = entry->Size;
+  auto done = [&] {
+    if (thread.OnFileDone) thread.OnFileDone(r);
+  };
+  if (thread.OnFileStart) thread.OnFileStart(r.Target, entry);
   if (thread.Terminated) return;
+
+  const int dir = folder.Fd();
+  if (dir < 0) {
+    r.Reason = folder.Error();
+    return done();
+  }
   // The data first: an entry that cannot be read must not leave an empty
   // file behind, nor cost an existing file its contents.
   std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(entry, "");
   if (!stream) {
-    result.Skipped = true;
-    result.Problem = "its data cannot be read";
+    r.Reason = "its data cannot be read";
     return done();
   }
-  std::string why;
-  int out;
-  if (thread.OnCreateFile) {
-    out = thread.OnCreateFile(path, false, why);
-  } else {
-    out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (out < 0) why = std::strerror(errno);
-  }
-  if (out < 0) {
-    result.Skipped = true;
-    result.Problem = why;
-    return done();
-  }
-
-  if (thread.Terminated) {
-    ::close(out);
-    return;
-  }
-  stream->Seek(0, TSeekOrigin::Beginning);
-  ::lseek(out, 0, SEEK_SET);
-  std::vector<char> buffer(RECOVERY_BLOCK);
   // The raw image of an encrypted file is longer than the file itself.
   const int64_t expected = encrypted ? stream->GetSize() : entry->Size;
-  thread.FilePercent = expected > 0 ? 0 : 100;
-  for (;;) {
-    if (thread.Terminated) {
-      result.Problem = "stopped before the end";
-      break;
-    }
-    // Data that lies on the volume as it is goes across in the kernel.
-    size_t n = stream->CopyTo(out, buffer.size());
-    if (n == 0) {
-      n = stream->Read(buffer.data(), buffer.size());
-      if (n == 0) break;
-      if (!WriteAll(out, buffer.data(), n)) {
-        result.Problem = std::string("write failed: ") + std::strerror(errno);
-        break;
-      }
-    }
-    result.Written += static_cast<int64_t>(n);
-    thread.BytesWritten += static_cast<int64_t>(n);
-    if (expected > 0)
-      thread.FilePercent = static_cast<int>(std::min<int64_t>(result.Written, expected) * 100 / expected);
-  }
-  stream.reset();
-  if (result.Problem.empty() && result.Written < expected)
-    result.Problem = "only " + std::to_string(result.Written) + " of " + std::to_string(expected) + " bytes could be read";
+  r.Size = expected;
+  TPlacement place;
+  if (!Place(thread, folder, dir, name, place, r)) return done();
+  if (thread.Terminated) return;
 
-  const std::string destFs = thread.DestinationFileSystem(fs::path(path).parent_path().string());
-  if (!encrypted && destFs == "NTFS" && entry->FsInfo) CopyNamedStreams(out, entry, result);
-  ::close(out);
-  Finish(path, entry, expected, destFs);
+  TTempFile temp(place.Dir, place.Name);
+  if (temp.Fd() < 0) {
+    r.Reason = "cannot create a file in " + place.Folder + ": " + ErrnoText(temp.Error());
+    return done();
+  }
+  TSha256 hash;
+  std::string error;
+  const int64_t delivered = CopyData(thread, *stream, temp.Fd(), expected, hash, error);
+  if (!error.empty()) {
+    r.Reason = error;
+    return done();
+  }
+  r.Missing = MissingParts(*stream, delivered, expected);
+  stream.reset();
+
+  const std::string destFs = thread.DestinationFileSystem(place.Folder);
+  std::string streamProblems;
+  if (!encrypted && destFs == "NTFS" && entry->FsInfo) CopyNamedStreams(temp.Fd(), entry, streamProblems);
+  if (thread.OnDataWritten) thread.OnDataWritten(place.Dir, temp.Name());
+  if (!Finish(temp.Fd(), *entry, expected, destFs)) {
+    r.Reason = "its size cannot be set: " + ErrnoText(errno);
+    return done();
+  }
+  // A short stream leaves zeros up to the size, and so does the hash.
+  hash.UpdateZeros(expected - delivered);
+  std::string finalName;
+  bool taken = false;
+  if (!temp.MoveTo(place, finalName, error, taken)) {
+    r.Reason = error;
+    if (taken) r.Status = TRecoveryStatus::Skipped;
+    return done();
+  }
+  r.Dest = place.Folder + "/" + finalName;
+  r.Sha256 = hash.FinishHex();
+  r.Written = expected - r.Missing.TotalLength();
+  if (!r.Missing.Empty())
+    r.Reason = std::to_string(r.Missing.TotalLength()) + " of " + std::to_string(expected) +
+               " bytes could not be read (zeros in the file)";
+  if (!streamProblems.empty()) r.Reason += (r.Reason.empty() ? "" : "; ") + streamProblems;
+  r.Status = r.Reason.empty() ? TRecoveryStatus::Complete : TRecoveryStatus::Incomplete;
   done();
 }
 
-void RecoverFolder(TRecoveringThread& thread, const std::string& path, PFileInfo entry, int depth) {
+void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo entry, int depth) {
   if (!entry || depth >= MAX_FOLDER_DEPTH) return;
-  std::vector<PFileInfo> files;
-  for (PFileInfo f : thread.ChildFiles(entry))
-    if (!thread.FolderFilter || thread.FolderFilter(*f)) files.push_back(f);
-  if (!files.empty()) {
-    if (thread.OnCreateFolder)
-      thread.OnCreateFolder(path, entry);
-    else
-      CreateFolderChain(path);
-    std::error_code ec;
-    if (!fs::is_directory(path, ec)) return;
-    for (PFileInfo f : files) {
-      if (thread.Terminated) break;
-      RecoverFile(thread, path + SafeFileName(f->Name), f);
-      thread.MarkRecovered(f);
-    }
+  for (PFileInfo f : thread.ChildFiles(entry)) {
+    if (thread.Terminated) break;
+    if (thread.FolderFilter && !thread.FolderFilter(*f)) continue;
+    RecoverFile(thread, folder, SafeFileName(f->Name), f);
+    thread.MarkRecovered(f);
   }
   for (PFileInfo g : thread.ChildFolders(entry)) {
-    RecoverFolder(thread, path + SafeFileName(g->Name) + "/", g, depth + 1);
+    TDestFolder sub(folder, SafeFileName(g->Name));
+    RecoverFolder(thread, sub, g, depth + 1);
     thread.MarkRecovered(g);
   }
 }

@@ -1,31 +1,32 @@
 #pragma once
 // Re-creates found entries as files and folders under a destination folder:
 // data, named streams where the destination holds them, size, times and
-// attributes.
+// attributes. A file is written under a temporary name and takes its own
+// name only when it is whole, so an interrupted run leaves no cut file behind.
 #include <string>
 
 #include "core/FileInfo.h"
 
 namespace mirel {
 
+class TDestFolder;
 class TRecoveringThread;
 
 constexpr size_t RECOVERY_BLOCK = 65536;
 
-// path: the destination file name. Failures skip the file and are reported
-// through the thread's OnFileDone.
-void RecoverFile(TRecoveringThread& thread, std::string path, PFileInfo entry);
-// path: the destination folder, ending with "/". Writes the folder's files
-// that pass the thread's filter, then its subfolders; a folder without such
-// files below it is not created.
-void RecoverFolder(TRecoveringThread& thread, const std::string& path, PFileInfo entry, int depth = 0);
-
-// Creates every missing folder of path; failures are left for the caller's
-// existence test.
-void CreateFolderChain(const std::string& path);
+// Writes entry as name (one path component) in folder; the result goes to
+// the thread's OnFileDone.
+void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry);
+// Writes the folder's files that pass the thread's filter into folder, then
+// its subfolders; a folder without such files below it is not created.
+void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo entry, int depth = 0);
 
 // A name from the volume made safe as one path component: no "/" or NUL, not
 // "." or "..", so a hostile name cannot leave the destination folder.
 std::string SafeFileName(const std::string& name);
+
+// ".NAME.mirel-" plus six random letters and digits, within the 255-byte
+// name limit: where a file is written until it is whole.
+std::string TempFileName(const std::string& name);
 
 }  // namespace mirel

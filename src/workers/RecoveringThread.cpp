@@ -1,10 +1,10 @@
 #include "workers/RecoveringThread.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "core/DiskObject.h"
 #include "platform/Mounts.h"
+#include "workers/DestinationFolder.h"
 #include "workers/RecoveredFileWriter.h"
 
 namespace mirel {
@@ -54,20 +54,20 @@ const std::string& TRecoveringThread::DestinationFileSystem(const std::string& f
 }
 
 void TRecoveringThread::Execute() {
-  std::error_code ec;
-  if (std::filesystem::is_directory(DestDir, ec)) {
-    if (DestDir.empty() || DestDir.back() != '/') DestDir += '/';
-    for (int i = 0; i < Items.Count() && !Terminated; ++i) {
-      PFileInfo e = Items[i];
-      if (e && !Recovered.count(e)) {
-        if (e->IsFolder)
-          RecoverFolder(*this, DestDir + SafeFileName(e->Name) + "/", e);
-        else
-          RecoverFile(*this, DestDir + SafeFileName(e->Name), e);
+  // A destination that cannot be opened fails each file with the reason.
+  TDestFolder root(DestDir);
+  for (int i = 0; i < Items.Count() && !Terminated; ++i) {
+    PFileInfo e = Items[i];
+    if (e && !Recovered.count(e)) {
+      if (e->IsFolder) {
+        TDestFolder folder(root, SafeFileName(e->Name));
+        RecoverFolder(*this, folder, e);
+      } else {
+        RecoverFile(*this, root, SafeFileName(e->Name), e);
       }
-      int count = Items.Count();
-      TotalPercent = count < 1 ? 100 : static_cast<int>(static_cast<int64_t>(i + 1) * 100 / count);
     }
+    int count = Items.Count();
+    TotalPercent = count < 1 ? 100 : static_cast<int>(static_cast<int64_t>(i + 1) * 100 / count);
   }
   if (OnDone) OnDone();
 }

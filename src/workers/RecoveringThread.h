@@ -9,18 +9,36 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/ByteRanges.h"
 #include "core/FileInfo.h"
+#include "workers/DestinationPolicy.h"
 
 namespace mirel {
 
-// What happened to one file, for the front end's summary.
+enum class TRecoveryStatus { Complete, Incomplete, Failed, Skipped };
+
+// "complete", "incomplete", "failed", "skipped".
+const char* StatusName(TRecoveryStatus status);
+
+// What happened to one file: for the front end's summary and the report.
 struct TRecoveredFile {
-  std::string Path;
   PFileInfo Entry = nullptr;
+  // From the volume root, "/"-separated.
+  std::string VolumePath;
+  // Where the file was meant to go, for messages.
+  std::string Target;
+  // The file written, left under its final name; empty when none was.
+  std::string Dest;
+  TRecoveryStatus Status = TRecoveryStatus::Failed;
+  // Why it failed, was skipped or is incomplete; empty when complete.
+  std::string Reason;
+  // Bytes the file holds, and how many of them came from the volume.
+  int64_t Size = 0;
   int64_t Written = 0;
-  bool Skipped = false;
-  // Why it was skipped, or what is wrong with what was written; empty when intact.
-  std::string Problem;
+  // The parts of the file that could not be read: zeros in the file.
+  TByteRanges Missing;
+  // Lower-case hex SHA-256 of the file's bytes; empty when none was written.
+  std::string Sha256;
 };
 
 class TRecoveringThread {
@@ -46,13 +64,14 @@ public:
 
   // The files of a folder that a folder recovery writes; all when empty.
   TEntryFilter FolderFilter;
+  // path: where the file is meant to go.
   std::function<void(const std::string& path, PFileInfo entry)> OnFileStart;
-  // Makes sure the folder exists; when unbound the whole chain is created.
-  std::function<void(const std::string& path, PFileInfo entry)> OnCreateFolder;
-  // Opens the destination file (may change path); returns a descriptor, or -1
-  // with the reason in why to skip the file.
-  std::function<int(std::string& path, bool encrypted, std::string& why)> OnCreateFile;
+  // A file of that name exists at path: what to do. Unbound: skip.
+  std::function<TExistsAnswer(const std::string& path)> OnFileExists;
   std::function<void(const TRecoveredFile& result)> OnFileDone;
+  // Runs between writing a file's data and finishing it, with the folder and
+  // the temporary name; tests stand in for a race there.
+  std::function<void(int folderFd, const std::string& tempName)> OnDataWritten;
   std::function<void()> OnDone;
 
   // A folder recovery wrote this entry; a later selection of it is skipped.

@@ -1,0 +1,89 @@
+#include "ui/RecoverySummary.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "ui/Dialogs.h"
+#include "workers/RecoveryReport.h"
+
+namespace mirel::ui {
+
+namespace {
+
+int Count(const std::vector<TRecoveredFile>& results, TRecoveryStatus status) {
+  return static_cast<int>(std::count_if(results.begin(), results.end(),
+                                        [status](const TRecoveredFile& r) { return r.Status == status; }));
+}
+
+}  // namespace
+
+QString TfrmRecoverySummary::CountsText(const std::vector<TRecoveredFile>& results) {
+  const int recovered = Count(results, TRecoveryStatus::Complete);
+  return QStringLiteral("%1 %2 recovered, %3 incomplete, %4 failed, %5 skipped")
+      .arg(recovered)
+      .arg(recovered == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+      .arg(Count(results, TRecoveryStatus::Incomplete))
+      .arg(Count(results, TRecoveryStatus::Failed))
+      .arg(Count(results, TRecoveryStatus::Skipped));
+}
+
+TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bool stopped,
+                                         const QString& reportFolder, QWidget* parent)
+    : QDialog(parent), Results(std::move(results)), ReportFolder(reportFolder) {
+  setObjectName(QStringLiteral("frmRecoverySummary"));
+  setWindowTitle(QStringLiteral("Recovery finished"));
+  auto* layout = new QVBoxLayout(this);
+  lblCounts = new QLabel(this);
+  lblCounts->setObjectName(QStringLiteral("lblCounts"));
+  lblCounts->setText(CountsText(Results) + (stopped ? QStringLiteral("; stopped by the user") : QString()));
+  layout->addWidget(lblCounts);
+
+  QStringList lines;
+  for (const TRecoveredFile& r : Results) {
+    if (r.Status != TRecoveryStatus::Incomplete && r.Status != TRecoveryStatus::Failed) continue;
+    QString line = QStringLiteral("%1: %2: %3")
+                       .arg(QString::fromLatin1(StatusName(r.Status)),
+                            QString::fromStdString(r.Dest.empty() ? r.Target : r.Dest),
+                            QString::fromStdString(r.Reason));
+    if (!r.Missing.Empty()) line += QStringLiteral(" (missing %1)").arg(QString::fromStdString(r.Missing.Describe()));
+    lines << line;
+  }
+  memProblems = new QPlainTextEdit(this);
+  memProblems->setObjectName(QStringLiteral("memProblems"));
+  memProblems->setReadOnly(true);
+  memProblems->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  memProblems->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memProblems->setPlainText(lines.join(u'\n'));
+  memProblems->setVisible(!lines.isEmpty());
+  layout->addWidget(memProblems, 1);
+
+  btnSaveReport = new QPushButton(QStringLiteral("Save report"), this);
+  btnSaveReport->setObjectName(QStringLiteral("btnSaveReport"));
+  btnClose = new QPushButton(QStringLiteral("Close"), this);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  btnClose->setDefault(true);
+  auto* row = new QHBoxLayout;
+  row->addWidget(btnSaveReport);
+  row->addStretch();
+  row->addWidget(btnClose);
+  layout->addLayout(row);
+  connect(btnSaveReport, &QPushButton::clicked, this, &TfrmRecoverySummary::SaveReport);
+  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+  resize(lines.isEmpty() ? 360 : 620, lines.isEmpty() ? 100 : 320);
+}
+
+void TfrmRecoverySummary::SaveReport() {
+  const QString path = Dialogs().SaveFileName(this, QDir(ReportFolder).filePath(QStringLiteral("recovery-report.jsonl")));
+  if (path.isEmpty()) return;
+  std::string why;
+  if (!WriteReport(path.toStdString(), Results, why))
+    Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Report not saved"), QString::fromStdString(why),
+                      QMessageBox::Ok);
+}
+
+}  // namespace mirel::ui
