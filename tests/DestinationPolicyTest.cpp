@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <unistd.h>
 
 #include "TestSupport.h"
@@ -60,4 +61,30 @@ TEST(Mounts, TableParsingAndLongestPrefix) {
   EXPECT_EQ(MountOf("/media/usb stickers", table).FsType, "ext4");  // prefix of a name is not a folder
   EXPECT_EQ(MountOf("/media/card", table).FsType, "vfat");
   EXPECT_EQ(GetVolumeFileSystem("/proc/self"), "proc");
+}
+
+TEST(Mounts, LoopMountOfTheImageIsFoundFromAnyPathBelowIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a loop device";
+  TTempDir tmp;
+  const std::string image = (tmp / "vol.img").string(), other = (tmp / "other.img").string();
+  const std::string mnt = (tmp / "mnt").string();
+  std::filesystem::create_directory(mnt);
+  if (std::system(("truncate -s 8M '" + image + "' && cp '" + image + "' '" + other + "' && mkfs.ext2 -q '" + image +
+                   "' && mount -o loop '" + image + "' '" + mnt + "' 2>/dev/null")
+                      .c_str()) != 0)
+    GTEST_SKIP() << "cannot loop-mount an ext2 image here";
+  struct TUnmount {
+    std::string Dir;
+    ~TUnmount() { std::system(("umount '" + Dir + "' 2>/dev/null").c_str()); }
+  } unmount{mnt};
+
+  const auto table = ReadMountTable();
+  std::optional<TMountEntry> m = MountFromSource(mnt + "/not/made/yet", image, table);
+  ASSERT_TRUE(m.has_value());
+  EXPECT_EQ(m->MountPoint, mnt);
+  // The loop device itself, named as the source, is found as well.
+  ASSERT_EQ(LoopDevicesBackedBy(image).size(), 1u);
+  EXPECT_TRUE(MountFromSource(mnt, m->Source, table).has_value()) << m->Source;
+  EXPECT_FALSE(MountFromSource((tmp / "beside").string(), image, table).has_value());
+  EXPECT_FALSE(MountFromSource(mnt, other, table).has_value());
 }

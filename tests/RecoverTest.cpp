@@ -201,14 +201,20 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
   EXPECT_TRUE(results.empty());  // stopped before its file was even created
   EXPECT_TRUE(fs::is_empty(dest.Path()));
 
-  // A destination that is not a folder: nothing written, the end still told.
+  // A destination that is not a folder: nothing written, each file failed
+  // with the reason, the end still told.
   TDiskItems one;
   one.Add(big);
   TRecoveringThread nowhere(std::move(one));
   nowhere.DestDir = (dest / "missing").string();
   nowhere.OnDone = [&] { ++done; };
+  nowhere.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
   nowhere.Execute();
   EXPECT_EQ(done, 2);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Status, TRecoveryStatus::Failed);
+  EXPECT_EQ(results[0].Reason, "destination folder " + (dest / "missing").string() + ": No such file or directory");
+  EXPECT_FALSE(fs::exists(dest / "missing"));
 }
 
 TEST(Recover, ReadOnlyEntryLosesWriteBitsAndKeepsTimes) {

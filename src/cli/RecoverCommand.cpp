@@ -94,12 +94,6 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
       }
     }
   }
-  std::error_code ec;
-  fs::create_directories(dest, ec);
-  if (!fs::is_directory(dest, ec)) {
-    ctx.Err << "mirel: " << dest << ": cannot use as destination folder" << (ec ? ": " + ec.message() : "") << "\n";
-    return exitUsage;
-  }
   std::unique_ptr<TReportFile> report;
   if (!reportPath.empty()) {
     report = std::make_unique<TReportFile>(reportPath);
@@ -107,6 +101,13 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
       ctx.Err << "mirel: cannot write the report " << report->Error() << "\n";
       return exitUsage;
     }
+  }
+
+  std::error_code ec;
+  fs::create_directories(dest, ec);
+  if (!fs::is_directory(dest, ec)) {
+    ctx.Err << "mirel: " << dest << ": cannot use as destination folder" << (ec ? ": " + ec.message() : "") << "\n";
+    return exitUsage;
   }
 
   if (session.Scan(!args.Has("--all"))) return exitStopped;
@@ -151,14 +152,13 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     if (report) report->Add(r);
   };
 
-  TInterruptGuard interrupt;
+  TInterruptGuard interrupt(&thread.Terminated);
   // Set when the last file is done, which ends the wait at once.
   TEvent finished;
   thread.OnDone = [&] { finished.Set(); };
   const auto began = std::chrono::steady_clock::now();
   thread.Start();
   while (!finished.Wait(std::chrono::milliseconds(100))) {
-    if (interrupt.Requested()) thread.Terminate();
     if (ctx.ErrIsTerminal)
       ctx.Err << "\rrecovering: " << started << " files, " << Megabytes(thread.BytesWritten) << "\033[K" << std::flush;
   }

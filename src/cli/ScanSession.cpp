@@ -18,13 +18,20 @@ namespace mirel::cli {
 namespace {
 
 volatile std::sig_atomic_t Interrupted = 0;
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
+              "set from a signal handler");
+std::atomic<std::atomic<bool>*> StopTarget{nullptr};
 
-void OnInterrupt(int) { Interrupted = 1; }
+void OnInterrupt(int) {
+  Interrupted = 1;
+  if (std::atomic<bool>* stop = StopTarget.load()) stop->store(true);
+}
 
 }  // namespace
 
-TInterruptGuard::TInterruptGuard() {
+TInterruptGuard::TInterruptGuard(std::atomic<bool>* stop) {
   Interrupted = 0;
+  StopTarget = stop;
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -35,6 +42,7 @@ TInterruptGuard::TInterruptGuard() {
 TInterruptGuard::~TInterruptGuard() {
   sigaction(SIGINT, &OldInt, nullptr);
   sigaction(SIGTERM, &OldTerm, nullptr);
+  StopTarget = nullptr;
 }
 
 bool TInterruptGuard::Requested() const { return Interrupted != 0; }

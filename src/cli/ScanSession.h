@@ -1,6 +1,7 @@
 #pragma once
 // What scan, cat and recover share: opening the one source named on the
 // command line, and running its scan with a progress bar and Ctrl+C.
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -38,7 +39,9 @@ private:
 // Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
 class TInterruptGuard {
 public:
-  TInterruptGuard();
+  // stop, when given, is set by the signal handler itself, so the work it
+  // stops sees the request at once.
+  explicit TInterruptGuard(std::atomic<bool>* stop = nullptr);
   ~TInterruptGuard();
   TInterruptGuard(const TInterruptGuard&) = delete;
   TInterruptGuard& operator=(const TInterruptGuard&) = delete;

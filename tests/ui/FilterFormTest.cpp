@@ -191,6 +191,17 @@ private slots:
     QVERIFY(Applied.empty());
     // Its state stays for the next showing.
     QVERIFY(F->rbtUseFilter->isChecked());
+
+    // Enter with the focus on OK applies the filter.
+    F->open();
+    QVERIFY(QTest::qWaitForWindowExposed(F.get()));
+    QApplication::setActiveWindow(F.get());
+    F->edNameMask->setText(QStringLiteral("*.jpg"));
+    F->btnOK->setFocus();
+    QTest::keyClick(F->btnOK, Qt::Key_Return);
+    QVERIFY(!F->isVisible());
+    QCOMPARE(F->result(), int(QDialog::Accepted));
+    QCOMPARE(Applied.size(), size_t(1));
   }
 };
 

@@ -1,4 +1,7 @@
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QPlainTextEdit>
+#include <QUrl>
 #include <QGroupBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -24,6 +27,7 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
+#include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
 #include "workers/UpdatingThread.h"
 
@@ -32,6 +36,18 @@ namespace fs = std::filesystem;
 namespace mirel::test {
 
 using ui::TfrmMainForm;
+
+// Takes the addresses the program opens instead of a browser.
+class TUrlCatcher : public QObject {
+  Q_OBJECT
+public:
+  explicit TUrlCatcher(QStringList& opened) : Opened(opened) {}
+public slots:
+  void Open(const QUrl& url) { Opened << url.toString(); }
+
+private:
+  QStringList& Opened;
+};
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -42,6 +58,8 @@ class MainWindowTest : public QObject {
   QStringList Messages;
   std::function<QMessageBox::StandardButton(const QString& title)> Answer;
   QString Dest;
+  // What the last end-of-recovery summary showed, and where Save report goes.
+  QString SummaryCounts, SummaryProblems, ReportPath;
 
   QTreeWidgetItem* Node(const QString& name) {
     auto found = W->tvDirTree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
@@ -74,8 +92,11 @@ private slots:
     // A volume that goes away after it was listed, and one with no file system.
     fs::copy_file(Fixture("fat12.img"), *Temp / "gone.img");
     WriteFile(*Temp / "zeros.img", std::vector<uint8_t>(64 * 1024, 0));
+    // A copy cut short: deleted-root.bin keeps 2,048 of its 4,100 bytes.
+    fs::copy_file(Fixture("fat16.img"), *Temp / "cut.img");
+    fs::resize_file(*Temp / "cut.img", 104448);
     CreateRecoveryManager({Fixture("fat12.img").string(), Fixture("fat16.img").string(), (*Temp / "gone.img").string(),
-                           (*Temp / "zeros.img").string()},
+                           (*Temp / "zeros.img").string(), (*Temp / "cut.img").string()},
                           false);
     fs::remove(*Temp / "gone.img");
     Updating = std::make_unique<TUpdatingThread>();
@@ -86,7 +107,14 @@ private slots:
       return Answer ? Answer(title) : QMessageBox::Ok;
     };
     ui::Dialogs().ChooseFolder = [this](QWidget*, const QString&, const QString&) { return Dest; };
-    ui::Dialogs().SaveFileName = [](QWidget*, const QString&) { return QString(); };
+    ui::Dialogs().SaveFileName = [this](QWidget*, const QString&) { return ReportPath; };
+    ui::Dialogs().ShowModal = [this](QDialog& d) {
+      auto* summary = qobject_cast<ui::TfrmRecoverySummary*>(&d);
+      QVERIFY(summary);
+      SummaryCounts = summary->lblCounts->text();
+      SummaryProblems = summary->memProblems->toPlainText();
+      if (!ReportPath.isEmpty()) summary->btnSaveReport->click();
+    };
   }
 
   void cleanupTestCase() {
@@ -99,6 +127,9 @@ private slots:
     Messages.clear();
     Answer = nullptr;
     Dest.clear();
+    SummaryCounts.clear();
+    SummaryProblems.clear();
+    ReportPath.clear();
     W = std::make_unique<TfrmMainForm>(*Updating, QStringLiteral("fat12.img"));
     W->show();
   }
@@ -106,13 +137,14 @@ private slots:
   void cleanup() { W.reset(); }
 
   void startSelectsTheNamedVolume() {
-    QCOMPARE(W->cbxDiskList->count(), 4);
+    QCOMPARE(W->cbxDiskList->count(), 5);
     QCOMPARE(W->cbxDiskList->currentIndex(), 0);
     QCOMPARE(W->cbxDiskList->currentText(), QStringLiteral("fat12.img: FAT12VOL"));
     QVERIFY(W->cbxDiskList->itemText(2).contains(QStringLiteral("gone.img")));
     QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT or NTFS")));
     QVERIFY(W->btnScan->isHidden() && W->btnErase->isHidden() && W->RadioGroup1->isHidden());
-    QCOMPARE(W->windowTitle(), QStringLiteral("Corvane Mirel\u2122 - Deleted File Recovery"));
+    // The window system adds the program's name itself.
+    QCOMPARE(W->windowTitle(), QStringLiteral("Deleted File Recovery"));
     TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
     QCOMPARE(none.cbxDiskList->currentIndex(), -1);
   }
@@ -231,6 +263,8 @@ private slots:
                              std::pair{"$ub/$nner.txt", "sub/inner.txt"}})
       QVERIFY2(ReadWholeFile(out / got) == ReadWholeFile(orig / "docs" / want), got);
     QVERIFY(W->StatusPanel1->text().startsWith(QStringLiteral("3 files recovered")));
+    QCOMPARE(SummaryCounts, QStringLiteral("3 files recovered, 0 incomplete, 0 failed, 0 skipped"));
+    QVERIFY(SummaryProblems.isEmpty());
 
     // Again into the same folder: every existing file is asked about.
     Answer = [](const QString& title) {
@@ -340,6 +374,57 @@ private slots:
     QTest::keyClick(W->tvDirTree, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(fromList.count(), 1);
     QCOMPARE(fromMenu.count(), 1);
+  }
+
+  void summaryNamesIncompleteAndFailedFiles() {
+    W->cbxDiskList->setCurrentIndex(4);
+    emit W->cbxDiskList->activated(4);
+    Scan();
+    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    TTempDir out;
+    Dest = QString::fromStdString(out.Path().string());
+    ReportPath = QString::fromStdString((out / "report.jsonl").string());
+    // The photos folder cannot be made: a file of that name is there.
+    WriteFile(out / "photos", {'x'});
+    W->SelectAll();
+    W->BitBtn3->click();
+    QCOMPARE(SummaryCounts, QStringLiteral("5 files recovered, 2 incomplete, 2 failed, 0 skipped"));
+    QVERIFY(W->StatusPanel1->text().startsWith(SummaryCounts));
+    const QString root = Dest + QStringLiteral("/deleted-root.bin");
+    QVERIFY2(SummaryProblems.contains(QStringLiteral("incomplete: %1: 2052 of 4100 bytes could not be read").arg(root)),
+             qPrintable(SummaryProblems));
+    QVERIFY2(SummaryProblems.contains(QStringLiteral("failed: %1/photos/$mall.txt: folder %1/photos cannot be created")
+                                          .arg(Dest)),
+             qPrintable(SummaryProblems));
+    QCOMPARE(SummaryProblems.count(u'\n'), 3);  // two incomplete and two failed lines
+    // The saved report holds every file, in the command line's format.
+    const QStringList report = QString::fromStdString(ReadWholeFile(ReportPath.toStdString())).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(report.size(), 9);
+    QCOMPARE(report.filter(QStringLiteral("\"status\":\"incomplete\"")).size(), 2);
+    QVERIFY(report.filter(QStringLiteral("\"path\":\"deleted-root.bin\"")).front().contains(QStringLiteral("\"missing\":[[2048,2052]]")));
+  }
+
+  void dateColumnsShowAtTheStartSize() {
+    QHeaderView* header = W->lvFileList->horizontalHeader();
+    const int date = W->lvFileList->fontMetrics().horizontalAdvance(QStringLiteral("2024-05-17 10:20:30"));
+    for (int column : {4, 5}) {
+      QVERIFY(header->sectionSize(column) > date);
+      QVERIFY2(header->sectionViewportPosition(column) + date <= W->lvFileList->viewport()->width(),
+               qPrintable(QString::number(column)));
+    }
+  }
+
+  void linksOpenTheManual() {
+    QStringList opened;
+    TUrlCatcher catcher(opened);
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    QTest::mouseClick(W->lblWeb, Qt::LeftButton);
+    QTest::mouseClick(W->lblSupport, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(opened.size(), 2);
+    QVERIFY2(opened[0].endsWith(QStringLiteral("docs/manual.html")), qPrintable(opened[0]));
+    QVERIFY2(opened[1].endsWith(QStringLiteral("docs/manual.html#support")), qPrintable(opened[1]));
+    QVERIFY(ReadWholeFile(QUrl(opened[0]).toLocalFile().toStdString()).find("id=\"support\"") != std::string::npos);
   }
 
   void treeTakesThreeElevenths() {
