@@ -130,6 +130,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   TRecoveringThread thread(std::move(items));
   // The report names files by paths that hold from anywhere.
   thread.DestDir = fs::absolute(dest, ec).string();
+  // Only the report shows the hashes.
+  thread.Hash = report != nullptr;
   thread.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
   std::atomic<int> started{0};
   thread.OnFileStart = [&](const std::string&, PFileInfo) { ++started; };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/msdos_fs.h>
+#include <optional>
 #include <random>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -221,9 +222,9 @@ private:
 };
 
 // Copies up to expected bytes of the stream into fd, hashing what lands in
-// the file; returns the bytes delivered. error says why the copy ended early
-// (empty when the stream simply ran out).
-int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int64_t expected, TSha256& hash,
+// the file when there is a hash; returns the bytes delivered. error says why
+// the copy ended early (empty when the stream simply ran out).
+int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int64_t expected, TSha256* hash,
                  std::string& error) {
   std::vector<char> buffer(RECOVERY_BLOCK);
   stream.Seek(0, TSeekOrigin::Beginning);
@@ -238,7 +239,7 @@ int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int
     // Data that lies on the volume as it is goes across in the kernel.
     size_t n = stream.CopyTo(fd, want);
     if (n > 0) {
-      if (!HashBack(fd, done, n, buffer, hash)) {
+      if (hash && !HashBack(fd, done, n, buffer, *hash)) {
         error = "cannot read back what was written: " + ErrnoText(errno);
         break;
       }
@@ -249,7 +250,7 @@ int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int
         error = "write failed: " + ErrnoText(errno);
         break;
       }
-      hash.Update(buffer.data(), n);
+      if (hash) hash->Update(buffer.data(), n);
     }
     done += static_cast<int64_t>(n);
     thread.BytesWritten += static_cast<int64_t>(n);
@@ -385,9 +386,10 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
     r.Reason = "cannot create a file in " + place.Folder + ": " + ErrnoText(temp.Error());
     return done();
   }
-  TSha256 hash;
+  std::optional<TSha256> hash;
+  if (thread.Hash) hash.emplace();
   std::string error;
-  const int64_t delivered = CopyData(thread, *stream, temp.Fd(), expected, hash, error);
+  const int64_t delivered = CopyData(thread, *stream, temp.Fd(), expected, hash ? &*hash : nullptr, error);
   if (!error.empty()) {
     r.Reason = error;
     return done();
@@ -404,7 +406,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
     return done();
   }
   // A short stream leaves zeros up to the size, and so does the hash.
-  hash.UpdateZeros(expected - delivered);
+  if (hash) hash->UpdateZeros(expected - delivered);
   std::string finalName;
   bool taken = false;
   if (!temp.MoveTo(place, finalName, error, taken)) {
@@ -413,7 +415,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
     return done();
   }
   r.Dest = place.Folder + "/" + finalName;
-  r.Sha256 = hash.FinishHex();
+  if (hash) r.Sha256 = hash->FinishHex();
   r.Written = expected - r.Missing.TotalLength();
   if (!r.Missing.Empty())
     r.Reason = std::to_string(r.Missing.TotalLength()) + " of " + std::to_string(expected) +

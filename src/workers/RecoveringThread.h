@@ -37,7 +37,8 @@ struct TRecoveredFile {
   int64_t Written = 0;
   // The parts of the file that could not be read: zeros in the file.
   TByteRanges Missing;
-  // Lower-case hex SHA-256 of the file's bytes; empty when none was written.
+  // Lower-case hex SHA-256 of the file's bytes; empty when none was written
+  // or the thread was not asked to hash.
   std::string Sha256;
 };
 
@@ -61,6 +62,9 @@ public:
   std::atomic<int> FilePercent{0};
   std::atomic<int> TotalPercent{0};
   std::atomic<int64_t> BytesWritten{0};
+  // SHA-256 of each file written, for the report. Hashing costs about half
+  // the speed of a large file's kernel copy.
+  bool Hash = true;
 
   // The files of a folder that a folder recovery writes; all when empty.
   TEntryFilter FolderFilter;
