@@ -250,8 +250,10 @@ TEST(RecoverSafety, ReportLinesParseHashesMatchAndGapsAreSaid) {
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(*empty->Sha256, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
-  // Again into the same folder: what exists is skipped, which is no failure.
-  r = RunMirel({"recover", cut.string(), "--to", dest.string(), "--report", report.string()});
+  // Twice into one folder: what exists is skipped, which is no failure.
+  const std::string whole = Fixture("fat16.img").string(), again = (tmp / "again").string();
+  EXPECT_EQ(RunMirel({"recover", whole, "--to", again}).Status, 0);
+  r = RunMirel({"recover", whole, "--to", again, "--report", report.string()});
   EXPECT_EQ(r.Status, 0) << r.Err;
   for (const TReportLine& l : ReadReport(report)) {
     EXPECT_EQ(l.Status, "skipped");

@@ -111,9 +111,11 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   }
 
   if (session.Scan(!args.Has("--all"))) return exitStopped;
+  if (session.Problems == exitSource) return exitSource;
 
   TDiskItems items;
-  int status = exitOk;
+  // A part of the volume the scan could not read leaves the run incomplete.
+  int status = session.Problems;
   if (args.Positional.size() > 1) {
     for (size_t i = 1; i < args.Positional.size(); ++i) {
       std::vector<PFileInfo> found = FindEntries(*session.Disk, args.Positional[i]);
