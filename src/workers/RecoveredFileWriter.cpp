@@ -336,15 +336,6 @@ TByteRanges MissingParts(const TRecoveryStream& stream, int64_t delivered, int64
 
 }  // namespace
 
-const char* StatusName(TRecoveryStatus status) {
-  switch (status) {
-    case TRecoveryStatus::Complete: return "complete";
-    case TRecoveryStatus::Incomplete: return "incomplete";
-    case TRecoveryStatus::Skipped: return "skipped";
-    default: return "failed";
-  }
-}
-
 void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
   if (thread.Terminated || !entry) return;
   // Linux has no raw import of encrypted files: they are kept as their raw image.

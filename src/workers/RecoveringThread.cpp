@@ -9,6 +9,15 @@
 
 namespace mirel {
 
+const char* StatusName(TRecoveryStatus status) {
+  switch (status) {
+    case TRecoveryStatus::Complete: return "complete";
+    case TRecoveryStatus::Incomplete: return "incomplete";
+    case TRecoveryStatus::Skipped: return "skipped";
+    default: return "failed";
+  }
+}
+
 TRecoveringThread::TRecoveringThread(TDiskItems items) : Items(std::move(items)) {}
 
 TRecoveringThread::~TRecoveringThread() {

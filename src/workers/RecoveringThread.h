@@ -62,8 +62,8 @@ public:
   std::atomic<int> FilePercent{0};
   std::atomic<int> TotalPercent{0};
   std::atomic<int64_t> BytesWritten{0};
-  // SHA-256 of each file written, for the report. Hashing costs about half
-  // the speed of a large file's kernel copy.
+  // SHA-256 of each file written, for the report; it halves the speed at
+  // which a large file is copied.
   bool Hash = true;
 
   // The files of a folder that a folder recovery writes; all when empty.
