@@ -57,7 +57,7 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
   memProblems->setObjectName(QStringLiteral("memProblems"));
   memProblems->setReadOnly(true);
   memProblems->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  memProblems->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memProblems->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   memProblems->setPlainText(lines.join(u'\n'));
   memProblems->setVisible(!lines.isEmpty());
   layout->addWidget(memProblems, 1);
