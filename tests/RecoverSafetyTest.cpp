@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "Engine.h"
+#include "NtfsTestImage.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
@@ -482,4 +483,17 @@ TEST(RecoverSafety, DestinationOnAFuseMountOfTheImageIsRefused) {
   EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
   EXPECT_FALSE(fs::exists(mnt / "r.jsonl"));
   EXPECT_EQ(RunMirel({"scan", img.string(), "--format", "json"}).Out, before);
+}
+
+TEST(RecoverSafety, NamesReachTheTerminalWithoutControlCharacters) {
+  // NTFS names may hold any character but "/" and NUL.
+  TNtfsImageCopy img;
+  img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "esc\x1b[31m.txt").Resident(0x80, "", {'h', 'i'}).Build());
+  TTempDir tmp;
+  WriteFile(tmp / "esc\x1b[31m.txt", {'x'});
+  TCliRun r = RunMirel({"recover", img.Path().string(), "--to", tmp.Path().string(), "--all", "esc\x1b[31m.txt"});
+  EXPECT_NE(r.Err.find("skipped " + tmp.Path().string() + "/esc?[31m.txt: a file of that name exists"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(r.Err.find('\x1b'), std::string::npos);
 }
