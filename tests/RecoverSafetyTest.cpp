@@ -406,9 +406,14 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
       std::this_thread::yield();
     }
   });
+  // A signal that came too late must not end the test program.
+  struct sigaction quiet {}, old {};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGINT, &quiet, &old);
   TCliRun r = RunMirel({"recover", image.Image.string(), "--to", out.Path().string()});
   interrupter.request_stop();
   interrupter.join();
+  sigaction(SIGINT, &old, nullptr);
   EXPECT_EQ(r.Status, 130) << r.Err;
   EXPECT_NE(r.Err.find("; stopped by the user"), std::string::npos) << r.Err;
   EXPECT_FALSE(fs::exists(out / TLargeImage::Recovered(image.Large)));
