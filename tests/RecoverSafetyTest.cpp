@@ -493,7 +493,8 @@ TEST(RecoverSafety, DestinationOnAFuseMountOfTheImageIsRefused) {
 TEST(RecoverSafety, NamesReachTheTerminalWithoutControlCharacters) {
   // NTFS names may hold any character but "/" and NUL.
   TNtfsImageCopy img;
-  img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "esc\x1b[31m.txt").Resident(0x80, "", {'h', 'i'}).Build());
+  img.WriteRecord(
+      40, TRecordBuilder().StdInfo(0x20).FileName(5, "esc\x1b[31m.txt").Resident(0x80, "", {'h', 'i'}).Build());
   TTempDir tmp;
   WriteFile(tmp / "esc\x1b[31m.txt", {'x'});
   TCliRun r = RunMirel({"recover", img.Path().string(), "--to", tmp.Path().string(), "--all", "esc\x1b[31m.txt"});

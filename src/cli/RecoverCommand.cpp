@@ -87,8 +87,9 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     for (const std::string& target : {dest, reportPath}) {
       if (target.empty()) continue;
       if (std::optional<TMountEntry> m = MountFromSource(target, session.Disk->Path, table)) {
-        ctx.Err << "mirel: " << target << " lies on a file system mounted from " << session.Disk->Path << " (at "
-                << m->MountPoint << "); writing there may overwrite the deleted files you want back. "
+        ctx.Err << "mirel: " << PrintableName(target) << " lies on a file system mounted from "
+                << PrintableName(session.Disk->Path) << " (at " << PrintableName(m->MountPoint)
+                << "); writing there may overwrite the deleted files you want back. "
                 << "Choose another folder, or give --force.\n";
         return exitUsage;
       }
@@ -98,7 +99,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   if (!reportPath.empty()) {
     report = std::make_unique<TReportFile>(reportPath);
     if (!report->Ok()) {
-      ctx.Err << "mirel: cannot write the report " << report->Error() << "\n";
+      ctx.Err << "mirel: cannot write the report " << PrintableName(report->Error()) << "\n";
       return exitUsage;
     }
   }
@@ -106,7 +107,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   std::error_code ec;
   fs::create_directories(dest, ec);
   if (!fs::is_directory(dest, ec)) {
-    ctx.Err << "mirel: " << dest << ": cannot use as destination folder" << (ec ? ": " + ec.message() : "") << "\n";
+    ctx.Err << "mirel: " << PrintableName(dest) << ": cannot use as destination folder"
+            << (ec ? ": " + ec.message() : "") << "\n";
     return exitUsage;
   }
 
@@ -120,7 +122,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     for (size_t i = 1; i < args.Positional.size(); ++i) {
       std::vector<PFileInfo> found = FindEntries(*session.Disk, args.Positional[i]);
       if (found.empty()) {
-        ctx.Err << "mirel: " << session.Disk->Path << ": no entry found at " << PrintableName(args.Positional[i]) << "\n";
+        ctx.Err << "mirel: " << PrintableName(session.Disk->Path) << ": no entry found at "
+                << PrintableName(args.Positional[i]) << "\n";
         status = exitSource;
       }
       for (PFileInfo e : found) items.Add(e);
@@ -186,7 +189,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
           << incomplete << " incomplete, " << failed << " failed, " << skipped << " skipped"
           << (thread.Terminated ? "; stopped by the user" : "") << "\n";
   if (report && !report->Close()) {
-    ctx.Err << "mirel: the report is not whole: " << report->Error() << "\n";
+    ctx.Err << "mirel: the report is not whole: " << PrintableName(report->Error()) << "\n";
     if (status == exitOk) status = exitIncomplete;
   }
   if (thread.Terminated) return exitStopped;

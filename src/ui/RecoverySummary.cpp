@@ -78,7 +78,8 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
 }
 
 void TfrmRecoverySummary::SaveReport() {
-  const QString path = Dialogs().SaveFileName(this, QDir(ReportFolder).filePath(QStringLiteral("recovery-report.jsonl")));
+  const QString preset = QDir(ReportFolder).filePath(QStringLiteral("recovery-report.jsonl"));
+  const QString path = Dialogs().SaveFileName(this, preset);
   if (path.isEmpty()) return;
   std::string why;
   if (!WriteReport(path.toStdString(), Results, why))

@@ -318,7 +318,8 @@ bool Finish(int fd, const TFileInfo& entry, int64_t size, const std::string& des
     ::futimens(fd, times);
   }
   struct stat st {};
-  if ((entry.Attributes & faReadOnly) && ::fstat(fd, &st) == 0) ::fchmod(fd, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+  if ((entry.Attributes & faReadOnly) && ::fstat(fd, &st) == 0)
+    ::fchmod(fd, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
   return true;
 }
 
