@@ -551,10 +551,10 @@ bool TfrmMainForm::RunScan() {
   PageControl1->setCurrentWidget(TabSheet2);
   Bridge->Flush();
   Label4->setText(Label2->text() + QStringLiteral(" files found"));
-  ReportScanProblems(disk);
   StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
                             ? Label4->text() + QStringLiteral(" (scan stopped)")
                             : Label4->text());
+  ReportScanProblems(disk);
   return true;
 }
 

@@ -380,6 +380,10 @@ private slots:
     W->cbxDiskList->setCurrentIndex(4);
     emit W->cbxDiskList->activated(4);
     Scan();
+    // The scan says the image is cut short, after the scan's own report.
+    QVERIFY2(Messages.size() == 2 && Messages[1].startsWith(QStringLiteral("Scan incomplete|")) &&
+                 Messages[1].contains(QStringLiteral("image holds 104448 of ")),
+             qPrintable(Messages.join(u'\n')));
     W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
     TTempDir out;
     Dest = QString::fromStdString(out.Path().string());
