@@ -108,6 +108,7 @@ struct TNtfsFileInfo : TFsInfo {
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TNtfsFileInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
+  bool IsEncrypted() const override { return Encrypted; }
   std::vector<TNamedStream> NamedStreams() const override { return Streams; }
 
   bool HasAttrList() const { return AttrList; }
