@@ -186,6 +186,31 @@ TEST(RunList, DamagedListsAreRefused) {
   EXPECT_EQ(log.Count("RunList.DecompressRunList: run numbers overflow"), 1);
 }
 
+TEST(RunList, ExtentsArePlacedByTheirVcns) {
+  TStreamRuns s;
+  ASSERT_TRUE(s.Place({{4, 900, 2}, {6, -1, 2}}));  // the third extent comes first
+  ASSERT_TRUE(s.Place({{0, 100, 2}}));
+  EXPECT_FALSE(s.Place({{7, 500, 3}}));  // would map VCN 7 twice
+  EXPECT_FALSE(s.Place({{INT64_MAX - 1, 500, 3}}));
+  EXPECT_EQ(s.Runs, (TRunList{{0, 100, 2}, {4, 900, 2}, {6, -1, 2}}));
+  EXPECT_EQ(s.Find(1), 0);
+  EXPECT_EQ(s.Find(2), -1);  // the lost second extent's range
+  EXPECT_EQ(s.Find(7), 2);   // a run without clusters maps its VCNs too
+  EXPECT_EQ(s.Find(8), -1);
+  EXPECT_EQ(s.Find(-1), -1);
+  EXPECT_EQ(s.NextMapped(2), 4);
+  EXPECT_EQ(s.NextMapped(6), INT64_MAX);
+  EXPECT_EQ(s.Gaps(10), (std::vector<TVcnRange>{{2, 4}, {8, 10}}));
+  EXPECT_EQ(s.Gaps(3), (std::vector<TVcnRange>{{2, 3}}));
+
+  // A damaged length that reaches into the next run maps only up to it.
+  TStreamRuns d;
+  ASSERT_TRUE(d.Place({{0, 10, 5}, {3, 20, 2}}));
+  EXPECT_EQ(d.RunEnd(0), 3);
+  EXPECT_EQ(d.Find(3), 1);
+  EXPECT_EQ(d.Gaps(6), (std::vector<TVcnRange>{{5, 6}}));
+}
+
 TEST(MftReader, NamesAndStreams) {
   auto r = BareReader();
   auto dosOnly = Parse(*r, TRecordBuilder().StdInfo(0x20).FileName(77, "LONGNA~1.TXT", 2).Build());

@@ -99,6 +99,35 @@ TEST(NtfsStream, EncryptedFileImageLayout) {
   EXPECT_EQ(st->Seek(0, TSeekOrigin::End), static_cast<int64_t>(image.size()));
 }
 
+TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
+  TNtfsImageCopy img;
+  const TBytes disk = Pattern(2 * 4096, 5);
+  img.WriteAt(FREE_LCN * 4096, disk);
+  img.WriteRecord(40, EncryptedRecord(1532, EfsData(400, 400)));
+  // Its second 512-byte block lies on a cluster past the end of the volume.
+  TRecordBuilder far;
+  far.StdInfo(faEncrypted | faArchive).FileName(5, "far.bin");
+  far.NonResident(0x80, "", EncodeRuns({{1, FREE_LCN}, {1, 10000000 - FREE_LCN}}), 5000).Resident(0x100, "$EFS", EfsData(400, 400));
+  img.WriteRecord(41, far.Build());
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("secret.bin");
+  ASSERT_TRUE(e);
+  EXPECT_TRUE(e->FsInfo->IsEncrypted());
+  const std::string image = s.ReadAll(e);
+  ASSERT_EQ(image.size(), 508u + 512 + 1536);
+
+  TTempDir dest;
+  TCliRun r = RunMirel({"recover", img.Path().string(), "--to", dest.Path().string(), "secret.bin"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_FALSE(std::filesystem::exists(dest / "secret.bin"));
+  EXPECT_TRUE(ReadWholeFile(dest / "secret.bin.efs") == image);
+
+  // Lost data are named at their places in the image: after the header and
+  // the first chunk's header.
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(s.File("far.bin"));
+  EXPECT_EQ(st->Missing().Ranges(), (std::vector<TByteRange>{{508 + 512 + 4096, 5120 - 4096}}));
+}
+
 TEST(NtfsStream, EncryptedDataOfWholeChunksEndsWithAnEmptyChunkHeader) {
   TNtfsImageCopy img;
   const TBytes disk = Pattern(65536, 6);
