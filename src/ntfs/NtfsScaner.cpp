@@ -410,7 +410,9 @@ bool TNtfsScaner::IsClusterFree(int64_t lcn) {
 }
 
 int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& rec, const TStreamRuns& data) {
-  if (!Reader || !data.First) return 0;
+  if (!Reader) return 0;
+  // No unnamed data: a live file has all it has, a deleted one nothing to recover.
+  if (!data.First) return rec.Deleted || data.LostExtents > 0 ? 0 : 100;
   if (!data.First.NonResident()) return static_cast<int64_t>(data.First.Value().size()) >= data.DataSize ? 100 : 0;
   const int64_t cs = Reader->ClusterSize;
   // Clusters of the data that no usable extent maps are lost; those past the
