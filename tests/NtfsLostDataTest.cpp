@@ -259,63 +259,68 @@ TEST(NtfsLostData, MetadataThatCannotBeReadFailsTheScan) {
 }
 
 TEST(NtfsLostData, ExtensionRecordsMustStillBeTheFiles) {
-  // spliced.bin: its data's second extent lies in record 42. Freeing a file
-  // moves each of its records' sequence numbers on by one (4 to 5 here).
-  const TBytes own = Pattern(16384, 1), foreign = Pattern(8192, 2);
+  // spliced.bin: the two extents of its data lie in records 41 and 42.
+  // Freeing a file moves each of its records' sequence numbers on by one (4
+  // to 5 here). The clusters a record maps hold the file's data while the
+  // record is the file's, another file's once it is another's.
+  const TBytes first = Pattern(8192, 1), second = Pattern(8192, 2);
+  const uint64_t ours = 40 | uint64_t{4} << 48;
   struct TCase {
     const char* What;
     bool FileLive;
-    uint16_t Flags42;
-    uint64_t Base42;
-    uint16_t Seq42;
+    int64_t Changed;  // the record that differs from the file's own
+    uint16_t Flags;
+    uint64_t Base;
+    uint16_t Seq;
     bool Whole;
   } cases[] = {
-      {"freed with the file", false, 0, 40 | uint64_t{4} << 48, 5, true},
-      {"in use while the file is deleted", false, 1, 40 | uint64_t{4} << 48, 5, false},
-      {"another file's base record now", false, 1, 0, 5, false},
-      {"another file's extension, freed", false, 0, 77 | uint64_t{4} << 48, 5, false},
-      {"reused and freed again since", false, 0, 40 | uint64_t{4} << 48, 6, false},
-      {"a live file's, exact", true, 1, 40 | uint64_t{4} << 48, 4, true},
-      {"a live file's, sequence moved on", true, 1, 40 | uint64_t{4} << 48, 5, false},
-      {"a live file's, not in use", true, 0, 40 | uint64_t{4} << 48, 4, false},
+      {"freed with the file", false, 42, 0, ours, 5, true},
+      {"in use while the file is deleted", false, 42, 1, ours, 5, false},
+      {"another file's base record now", false, 42, 1, 0, 5, false},
+      {"another file's extension, freed", false, 42, 0, 77 | uint64_t{4} << 48, 5, false},
+      {"reused and freed again since", false, 42, 0, ours, 6, false},
+      {"the first extent's record in use", false, 41, 1, ours, 5, false},
+      {"a live file's, exact", true, 42, 1, ours, 4, true},
+      {"a live file's, sequence moved on", true, 42, 1, ours, 5, false},
+      {"a live file's, not in use", true, 42, 0, ours, 4, false},
   };
   for (const TCase& c : cases) {
     TNtfsImageCopy img;
-    img.WriteAt(FREE_LCN * 4096, own);
-    img.WriteAt((FREE_LCN + 10) * 4096, foreign);
+    img.WriteAt(FREE_LCN * 4096, first);
+    img.WriteAt((FREE_LCN + 10) * 4096, second);
     const uint64_t ref = uint64_t{4} << 48;
     const uint16_t seq = c.FileLive ? 4 : 5;
+    const uint16_t flags = c.FileLive ? 0x0001 : 0;
     const TBytes list = ListOf({AttrListEntry(0x10, 40 | ref, 0), AttrListEntry(0x30, 40 | ref, 1),
                                 AttrListEntry(0x80, 41 | ref, 5), AttrListEntry(0x80, 42 | ref, 6, 2)});
-    img.WriteRecord(40, TRecordBuilder(c.FileLive ? 0x0001 : 0)
-                            .Sequence(seq)
-                            .StdInfo(faArchive)
-                            .FileName(5, "spliced.bin")
-                            .Resident(0x20, "", list)
-                            .Build());
-    img.WriteRecord(41, TRecordBuilder(c.FileLive ? 0x0001 : 0, 40 | ref)
-                            .Sequence(seq)
-                            .NonResident(0x80, "", EncodeRuns({{2, FREE_LCN}}), 16384, 5)
-                            .Build());
-    TRecordBuilder second(c.Flags42, c.Base42);
-    second.Sequence(c.Seq42);
-    if (c.Base42 == 0) second.StdInfo(faArchive).FileName(5, "other.bin");
-    img.WriteRecord(42, second.NonResident(0x80, "", EncodeRuns({{2, FREE_LCN + 10}}), 16384, 6, 2).Build());
+    img.WriteRecord(
+        40, TRecordBuilder(flags).Sequence(seq).StdInfo(faArchive).FileName(5, "spliced.bin").Resident(0x20, "", list).Build());
+    for (int64_t n : {41, 42}) {
+      const bool changed = n == c.Changed;
+      TRecordBuilder b(changed ? c.Flags : flags, changed ? c.Base : ours);
+      b.Sequence(changed ? c.Seq : seq);
+      if (changed && c.Base == 0) b.StdInfo(faArchive).FileName(5, "other.bin");
+      b.NonResident(0x80, "", EncodeRuns({{2, n == 41 ? FREE_LCN : FREE_LCN + 10}}), 16384, n == 41 ? 5 : 6, n == 41 ? 0 : 2);
+      img.WriteRecord(n, b.Build());
+    }
 
     TCapturedLog log;
     TScannedImage s(img.Path(), !c.FileLive);
     PFileInfo e = s.File("spliced.bin");
     ASSERT_TRUE(e) << c.What;
+    // Without its first extent the size is known only as far as the runs left reach.
     EXPECT_EQ(e->Size, 16384) << c.What;
     const TStreamRead got = ReadStream(e);
     if (c.Whole) {
-      EXPECT_TRUE(got.Data == Str(own).substr(0, 8192) + Str(foreign)) << c.What;
+      EXPECT_TRUE(got.Data == Str(first) + Str(second)) << c.What;
       EXPECT_TRUE(got.Missing.Empty()) << c.What;
       EXPECT_EQ(e->Condition, 100) << c.What;
       continue;
     }
-    EXPECT_TRUE(got.Data == Str(own).substr(0, 8192) + std::string(8192, '\0')) << c.What;
-    EXPECT_EQ(got.Missing.Ranges(), (std::vector<TByteRange>{{8192, 8192}})) << c.What;
+    const TByteRange gap{c.Changed == 41 ? 0 : 8192, 8192};
+    EXPECT_TRUE(got.Data == (c.Changed == 41 ? std::string(8192, '\0') + Str(second) : Str(first) + std::string(8192, '\0')))
+        << c.What;
+    EXPECT_EQ(got.Missing.Ranges(), std::vector<TByteRange>{gap}) << c.What;
     EXPECT_EQ(e->Condition, 50) << c.What;
     EXPECT_GE(log.Count("MftReader.GetFileDataStreamsRunList: extent left out"), 1) << c.What;
   }

@@ -151,6 +151,6 @@ private:
 };
 
 // Record size from the boot sector's clusters-per-record field; 0 when unusable.
-uint32_t NtfsRecordSize(std::span<const uint8_t> boot);
+[[nodiscard]] uint32_t NtfsRecordSize(std::span<const uint8_t> boot);
 
 }  // namespace mirel

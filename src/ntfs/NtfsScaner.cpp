@@ -247,7 +247,9 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   // Everything the catalogue shows is taken; the record is read again when
   // the file is opened.
   rec->RecordData.reset();
-  AddFile(std::move(t), std::move(rec));
+  if (AddFile(std::move(t), std::move(rec)) < 0)
+    WriteDebugLog("%s: the file could not be catalogued; Record = %lld", "NtfsScaner.AddFile",
+                  static_cast<long long>(recordNumber));
 }
 
 namespace {
@@ -365,7 +367,10 @@ std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
     const int64_t first = static_cast<int64_t>(chunk * BITMAP_CHUNK);
     bytes.resize(static_cast<size_t>(std::min<int64_t>(BITMAP_CHUNK, BitmapStream->GetSize() - first)));
     BitmapStream->Seek(first, TSeekOrigin::Beginning);
-    ReadMarkingMissing(*BitmapStream, bytes.data(), bytes.size());
+    // What the bitmap does not deliver counts as clusters in use.
+    if (ReadMarkingMissing(*BitmapStream, bytes.data(), bytes.size()) < bytes.size())
+      WriteDebugLog("%s: the cluster bitmap ends early; Offset = %lld", "NtfsScaner.BitmapBytes",
+                    static_cast<long long>(first));
   }
   const size_t at = static_cast<size_t>(byte % BITMAP_CHUNK);
   return std::span<const uint8_t>(bytes).subspan(at);

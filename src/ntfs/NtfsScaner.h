@@ -22,7 +22,7 @@ class TRecoveryStream;
 // Reads like Read, with the bytes the stream names missing, and those it
 // does not deliver, set to 0xFF: bitmap bits that cannot be read count as
 // clusters in use.
-size_t ReadMarkingMissing(TRecoveryStream& stream, uint8_t* buffer, size_t count);
+[[nodiscard]] size_t ReadMarkingMissing(TRecoveryStream& stream, uint8_t* buffer, size_t count);
 
 class TNtfsScaner : public TDiskScaner {
 public:
@@ -34,11 +34,11 @@ public:
   void ScanForFiles() override;
 
   // Moves the template into a new catalogue entry owning rec; the list index or -1.
-  int AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
-  int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  [[nodiscard]] int AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  [[nodiscard]] int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
   // The folder entry of record n, made with the folders above it when needed;
   // null when the record cannot be read.
-  PFileInfo AddDirToTree(int64_t n);
+  [[nodiscard]] PFileInfo AddDirToTree(int64_t n);
   PFileInfo FindFolder(int64_t n) const;
   void ReadClustersBitmap();
   bool IsClusterFree(int64_t lcn);
@@ -48,7 +48,7 @@ public:
   int CalcFileCondition(const TNtfsFileInfo& rec, const TStreamRuns& data);
   // The header of the raw encrypted-file image of an entry; empty when the
   // entry is not encrypted or its $EFS data cannot be used.
-  std::vector<uint8_t> CreateEfsRecoveryData(const TFileInfo& entry) const;
+  [[nodiscard]] std::vector<uint8_t> CreateEfsRecoveryData(const TFileInfo& entry) const;
 
   std::unique_ptr<TMftReader> Reader;
   std::unique_ptr<TFileInfo> BitmapEntry;

@@ -187,8 +187,11 @@ void TRecoveryNtfsStream::LoadBlock(int64_t vc) {
 
 void TRecoveryNtfsStream::LoseUnit(int64_t first, const char* why) {
   const int64_t cs = Reader->ClusterSize;
-  WriteDebugLog("%s: compressed unit %s, delivered as missing; Vcn = %lld", "RecoveryNtfsStream.SetPosition", why,
-                static_cast<long long>(first));
+  if (!Logged) {
+    Logged = true;
+    WriteDebugLog("%s: compressed unit %s, delivered as missing; Vcn = %lld", "RecoveryNtfsStream.SetPosition", why,
+                  static_cast<long long>(first));
+  }
   std::fill(Cache.begin(), Cache.end(), 0);
   CacheValid = Cache.size();
   AddMissing(first * cs, static_cast<int64_t>(Cache.size()));

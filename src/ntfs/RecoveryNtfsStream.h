@@ -31,7 +31,7 @@ public:
   // Moves without bounds; a position outside the data reads nothing.
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   // Maps a data position to Current/Avail, reading its cluster block when needed.
-  bool SetPosition(int64_t pos);
+  [[nodiscard]] bool SetPosition(int64_t pos);
 
   TNtfsFileInfo* FileInfo = nullptr;
   const TMftReader* Reader = nullptr;
@@ -56,7 +56,7 @@ private:
   // Reads count clusters at lcn (-1: a run without clusters) to out; zeros
   // where the source gives nothing. Returns what could not be read, relative
   // to out.
-  TByteRanges ReadClusters(int64_t lcn, int64_t count, uint8_t* out);
+  [[nodiscard]] TByteRanges ReadClusters(int64_t lcn, int64_t count, uint8_t* out);
   // A unit whose data cannot be trusted: zeros, and missing as a whole.
   void LoseUnit(int64_t first, const char* why);
 
