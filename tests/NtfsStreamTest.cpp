@@ -49,7 +49,21 @@ TEST(NtfsStream, ResidentDataAndSeeks) {
   TNtfsImageCopy img;
   const TBytes data = Pattern(100, 3);
   img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "tiny.dat").Resident(0x80, "", data).Build());
+  // A value whose declared length reaches past its record: only the length is known.
+  TBytes damaged = TRecordBuilder().StdInfo(0x20).FileName(5, "damaged.dat").Resident(0x80, "", data).Build();
+  size_t at = damaged[20] | damaged[21] << 8;
+  while (damaged[at] != 0x80) at += damaged[at + 4] | damaged[at + 5] << 8;
+  at += 16;  // the value length
+  PutLe(damaged, at, 5000, 4);
+  img.WriteRecord(41, damaged);
   TScannedImage s(img.Path());
+  PFileInfo bad = s.File("damaged.dat");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->Condition, 0);
+  std::unique_ptr<TRecoveryStream> lost = CreateRecoveryStream(bad);
+  EXPECT_TRUE(s.ReadAll(bad) == std::string(5000, '\0'));
+  EXPECT_EQ(lost->Missing().Ranges(), (std::vector<TByteRange>{{0, 5000}}));
+
   PFileInfo e = s.File("tiny.dat");
   ASSERT_TRUE(e);
   std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);

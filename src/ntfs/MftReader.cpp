@@ -302,7 +302,7 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
   ctx.AttrType = type;
   ctx.AttrId = id;
   ctx.ListCursor.NeedLoad = true;
-  ctx.ListCursor.Base.reset();
+  ctx.ListCursor.Base = ctx.Record;
   ctx.ListCursor.ListData.clear();
   ctx.ListCursor.Unreadable = false;
   ctx.ListCursor.Current = 0;
@@ -324,7 +324,7 @@ TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32
   if (cursor.NeedLoad) {
     cursor.NeedLoad = false;
     cursor.Current = 0;
-    cursor.Base = LoadRecord(fileInfo);
+    if (!cursor.Base) cursor.Base = LoadRecord(fileInfo);
     size_t index = 0;
     const TNtfsAttr listAttr = NextAttrIn(cursor.Base, akAttrList, index);
     std::optional<std::vector<uint8_t>> list = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);
@@ -427,7 +427,7 @@ TStreamRuns TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo,
     // Only the first extent holds the sizes: without it, the data reach as
     // far as the runs that are left.
     const int64_t end = out.RunEnd(out.Runs.size() - 1);
-    out.DataSize = end > INT64_MAX / ClusterSize ? INT64_MAX : end * ClusterSize;
+    out.DataSize = ClusterSize == 0 || end > INT64_MAX / ClusterSize ? 0 : end * ClusterSize;
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #include "ntfs/RecoveryNtfsStream.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/DebugLog.h"
@@ -66,9 +67,10 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& name) {
   }
   Resident = Data.First && !Data.First.NonResident();
   if (Resident) {
+    // A value that does not fit its record is not there: only its declared
+    // length is known, and it is served as zeros.
     std::span<const uint8_t> v = Data.First.Value();
-    Cache.assign(static_cast<size_t>(DataSize), 0);
-    std::copy(v.begin(), v.begin() + static_cast<long>(std::min<size_t>(v.size(), Cache.size())), Cache.begin());
+    Cache.assign(v.begin(), v.end());
     CacheVcn = 0;
     CacheValid = Cache.size();
   } else {
@@ -249,6 +251,12 @@ bool TRecoveryNtfsStream::SetPosition(int64_t pos) {
       else
         LoadBlock(vc);
     }
+  }
+  if (Resident && pos >= static_cast<int64_t>(CacheValid)) {
+    static constexpr std::array<uint8_t, 4096> zeros{};
+    Current = zeros.data();
+    Avail = static_cast<size_t>(std::min<int64_t>(zeros.size(), DataLimit - pos));
+    return true;
   }
   const int64_t into = Resident ? pos : pos - CacheVcn * Reader->ClusterSize;
   if (CacheValid == 0 || into < 0 || into >= static_cast<int64_t>(CacheValid)) return false;
