@@ -120,22 +120,20 @@ TEST(NtfsLostData, MftCutShortIsWarnedAbout) {
   TNtfsImageCopy img;
   TRawSource h = TRawSource::Open(img.Path().string());
   TMftReader reader(&h);
-  // The volume ends inside record 80; what lies before it is still found.
-  const int64_t end = img.RecordOffset(80) + 512;
-  StartEngine();
-  TDiskObject d("cut.img", img.Path().string(), 0, 0, end);
-  ASSERT_TRUE(d.Scaner);
-  QuickScan = true;
-  d.Scaner->ScanForFiles();
+  // The image ends inside record 80; what lies before it is still found.
+  TTempDir tmp;
+  const TBytes head = img.ReadAt(0, static_cast<size_t>(img.RecordOffset(80) + 512));
+  WriteFile(tmp / "cut.img", head);
+  TScannedImage s(tmp / "cut.img");
   int found = 0;
-  for (PFileInfo e : d.Files) {
+  for (PFileInfo e : s.Disk->Files) {
     EXPECT_LT(Ntfs(e).RecordNumber, 80) << e->Name;
     ++found;
   }
   EXPECT_GE(found, 7);
-  EXPECT_EQ(d.Scaner->ScanFailure, "");
+  EXPECT_EQ(s.Disk->Scaner->ScanFailure, "");
   const int64_t records = (reader.MftDataSize + 4095) / 4096 * 4;
-  EXPECT_EQ(d.Scaner->ScanWarnings,
+  EXPECT_EQ(s.Disk->Scaner->ScanWarnings,
             (std::vector<std::string>{"MFT records 80.." + std::to_string(records - 1) +
                                           " could not be read: the source ends before the MFT does",
                                       "part of the cluster bitmap ($Bitmap) could not be read: files with clusters "
