@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   entry.Size = reader.GetFileSize(*fi);
   if (!reader.GetStdInfo(entry, *fi)) entry.Attributes = 0;
   for (const TNamedStream& s : reader.GetFileStreams(*fi)) {
-    const TStreamRuns data = reader.GetFileDataStreamsRunList(*fi, s.Name);
-    if (data.First && !reader.ReadAttrContent(data.First, 65536) && !data.First.NonResident()) std::abort();
+    const TStreamRuns runs = reader.GetFileDataStreamsRunList(*fi, s.Name);
+    if (runs.First && !reader.ReadAttrContent(runs.First, 65536) && !runs.First.NonResident()) std::abort();
   }
   if (reader.GetEfsData(*fi).size() > (256 << 10)) std::abort();
   return 0;
