@@ -1,6 +1,7 @@
 // One MFT record with its attributes and update-sequence fixups. The input is
 // record 0 to 15 of a small MFT at once, so attribute lists that name other
 // records find the same bytes again.
+#include <cstdlib>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -37,17 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFileInfo entry;
   entry.Name = reader.GetFileName(*fi);
   entry.Size = reader.GetFileSize(*fi);
-  reader.GetStdInfo(entry, *fi);
+  if (!reader.GetStdInfo(entry, *fi)) entry.Attributes = 0;
   for (const TNamedStream& s : reader.GetFileStreams(*fi)) {
-    TRunList runs;
-    if (TNtfsAttr a = reader.GetFileDataStreamsRunList(*fi, s.Name, runs)) reader.ReadAttrContent(a, 65536);
+    const TStreamRuns runs = reader.GetFileDataStreamsRunList(*fi, s.Name);
+    if (runs.First && !reader.ReadAttrContent(runs.First, 65536) && !runs.First.NonResident()) std::abort();
   }
-  reader.GetEfsData(*fi);
-  TNtfsAttrLookupContext ctx;
-  reader.InitAttrSearchContext(*fi, atData, ctx);
-  while (TNtfsAttr a = reader.FindNextAttr(ctx)) {
-    TRunList runs;
-    reader.DecompressRunList(a, runs);
-  }
+  if (reader.GetEfsData(*fi).size() > (256 << 10)) std::abort();
   return 0;
 }

@@ -1,11 +1,12 @@
 // The run-list decoder: the input is the mapping pairs of a non-resident
 // attribute, whose first eight bytes give the starting VCN.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "ntfs/MftReader.h"
+#include "ntfs/RunList.h"
 
 using namespace mirel;
 
@@ -26,15 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t length = static_cast<uint32_t>(a.size());
   std::memcpy(&a[4], &length, 4);
 
-  static TMftReader reader(nullptr);
-  reader.ClusterSize = 4096;
-  reader.RecordSize = 1024;
-  reader.BytesPerSector = 512;
-  TRunList runs;
-  if (reader.DecompressRunList(TNtfsAttr(attr, 0, a.size()), runs)) {
-    for (const TNtfsRun& r : runs) reader.ClusterOffset(r.Lcn);
-  } else if (!runs.empty()) {
-    std::abort();  // a refused list leaves no runs behind
-  }
+  std::optional<TRunList> runs = DecompressRunList(TNtfsAttr(attr, 0, a.size()));
+  if (!runs) return 0;
+  // Placed by VCN, every run that maps anything is found at its own start.
+  TStreamRuns placed;
+  if (!placed.Place(*runs)) return 0;
+  for (size_t i = 0; i < placed.Runs.size(); ++i)
+    if (placed.RunEnd(i) > placed.Runs[i].Vcn && placed.Find(placed.Runs[i].Vcn) != static_cast<int>(i)) std::abort();
+  int64_t covered = 0;
+  for (const TVcnRange& gap : placed.Gaps(1 << 20)) covered += gap.End - gap.First;
+  if (covered < 0 || covered > (1 << 20)) std::abort();
   return 0;
 }

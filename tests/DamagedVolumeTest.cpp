@@ -99,7 +99,7 @@ std::vector<TRegion> NtfsMetadata(const TDamagedImage& img, int64_t& metadataEnd
   auto bitmap = reader.ReadFileInfo(0, valid, reader.GetRecordOffset(BITMAP_RECORD));
   EXPECT_TRUE(bitmap && valid);
   TRunList runs;
-  if (bitmap) reader.GetFileRunList(*bitmap, runs);
+  if (bitmap) runs = reader.GetFileDataStreamsRunList(*bitmap, {}).Runs;
   for (const TNtfsRun& r : runs)
     if (r.Lcn >= 0) regions.push_back({reader.ClusterOffset(r.Lcn), int64_t{r.Length} * reader.ClusterSize});
   metadataEnd = reader.GetRecordOffset(std::min<int64_t>(records, 64));

@@ -2,6 +2,7 @@
 
 #include "NtfsTestImage.h"
 #include "ntfs/MftReader.h"
+#include "ntfs/RunList.h"
 #include "ntfs/NtfsScaner.h"
 
 using namespace mirel;
@@ -138,63 +139,76 @@ TEST(MftReader, AttributesThatLeaveTheRecordAreNotIndexed) {
 
 TEST(RunList, DecodesLengthsOffsetsAndHoles) {
   auto r = BareReader();
-  TRunList runs;
   // 16 clusters at 256, 5 without clusters, 2 at 256 - 1, then the end.
   TBytes pairs = {0x21, 0x10, 0x00, 0x01, 0x01, 0x05, 0x11, 0x02, 0xFF, 0x00};
-  ASSERT_TRUE(r->DecompressRunList(AttrOf(NonResidentAttr(pairs)), runs));
-  EXPECT_EQ(runs, (TRunList{{0, 256, 16}, {16, -1, 5}, {21, 255, 2}}));
-
-  ASSERT_TRUE(r->DecompressRunList(AttrOf(NonResidentAttr(pairs, 100)), runs));
-  EXPECT_EQ(runs.front().Vcn, 100);
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr(pairs))), (TRunList{{0, 256, 16}, {16, -1, 5}, {21, 255, 2}}));
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr(pairs, 100))).value().front().Vcn, 100);
 
   // A header without length bytes ends the list with the runs so far.
-  ASSERT_TRUE(r->DecompressRunList(AttrOf(NonResidentAttr({0x21, 0x04, 0x10, 0x00, 0x10, 0x05, 0x00})), runs));
-  EXPECT_EQ(runs, (TRunList{{0, 16, 4}}));
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr({0x21, 0x04, 0x10, 0x00, 0x10, 0x05, 0x00}))),
+            (TRunList{{0, 16, 4}}));
 
   // A resident attribute has no runs.
   TBytes resident = TRecordBuilder().Resident(0x80, "", TBytes(8, 1)).Build();
   auto fi = Parse(*r, resident);
-  ASSERT_TRUE(r->DecompressRunList(fi->AttrsOf(akData).at(0), runs));
-  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(DecompressRunList(fi->AttrsOf(akData).at(0)), TRunList{});
 }
 
 TEST(RunList, ExplicitZeroOffsetRule) {
-  auto r = BareReader();
-  TRunList runs;
   // The second run's zero offset continues after the first run, and its
   // length is completed from the following run's first length byte.
-  ASSERT_TRUE(r->DecompressRunList(
-      AttrOf(NonResidentAttr({0x21, 0x04, 0x00, 0x01, 0x11, 0x03, 0x00, 0x01, 0x05, 0x00})), runs));
-  EXPECT_EQ(runs, (TRunList{{0, 256, 4}, {4, 260, 11}, {7, -1, 5}}));
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr({0x21, 0x04, 0x00, 0x01, 0x11, 0x03, 0x00, 0x01, 0x05, 0x00}))),
+            (TRunList{{0, 256, 4}, {4, 260, 11}, {7, -1, 5}}));
   // As the first run there is nothing before it: the offset adds nothing and
   // the length stays as decoded.
-  ASSERT_TRUE(r->DecompressRunList(AttrOf(NonResidentAttr({0x11, 0x04, 0x00, 0x00})), runs));
-  EXPECT_EQ(runs, (TRunList{{0, 0, 4}}));
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr({0x11, 0x04, 0x00, 0x00}))), (TRunList{{0, 0, 4}}));
 }
 
-TEST(RunList, RunPastItsAttributeIsRejected) {
+TEST(RunList, DamagedListsAreRefused) {
   TCapturedLog log;
-  auto r = BareReader();
-  TRunList runs{{0, 1, 1}};
   TBytes attr = NonResidentAttr({0x21, 0x04, 0x10, 0x00, 0x00});
   // The second header now announces 8 + 8 bytes where the attribute has 3 left.
   size_t pairs = attr[32] | attr[33] << 8;
   attr[pairs + 4] = 0x88;
-  EXPECT_FALSE(r->DecompressRunList(AttrOf(attr), runs));
-  EXPECT_TRUE(runs.empty());
-  EXPECT_EQ(log.Count("MftReader.DecompressRunList: run reaches past its attribute"), 1);
+  EXPECT_EQ(DecompressRunList(AttrOf(attr)), std::nullopt);
+  EXPECT_EQ(log.Count("RunList.DecompressRunList: run reaches past its attribute"), 1);
+
+  // The first run ends the LCN range; continuing after it cannot be numbered.
+  EXPECT_EQ(DecompressRunList(AttrOf(
+                NonResidentAttr({0x81, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x11, 0x03, 0x00, 0x00}))),
+            std::nullopt);
+  EXPECT_EQ(log.Count("RunList.DecompressRunList: run offset overflows"), 1);
+
+  // VCNs that leave the representable range: from the start, or on the way.
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr({0x11, 0x04, 0x10, 0x00}, uint64_t{1} << 63))), std::nullopt);
+  EXPECT_EQ(DecompressRunList(AttrOf(NonResidentAttr({0x11, 0x04, 0x10, 0x00}, INT64_MAX - 2))), std::nullopt);
+  EXPECT_EQ(log.Count("RunList.DecompressRunList: starting VCN out of range"), 1);
+  EXPECT_EQ(log.Count("RunList.DecompressRunList: run numbers overflow"), 1);
 }
 
-TEST(RunList, ZeroOffsetAfterTheLastClusterIsRejected) {
-  TCapturedLog log;
-  auto r = BareReader();
-  TRunList runs;
-  // The first run ends the LCN range; continuing after it cannot be numbered.
-  EXPECT_FALSE(r->DecompressRunList(
-      AttrOf(NonResidentAttr({0x81, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x11, 0x03, 0x00, 0x00})),
-      runs));
-  EXPECT_TRUE(runs.empty());
-  EXPECT_EQ(log.Count("MftReader.DecompressRunList: run offset overflows"), 1);
+TEST(RunList, ExtentsArePlacedByTheirVcns) {
+  TStreamRuns s;
+  ASSERT_TRUE(s.Place({{4, 900, 2}, {6, -1, 2}}));  // the third extent comes first
+  ASSERT_TRUE(s.Place({{0, 100, 2}}));
+  EXPECT_FALSE(s.Place({{7, 500, 3}}));  // would map VCN 7 twice
+  EXPECT_FALSE(s.Place({{INT64_MAX - 1, 500, 3}}));
+  EXPECT_EQ(s.Runs, (TRunList{{0, 100, 2}, {4, 900, 2}, {6, -1, 2}}));
+  EXPECT_EQ(s.Find(1), 0);
+  EXPECT_EQ(s.Find(2), -1);  // the lost second extent's range
+  EXPECT_EQ(s.Find(7), 2);   // a run without clusters maps its VCNs too
+  EXPECT_EQ(s.Find(8), -1);
+  EXPECT_EQ(s.Find(-1), -1);
+  EXPECT_EQ(s.NextMapped(2), 4);
+  EXPECT_EQ(s.NextMapped(6), INT64_MAX);
+  EXPECT_EQ(s.Gaps(10), (std::vector<TVcnRange>{{2, 4}, {8, 10}}));
+  EXPECT_EQ(s.Gaps(3), (std::vector<TVcnRange>{{2, 3}}));
+
+  // A damaged length that reaches into the next run maps only up to it.
+  TStreamRuns d;
+  ASSERT_TRUE(d.Place({{0, 10, 5}, {3, 20, 2}}));
+  EXPECT_EQ(d.RunEnd(0), 3);
+  EXPECT_EQ(d.Find(3), 1);
+  EXPECT_EQ(d.Gaps(6), (std::vector<TVcnRange>{{5, 6}}));
 }
 
 TEST(MftReader, NamesAndStreams) {
@@ -223,11 +237,11 @@ TEST(MftReader, NamesAndStreams) {
   EXPECT_EQ(s[0].Size, 10);
   EXPECT_EQ(s[1].Name, "Extra");
   EXPECT_EQ(s[1].Size, 7000);
-  TRunList runs;
-  TNtfsAttr first = r->GetFileDataStreamsRunList(*streams, "EXTRA", runs);
-  EXPECT_EQ(first.DataSize(), 7000);
-  EXPECT_EQ(runs, (TRunList{{0, 3000, 2}, {2, 3010, 2}}));
-  EXPECT_FALSE(r->GetFileDataStreamsRunList(*streams, "missing", runs));
+  TStreamRuns extra = r->GetFileDataStreamsRunList(*streams, "EXTRA");
+  EXPECT_EQ(extra.DataSize, 7000);
+  EXPECT_EQ(extra.Runs, (TRunList{{0, 3000, 2}, {2, 3010, 2}}));
+  EXPECT_EQ(extra.LostExtents, 0);
+  EXPECT_FALSE(r->GetFileDataStreamsRunList(*streams, "missing").First);
   EXPECT_EQ(r->GetFileSize(*streams), 10);
 }
 
@@ -241,6 +255,12 @@ TEST(MftReader, RecordOffsetFollowsTheMftRuns) {
   // Past the runs the MFT is taken as contiguous from its first cluster.
   EXPECT_EQ(r->GetRecordOffset(12), 100 * 4096 + 12 * 1024);
   EXPECT_EQ(r->GetRecordOffset(-1), -1);
+  // Runs placed by VCN: a record in a hole between them has no place.
+  r->MftRunList = {{0, 100, 1}, {3, 500, 2}};
+  EXPECT_EQ(r->GetRecordOffset(3), 100 * 4096 + 3 * 1024);
+  EXPECT_EQ(r->GetRecordOffset(4), -1);
+  EXPECT_EQ(r->GetRecordOffset(11), -1);
+  EXPECT_EQ(r->GetRecordOffset(12), 500 * 4096);
 }
 
 TEST(MftReader, GeometryAndMftOfTheFixtures) {
@@ -253,13 +273,15 @@ TEST(MftReader, GeometryAndMftOfTheFixtures) {
     EXPECT_GT(r.MftDataSize, 64 * 1024) << name;
     // Records 0-15 and the fixtures' live files and folders are in use; only
     // the bits of the MFT's own records count, not the bitmap's slack.
-    const int64_t records = r.MftDataSize / 1024, free = r.CountFreeMftRecords();
+    const int64_t records = r.MftDataSize / 1024, free = r.CountFreeMftRecords().value_or(-1);
     EXPECT_GT(free, 0) << name;
     EXPECT_LE(free, records - 25) << name;
   }
 }
 
 TEST(MftReader, AttributeListAcrossExtensionRecords) {
+  // A deleted file as freeing leaves it: every record's sequence number has
+  // moved from 7 to 8, the list and the base references still give 7.
   TNtfsImageCopy img;
   const uint64_t seq = uint64_t{7} << 48;
   const TBytes one = Pattern(8192, 1), two = Pattern(8192, 2);
@@ -271,19 +293,22 @@ TEST(MftReader, AttributeListAcrossExtensionRecords) {
                           AttrListEntry(0x80, 40 | seq, 9),  // not in that record
                           AttrListEntry(0x80, 42 | seq, 6, 2)})
     list.insert(list.end(), e.begin(), e.end());
-  img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "listed.bin").Resident(0x20, "", list).Build());
-  img.WriteRecord(41, TRecordBuilder(0, 40).NonResident(0x80, "", EncodeRuns({{2, 3000}}), 16384, 5).Build());
-  img.WriteRecord(42, TRecordBuilder(0, 40).NonResident(0x80, "", EncodeRuns({{2, 3010}}), 16384, 6, 2).Build());
+  img.WriteRecord(
+      40, TRecordBuilder().Sequence(8).StdInfo(0x20).FileName(5, "listed.bin").Resident(0x20, "", list).Build());
+  img.WriteRecord(41, TRecordBuilder(0, 40 | seq).Sequence(8).NonResident(0x80, "", EncodeRuns({{2, 3000}}), 16384, 5).Build());
+  img.WriteRecord(
+      42, TRecordBuilder(0, 40 | seq).Sequence(8).NonResident(0x80, "", EncodeRuns({{2, 3010}}), 16384, 6, 2).Build());
 
   TRawSource h = TRawSource::Open(img.Path().string());
   TMftReader r(&h);
   bool valid = false;
   auto fi = r.ReadFileInfo(0, valid, r.GetRecordOffset(40));
   ASSERT_TRUE(fi);
+  fi->RecordNumber = 40;
   EXPECT_EQ(r.GetFileName(*fi), "listed.bin");
-  TRunList runs;
-  r.GetFileRunList(*fi, runs);
-  EXPECT_EQ(runs, (TRunList{{0, 3000, 2}, {2, 3010, 2}}));
+  const TStreamRuns data = r.GetFileDataStreamsRunList(*fi, {});
+  EXPECT_EQ(data.Runs, (TRunList{{0, 3000, 2}, {2, 3010, 2}}));
+  EXPECT_EQ(data.LostExtents, 1);  // the entry whose attribute is not there
   EXPECT_EQ(r.GetFileSize(*fi), 16384);
 
   TScannedImage scan(img.Path());

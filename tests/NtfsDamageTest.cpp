@@ -72,23 +72,6 @@ TEST(NtfsDamage, MalformedAttributeListEndsItsWalk) {
   EXPECT_GE(log.Count("MftReader.FindExternalAttribue: attribute list entry out of bounds"), 1);
 }
 
-TEST(NtfsDamage, TruncatedMftEndsTheScan) {
-  TNtfsImageCopy img;
-  // The volume ends inside record 80; what lies before it is still found.
-  const int64_t end = img.RecordOffset(80) + 512;
-  StartEngine();
-  TDiskObject d("cut.img", img.Path().string(), 0, 0, end);
-  ASSERT_TRUE(d.Scaner);
-  QuickScan = true;
-  d.Scaner->ScanForFiles();
-  int found = 0;
-  for (PFileInfo e : d.Files) {
-    EXPECT_LT(static_cast<TNtfsFileInfo*>(e->FsInfo.get())->RecordNumber, 80) << e->Name;
-    ++found;
-  }
-  EXPECT_GE(found, 7);
-}
-
 TEST(NtfsDamage, ScrambledRecordsNeverBreakTheScan) {
   TNtfsImageCopy img;
   const int64_t first = img.RecordOffset(64), last = img.RecordOffset(91);

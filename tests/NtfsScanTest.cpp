@@ -81,7 +81,8 @@ TEST(NtfsScan, ConditionFollowsTheClusterBitmap) {
 
 TEST(NtfsScan, LongModeListsLiveFilesToo) {
   TScannedImage s(Fixture("ntfs.img"), false);
-  for (const char* live : {"README.TXT", "keep/live.txt", "keep/frag-b.bin", "packed/kept.txt", "reuser.txt", "$MFT"}) {
+  for (const char* live :
+       {"README.TXT", "keep/live.txt", "keep/frag-b.bin", "packed/kept.txt", "reuser.txt", "$MFT", "$Secure"}) {
     PFileInfo e = s.File(live);
     ASSERT_TRUE(e) << live;
     EXPECT_FALSE(e->FsInfo->IsDeleted()) << live;

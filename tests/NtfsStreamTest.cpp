@@ -49,7 +49,21 @@ TEST(NtfsStream, ResidentDataAndSeeks) {
   TNtfsImageCopy img;
   const TBytes data = Pattern(100, 3);
   img.WriteRecord(40, TRecordBuilder().StdInfo(0x20).FileName(5, "tiny.dat").Resident(0x80, "", data).Build());
+  // A value whose declared length reaches past its record: only the length is known.
+  TBytes damaged = TRecordBuilder().StdInfo(0x20).FileName(5, "damaged.dat").Resident(0x80, "", data).Build();
+  size_t at = damaged[20] | damaged[21] << 8;
+  while (damaged[at] != 0x80) at += damaged[at + 4] | damaged[at + 5] << 8;
+  at += 16;  // the value length
+  PutLe(damaged, at, 5000, 4);
+  img.WriteRecord(41, damaged);
   TScannedImage s(img.Path());
+  PFileInfo bad = s.File("damaged.dat");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->Condition, 0);
+  std::unique_ptr<TRecoveryStream> lost = CreateRecoveryStream(bad);
+  EXPECT_TRUE(s.ReadAll(bad) == std::string(5000, '\0'));
+  EXPECT_EQ(lost->Missing().Ranges(), (std::vector<TByteRange>{{0, 5000}}));
+
   PFileInfo e = s.File("tiny.dat");
   ASSERT_TRUE(e);
   std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
@@ -97,6 +111,35 @@ TEST(NtfsStream, EncryptedFileImageLayout) {
   std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
   EXPECT_EQ(st->GetSize(), static_cast<int64_t>(image.size()));
   EXPECT_EQ(st->Seek(0, TSeekOrigin::End), static_cast<int64_t>(image.size()));
+}
+
+TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
+  TNtfsImageCopy img;
+  const TBytes disk = Pattern(2 * 4096, 5);
+  img.WriteAt(FREE_LCN * 4096, disk);
+  img.WriteRecord(40, EncryptedRecord(1532, EfsData(400, 400)));
+  // Its second 512-byte block lies on a cluster past the end of the volume.
+  TRecordBuilder far;
+  far.StdInfo(faEncrypted | faArchive).FileName(5, "far.bin");
+  far.NonResident(0x80, "", EncodeRuns({{1, FREE_LCN}, {1, 10000000 - FREE_LCN}}), 5000).Resident(0x100, "$EFS", EfsData(400, 400));
+  img.WriteRecord(41, far.Build());
+  TScannedImage s(img.Path());
+  PFileInfo e = s.File("secret.bin");
+  ASSERT_TRUE(e);
+  EXPECT_TRUE(e->FsInfo->IsEncrypted());
+  const std::string image = s.ReadAll(e);
+  ASSERT_EQ(image.size(), 508u + 512 + 1536);
+
+  TTempDir dest;
+  TCliRun r = RunMirel({"recover", img.Path().string(), "--to", dest.Path().string(), "secret.bin"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_FALSE(std::filesystem::exists(dest / "secret.bin"));
+  EXPECT_TRUE(ReadWholeFile(dest / "secret.bin.efs") == image);
+
+  // Lost data are named at their places in the image: after the header and
+  // the first chunk's header.
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(s.File("far.bin"));
+  EXPECT_EQ(st->Missing().Ranges(), (std::vector<TByteRange>{{508 + 512 + 4096, 5120 - 4096}}));
 }
 
 TEST(NtfsStream, EncryptedDataOfWholeChunksEndsWithAnEmptyChunkHeader) {
@@ -150,8 +193,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
   ASSERT_TRUE(packed);
   TRawSource h = TRawSource::Open(Fixture("ntfs.img").string());
   TMftReader r(&h);
-  TRunList runs;
-  r.GetFileDataStreamsRunList(*static_cast<TNtfsFileInfo*>(packed->FsInfo.get()), {}, runs);
+  const TRunList runs = r.GetFileDataStreamsRunList(*static_cast<TNtfsFileInfo*>(packed->FsInfo.get()), {}).Runs;
   ASSERT_GE(runs.size(), 2u);
   ASSERT_EQ(runs[0].Length, 3u);  // 16 clusters stored in 3
   TBytes stored = img.ReadAt(runs[0].Lcn * 4096, 3 * 4096);
@@ -170,7 +212,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
   EXPECT_EQ(s.ReadAll(e, {}, 1000), want);
 }
 
-TEST(NtfsStream, DamagedDataIsDeliveredAsStoredAndLogged) {
+TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
   TCapturedLog log;
   TNtfsImageCopy img;
   TBytes garbage = Pattern(3 * 4096, 8);
@@ -189,16 +231,21 @@ TEST(NtfsStream, DamagedDataIsDeliveredAsStoredAndLogged) {
                           .NonResident(0x80, "", EncodeRuns({{2, 10000000}}), 8192)
                           .Build());
   TScannedImage s(img.Path());
-  std::string raw = s.ReadAll(s.File("garbage.txt"));
-  ASSERT_EQ(raw.size(), 65536u);
-  EXPECT_EQ(raw.substr(0, garbage.size()), Str(garbage));
-  EXPECT_EQ(raw.find_first_not_of('\0', garbage.size()), std::string::npos);
+  // A unit that does not decode is no data of the file: zeros, named missing.
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(s.File("garbage.txt"));
+  std::string raw(70000, 'x');
+  raw.resize(st->Read(raw.data(), raw.size()));
+  EXPECT_EQ(raw.size(), 65536u);
+  EXPECT_EQ(raw.find_first_not_of('\0'), std::string::npos);
+  EXPECT_EQ(st->Missing().Ranges(), (std::vector<TByteRange>{{0, 65536}}));
   EXPECT_EQ(log.Count("compressed unit does not decode"), 1);
 
   PFileInfo beyond = s.File("beyond.bin");
   ASSERT_TRUE(beyond);
-  EXPECT_EQ(beyond->Condition, 0);  // clusters past the bitmap count as in use
-  EXPECT_EQ(s.ReadAll(beyond), std::string(8192, '\0'));
+  EXPECT_EQ(beyond->Condition, 0);  // clusters past the source count as in use
+  st = CreateRecoveryStream(beyond);
+  EXPECT_EQ(st->Missing().Ranges(), (std::vector<TByteRange>{{0, 8192}}));  // known when opened
+  EXPECT_TRUE(s.ReadAll(beyond) == std::string(8192, '\0'));
   EXPECT_EQ(log.Count("RecoveryNtfsStream.SetPosition: unable to read clusters"), 1);
 }
 
@@ -267,7 +314,7 @@ TEST(NtfsStream, KernelCopyAndReadsTogetherDeliverTheSameBytes) {
   ::close(fd);
 }
 
-TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanGivesNothing) {
+TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanIsMissingWhole) {
   // The catalogue keeps no copy of a file's record: opening the file reads it
   // again, and a record taken by another file since is not taken for it.
   TNtfsImageCopy img;
@@ -281,10 +328,16 @@ TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanGivesNothing) {
   TCapturedLog log;
   TBytes reused = TRecordBuilder(0x0001).StdInfo(faArchive).FileName(5, "new.txt").Resident(0x80, "", Pattern(300, 8)).Build();
   img.WriteRecord(40, reused);
-  EXPECT_EQ(s.ReadAll(e), "");
+  auto lostWhole = [&] {
+    std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+    std::string got(400, 'x');
+    got.resize(st->Read(got.data(), got.size()));
+    return got == std::string(300, '\0') && st->Missing().Ranges() == std::vector<TByteRange>{{0, 300}};
+  };
+  EXPECT_TRUE(lostWhole());
   PutLe(reused, 22, 0, 2);  // deleted again, but its sequence number moved on
   PutLe(reused, 16, 2, 2);
   img.WriteRecord(40, reused);
-  EXPECT_EQ(s.ReadAll(e), "");
+  EXPECT_TRUE(lostWhole());
   EXPECT_EQ(log.Count("MftReader.LoadRecord: the record was reused since the scan"), 2);
 }

@@ -127,6 +127,11 @@ TRecordBuilder& TRecordBuilder::Raw(const TBytes& attribute) {
   return *this;
 }
 
+TRecordBuilder& TRecordBuilder::Sequence(uint16_t sequence) {
+  Seq = sequence;
+  return *this;
+}
+
 TBytes TRecordBuilder::Build(uint32_t bps) const {
   TBytes r(RecordSize, 0);
   const size_t count = RecordSize / bps + 1;
@@ -134,7 +139,7 @@ TBytes TRecordBuilder::Build(uint32_t bps) const {
   std::copy_n("FILE", 4, r.begin());
   PutLe(r, 4, usa, 2);
   PutLe(r, 6, count, 2);
-  PutLe(r, 16, 1, 2);
+  PutLe(r, 16, Seq, 2);
   PutLe(r, 20, first, 2);
   PutLe(r, 22, Flags, 2);
   PutLe(r, 28, RecordSize, 4);

@@ -34,6 +34,8 @@ public:
                               uint16_t flags = 0);
   // Raw attribute bytes as given (for damaged attributes).
   TRecordBuilder& Raw(const TBytes& attribute);
+  // The record's sequence number (1 unless set).
+  TRecordBuilder& Sequence(uint16_t sequence);
   // The record with its end marker and update-sequence fixups applied.
   TBytes Build(uint32_t bytesPerSector = 512) const;
 
@@ -41,6 +43,7 @@ private:
   uint16_t Flags;
   uint64_t BaseRef;
   uint32_t RecordSize;
+  uint16_t Seq = 1;
   TBytes Attrs;
   uint16_t NextInstance = 0;
 };

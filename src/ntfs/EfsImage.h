@@ -18,7 +18,7 @@ extern const std::array<uint8_t, 42> EFS02;
 
 // EFS01, the $EFS data (its length taken from its own first 32 bits), EFS02.
 // Empty when that length is 0, above EFS_MAX_METADATA or beyond the data given.
-std::vector<uint8_t> BuildEfsImageHeader(std::span<const uint8_t> efsData);
+[[nodiscard]] std::vector<uint8_t> BuildEfsImageHeader(std::span<const uint8_t> efsData);
 
 // The header of chunk k of a file of dataSize bytes.
 std::array<uint8_t, EFS_CHUNK_HEADER> BuildEfsChunkHeader(uint32_t k, int64_t dataSize);

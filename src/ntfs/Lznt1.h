@@ -10,6 +10,6 @@ constexpr size_t LZNT1_CHUNK = 4096;
 
 // Decodes input into output; returns the bytes produced, or -1 when the input
 // is no LZNT1 data. Never reads or writes outside the two spans.
-int64_t Lznt1Decompress(std::span<const uint8_t> input, std::span<uint8_t> output);
+[[nodiscard]] int64_t Lznt1Decompress(std::span<const uint8_t> input, std::span<uint8_t> output);
 
 }  // namespace mirel

@@ -1,8 +1,10 @@
 #include "ntfs/MftReader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "core/ByteRanges.h"
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/Text.h"
@@ -19,6 +21,38 @@ constexpr size_t MAX_MFT_BITMAP_BYTES = 64 << 20;
 constexpr size_t MIN_LIST_ENTRY = 26;
 
 bool ValidSectorSize(uint32_t bps) { return bps >= 256 && bps <= 4096 && std::has_single_bit(bps); }
+
+// Freeing a record moves its sequence number on by one, passing over 0.
+uint16_t NextSequence(uint16_t s) { return s == 0 ? 0 : s == 0xFFFF ? 1 : static_cast<uint16_t>(s + 1); }
+
+// Whether a record named in file's attribute list (with sequence number
+// entrySeq) holds a part of that file: null when it does, else why not.
+//
+// A live file's records are in use, carry the sequence numbers its list
+// gives, and its extensions name its record with its own sequence number.
+// Freeing a file clears the in-use flag of each of its records and moves
+// each one's sequence number on by one, while the references stay as they
+// were. So a deleted file's extension is not in use, carries the list's
+// sequence number or the next one, and names the file's record with the
+// file's sequence number or the one before. An extension in use while the
+// file is deleted belongs to another file now, whatever it names.
+const char* RecordMismatch(const TNtfsFileInfo& file, bool isBase, uint16_t entrySeq, const std::vector<uint8_t>& rec) {
+  TLeReader r(rec);
+  const uint16_t seq = r.U16(16);
+  const bool inUse = r.U16(22) & 0x0001;
+  const uint64_t baseRef = r.U64(32);
+  const int64_t baseNumber = static_cast<int64_t>(baseRef) & MFT_REF_MASK;
+  const auto baseSeq = static_cast<uint16_t>(baseRef >> 48);
+  const bool deleted = file.Deleted;
+  if (seq != entrySeq && !(deleted && seq == NextSequence(entrySeq)))
+    return "its sequence number is not the one the attribute list gives";
+  if (isBase) return nullptr;
+  if (inUse == deleted) return deleted ? "it is in use by another file" : "it is not in use";
+  if (baseNumber != (file.RecordNumber & MFT_REF_MASK) ||
+      (baseSeq != file.Sequence && !(deleted && NextSequence(baseSeq) == file.Sequence)))
+    return "it belongs to another file";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -45,13 +79,14 @@ uint32_t NtfsRecordSize(std::span<const uint8_t> boot) {
 
 TMftReader::TMftReader(const TRawSource* volumeHandle, int64_t bootSectorOffset)
     : VolumeHandle(volumeHandle), BootSectorOffset(bootSectorOffset) {
-  Init();
+  if (!Init()) MftRunList.clear();
 }
 
 TMftReader::~TMftReader() { Clear(); }
 
 void TMftReader::Clear() {
   MftRunList.clear();
+  MftLostExtents = 0;
 }
 
 bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
@@ -60,11 +95,19 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
   uint32_t rs = NtfsRecordSize(boot);
   int64_t mftLcn = static_cast<int64_t>(b.U64(48));
   int64_t volumeBytes = VolumeHandle ? VolumeHandle->Size() : 0;
-  if (!ValidSectorSize(bps) || spc == 0 || rs < 256 || rs < bps || mftLcn < 0 ||
-      mftLcn >= volumeBytes / int64_t{bps * spc}) {
+  if (!ValidSectorSize(bps) || spc == 0 || rs < 256 || rs < bps) {
     WriteDebugLog("%s: unusable boot sector geometry; Bytes Per Sector = %u; Sectors Per Cluster = %u; "
                   "Record Size = %u; Mft Lcn = %lld",
                   "MftReader.Init", bps, spc, rs, static_cast<long long>(mftLcn));
+    Failure = "the boot sector's geometry cannot be used (" + std::to_string(bps) + " bytes per sector, " +
+              std::to_string(spc) + " sectors per cluster, MFT records of " + std::to_string(rs) + " bytes)";
+    return false;
+  }
+  if (mftLcn < 0 || mftLcn >= volumeBytes / int64_t{bps * spc}) {
+    WriteDebugLog("%s: the MFT lies outside the volume; Mft Lcn = %lld; Volume Bytes = %lld", "MftReader.Init",
+                  static_cast<long long>(mftLcn), static_cast<long long>(volumeBytes));
+    Failure = "the boot sector places the MFT at cluster " + std::to_string(mftLcn) +
+              ", outside the " + std::to_string(volumeBytes) + " bytes the source holds";
     return false;
   }
   BytesPerSector = bps;
@@ -76,37 +119,52 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
 }
 
 bool TMftReader::Init() {
-  if (!VolumeHandle || !VolumeHandle->IsValid()) return false;
+  if (!VolumeHandle || !VolumeHandle->IsValid()) {
+    Failure = "the volume cannot be opened";
+    return false;
+  }
   std::vector<uint8_t> boot(512);
   size_t got = ReadDisk(*VolumeHandle, boot.data(), boot.size(), BootSectorOffset);
   if (got != boot.size()) {
     WriteDebugLog("%s: unable to read boot sector; Read = %zu", "MftReader.Init", got);
+    Failure = "the boot sector cannot be read";
     return false;
   }
   std::memcpy(BootSector.data(), boot.data(), BootSector.size());
-  if (!ReadGeometry(boot)) return false;
-  MftRunList.clear();
+  return ReadGeometry(boot) && ReadMftRecord();
+}
 
-  bool valid = false;
-  std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, valid, MftLcn * ClusterSize);
-  if (!mft) {
-    WriteDebugLog("%s: unable to read the MFT record; Offset = %lld", "MftReader.Init",
-                  static_cast<long long>(MftLcn * ClusterSize));
+bool TMftReader::ReadMftRecord() {
+  MftRunList.clear();
+  MftLostExtents = 0;
+  const int64_t offset = MftLcn * ClusterSize;
+  const std::string where = "$MFT record 0 (the MFT's own record, at byte " + std::to_string(offset) + ")";
+  std::vector<uint8_t> bytes(RecordSize);
+  TByteRanges unreadable;
+  if (ReadDiskPatched(*VolumeHandle, bytes.data(), bytes.size(), offset, unreadable) < bytes.size()) {
+    WriteDebugLog("%s: unable to read the MFT record; Offset = %lld; Unreadable = %s", "MftReader.Init",
+                  static_cast<long long>(offset), unreadable.Describe().c_str());
+    Failure = where + (offset + RecordSize > VolumeHandle->Size() ? " lies past the end of the source"
+                                                                   : " could not be read (read error)");
     return false;
   }
-  MftDataSize = GetFileSize(*mft);
-  if (mft->HasAttrList()) {
-    TAttrListCursor cursor;
-    while (TNtfsAttr a = FindExternalAttribue(*mft, atData, cursor, -1)) {
-      if (!a.NonResident() || a.HasName()) continue;
-      TRunList runs;
-      DecompressRunList(a, runs);
-      MftRunList.insert(MftRunList.end(), runs.begin(), runs.end());
-    }
-  } else {
-    GetFileRunList(*mft, MftRunList);
+  bool valid = false;
+  std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, valid, bytes);
+  if (!mft) {
+    WriteDebugLog("%s: the MFT record is damaged; Offset = %lld", "MftReader.Init", static_cast<long long>(offset));
+    Failure = where + " is damaged: it is no valid MFT record";
+    return false;
   }
-  return !MftRunList.empty();
+  mft->RecordNumber = 0;
+  TStreamRuns data = GetFileDataStreamsRunList(*mft, {});
+  MftDataSize = std::max<int64_t>(0, data.DataSize);
+  MftRunList = std::move(data.Runs);
+  MftLostExtents = data.LostExtents;
+  if (MftRunList.empty()) {
+    Failure = where + (data.LostExtents > 0 ? " has a damaged run list" : " maps no MFT data");
+    return false;
+  }
+  return true;
 }
 
 int64_t TMftReader::ClusterOffset(int64_t lcn) const {
@@ -116,14 +174,24 @@ int64_t TMftReader::ClusterOffset(int64_t lcn) const {
 
 int64_t TMftReader::GetRecordOffset(int64_t n) const {
   if (n < 0 || RecordSize == 0 || n > INT64_MAX / RecordSize) return -1;
-  const int64_t contiguous = MftLcn * ClusterSize + n * RecordSize;
-  int64_t v = n * RecordSize;
+  const int64_t v = n * RecordSize;
+  int64_t runsEnd = 0;
   for (const TNtfsRun& r : MftRunList) {
-    int64_t u = int64_t{r.Length} * ClusterSize;
-    if (v < u) return ClusterOffset(r.Lcn) < 0 ? -1 : ClusterOffset(r.Lcn) + v;
-    v -= u;
+    const int64_t bytes = int64_t{r.Length} * ClusterSize;
+    int64_t from, end;
+    if (__builtin_mul_overflow(r.Vcn, int64_t{ClusterSize}, &from) || __builtin_add_overflow(from, bytes, &end))
+      continue;
+    if (v >= from && v < end) {
+      const int64_t at = ClusterOffset(r.Lcn);
+      return at < 0 || at > INT64_MAX - (v - from) ? -1 : at + (v - from);
+    }
+    runsEnd = std::max(runsEnd, end);
   }
-  return contiguous;
+  // A record in a hole between the runs has no known place; past them the
+  // MFT is taken as contiguous.
+  if (v < runsEnd) return -1;
+  const int64_t mftStart = ClusterOffset(MftLcn);
+  return mftStart < 0 || mftStart > INT64_MAX - v ? -1 : mftStart + v;
 }
 
 bool TMftReader::FixupsIntact(std::span<const uint8_t> rec) const {
@@ -200,7 +268,7 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   const bool inUse = recFlags & 0x0001;
   if ((flags & rfDeletedOnly) && (inUse || head.U64(32) != 0)) return nullptr;
   auto rec = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.begin() + RecordSize);
-  FixupRecord(*rec);
+  if (!FixupRecord(*rec)) return nullptr;
   TLeReader r(rec->data(), RecordSize);
   size_t first = r.U16(20);
   if (first >= RecordSize) return nullptr;
@@ -234,9 +302,12 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
   ctx.AttrType = type;
   ctx.AttrId = id;
   ctx.ListCursor.NeedLoad = true;
+  ctx.ListCursor.Base = ctx.Record;
   ctx.ListCursor.ListData.clear();
+  ctx.ListCursor.Unreadable = false;
   ctx.ListCursor.Current = 0;
   ctx.ListCursor.Seen.clear();
+  ctx.ListCursor.Lost.clear();
   if (fileInfo.HasAttrList()) return;
   if (TAttrKind kind = AttrKindOf(type); kind != akAttrList) ctx.Kind = kind;
 }
@@ -251,16 +322,25 @@ TNtfsAttr TMftReader::FindNextAttr(TNtfsAttrLookupContext& ctx) const {
 TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
                                            int32_t id) const {
   if (cursor.NeedLoad) {
-    size_t index = 0;
-    const TNtfsAttr listAttr = NextAttrIn(LoadRecord(fileInfo), akAttrList, index);
     cursor.NeedLoad = false;
     cursor.Current = 0;
-    cursor.ListData = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);
+    if (!cursor.Base) cursor.Base = LoadRecord(fileInfo);
+    size_t index = 0;
+    const TNtfsAttr listAttr = NextAttrIn(cursor.Base, akAttrList, index);
+    std::optional<std::vector<uint8_t>> list = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);
+    if (!list) {
+      WriteDebugLog("%s: the attribute list cannot be read; Record = %lld", "MftReader.FindExternalAttribue",
+                    static_cast<long long>(fileInfo.RecordNumber & MFT_REF_MASK));
+      cursor.Unreadable = true;
+      list.emplace();
+    }
+    cursor.ListData = std::move(*list);
     // The clusters' slack after the list is not part of it.
     int64_t size = listAttr.DataSize();
     if (size >= 0 && static_cast<uint64_t>(size) < cursor.ListData.size()) cursor.ListData.resize(size);
   }
   const std::vector<uint8_t>& list = cursor.ListData;
+  const int64_t own = fileInfo.RecordNumber & MFT_REF_MASK;
   while (cursor.Current + MIN_LIST_ENTRY <= list.size()) {
     TLeReader e(list.data() + cursor.Current, list.size() - cursor.Current);
     size_t len = e.U16(4);
@@ -272,16 +352,21 @@ TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32
       break;
     }
     cursor.Current += len;
-    uint32_t etype = e.U32(0);
-    uint16_t eid = e.U16(24);
-    int64_t ref = static_cast<int64_t>(e.U64(16)) & MFT_REF_MASK;
+    const uint32_t etype = e.U32(0);
+    const uint16_t eid = e.U16(24);
+    const int64_t ref = static_cast<int64_t>(e.U64(16)) & MFT_REF_MASK;
+    const auto entrySeq = static_cast<uint16_t>(e.U64(16) >> 48);
     if ((type != atEnd && etype != type) || (id != -1 && eid != id)) continue;
     if (!cursor.Seen.insert({ref, etype, eid}).second) continue;
-    int64_t offset = GetRecordOffset(ref);
-    if (offset <= 0) continue;
-    TRecordBytes rec = OpenMftRec(offset);
-    if (!rec) continue;
-    if (TNtfsAttr a = FindAttrInRecord(rec, etype, eid)) return a;
+    TRecordBytes rec = ref == own ? cursor.Base : OpenMftRec(GetRecordOffset(ref));
+    const char* why = !rec ? "the record cannot be read" : RecordMismatch(fileInfo, ref == own, entrySeq, *rec);
+    TNtfsAttr a = why ? TNtfsAttr() : FindAttrInRecord(rec, etype, eid);
+    if (a) return a;
+    TLostListEntry lost{etype, {}, ref, static_cast<int64_t>(e.U64(8)), why ? why : "the record lacks the attribute"};
+    const size_t nameLength = e.U8(6);
+    if (std::span<const uint8_t> name = e.Bytes(e.U8(7), nameLength * 2); !name.empty())
+      lost.Name = Utf16LeToUtf8(name.data(), nameLength);
+    cursor.Lost.push_back(std::move(lost));
   }
   return {};
 }
@@ -301,73 +386,16 @@ TNtfsAttr TMftReader::FindAttrInRecord(const TRecordBytes& record, uint32_t type
   return {};
 }
 
-bool TMftReader::DecompressRunList(const TNtfsAttr& attr, TRunList& runs) const {
-  runs.clear();
-  if (!attr || !attr.NonResident()) return true;
-  std::span<const uint8_t> a = attr.Span();
-  TLeReader r(a);
-  const size_t end = a.size();
-  size_t p = r.U16(0x20);
-  if (p >= end) return true;
-  uint64_t vcn = static_cast<uint64_t>(attr.StartVcn());
-  int64_t lcn = 0;
-  while (p < end && a[p] != 0) {
-    const size_t L = a[p] & 0x0F, F = a[p] >> 4;
-    if (L == 0) break;
-    const size_t next = p + 1 + L + F;
-    if (L > 8 || F > 8 || next > end) {
-      WriteDebugLog("%s: run reaches past its attribute; Offset = %zu; Attribute Length = %zu",
-                    "MftReader.DecompressRunList", p, end);
-      runs.clear();
-      return false;
-    }
-    const uint64_t len = r.UN(p + 1, L);
-    TNtfsRun run{static_cast<int64_t>(vcn), -1, static_cast<uint32_t>(len)};
-    vcn += len;
-    if (F != 0) {
-      int64_t offset = r.SN(p + 1 + L, F);
-      if (offset != 0) {
-        if (__builtin_add_overflow(lcn, offset, &lcn)) {
-          WriteDebugLog("%s: run offset overflows; Offset = %zu", "MftReader.DecompressRunList", p);
-          runs.clear();
-          return false;
-        }
-      } else {
-        // An explicit zero offset: the run continues after the previous run
-        // with clusters, and its length is completed from the following run.
-        const TNtfsRun* prev = nullptr;
-        if (!runs.empty()) prev = runs.back().Lcn > 0 ? &runs.back() : (runs.size() >= 2 ? &runs[runs.size() - 2] : nullptr);
-        if (prev && __builtin_add_overflow(lcn, int64_t{prev->Length}, &lcn)) {
-          WriteDebugLog("%s: run offset overflows; Offset = %zu", "MftReader.DecompressRunList", p);
-          runs.clear();
-          return false;
-        }
-        if (next + 1 < end && a[next] != 0 && a[next + 1] <= 16) run.Length = 16u - a[next + 1];
-      }
-      run.Lcn = lcn;
-    }
-    runs.push_back(run);
-    p = next;
-  }
-  return true;
-}
-
-void TMftReader::GetFileRunList(const TNtfsFileInfo& fileInfo, TRunList& runs) const {
-  runs.clear();
-  TNtfsAttrLookupContext ctx;
-  InitAttrSearchContext(fileInfo, atData, ctx);
-  while (TNtfsAttr a = FindNextAttr(ctx)) {
-    if (!a.NonResident() || a.HasName()) continue;
-    TRunList part;
-    DecompressRunList(a, part);
-    runs.insert(runs.end(), part.begin(), part.end());
-  }
-}
-
-TNtfsAttr TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo, const std::string& name,
-                                                TRunList& runs) const {
-  runs.clear();
-  TNtfsAttr first;
+TStreamRuns TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo, const std::string& name) const {
+  TStreamRuns out;
+  const int64_t record = fileInfo.RecordNumber & MFT_REF_MASK;
+  auto lose = [&](const char* why, int64_t vcn) {
+    ++out.LostExtents;
+    WriteDebugLog("%s: extent left out, %s; Record = %lld; Stream = %s; Vcn = %lld",
+                  "MftReader.GetFileDataStreamsRunList", why, static_cast<long long>(record), name.c_str(),
+                  static_cast<long long>(vcn));
+  };
+  TNtfsAttr vcnZero;
   TNtfsAttrLookupContext ctx;
   InitAttrSearchContext(fileInfo, atData, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
@@ -377,17 +405,31 @@ TNtfsAttr TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo, c
       continue;
     }
     if (!SameStreamName(a.Name(), name)) continue;
-    if (!first) first = a;
-    if (!a.NonResident()) break;
-    if (runs.empty()) {
-      DecompressRunList(a, runs);
-      continue;
+    if (!out.First) out.First = a;
+    if (!a.NonResident()) {
+      vcnZero = a;
+      break;
     }
-    TRunList part;
-    DecompressRunList(a, part);
-    runs.insert(runs.end(), part.begin(), part.end());
+    if (a.StartVcn() == 0 && !vcnZero) vcnZero = a;
+    std::optional<TRunList> runs = DecompressRunList(a);
+    if (!runs)
+      lose("its run list is damaged", a.StartVcn());
+    else if (!out.Place(*runs))
+      lose("it overlaps another extent", a.StartVcn());
   }
-  return first;
+  if (fileInfo.HasAttrList() && ctx.ListCursor.Unreadable) lose("the attribute list cannot be read", 0);
+  for (const TLostListEntry& l : ctx.ListCursor.Lost)
+    if (l.Type == atData && SameStreamName(l.Name, name)) lose(l.Why, l.LowestVcn);
+  if (vcnZero) {
+    out.First = vcnZero;
+    out.DataSize = std::max<int64_t>(0, vcnZero.DataSize());
+  } else if (!out.Runs.empty()) {
+    // Only the first extent holds the sizes: without it, the data reach as
+    // far as the runs that are left.
+    const int64_t end = out.RunEnd(out.Runs.size() - 1);
+    out.DataSize = ClusterSize == 0 || end > INT64_MAX / ClusterSize ? 0 : end * ClusterSize;
+  }
+  return out;
 }
 
 std::vector<TNamedStream> TMftReader::GetFileStreams(const TNtfsFileInfo& fileInfo) const {
@@ -413,8 +455,8 @@ std::vector<uint8_t> TMftReader::GetEfsData(const TNtfsFileInfo& fileInfo) const
   InitAttrSearchContext(fileInfo, atLoggedUtilityStream, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
     if (!a.NameReadable() || !SameStreamName(a.Name(), "$EFS")) continue;
-    std::vector<uint8_t> data = ReadAttrContent(a, MAX_EFS_BYTES);
-    if (!data.empty()) return data;
+    std::optional<std::vector<uint8_t>> data = ReadAttrContent(a, MAX_EFS_BYTES);
+    if (data && !data->empty()) return std::move(*data);
   }
   return {};
 }
@@ -462,50 +504,51 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   return true;
 }
 
-int64_t TMftReader::CountFreeMftRecords() const {
+std::optional<int64_t> TMftReader::CountFreeMftRecords() const {
   // The MFT's bitmap is read only here: every recovery stream opens a reader
   // of its own, and none of them needs it.
   bool valid = false;
   std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, valid, ClusterOffset(MftLcn));
-  if (!mft) return 0;
+  if (!mft) return std::nullopt;
   TNtfsAttrLookupContext ctx;
   InitAttrSearchContext(*mft, atBitmap, ctx);
   const TNtfsAttr bitmap = FindNextAttr(ctx);
-  std::vector<uint8_t> bits = ReadAttrContent(bitmap, MAX_MFT_BITMAP_BYTES);
+  std::optional<std::vector<uint8_t>> bits = ReadAttrContent(bitmap, MAX_MFT_BITMAP_BYTES);
+  if (!bitmap || !bits) return std::nullopt;
   // Only the bits of records the MFT holds: past them lie the bitmap's
   // unused bytes and its clusters' slack, which name no record.
   const int64_t records = RecordSize == 0 ? 0 : MftDataSize / RecordSize;
   int64_t zeros = 0;
-  for (int64_t i = 0; i < records && static_cast<uint64_t>(i / 8) < bits.size(); ++i)
-    zeros += !(bits[static_cast<size_t>(i / 8)] >> (i % 8) & 1);
+  for (int64_t i = 0; i < records && static_cast<uint64_t>(i / 8) < bits->size(); ++i)
+    zeros += !((*bits)[static_cast<size_t>(i / 8)] >> (i % 8) & 1);
   return zeros;
 }
 
-std::vector<uint8_t> TMftReader::ReadAttrContent(const TNtfsAttr& attr, size_t limit) const {
+std::optional<std::vector<uint8_t>> TMftReader::ReadAttrContent(const TNtfsAttr& attr, size_t limit) const {
   if (!attr.NonResident()) {
     std::span<const uint8_t> v = attr.Value();
     return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<long>(std::min(v.size(), limit)));
   }
-  TRunList runs;
-  DecompressRunList(attr, runs);
-  return ReadRuns(runs, limit);
+  std::optional<TRunList> runs = DecompressRunList(attr);
+  if (!runs) return std::nullopt;
+  return ReadRuns(*runs, limit);
 }
 
-std::vector<uint8_t> TMftReader::ReadRuns(const TRunList& runs, size_t limit) const {
+std::optional<std::vector<uint8_t>> TMftReader::ReadRuns(const TRunList& runs, size_t limit) const {
   std::vector<uint8_t> out;
-  if (!VolumeHandle || ClusterSize == 0) return out;
+  if (!VolumeHandle || ClusterSize == 0) return std::nullopt;
   for (const TNtfsRun& r : runs) {
     if (out.size() >= limit) break;
     size_t want = static_cast<size_t>(std::min<uint64_t>(uint64_t{r.Length} * ClusterSize, limit - out.size()));
     size_t at = out.size();
     out.resize(at + want);
     if (r.Lcn < 0) continue;
-    size_t got = ClusterOffset(r.Lcn) < 0 ? 0 : ReadDisk(*VolumeHandle, out.data() + at, want, ClusterOffset(r.Lcn));
+    const int64_t offset = ClusterOffset(r.Lcn);
+    size_t got = offset < 0 ? 0 : ReadDisk(*VolumeHandle, out.data() + at, want, offset);
     if (got < want) {
       WriteDebugLog("%s: unable to read clusters; Lcn = %lld; Size = %zu; Read = %zu", "MftReader.ReadRuns",
                     static_cast<long long>(r.Lcn), want, got);
-      out.resize(at + got);
-      break;
+      return std::nullopt;
     }
   }
   return out;

@@ -19,11 +19,13 @@ std::string ReadVolumeLabel(const TMftReader& reader) {
   return Utf16LeToUtf8(v.data(), v.size() / 2);
 }
 
-// Free clusters among the volume's clusters, counted over the whole bitmap.
+// Free clusters among the first clusters of the volume, counted over the
+// bitmap; bits that cannot be read count as clusters in use.
 int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
   bool valid = false;
   std::unique_ptr<TNtfsFileInfo> rec = reader.ReadFileInfo(0, valid, reader.GetRecordOffset(BITMAP_RECORD));
   if (!rec) return 0;
+  rec->RecordNumber = BITMAP_RECORD;
   TFileInfo entry;
   entry.Size = reader.GetFileSize(*rec);
   entry.FsInfo = std::move(rec);
@@ -31,7 +33,7 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
   std::vector<uint8_t> buf(1 << 20);
   int64_t seen = 0, free = 0;
   while (seen < clusters) {
-    size_t got = bitmap.Read(buf.data(), buf.size());
+    size_t got = ReadMarkingMissing(bitmap, buf.data(), buf.size());
     if (got == 0) break;
     for (size_t i = 0; i < got && seen < clusters; ++i) {
       uint8_t used = buf[i];
@@ -48,11 +50,14 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 
 void ReadNtfsVolumeInfo(TDiskObject& disk, const TRawSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
+  TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
+  const uint64_t sectors = boot.U64(0x28), bps = boot.U16(0x0B);
+  if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps) disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
-  TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
+  // Only the clusters the source holds can be free for recovery.
   const int64_t spc = boot.U8(13);
-  const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(boot.U64(0x28) / spc), reader.VolumeClusters);
+  const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(sectors / spc), reader.VolumeClusters);
   disk.FreeSize = CountFreeClusters(reader, clusters) * reader.ClusterSize;
 }
 

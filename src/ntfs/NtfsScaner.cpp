@@ -12,6 +12,17 @@
 
 namespace mirel {
 
+size_t ReadMarkingMissing(TRecoveryStream& stream, uint8_t* buffer, size_t count) {
+  const int64_t at = stream.Position();
+  const size_t got = stream.Read(buffer, count);
+  std::fill(buffer + got, buffer + count, uint8_t{0xFF});
+  for (const TByteRange& r : stream.Missing()) {
+    const int64_t from = std::max(r.Offset, at), to = std::min(r.End(), at + static_cast<int64_t>(got));
+    if (from < to) std::fill(buffer + (from - at), buffer + (to - at), uint8_t{0xFF});
+  }
+  return got;
+}
+
 namespace {
 
 // The MFT is read in blocks of this size rather than one read per record.
@@ -19,28 +30,48 @@ constexpr size_t MFT_BLOCK = 1 << 20;
 // Bitmap bytes read and cached at a time: 64 KiB cover 2 GiB of 4 KiB clusters.
 constexpr size_t BITMAP_CHUNK = 64 << 10;
 
-// A window of MFT bytes read ahead in large blocks.
+// Ranges of warnings kept before the rest are only counted.
+constexpr size_t MAX_RANGE_WARNINGS = 20;
+
+// A window of MFT bytes read ahead in large blocks; what the source cannot
+// give is zero-filled and remembered.
 class TMftBlock {
 public:
   explicit TMftBlock(const TRawSource& handle) : Handle(handle) {}
-  // need bytes at pos (fewer where the volume ends); a new block is read from
-  // pos when they are not all held, reaching at most to limit.
-  std::span<const uint8_t> Get(int64_t pos, size_t need, int64_t limit) {
-    if (pos >= Start && pos + static_cast<int64_t>(need) <= Start + static_cast<int64_t>(Valid))
-      return {Buf.data() + (pos - Start), need};
-    size_t want = static_cast<size_t>(std::clamp<int64_t>(limit - pos, static_cast<int64_t>(need), MFT_BLOCK));
-    Buf.resize(want);
-    Start = pos;
-    Valid = ReadDisk(Handle, Buf.data(), want, pos);
-    return {Buf.data(), std::min(need, Valid)};
+  // need bytes at pos; a new block is read from pos when they are not all
+  // held, reaching at most to limit. unreadable tells whether any of them
+  // could not be read.
+  std::span<const uint8_t> Get(int64_t pos, size_t need, int64_t limit, bool& unreadable) {
+    if (!(pos >= Start && pos + static_cast<int64_t>(need) <= Start + static_cast<int64_t>(Buf.size()))) {
+      const auto want = static_cast<size_t>(std::clamp<int64_t>(limit - pos, static_cast<int64_t>(need), MFT_BLOCK));
+      Buf.resize(want);
+      Start = pos;
+      Bad.Clear();
+      (void)ReadDiskPatched(Handle, Buf.data(), want, pos, Bad);
+    }
+    unreadable = Bad.Intersects(pos - Start, static_cast<int64_t>(need));
+    return {Buf.data() + (pos - Start), need};
   }
 
 private:
   const TRawSource& Handle;
   std::vector<uint8_t> Buf;
+  TByteRanges Bad;
   int64_t Start = -1;
-  size_t Valid = 0;
 };
+
+// MFT records lost during a walk, by reason, as ranges of record numbers.
+struct TLostRecords {
+  TByteRanges PastEnd, Unreadable, Unplaced, Damaged;
+  void Add(TByteRanges& to, int64_t first, int64_t end) {
+    if (end > first) to.Add(first, end - first);
+  }
+};
+
+std::string RecordRange(const TByteRange& r) {
+  return r.Length == 1 ? "MFT record " + std::to_string(r.Offset)
+                       : "MFT records " + std::to_string(r.Offset) + ".." + std::to_string(r.End() - 1);
+}
 
 }  // namespace
 
@@ -69,36 +100,61 @@ bool TNtfsScaner::Init() {
 }
 
 void TNtfsScaner::ScanForFiles() {
+  ClearScanProblems();
   if (Disk) Disk->ClearCatalogue();
-  if (!Init()) return;
+  if (!Init()) {
+    ScanFailure = "the volume cannot be opened" + (Handle.Error().empty() ? std::string() : ": " + Handle.Error());
+    return;
+  }
+  if (Reader->MftRunList.empty()) {
+    // Without the MFT's own record and runs no record can be found.
+    ScanFailure = Reader->Failure.empty() ? std::string("the MFT cannot be read") : Reader->Failure;
+    UpdatingThread().ScanDone(Disk);
+    return;
+  }
   ReadClustersBitmap();
 
   const TMftReader& r = *Reader;
-  const int64_t cs = r.ClusterSize;
+  const int64_t cs = r.ClusterSize, rs = r.RecordSize;
   // Records lie only within the MFT's data; its runs may allocate more, and a
   // damaged run list may claim clusters far past it.
-  const int64_t mftBytes = (r.MftDataSize + cs - 1) / std::max<int64_t>(cs, 1) * cs;
+  const int64_t mftBytes = (r.MftDataSize + cs - 1) / cs * cs;
   const int64_t volumeBytes = Handle.Size();
   const uint8_t flags = QuickScan ? rfDeletedOnly : 0;
   TMftBlock block(Handle);
-  int64_t walked = 0;
+  TLostRecords lost;
+  auto records = [rs](int64_t first, int64_t end) { return std::pair{first / rs, (end + rs - 1) / rs}; };
+  int64_t placed = 0;
   for (const TNtfsRun& run : r.MftRunList) {
-    if (walked >= mftBytes || IsStopped()) break;
+    if (IsStopped()) break;
+    int64_t vStart, vEnd;
+    if (__builtin_mul_overflow(run.Vcn, cs, &vStart) || vStart >= mftBytes) break;
+    vEnd = std::min(mftBytes, vStart + int64_t{run.Length} * cs);
+    if (vStart > placed) {
+      auto [a, b] = records(placed, vStart);
+      lost.Add(lost.Unplaced, a, b);
+    }
+    placed = std::max(placed, vEnd);
     const int64_t start = r.ClusterOffset(run.Lcn);
-    const int64_t runBytes = int64_t{run.Length} * cs;
     if (start < 0 || start >= volumeBytes) {
       WriteDebugLog("%s: MFT run outside the volume; Lcn = %lld; Length = %u", "NtfsScaner.ScanForFiles",
                     static_cast<long long>(run.Lcn), run.Length);
-      walked += runBytes;
+      auto [a, b] = records(vStart, vEnd);
+      lost.Add(start < 0 ? lost.Unplaced : lost.PastEnd, a, b);
       continue;
     }
-    const int64_t end = std::min({start + runBytes, volumeBytes, start + (mftBytes - walked)});
-    const int64_t runFirst = walked;
-    for (int64_t pos = start; pos < end;) {
+    const int64_t end = start + (vEnd - vStart);
+    int64_t pos = start;
+    while (pos < end && pos + rs <= volumeBytes) {
       if (IsStopped()) break;
-      bool valid = false;
-      const int64_t number = (runFirst + pos - start) / r.RecordSize;
-      std::span<const uint8_t> bytes = block.Get(pos, r.RecordSize, end);
+      bool valid = false, unreadable = false;
+      const int64_t number = (vStart + pos - start) / rs;
+      std::span<const uint8_t> bytes = block.Get(pos, static_cast<size_t>(rs), end, unreadable);
+      if (unreadable) {
+        lost.Add(lost.Unreadable, number, number + 1);
+        pos += rs;
+        continue;
+      }
       std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, bytes);
       if (rec && !rec->IsDirectory) {
         try {
@@ -110,18 +166,48 @@ void TNtfsScaner::ScanForFiles() {
       }
       // Past what is no record at all the walk moves a whole cluster on; a
       // torn record costs only itself, its neighbours are records still.
-      const bool torn = !valid && bytes.size() >= 4 && std::memcmp(bytes.data(), "FILE", 4) == 0;
-      if (torn)
+      const bool torn = !valid && std::memcmp(bytes.data(), "FILE", 4) == 0;
+      if (torn) {
         WriteDebugLog("%s: record fails its update-sequence check; Record = %lld; Offset = %lld",
                       "NtfsScaner.ScanForFiles", static_cast<long long>(number), static_cast<long long>(pos));
-      const int64_t step = valid || torn ? r.RecordSize : cs;
-      pos += step;
-      walked = runFirst + (pos - start);
-      UpdatingThread().ScanProgress(Disk, std::min(walked, r.MftDataSize), r.MftDataSize);
+        lost.Add(lost.Damaged, number, number + 1);
+      }
+      pos += valid || torn ? rs : cs;
+      UpdatingThread().ScanProgress(Disk, std::min(vStart + pos - start, r.MftDataSize), r.MftDataSize);
     }
-    walked = runFirst + runBytes;
+    if (!IsStopped() && pos < end) {
+      auto [a, b] = records(vStart + (pos - start), vEnd);
+      lost.Add(lost.PastEnd, a, b);
+    }
+  }
+  if (!IsStopped()) {
+    if (placed < r.MftDataSize) {
+      auto [a, b] = records(placed, r.MftDataSize);
+      lost.Add(lost.Unplaced, a, b);
+    }
+    ReportLostRecords(lost.PastEnd, "could not be read: the source ends before the MFT does");
+    ReportLostRecords(lost.Unreadable, "could not be read (read error)");
+    ReportLostRecords(lost.Unplaced, "could not be read: the MFT's run list is damaged");
+    ReportLostRecords(lost.Damaged, "could not be decoded: torn or damaged");
+    if (r.MftLostExtents > 0 && lost.Unplaced.Empty())
+      ScanWarnings.push_back("part of the MFT's run list is damaged: some MFT records may not have been read");
+    if (BitmapStream && !BitmapStream->Missing().Empty())
+      ScanWarnings.push_back("part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
+                             "are rated as overwritten");
   }
   UpdatingThread().ScanDone(Disk);
+}
+
+void TNtfsScaner::ReportLostRecords(const TByteRanges& records, const std::string& why) {
+  size_t shown = 0;
+  for (const TByteRange& r : records) {
+    if (shown++ == MAX_RANGE_WARNINGS) {
+      ScanWarnings.push_back("and " + std::to_string(records.Count() - MAX_RANGE_WARNINGS) +
+                             " more ranges of MFT records " + why);
+      break;
+    }
+    ScanWarnings.push_back(RecordRange(r) + " " + why);
+  }
 }
 
 void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber) {
@@ -133,17 +219,25 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   if (!Reader->FindNextAttr(names)) return;
   TFileInfo t;
   t.Name = Reader->GetFileName(*rec);
-  t.Size = Reader->GetFileSize(*rec);
   if (!Reader->GetStdInfo(t, *rec)) return;
+  const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
+  t.Size = data.First ? data.DataSize : 0;
+  rec->CompressionUnit = data.First.CompressionExponent();
   t.Parent = AddDirToTree(rec->ParentRecord);
-  // A live file of the Long mode still has all its clusters.
-  t.Condition = rec->Deleted ? CalcFileCondition(*rec) : 100;
+  t.Condition = CalcFileCondition(*rec, data);
+  // An encrypted file is saved as its raw image only when its $EFS data can
+  // make one; the writer asks before it opens the stream.
+  if (rec->Encrypted && BuildEfsImageHeader(Reader->GetEfsData(*rec)).empty()) {
+    WriteDebugLog("%s: no usable $EFS data, the file is served as stored; Record = %lld", "NtfsScaner.AddFile",
+                  static_cast<long long>(recordNumber));
+    rec->Encrypted = false;
+  }
   // Most files have no named stream: the list is made only for those that do.
-  TNtfsAttrLookupContext data;
-  Reader->InitAttrSearchContext(*rec, atData, data);
+  TNtfsAttrLookupContext streams;
+  Reader->InitAttrSearchContext(*rec, atData, streams);
   bool named = false;
   while (!named) {
-    const TNtfsAttr a = Reader->FindNextAttr(data);
+    const TNtfsAttr a = Reader->FindNextAttr(streams);
     if (!a) break;
     named = a.HasName();
   }
@@ -153,7 +247,9 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   // Everything the catalogue shows is taken; the record is read again when
   // the file is opened.
   rec->RecordData.reset();
-  AddFile(std::move(t), std::move(rec));
+  if (AddFile(std::move(t), std::move(rec)) < 0)
+    WriteDebugLog("%s: the file could not be catalogued; Record = %lld", "NtfsScaner.AddFile",
+                  static_cast<long long>(recordNumber));
 }
 
 namespace {
@@ -216,6 +312,7 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
   bool valid = false;
   std::unique_ptr<TNtfsFileInfo> rec = Reader->ReadFileInfo(0, valid, Reader->GetRecordOffset(n));
   if (!rec) return nullptr;
+  rec->RecordNumber = n;
   chain.push_back(n);
   TFileInfo t;
   if (rec->IsDirectory) {
@@ -223,7 +320,9 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
       t.Name = (Disk ? Disk->Name + ": (" + Disk->VolumeLabel : std::string(": (")) + ")";
     else
       t.Name = Reader->GetFileName(*rec);
-    Reader->GetStdInfo(t, *rec);
+    if (!Reader->GetStdInfo(t, *rec))
+      WriteDebugLog("%s: folder without standard information; Record = %lld", "NtfsScaner.AddDirToTree",
+                    static_cast<long long>(n));
     if (rec->ParentRecord > 0 && rec->ParentRecord != n) t.Parent = AddDirToTree(rec->ParentRecord, chain);
   } else {
     // The record was reused by a file: the folder is known only by its number.
@@ -232,7 +331,6 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
     t.Parent = AddDirToTree(ROOT_RECORD, chain);
   }
   chain.pop_back();
-  rec->RecordNumber = n;
   int i = AddDir(std::move(t), std::move(rec));
   return i >= 0 ? Disk->Folders[i] : nullptr;
 }
@@ -243,14 +341,16 @@ void TNtfsScaner::ReadClustersBitmap() {
   BitmapChunks.clear();
   if (!Reader) return;
   const int64_t offset = Reader->GetRecordOffset(BITMAP_RECORD);
-  if (offset <= 0) return;
   bool valid = false;
   std::unique_ptr<TNtfsFileInfo> rec = Reader->ReadFileInfo(0, valid, offset);
   if (!rec) {
     WriteDebugLog("%s: unable to read the cluster bitmap record; Offset = %lld", "NtfsScaner.ReadClustersBitmap",
                   static_cast<long long>(offset));
+    ScanWarnings.push_back("the cluster bitmap ($Bitmap, MFT record 6) could not be read: deleted files are rated "
+                           "as overwritten");
     return;
   }
+  rec->RecordNumber = BITMAP_RECORD;
   BitmapEntry = std::make_unique<TFileInfo>();
   BitmapEntry->Disk = Disk;
   BitmapEntry->Size = Reader->GetFileSize(*rec);
@@ -267,9 +367,10 @@ std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
     const int64_t first = static_cast<int64_t>(chunk * BITMAP_CHUNK);
     bytes.resize(static_cast<size_t>(std::min<int64_t>(BITMAP_CHUNK, BitmapStream->GetSize() - first)));
     BitmapStream->Seek(first, TSeekOrigin::Beginning);
-    // Bytes that cannot be read count as clusters in use.
-    const size_t got = BitmapStream->Read(bytes.data(), bytes.size());
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), uint8_t{0xFF});
+    // What the bitmap does not deliver counts as clusters in use.
+    if (ReadMarkingMissing(*BitmapStream, bytes.data(), bytes.size()) < bytes.size())
+      WriteDebugLog("%s: the cluster bitmap ends early; Offset = %lld", "NtfsScaner.BitmapBytes",
+                    static_cast<long long>(first));
   }
   const size_t at = static_cast<size_t>(byte % BITMAP_CHUNK);
   return std::span<const uint8_t>(bytes).subspan(at);
@@ -278,10 +379,12 @@ std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
 int64_t TNtfsScaner::CountFreeClusters(int64_t lcn, int64_t count, bool& stopped) {
   stopped = false;
   if (!BitmapStream || lcn < 0 || count <= 0) return 0;
-  // Clusters past the bitmap count as in use without being visited.
+  // Clusters past the bitmap, and past the end of the source, count as in
+  // use without being visited.
   const int64_t bitmapClusters = BitmapStream->GetSize() > INT64_MAX / 8 ? INT64_MAX : BitmapStream->GetSize() * 8;
-  if (lcn >= bitmapClusters) return 0;
-  const int64_t last = lcn + std::min(count, bitmapClusters - lcn);
+  const int64_t known = std::min(bitmapClusters, Reader ? Reader->VolumeClusters : 0);
+  if (lcn >= known) return 0;
+  const int64_t last = lcn + std::min(count, known - lcn);
   int64_t free = 0;
   for (int64_t c = lcn; c < last;) {
     if (IsStopped()) {
@@ -311,21 +414,33 @@ bool TNtfsScaner::IsClusterFree(int64_t lcn) {
   return CountFreeClusters(lcn, 1, stopped) == 1;
 }
 
-int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& rec) {
+int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& rec, const TStreamRuns& data) {
   if (!Reader) return 0;
-  TRunList runs;
-  TNtfsAttr data = Reader->GetFileDataStreamsRunList(rec, {}, runs);
-  if (!data) return 0;
-  if (!data.NonResident()) return 100;
-  int64_t total = 0, free = 0;
-  for (const TNtfsRun& run : runs) {
+  // No unnamed data: a live file has all it has, a deleted one nothing to recover.
+  if (!data.First) return rec.Deleted || data.LostExtents > 0 ? 0 : 100;
+  if (!data.First.NonResident()) return static_cast<int64_t>(data.First.Value().size()) >= data.DataSize ? 100 : 0;
+  const int64_t cs = Reader->ClusterSize;
+  // Clusters of the data that no usable extent maps are lost; those past the
+  // end of the source are not there; runs without clusters do not count.
+  int64_t total = 0, good = 0;
+  for (const TVcnRange& gap : data.Gaps(data.DataSize / cs + (data.DataSize % cs != 0))) total += gap.End - gap.First;
+  for (size_t i = 0; i < data.Runs.size(); ++i) {
+    const TNtfsRun& run = data.Runs[i];
     if (run.Lcn < 0) continue;
+    const int64_t length = std::max<int64_t>(0, data.RunEnd(i) - run.Vcn);
+    total += length;
+    if (!rec.Deleted) {
+      good += std::clamp<int64_t>(Reader->VolumeClusters - run.Lcn, 0, length);
+      continue;
+    }
     bool stopped = false;
-    total += run.Length;
-    free += CountFreeClusters(run.Lcn, run.Length, stopped);
+    good += CountFreeClusters(run.Lcn, length, stopped);
     if (stopped) return 0;
   }
-  return total > 0 ? static_cast<int>(free * 100 / total) : 0;
+  int condition = total > 0 ? static_cast<int>(good * 100 / total) : (rec.Deleted ? 0 : 100);
+  // A file with a part that cannot be placed is never whole.
+  if (data.LostExtents > 0) condition = std::min(condition, 99);
+  return condition;
 }
 
 std::vector<uint8_t> TNtfsScaner::CreateEfsRecoveryData(const TFileInfo& entry) const {

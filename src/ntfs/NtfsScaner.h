@@ -6,15 +6,23 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "core/ByteRanges.h"
 #include "core/DiskScaner.h"
 #include "ntfs/MftReader.h"
 
 namespace mirel {
 
 class TRecoveryNtfsStream;
+class TRecoveryStream;
+
+// Reads like Read, with the bytes the stream names missing, and those it
+// does not deliver, set to 0xFF: bitmap bits that cannot be read count as
+// clusters in use.
+[[nodiscard]] size_t ReadMarkingMissing(TRecoveryStream& stream, uint8_t* buffer, size_t count);
 
 class TNtfsScaner : public TDiskScaner {
 public:
@@ -26,18 +34,21 @@ public:
   void ScanForFiles() override;
 
   // Moves the template into a new catalogue entry owning rec; the list index or -1.
-  int AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
-  int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  [[nodiscard]] int AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
+  [[nodiscard]] int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
   // The folder entry of record n, made with the folders above it when needed;
   // null when the record cannot be read.
-  PFileInfo AddDirToTree(int64_t n);
+  [[nodiscard]] PFileInfo AddDirToTree(int64_t n);
   PFileInfo FindFolder(int64_t n) const;
   void ReadClustersBitmap();
   bool IsClusterFree(int64_t lcn);
-  int CalcFileCondition(const TNtfsFileInfo& rec);
+  // The share of the data's clusters still there: free ones for a deleted
+  // file, those the source holds for a live one. Below 100 when an extent
+  // of the data is lost.
+  int CalcFileCondition(const TNtfsFileInfo& rec, const TStreamRuns& data);
   // The header of the raw encrypted-file image of an entry; empty when the
   // entry is not encrypted or its $EFS data cannot be used.
-  std::vector<uint8_t> CreateEfsRecoveryData(const TFileInfo& entry) const;
+  [[nodiscard]] std::vector<uint8_t> CreateEfsRecoveryData(const TFileInfo& entry) const;
 
   std::unique_ptr<TMftReader> Reader;
   std::unique_ptr<TFileInfo> BitmapEntry;
@@ -50,6 +61,8 @@ private:
   // files lie close together. Empty past the bitmap's end.
   std::span<const uint8_t> BitmapBytes(int64_t byte);
   PFileInfo AddDirToTree(int64_t n, std::vector<int64_t>& chain);
+  // One warning per range of records lost for one reason, up to a cap.
+  void ReportLostRecords(const TByteRanges& records, const std::string& why);
   // Clusters of [lcn, lcn + count) that the bitmap marks free; sets stopped
   // when a stop request cut the count short.
   int64_t CountFreeClusters(int64_t lcn, int64_t count, bool& stopped);

@@ -66,7 +66,7 @@ public:
   // name lies outside the attribute.
   std::string Name() const;
   // A resident attribute's value; empty when it is non-resident or out of range.
-  std::span<const uint8_t> Value() const;
+  [[nodiscard]] std::span<const uint8_t> Value() const;
   // Data size: offset 48 of a non-resident attribute, value length of a resident one.
   int64_t DataSize() const;
   // Compression-unit exponent of a non-resident attribute, 0 otherwise.
@@ -84,7 +84,7 @@ bool SameStreamName(const std::string& a, const std::string& b);
 // The next attribute of one kind in a record's bytes; at is the byte offset
 // where the walk goes on (0: the first attribute) and is moved past the one
 // returned. An empty view when there is none.
-TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at);
+[[nodiscard]] TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at);
 
 struct TNtfsFileInfo : TFsInfo {
   // The base record's bytes up to the end of its attributes. A scanned file
@@ -108,13 +108,14 @@ struct TNtfsFileInfo : TFsInfo {
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TNtfsFileInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
+  bool IsEncrypted() const override { return Encrypted; }
   std::vector<TNamedStream> NamedStreams() const override { return Streams; }
 
   bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.
   std::vector<TNtfsAttr> AttrsOf(TAttrKind kind) const;
   // NextAttrIn over RecordData.
-  TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const { return NextAttrIn(RecordData, kind, at); }
+  [[nodiscard]] TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const { return NextAttrIn(RecordData, kind, at); }
 };
 
 }  // namespace mirel

@@ -1,6 +1,7 @@
 #include "ntfs/RecoveryNtfsStream.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/DebugLog.h"
@@ -51,129 +52,213 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& name) {
     if (EfsHeader.empty()) FileInfo->Encrypted = false;
   }
 
-  DataAttr = Reader->GetFileDataStreamsRunList(*FileInfo, name, Runs);
-  DataSize = std::max<int64_t>(0, DataAttr.DataSize());
+  Data = Reader->GetFileDataStreamsRunList(*FileInfo, name);
+  DataSize = Data.DataSize;
   const uint32_t cs = Reader->ClusterSize;
-  if (DataAttr && DataAttr.NonResident()) {
+  bool gone = false;
+  if (!Data.First) {
+    // A stream the scan listed that cannot be found now (its record was
+    // reused or cannot be read): its data are lost as a whole.
+    if (name.empty()) DataSize = Entry->Size;
+    for (const TNamedStream& s : FileInfo->Streams)
+      if (!name.empty() && SameStreamName(s.Name, name)) DataSize = s.Size;
+    DataSize = std::max<int64_t>(0, DataSize);
+    gone = DataSize > 0;
+  }
+  Resident = Data.First && !Data.First.NonResident();
+  if (Resident) {
+    // A value that does not fit its record is not there: only its declared
+    // length is known, and it is served as zeros.
+    std::span<const uint8_t> v = Data.First.Value();
+    Cache.assign(v.begin(), v.end());
+    CacheVcn = 0;
+    CacheValid = Cache.size();
+  } else {
     // Sparse files carry a compression unit too; only the compressed flag
     // says that short units hold LZNT1 data.
-    const uint16_t exponent = DataAttr.CompressionExponent();
-    UnitCompressed = (DataAttr.Flags() & 0x00FF) != 0 && exponent != 0 && exponent <= MAX_UNIT_EXPONENT;
+    const uint16_t exponent = Data.First.CompressionExponent();
+    UnitCompressed = (Data.First.Flags() & 0x00FF) != 0 && exponent != 0 && exponent <= MAX_UNIT_EXPONENT;
     if (exponent > MAX_UNIT_EXPONENT)
       WriteDebugLog("%s: compression unit too large; Exponent = %u", "RecoveryNtfsStream.OpenDataStream", exponent);
     UnitClusters = UnitCompressed ? uint32_t{1} << exponent : PLAIN_BLOCK_CLUSTERS;
     Cache.assign(size_t{UnitClusters} * cs, 0);
-    int64_t vcn = Runs.empty() ? 0 : Runs.front().Vcn;
-    RunStart.reserve(Runs.size());
-    for (const TNtfsRun& r : Runs) {
-      RunStart.push_back(vcn);
-      vcn = SaturatingAdd(vcn, r.Length);
-    }
   }
   DataLimit = DataSize;
   TotalSize = DataSize;
   if (FileInfo->Encrypted) {
-    if (DataAttr.NonResident()) DataLimit = (DataSize + 511) / 512 * 512;
+    if (!Resident) DataLimit = DataSize > INT64_MAX - 511 ? DataSize : (DataSize + 511) / 512 * 512;
     TotalSize = static_cast<int64_t>(EfsHeader.size()) + (DataSize / EFS_CHUNK_DATA + 1) * EFS_CHUNK_HEADER + DataLimit;
+  }
+  DataClusters = DataLimit / cs + (DataLimit % cs != 0);
+  if (gone)
+    AddMissing(0, DataLimit);
+  else if (Resident)
+    AddMissing(static_cast<int64_t>(Data.First.Value().size()), DataLimit);
+  else
+    AddKnownGaps();
+  if (!FMissing.Empty())
+    WriteDebugLog("%s: parts of the data are lost; Record = %lld; Stream = %s; Missing = %s",
+                  "RecoveryNtfsStream.OpenDataStream", static_cast<long long>(FileInfo->RecordNumber & MFT_REF_MASK),
+                  name.c_str(), FMissing.Describe().c_str());
+}
+
+void TRecoveryNtfsStream::AddKnownGaps() {
+  const int64_t cs = Reader->ClusterSize;
+  auto bytes = [cs](int64_t clusters) { return clusters > INT64_MAX / cs ? INT64_MAX : clusters * cs; };
+  for (const TVcnRange& gap : Data.Gaps(DataClusters)) AddMissing(bytes(gap.First), bytes(gap.End - gap.First));
+  // Clusters past the end of the source.
+  const int64_t sourceBytes = Reader->VolumeHandle ? Reader->VolumeHandle->Size() : 0;
+  for (size_t i = 0; i < Data.Runs.size(); ++i) {
+    const TNtfsRun& run = Data.Runs[i];
+    const int64_t end = std::min(Data.RunEnd(i), DataClusters);
+    if (run.Lcn < 0 || run.Vcn >= end) continue;
+    const int64_t at = Reader->ClusterOffset(run.Lcn);
+    const int64_t length = bytes(end - run.Vcn);
+    if (at < 0) {
+      AddMissing(bytes(run.Vcn), length);
+    } else if (SaturatingAdd(at, length) > sourceBytes) {
+      const int64_t held = std::max<int64_t>(0, sourceBytes - at);
+      AddMissing(SaturatingAdd(bytes(run.Vcn), held), length - held);
+    }
+  }
+}
+
+void TRecoveryNtfsStream::AddMissing(int64_t offset, int64_t length) {
+  int64_t end = std::min(SaturatingAdd(offset, length), DataLimit);
+  if (offset < 0 || offset >= end) return;
+  if (UnitCompressed) {
+    const int64_t unit = int64_t{UnitClusters} * Reader->ClusterSize;
+    offset = offset / unit * unit;
+    end = std::min(SaturatingAdd(end, unit - 1) / unit * unit, DataLimit);
+  }
+  if (!FileInfo->Encrypted) {
+    FMissing.Add(offset, end - offset);
+    return;
+  }
+  // In the raw image each 64 KiB of data follows a chunk header of its own.
+  const auto header = static_cast<int64_t>(EfsHeader.size());
+  for (int64_t d = offset; d < end;) {
+    const int64_t k = d / static_cast<int64_t>(EFS_CHUNK_DATA);
+    const int64_t chunkEnd = std::min(end, (k + 1) * static_cast<int64_t>(EFS_CHUNK_DATA));
+    FMissing.Add(header + (k + 1) * static_cast<int64_t>(EFS_CHUNK_HEADER) + d, chunkEnd - d);
+    d = chunkEnd;
   }
 }
 
 int64_t TRecoveryNtfsStream::GetSize() const { return TotalSize; }
 
-int TRecoveryNtfsStream::FindRun(int64_t vc) const {
-  auto it = std::upper_bound(RunStart.begin(), RunStart.end(), vc);
-  if (it == RunStart.begin()) return -1;
-  size_t i = static_cast<size_t>(it - RunStart.begin()) - 1;
-  // Unsigned: a damaged list may start at any VCN, and vc - RunStart[i] must
-  // not overflow on the way to the comparison.
-  const uint64_t into = static_cast<uint64_t>(vc) - static_cast<uint64_t>(RunStart[i]);
-  return into < Runs[i].Length ? static_cast<int>(i) : -1;
-}
-
-void TRecoveryNtfsStream::ReadClusters(int64_t lcn, int64_t count, uint8_t* out) {
+TByteRanges TRecoveryNtfsStream::ReadClusters(int64_t lcn, int64_t count, uint8_t* out) {
   const size_t want = static_cast<size_t>(count) * Reader->ClusterSize;
+  TByteRanges unreadable;
   std::memset(out, 0, want);
-  if (lcn < 0) return;
+  if (lcn < 0) return unreadable;
   const int64_t offset = Reader->ClusterOffset(lcn);
-  size_t got = offset < 0 ? 0 : ReadDisk(*Reader->VolumeHandle, out, want, offset);
-  if (got < want && !ReadFailed) {
-    ReadFailed = true;
-    WriteDebugLog("%s: unable to read clusters; Lcn = %lld; Count = %lld; Read = %zu", "RecoveryNtfsStream.SetPosition",
-                  static_cast<long long>(lcn), static_cast<long long>(count), got);
+  if (offset < 0 || !Reader->VolumeHandle)
+    unreadable.Add(0, static_cast<int64_t>(want));
+  else
+    (void)ReadDiskPatched(*Reader->VolumeHandle, out, want, offset, unreadable);
+  if (!unreadable.Empty() && !Logged) {
+    Logged = true;
+    WriteDebugLog("%s: unable to read clusters; Lcn = %lld; Count = %lld; Unreadable = %s",
+                  "RecoveryNtfsStream.SetPosition", static_cast<long long>(lcn), static_cast<long long>(count),
+                  unreadable.Describe().c_str());
   }
+  return unreadable;
 }
 
 void TRecoveryNtfsStream::LoadBlock(int64_t vc) {
-  CacheValid = 0;
-  const int i = FindRun(vc);
-  if (i < 0) return;
-  const TNtfsRun& run = Runs[static_cast<size_t>(i)];
-  const int64_t into = (vc - RunStart[static_cast<size_t>(i)]) / UnitClusters * UnitClusters;
-  const int64_t piece = std::min<int64_t>(UnitClusters, int64_t{run.Length} - into);
-  ReadClusters(run.Lcn < 0 ? -1 : SaturatingAdd(run.Lcn, into), piece, Cache.data());
-  CacheVcn = RunStart[static_cast<size_t>(i)] + into;
-  CacheValid = static_cast<size_t>(piece) * Reader->ClusterSize;
+  const int64_t cs = Reader->ClusterSize;
+  const int i = Data.Find(vc);
+  if (i < 0) {
+    // No run maps vc: zeros up to the next cluster one does. The gap was
+    // named missing when the stream opened.
+    const int64_t end = std::min(Data.NextMapped(vc), SaturatingAdd(vc, UnitClusters));
+    std::fill(Cache.begin(), Cache.end(), 0);
+    CacheVcn = vc;
+    CacheValid = static_cast<size_t>(end - vc) * static_cast<size_t>(cs);
+    return;
+  }
+  const TNtfsRun& run = Data.Runs[static_cast<size_t>(i)];
+  const int64_t into = (vc - run.Vcn) / UnitClusters * UnitClusters;
+  const int64_t piece = std::min<int64_t>(UnitClusters, Data.RunEnd(static_cast<size_t>(i)) - (run.Vcn + into));
+  const TByteRanges bad = ReadClusters(run.Lcn < 0 ? -1 : SaturatingAdd(run.Lcn, into), piece, Cache.data());
+  CacheVcn = run.Vcn + into;
+  CacheValid = static_cast<size_t>(piece * cs);
+  for (const TByteRange& r : bad) AddMissing(SaturatingAdd(CacheVcn * cs, r.Offset), r.Length);
+}
+
+void TRecoveryNtfsStream::LoseUnit(int64_t first, const char* why) {
+  const int64_t cs = Reader->ClusterSize;
+  if (!Logged) {
+    Logged = true;
+    WriteDebugLog("%s: compressed unit %s, delivered as missing; Vcn = %lld", "RecoveryNtfsStream.SetPosition", why,
+                  static_cast<long long>(first));
+  }
+  std::fill(Cache.begin(), Cache.end(), 0);
+  CacheValid = Cache.size();
+  AddMissing(first * cs, static_cast<int64_t>(Cache.size()));
 }
 
 void TRecoveryNtfsStream::LoadUnit(int64_t unit) {
-  CacheValid = 0;
   const uint32_t cs = Reader->ClusterSize;
-  const int64_t first = unit * UnitClusters;
+  const int64_t first = unit * UnitClusters, last = first + UnitClusters;
   std::vector<uint8_t> raw(Cache.size(), 0);
   // Gather the unit's clusters across runs; its stored clusters come first and
   // clusters without disk space complete a unit that was compressed.
-  int64_t stored = 0, holes = 0, mapped = 0;
-  for (int64_t vc = first; vc < first + UnitClusters;) {
-    const int i = FindRun(vc);
-    if (i < 0) break;
-    const TNtfsRun& run = Runs[static_cast<size_t>(i)];
-    const int64_t into = vc - RunStart[static_cast<size_t>(i)];
-    const int64_t n = std::min<int64_t>(int64_t{run.Length} - into, first + UnitClusters - vc);
+  int64_t stored = 0, holes = 0;
+  bool lost = false;
+  for (int64_t vc = first; vc < last;) {
+    const int i = Data.Find(vc);
+    if (i < 0) {
+      lost = lost || vc < DataClusters;
+      vc = std::min(Data.NextMapped(vc), last);
+      continue;
+    }
+    const TNtfsRun& run = Data.Runs[static_cast<size_t>(i)];
+    const int64_t n = std::min(Data.RunEnd(static_cast<size_t>(i)), last) - vc;
     if (run.Lcn < 0) {
       holes += n;
     } else {
-      ReadClusters(SaturatingAdd(run.Lcn, into), n, raw.data() + (vc - first) * cs);
+      lost = !ReadClusters(SaturatingAdd(run.Lcn, vc - run.Vcn), n, raw.data() + (vc - first) * cs).Empty() || lost;
       stored += n;
     }
     vc += n;
-    mapped += n;
   }
-  if (mapped == 0) return;
   CacheVcn = first;
+  // The unit's data as far as the stream delivers them.
+  const int64_t needed = std::min<int64_t>(static_cast<int64_t>(Cache.size()), DataLimit - first * cs);
+  if (lost) return LoseUnit(first, "cannot be read whole");
   if (stored > 0 && holes > 0) {
-    int64_t n = Lznt1Decompress(std::span<const uint8_t>(raw.data(), static_cast<size_t>(stored) * cs), Cache);
-    if (n > 0) {
-      CacheValid = static_cast<size_t>(n);
-      return;
-    }
-    WriteDebugLog("%s: compressed unit does not decode, delivered as stored; Vcn = %lld",
-                  "RecoveryNtfsStream.SetPosition", static_cast<long long>(first));
+    const int64_t n = Lznt1Decompress(std::span<const uint8_t>(raw.data(), static_cast<size_t>(stored) * cs), Cache);
+    if (n < needed) return LoseUnit(first, "does not decode");
+    CacheValid = static_cast<size_t>(n);
+    return;
   }
-  std::memcpy(Cache.data(), raw.data(), static_cast<size_t>(mapped) * cs);
-  CacheValid = static_cast<size_t>(mapped) * cs;
+  Cache = std::move(raw);
+  CacheValid = Cache.size();
 }
 
 bool TRecoveryNtfsStream::SetPosition(int64_t pos) {
   Current = nullptr;
   Avail = 0;
-  if (pos < 0 || pos >= DataLimit || !DataAttr) return false;
-  if (!DataAttr.NonResident()) {
-    std::span<const uint8_t> v = DataAttr.Value();
-    if (static_cast<uint64_t>(pos) >= v.size()) return false;
-    Current = v.data() + pos;
-    Avail = v.size() - static_cast<size_t>(pos);
+  if (pos < 0 || pos >= DataLimit) return false;
+  if (!Resident) {
+    const int64_t cs = Reader->ClusterSize;
+    const int64_t vc = pos / cs;
+    if (!(CacheVcn <= vc && vc < CacheVcn + (static_cast<int64_t>(CacheValid) + cs - 1) / cs)) {
+      if (UnitCompressed)
+        LoadUnit(vc / UnitClusters);
+      else
+        LoadBlock(vc);
+    }
+  }
+  if (Resident && pos >= static_cast<int64_t>(CacheValid)) {
+    static constexpr std::array<uint8_t, 4096> zeros{};
+    Current = zeros.data();
+    Avail = static_cast<size_t>(std::min<int64_t>(zeros.size(), DataLimit - pos));
     return true;
   }
-  if (Runs.empty()) return false;
-  const int64_t cs = Reader->ClusterSize;
-  const int64_t vc = pos / cs;
-  if (!(CacheVcn <= vc && vc < CacheVcn + (static_cast<int64_t>(CacheValid) + cs - 1) / cs)) {
-    if (UnitCompressed)
-      LoadUnit(vc / UnitClusters);
-    else
-      LoadBlock(vc);
-  }
-  const int64_t into = pos - CacheVcn * cs;
+  const int64_t into = Resident ? pos : pos - CacheVcn * Reader->ClusterSize;
   if (CacheValid == 0 || into < 0 || into >= static_cast<int64_t>(CacheValid)) return false;
   Current = Cache.data() + into;
   Avail = CacheValid - static_cast<size_t>(into);
@@ -220,21 +305,24 @@ size_t TRecoveryNtfsStream::Read(void* buffer, size_t count) {
 }
 
 size_t TRecoveryNtfsStream::CopyTo(int outFd, size_t count) {
-  if (!FileInfo || FileInfo->Encrypted || UnitCompressed || !DataAttr || !DataAttr.NonResident() || !Reader ||
-      !Reader->VolumeHandle)
-    return 0;
+  if (!FileInfo || FileInfo->Encrypted || UnitCompressed || Resident || !Reader || !Reader->VolumeHandle) return 0;
   const int64_t cs = Reader->ClusterSize;
   if (FPosition < 0 || FPosition >= DataLimit || FPosition % cs != 0) return 0;
   const int64_t vc = FPosition / cs;
-  const int i = FindRun(vc);
+  const int i = Data.Find(vc);
   if (i < 0) return 0;
-  const TNtfsRun& run = Runs[static_cast<size_t>(i)];
+  const TNtfsRun& run = Data.Runs[static_cast<size_t>(i)];
   if (run.Lcn < 0) return 0;
-  const int64_t into = vc - RunStart[static_cast<size_t>(i)];
+  const int64_t into = vc - run.Vcn;
   const int64_t offset = Reader->ClusterOffset(SaturatingAdd(run.Lcn, into));
   if (offset < 0) return 0;
-  const int64_t left = std::min((int64_t{run.Length} - into) * cs, DataLimit - FPosition);
+  const int64_t runBytes = (Data.RunEnd(static_cast<size_t>(i)) - vc) > INT64_MAX / cs
+                               ? INT64_MAX
+                               : (Data.RunEnd(static_cast<size_t>(i)) - vc) * cs;
+  const int64_t left = std::min(runBytes, DataLimit - FPosition);
   const auto want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(left), count));
+  // What the kernel cannot copy (a read error, the end of the source) is left
+  // to Read, which names it.
   const size_t got = Reader->VolumeHandle->CopyTo(outFd, want, offset);
   FPosition += static_cast<int64_t>(got);
   return got;

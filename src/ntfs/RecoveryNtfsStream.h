@@ -1,8 +1,11 @@
 #pragma once
-// Stream over one data stream of a found NTFS entry: runs mapped to clusters,
-// a cluster block cached at a time, runs without clusters read as zeros,
-// LZNT1-compressed units decoded, resident data served from the record. An
-// encrypted entry is delivered as the raw encrypted-file image.
+// Stream over one data stream of a found NTFS entry: runs mapped to clusters
+// by their VCNs, a cluster block cached at a time, runs without clusters read
+// as zeros, LZNT1-compressed units decoded, resident data served from the
+// record. An encrypted entry is delivered as the raw encrypted-file image.
+// What cannot be read (clusters no usable extent maps, past the end of the
+// source, read errors, units that do not decode) is delivered as zeros and
+// named in Missing().
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,12 +31,12 @@ public:
   // Moves without bounds; a position outside the data reads nothing.
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   // Maps a data position to Current/Avail, reading its cluster block when needed.
-  bool SetPosition(int64_t pos);
+  [[nodiscard]] bool SetPosition(int64_t pos);
 
   TNtfsFileInfo* FileInfo = nullptr;
   const TMftReader* Reader = nullptr;
-  TRunList Runs;
-  TNtfsAttr DataAttr;
+  // The stream's extents: its first attribute and its runs placed by VCN.
+  TStreamRuns Data;
   int64_t TotalSize = 0;
   int64_t DataSize = 0;
   uint32_t UnitClusters = 16;
@@ -42,24 +45,33 @@ public:
 
 private:
   void OpenDataStream(const std::string& name);
+  // Names the parts of the data known to be lost before anything is read:
+  // clusters no run maps, clusters past the end of the source.
+  void AddKnownGaps();
+  // Names data bytes [offset, offset + length) as missing, widened to whole
+  // units for compressed data, as positions of the stream.
+  void AddMissing(int64_t offset, int64_t length);
   void LoadBlock(int64_t vc);
   void LoadUnit(int64_t unit);
-  // The run holding virtual cluster vc, or -1.
-  int FindRun(int64_t vc) const;
-  // Reads count clusters at lcn to out; zeros where the volume gives nothing.
-  void ReadClusters(int64_t lcn, int64_t count, uint8_t* out);
+  // Reads count clusters at lcn (-1: a run without clusters) to out; zeros
+  // where the source gives nothing. Returns what could not be read, relative
+  // to out.
+  [[nodiscard]] TByteRanges ReadClusters(int64_t lcn, int64_t count, uint8_t* out);
+  // A unit whose data cannot be trusted: zeros, and missing as a whole.
+  void LoseUnit(int64_t first, const char* why);
 
-  // Virtual cluster where each run starts, the runs laid end to end.
-  std::vector<int64_t> RunStart;
+  bool Resident = false;
   // Data positions past this are not delivered (rounded up to 512 for an
   // encrypted entry, whose data are stored in whole blocks).
   int64_t DataLimit = 0;
+  int64_t DataClusters = 0;
   int64_t CacheVcn = -65535;
   std::vector<uint8_t> Cache;
   size_t CacheValid = 0;
   const uint8_t* Current = nullptr;
   size_t Avail = 0;
-  bool ReadFailed = false;
+  // One debug-log line per stream for what it could not read.
+  bool Logged = false;
 };
 
 }  // namespace mirel

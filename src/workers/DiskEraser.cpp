@@ -318,7 +318,8 @@ bool TNtfsEraser::Erase() {
     TRawSource handle = Disk->AllocHandle();
     if (handle.IsValid()) {
       TMftReader reader(&handle, Disk->BootSectorOffset);
-      freeRecords = reader.CountFreeMftRecords();
+      // Without a readable MFT bitmap no free record is known to fill.
+      freeRecords = reader.CountFreeMftRecords().value_or(0);
     }
   }
   FillFreeRecords(freeRecords);

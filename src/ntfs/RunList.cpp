@@ -1,0 +1,117 @@
+#include "ntfs/RunList.h"
+
+#include <algorithm>
+
+#include "core/DebugLog.h"
+
+namespace mirel {
+
+std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
+  TRunList runs;
+  if (!attr || !attr.NonResident()) return runs;
+  std::span<const uint8_t> a = attr.Span();
+  TLeReader r(a);
+  const size_t end = a.size();
+  size_t p = r.U16(0x20);
+  if (p >= end) return runs;
+  int64_t vcn = attr.StartVcn();
+  if (vcn < 0) {
+    WriteDebugLog("%s: starting VCN out of range; Vcn = %lld", "RunList.DecompressRunList", static_cast<long long>(vcn));
+    return std::nullopt;
+  }
+  int64_t lcn = 0;
+  while (p < end && a[p] != 0) {
+    const size_t L = a[p] & 0x0F, F = a[p] >> 4;
+    if (L == 0) break;
+    const size_t next = p + 1 + L + F;
+    if (L > 8 || F > 8 || next > end) {
+      WriteDebugLog("%s: run reaches past its attribute; Offset = %zu; Attribute Length = %zu",
+                    "RunList.DecompressRunList", p, end);
+      return std::nullopt;
+    }
+    const uint64_t len = r.UN(p + 1, L);
+    TNtfsRun run{vcn, -1, static_cast<uint32_t>(len)};
+    if (len > static_cast<uint64_t>(INT64_MAX - vcn)) {
+      WriteDebugLog("%s: run numbers overflow; Offset = %zu", "RunList.DecompressRunList", p);
+      return std::nullopt;
+    }
+    vcn += static_cast<int64_t>(len);
+    if (F != 0) {
+      int64_t offset = r.SN(p + 1 + L, F);
+      if (offset != 0) {
+        if (__builtin_add_overflow(lcn, offset, &lcn)) {
+          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecompressRunList", p);
+          return std::nullopt;
+        }
+      } else {
+        // An explicit zero offset: the run continues after the previous run
+        // with clusters, and its length is completed from the following run.
+        const TNtfsRun* prev = nullptr;
+        if (!runs.empty())
+          prev = runs.back().Lcn > 0 ? &runs.back() : (runs.size() >= 2 ? &runs[runs.size() - 2] : nullptr);
+        if (prev && __builtin_add_overflow(lcn, int64_t{prev->Length}, &lcn)) {
+          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecompressRunList", p);
+          return std::nullopt;
+        }
+        if (next + 1 < end && a[next] != 0 && a[next + 1] <= 16) run.Length = 16u - a[next + 1];
+      }
+      run.Lcn = lcn;
+    }
+    runs.push_back(run);
+    p = next;
+  }
+  return runs;
+}
+
+bool TStreamRuns::Place(const TRunList& runs) {
+  if (runs.empty()) return true;
+  const int64_t first = runs.front().Vcn;
+  int64_t end;
+  if (first < 0 || __builtin_add_overflow(runs.back().Vcn, int64_t{runs.back().Length}, &end)) return false;
+  // The first extent placed that ends after this one starts must start at or
+  // after its end.
+  auto at = std::lower_bound(Extents.begin(), Extents.end(), first,
+                             [](const TVcnRange& e, int64_t v) { return e.End <= v; });
+  if (at != Extents.end() && at->First < end) return false;
+  Extents.insert(at, {first, end});
+  auto pos = std::upper_bound(Runs.begin(), Runs.end(), first, [](int64_t v, const TNtfsRun& r) { return v < r.Vcn; });
+  Runs.insert(pos, runs.begin(), runs.end());
+  return true;
+}
+
+int64_t TStreamRuns::RunEnd(size_t i) const {
+  const TNtfsRun& r = Runs[i];
+  int64_t end;
+  if (__builtin_add_overflow(r.Vcn, int64_t{r.Length}, &end)) end = INT64_MAX;
+  if (i + 1 < Runs.size()) end = std::min(end, Runs[i + 1].Vcn);
+  return end;
+}
+
+int TStreamRuns::Find(int64_t vcn) const {
+  auto it = std::upper_bound(Runs.begin(), Runs.end(), vcn, [](int64_t v, const TNtfsRun& r) { return v < r.Vcn; });
+  if (it == Runs.begin()) return -1;
+  const size_t i = static_cast<size_t>(it - Runs.begin()) - 1;
+  return vcn < RunEnd(i) ? static_cast<int>(i) : -1;
+}
+
+int64_t TStreamRuns::NextMapped(int64_t vcn) const {
+  auto it = std::upper_bound(Runs.begin(), Runs.end(), vcn, [](int64_t v, const TNtfsRun& r) { return v < r.Vcn; });
+  for (auto i = static_cast<size_t>(it - Runs.begin()); i < Runs.size(); ++i)
+    if (RunEnd(i) > Runs[i].Vcn) return Runs[i].Vcn;
+  return INT64_MAX;
+}
+
+std::vector<TVcnRange> TStreamRuns::Gaps(int64_t clusters) const {
+  std::vector<TVcnRange> out;
+  int64_t v = 0;
+  for (size_t i = 0; i < Runs.size() && v < clusters; ++i) {
+    const int64_t start = Runs[i].Vcn, end = RunEnd(i);
+    if (end <= start) continue;
+    if (start > v) out.push_back({v, std::min(start, clusters)});
+    v = std::max(v, end);
+  }
+  if (v < clusters) out.push_back({v, clusters});
+  return out;
+}
+
+}  // namespace mirel
