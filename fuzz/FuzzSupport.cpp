@@ -70,7 +70,7 @@ void ReadSomeStreams(const TDiskObject& disk, int maxFiles) {
     for (int i = 0; i < 4 && st->Read(buf.data(), buf.size()) > 0; ++i) {
     }
     st->Seek(-100, TSeekOrigin::End);
-    st->Read(buf.data(), buf.size());
+    (void)st->Read(buf.data(), buf.size());
   }
 }
 

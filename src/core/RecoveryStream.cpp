@@ -8,7 +8,9 @@ namespace mirel {
 
 TRecoveryStream::TRecoveryStream(TDiskObject* disk, PFileInfo entry) : Disk(disk), Entry(entry) {
   Scaner = CreateDiskScaner(disk);
-  if (Scaner) Scaner->Init();
+  // A scanner that cannot read the volume reads nothing: the stream's data
+  // are then missing as a whole.
+  if (Scaner && !Scaner->Init()) Scaner.reset();
 }
 
 TRecoveryStream::~TRecoveryStream() = default;

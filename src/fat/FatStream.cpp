@@ -17,7 +17,10 @@ TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, PFileInfo entry) : TRe
     Entry = nullptr;  // no file record: the stream stays empty
     return;
   }
-  if (!Fat || Fat->ClusterSize == 0) return;
+  if (!Fat || Fat->ClusterSize == 0) {
+    FMissing.Add(0, Entry->Size);
+    return;
+  }
   try {
     Info = *rec;
     Fat->GetFileClusChain(Info, static_cast<uint32_t>(Entry->Size));
