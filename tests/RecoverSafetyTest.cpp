@@ -136,6 +136,7 @@ std::vector<TReportLine> ReadReport(const fs::path& p) {
   return lines;
 }
 
+const TReportLine* Line(std::vector<TReportLine>&&, const std::string&) = delete;
 const TReportLine* Line(const std::vector<TReportLine>& report, const std::string& path) {
   for (const TReportLine& r : report)
     if (r.Path == path) return &r;
@@ -450,7 +451,8 @@ TEST(RecoverSafety, FullThenReadOnlyDestination) {
   ASSERT_TRUE(Sh("mount -o remount,size=80m '" + mnt + "'"));
   r = RunMirel({"recover", image.Image.string(), "--to", mnt, "--report", report});
   EXPECT_EQ(r.Status, 0) << r.Err;
-  l = Line(ReadReport(report), large);
+  lines = ReadReport(report);
+  l = Line(lines, large);
   ASSERT_NE(l, nullptr);
   EXPECT_EQ(l->Status, "complete");
   ExpectOnlyWholeFiles(mnt, {image.Small1, image.Large, image.Small2});
