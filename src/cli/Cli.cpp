@@ -57,8 +57,8 @@ std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
   std::vector<TOptionSpec> options = {
       {"--mask", "MASK", "only names that match MASK"},
       {"--good", nullptr, "only entries whose data is intact (condition 100%)"},
-      {"--from", "DATE", "only entries modified on or after DATE"},
-      {"--until", "DATE", "only entries modified on or before DATE"},
+      {"--from", "DATE", "only entries created or modified on or after DATE"},
+      {"--until", "DATE", "only entries created or modified on or before DATE"},
       {"--size", "[=|>|<]KB", "only files of this size in kilobytes"},
       {"--attr", "rhsa", "only entries with exactly these attributes"},
   };
@@ -300,6 +300,7 @@ int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
   const TCommandSpec* command = nullptr;
   TCliArgs args;
   if (std::optional<int> status = Parse(given, ctx, command, args)) return *status;
+  if (ctx.StartDebugLog) InitDebugLog();
 
   const uint64_t logLines = DebugLogLineCount();
   const int status = command->Run(args, ctx);

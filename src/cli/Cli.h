@@ -37,6 +37,10 @@ struct TCliContext {
   // Standard output's descriptor, or -1: then data goes through Out. Raw data
   // (`cat`) is written here directly, so that a failed write has its reason.
   int OutFd = -1;
+  // The program's own run: the debug log of an earlier run is removed once
+  // the command line holds a command to run, so help, the version and usage
+  // errors (and shell completion, which reads the help) keep it.
+  bool StartDebugLog = false;
 };
 
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx);

@@ -35,7 +35,10 @@ std::string ChooseLogPath() {
   if (const char* env = std::getenv("MIREL_DEBUG_LOG"); env && *env) return env;
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec && DirWritable(exe.parent_path())) return (exe.parent_path() / "debug.log").string();
+  // Beside the program where it was built; an installed one (in a bin
+  // folder) leaves that folder alone, even when run as root.
+  const fs::path dir = exe.parent_path();
+  if (!ec && dir.filename() != "bin" && DirWritable(dir)) return (dir / "debug.log").string();
   return (fs::path(StateDir()) / "debug.log").string();
 }
 

@@ -6,7 +6,8 @@
 
 namespace mirel {
 
-// Fixes the log path (beside the program, else $XDG_STATE_HOME/mirel; the
+// Fixes the log path (beside the program when it is not installed in a bin
+// folder and that folder is writable, else $XDG_STATE_HOME/mirel; the
 // MIREL_DEBUG_LOG environment variable overrides both) and deletes the log of
 // an earlier run. Call once at program start.
 void InitDebugLog();

@@ -87,6 +87,7 @@ QAction* MakeAction(QObject* parent, const char* name, const QString& caption, c
 QString ManualPath() {
   const QString app = QCoreApplication::applicationDirPath();
   for (const QString& p : {app + QStringLiteral("/docs/manual.html"), app + QStringLiteral("/../docs/manual.html"),
+                           app + QStringLiteral("/../share/mirel/manual.html"),
                            QStringLiteral(MIREL_DOCS_DIR "/manual.html")})
     if (QFileInfo::exists(p)) return QFileInfo(p).absoluteFilePath();
   return {};
@@ -345,6 +346,7 @@ void TfrmMainForm::BuildMenus() {
   ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("Expand Folder Tree"), QKeySequence(Qt::Key_F7));
   ByType1 = MakeAction(this, "ByType1", QStringLiteral("Colapse Folder Tree"), QKeySequence(Qt::Key_F8));
   Help2 = MakeAction(this, "Help2", QStringLiteral("Help"));
+  About1 = MakeAction(this, "About1", QStringLiteral("About Corvane Mirel"));
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
   file->setObjectName(QStringLiteral("File1"));
@@ -360,6 +362,7 @@ void TfrmMainForm::BuildMenus() {
   QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
   help->setObjectName(QStringLiteral("Help1"));
   help->addAction(Help2);
+  help->addAction(About1);
 
   PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
   RecoverHighlightedFolder1 = MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("Recover Highlighted Folder"));
@@ -388,6 +391,7 @@ void TfrmMainForm::BuildMenus() {
   connect(ByFilename1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
   connect(ByType1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
   connect(Help2, &QAction::triggered, this, &TfrmMainForm::OpenHelp);
+  connect(About1, &QAction::triggered, this, &TfrmMainForm::ShowAbout);
   connect(RecoverHighlightedFolder1, &QAction::triggered, this, &TfrmMainForm::RecoverHighlightedFolder);
   connect(expandall1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
   connect(collapseall1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
@@ -757,6 +761,23 @@ void TfrmMainForm::OpenManual(const QString& section) {
   QUrl url = QUrl::fromLocalFile(manual);
   url.setFragment(section);
   QDesktopServices::openUrl(url);
+}
+
+void TfrmMainForm::ShowAbout() {
+  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About Corvane Mirel"),
+                    QStringLiteral("Corvane Mirel %1\n\nFinds deleted files and folders on FAT and NTFS volumes and "
+                                   "brings them back.\n\nThe command line: mirel, 'man mirel'.")
+                        .arg(QStringLiteral(MIREL_VERSION)),
+                    QMessageBox::Ok);
+}
+
+void TfrmMainForm::SayRejectedSources(const std::vector<TRejectedSource>& rejected) {
+  if (rejected.empty()) return;
+  QStringList lines;
+  for (const TRejectedSource& r : rejected)
+    lines << QStringLiteral("%1: %2").arg(QString::fromStdString(r.Path), QString::fromStdString(r.Reason));
+  Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Cannot open"),
+                    QStringLiteral("These could not be opened:\n\n") + lines.join(u'\n'), QMessageBox::Ok);
 }
 
 }  // namespace mirel::ui

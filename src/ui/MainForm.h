@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/DiskList.h"
 #include "query/QueryObject.h"
 #include "ui/IconList.h"
 #include "ui/ProgressForm.h"
@@ -80,6 +81,11 @@ public:
   void OpenHelp();
   // Opens the bundled manual at a section (its anchor), or at the top.
   void OpenManual(const QString& section);
+  // The program's name and version.
+  void ShowAbout();
+  // Tells, in one message, which of the sources named at start could not be
+  // opened and why.
+  void SayRejectedSources(const std::vector<TRejectedSource>& rejected);
   void ShowFilterDialog();
   // Opens a preview window on the first selected row's file; null when that
   // row is a folder or nothing is selected.
@@ -148,6 +154,7 @@ public:
   QAction* ByFilename1;
   QAction* ByType1;
   QAction* Help2;
+  QAction* About1;
   QAction* RecoverHighlightedFolder1;
   QAction* expandall1;
   QAction* collapseall1;
