@@ -5,10 +5,11 @@ JOBS ?= 2
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
   libjpeg62-turbo-dev libblkid-dev libcli11-dev libssl-dev qt6-base-dev qt6-base-dev-tools \
   dosfstools mtools ntfs-3g attr xz-utils fdisk gdisk xvfb imagemagick \
-  libfuse3-dev fuse3
+  libfuse3-dev fuse3 \
+  librsvg2-bin desktop-file-utils appstream shared-mime-info man-db groff-base bash-completion dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test sanitize fuzz bench clean
+.PHONY: all deps configure build run test install uninstall deb sanitize fuzz bench clean
 
 all: build
 
@@ -41,6 +42,31 @@ run: build $(BUILD)/demo.img
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Installs into $(DESTDIR)$(PREFIX), as `sudo make install` is expected to.
+# Installed for real (no DESTDIR), the desktop's caches learn of the new MIME
+# types, desktop entry and icon, as the package's triggers do for /usr.
+PREFIX ?= /usr/local
+REFRESH_DESKTOP_CACHES = if [ -z "$(DESTDIR)" ] && [ -d "$(PREFIX)/share/mime/packages" ]; then \
+	  ! command -v update-mime-database >/dev/null || update-mime-database "$(PREFIX)/share/mime"; \
+	  ! command -v update-desktop-database >/dev/null || update-desktop-database -q "$(PREFIX)/share/applications"; \
+	  ! command -v gtk-update-icon-cache >/dev/null || gtk-update-icon-cache -q -t "$(PREFIX)/share/icons/hicolor"; \
+	fi
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@$(REFRESH_DESKTOP_CACHES)
+
+# Removes what the last install put there.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -f -- <$(BUILD)/install_manifest.txt
+	@$(REFRESH_DESKTOP_CACHES)
+
+# The Debian package, and what lintian says of it.
+deb: PACKAGES += lintian
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --info $(BUILD)/mirel_*.deb
 
 # The engine and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
