@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -75,7 +76,10 @@ TEST(Mounts, LoopMountOfTheImageIsFoundFromAnyPathBelowIt) {
     GTEST_SKIP() << "cannot loop-mount an ext2 image here";
   struct TUnmount {
     std::string Dir;
-    ~TUnmount() { std::system(("umount '" + Dir + "' 2>/dev/null").c_str()); }
+    ~TUnmount() {
+      if (std::system(("umount '" + Dir + "' 2>/dev/null").c_str()) != 0)
+        std::fprintf(stderr, "cannot unmount %s; it is left mounted\n", Dir.c_str());
+    }
   } unmount{mnt};
 
   const auto table = ReadMountTable();

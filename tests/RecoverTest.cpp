@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -252,7 +253,10 @@ TEST(Recover, NamedStreamsReachAnNtfsDestinationAsStreams) {
   if (std::system(make.c_str()) != 0) GTEST_SKIP() << "cannot mount a new NTFS volume with ntfs-3g here";
   struct TUnmount {
     std::string Dir;
-    ~TUnmount() { std::system(("umount '" + Dir + "' 2>/dev/null").c_str()); }
+    ~TUnmount() {
+      if (std::system(("umount '" + Dir + "' 2>/dev/null").c_str()) != 0)
+        std::fprintf(stderr, "cannot unmount %s; it is left mounted\n", Dir.c_str());
+    }
   } unmount{mnt};
 
   TCliRun r = RunMirel({"recover", Fixture("ntfs.img").string(), "--to", mnt, "streams.txt"});

@@ -754,7 +754,7 @@ void TfrmMainForm::OpenManual(const QString& section) {
   const QString manual = ManualPath();
   if (manual.isEmpty()) {
     Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Help"),
-                      QStringLiteral("The manual (docs/manual.html) is not installed beside the program."),
+                      QStringLiteral("The manual (share/mirel/manual.html) is not installed with the program."),
                       QMessageBox::Ok);
     return;
   }
