@@ -56,17 +56,22 @@ install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 	@$(REFRESH_DESKTOP_CACHES)
 
-# Removes what the last install put there.
+# Removes what the last install put there (give the same DESTDIR).
 uninstall:
 	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
-	xargs -d '\n' rm -f -- <$(BUILD)/install_manifest.txt
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -d '\n' rm -f --
 	@$(REFRESH_DESKTOP_CACHES)
 
-# The Debian package, and what lintian says of it.
+# The Debian package, and what lintian says of it (any error fails).
 deb: PACKAGES += lintian
 deb: build
 	cd $(BUILD) && cpack -G DEB
-	lintian --info $(BUILD)/mirel_*.deb
+	@deb=$$(ls -t $(BUILD)/mirel_*.deb | head -n 1); \
+	lintian --display-info --fail-on error "$$deb" >$(BUILD)/lintian.txt; status=$$?; \
+	cat $(BUILD)/lintian.txt; \
+	echo "lintian $$deb: $$(grep -c '^E:' $(BUILD)/lintian.txt) errors," \
+	  "$$(grep -c '^W:' $(BUILD)/lintian.txt) warnings, $$(grep -c '^I:' $(BUILD)/lintian.txt) notes"; \
+	exit $$status
 
 # The engine and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
