@@ -101,6 +101,14 @@ const std::vector<TCommandSpec>& Commands() {
        {kSource, {"PATH", "the file, from the volume root", true, false}},
        {{"--stream", "NAME", "the named stream NAME instead of the main data"}},
        ""},
+      {"mount", CmdMount, "Serve the found files as a read-only file system until it is unmounted.",
+       "mirel mount SOURCE MOUNTPOINT [--all] [FILTER...]",
+       {kSource, {"MOUNTPOINT", "an empty folder to serve the files at", true, false}},
+       Join({{"--all", nullptr, "serve live entries too"}}, FilterOptions("--to")),
+       std::string(kFilterNotes) +
+           "Runs until the file system is unmounted (fusermount3 -u MOUNTPOINT), Ctrl+C or SIGTERM.\n"
+           "A read of data that cannot be read fails with EIO; the files it happened to are\n"
+           "named at the end, and the exit status is then 3.\n"},
       {"erase", CmdErase, "Wipe the free space of a mounted volume.", "mirel erase SOURCE|MOUNTPOINT [--yes]",
        {{"SOURCE", "the volume's device or image file, or where it is mounted", true, false}},
        {{"--yes", nullptr, "erase without asking"}},

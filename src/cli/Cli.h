@@ -50,6 +50,7 @@ int CmdList(const TCliArgs& args, TCliContext& ctx);
 int CmdScan(const TCliArgs& args, TCliContext& ctx);
 int CmdCat(const TCliArgs& args, TCliContext& ctx);
 int CmdRecover(const TCliArgs& args, TCliContext& ctx);
+int CmdMount(const TCliArgs& args, TCliContext& ctx);
 int CmdErase(const TCliArgs& args, TCliContext& ctx);
 
 // Asks a question on the terminal; the first letter of the answer, lower case, or 0.

@@ -42,6 +42,9 @@ struct TFsInfo {
   virtual bool IsEncrypted() const { return false; }
   // Data streams besides the main one, where the file system has them.
   virtual std::vector<TNamedStream> NamedStreams() const { return {}; }
+  // Where the entry lies on the volume, as text; empty where the record does
+  // not say.
+  virtual std::string Address() const { return {}; }
 };
 
 struct TFileInfo;

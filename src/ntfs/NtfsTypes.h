@@ -110,6 +110,8 @@ struct TNtfsFileInfo : TFsInfo {
   bool IsDeleted() const override { return Deleted; }
   bool IsEncrypted() const override { return Encrypted; }
   std::vector<TNamedStream> NamedStreams() const override { return Streams; }
+  // "RECORD-SEQUENCE".
+  std::string Address() const override { return std::to_string(RecordNumber) + "-" + std::to_string(Sequence); }
 
   bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.

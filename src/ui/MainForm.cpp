@@ -40,6 +40,7 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/FilterForm.h"
+#include "ui/FolderMount.h"
 #include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
@@ -153,6 +154,7 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
 }
 
 TfrmMainForm::~TfrmMainForm() {
+  FolderMount.reset();
   if (ScanRunning) RecoveryManager().StopScan(DiskLetter.toStdString());
   WaitForScanThread();
   Bridge->OnScanDone = nullptr;
@@ -341,6 +343,7 @@ void TfrmMainForm::BuildMenus() {
   test1 = MakeAction(this, "test1", QStringLiteral("Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
   Preview1 = MakeAction(this, "Preview1", QStringLiteral("Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
   Preview2 = MakeAction(this, "Preview2", QStringLiteral("Preview"), QKeySequence(Qt::Key_F3));
+  OpenAsFolder1 = MakeAction(this, "OpenAsFolder1", QStringLiteral("Open as Folder"));
   Exit1 = MakeAction(this, "Exit1", QStringLiteral("Exit"));
   Filters1 = MakeAction(this, "Filters1", QStringLiteral("Advanced Filters"), QKeySequence(Qt::CTRL | Qt::Key_F));
   ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("Expand Folder Tree"), QKeySequence(Qt::Key_F7));
@@ -350,7 +353,7 @@ void TfrmMainForm::BuildMenus() {
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
   file->setObjectName(QStringLiteral("File1"));
-  file->addActions({test1, Preview1, Preview2});
+  file->addActions({test1, Preview1, Preview2, OpenAsFolder1});
   file->addSeparator();
   file->addAction(Exit1);
   QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
@@ -375,15 +378,17 @@ void TfrmMainForm::BuildMenus() {
                                      QKeySequence(Qt::CTRL | Qt::Key_C));
   PreviewSelectedFile1 =
       MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("Preview Selected File"), QKeySequence(Qt::Key_F3));
+  OpenAsFolder2 = MakeAction(PopupMenu2, "OpenAsFolder2", QStringLiteral("Open as Folder"));
   Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("Filter"), QKeySequence(Qt::CTRL | Qt::Key_F));
   SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A));
   // The list view fires these itself while it has the focus.
   for (QAction* a : PopupMenu2->actions()) a->setShortcutContext(Qt::WidgetShortcut);
-  PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, Filter1, SelectAll1});
+  PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, OpenAsFolder2, Filter1, SelectAll1});
   lvFileList->ContextMenu = PopupMenu2;
 
   for (QAction* a : {Preview2, PreviewSelectedFile1}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenPreview);
   for (QAction* a : {Filters1, Filter1}) connect(a, &QAction::triggered, this, &TfrmMainForm::ShowFilterDialog);
+  for (QAction* a : {OpenAsFolder1, OpenAsFolder2}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenAsFolder);
 
   connect(test1, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
   connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(false); });
@@ -474,6 +479,7 @@ void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
     // Open previews, the tree and folders waiting to join it refer to
     // entries of the catalogue about to be freed.
     DropPreviewsOf(disk);
+    if (FolderMount && FolderMount->Disk() == disk) FolderMount.reset();
     Bridge->ViewsCleared();
     disk->ClearCatalogue();
     Updating.FoundCount = 0;
@@ -734,6 +740,30 @@ TfrmDataPreview* TfrmMainForm::OpenPreview() {
   window->LoadPreview(RecoveryManager().CreateRecoveryStream(entry));
   window->show();
   return window;
+}
+
+void TfrmMainForm::OpenAsFolder() {
+  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
+  if (!disk || (disk->Files.Count() == 0 && disk->Folders.Count() == 0)) {
+    Dialogs().Message(this, QMessageBox::Information, QStringLiteral("Open as Folder"),
+                      QStringLiteral("There are no found files to show: scan the volume first."), QMessageBox::Ok);
+    return;
+  }
+  if (FolderMount && FolderMount->Disk() != disk) FolderMount.reset();
+  if (!FolderMount) {
+    QString why;
+    FolderMount = TFolderMount::Start(disk, why);
+    if (!FolderMount) {
+      Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Cannot open as folder"), why, QMessageBox::Ok);
+      return;
+    }
+  }
+  const QString folder = FolderMount->PathOf(Filter.Folder);
+  StatusPanel1->setText(QStringLiteral("Found files served at %1").arg(FolderMount->MountPoint()));
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+    Dialogs().Message(this, QMessageBox::Information, QStringLiteral("Open as Folder"),
+                      QStringLiteral("No file manager could be started. The found files are served at %1.").arg(folder),
+                      QMessageBox::Ok);
 }
 
 void TfrmMainForm::DropPreviewsOf(TDiskObject* disk) {

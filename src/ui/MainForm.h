@@ -35,6 +35,7 @@ class TUpdatingThread;
 namespace mirel::ui {
 
 class TFileListModel;
+class TFolderMount;
 class TfrmDataPreview;
 class TfrmFilterForm;
 class TViewBridge;
@@ -90,6 +91,9 @@ public:
   // Opens a preview window on the first selected row's file; null when that
   // row is a folder or nothing is selected.
   TfrmDataPreview* OpenPreview();
+  // Serves the scanned volume's found files as a folder and opens the
+  // folder shown in the tree with the desktop's file manager.
+  void OpenAsFolder();
 
   // Blocks (keeping events flowing) until the last scanning thread has ended.
   void WaitForScanThread();
@@ -149,6 +153,7 @@ public:
   QAction* test1;
   QAction* Preview1;
   QAction* Preview2;
+  QAction* OpenAsFolder1;
   QAction* Exit1;
   QAction* Filters1;
   QAction* ByFilename1;
@@ -160,6 +165,7 @@ public:
   QAction* collapseall1;
   QAction* RecoverSelectedFiles1;
   QAction* PreviewSelectedFile1;
+  QAction* OpenAsFolder2;
   QAction* Filter1;
   QAction* SelectAll1;
 
@@ -187,6 +193,8 @@ private:
   std::jthread ScanWatcher;
   std::atomic<bool> ScanRunning{false};
   std::unique_ptr<TErasingThread> ErasingThread;
+  // The volume served for "Open as Folder"; it goes before its catalogue does.
+  std::unique_ptr<TFolderMount> FolderMount;
 };
 
 }  // namespace mirel::ui

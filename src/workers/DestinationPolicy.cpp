@@ -11,9 +11,13 @@ bool ParseOnExists(const std::string& text, TOnExists& mode) {
   return true;
 }
 
+size_t ExtensionStart(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name.size() : dot;
+}
+
 std::string NumberedName(const std::string& name, int n) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) dot = name.size();
+  const size_t dot = ExtensionStart(name);
   return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
 }
 

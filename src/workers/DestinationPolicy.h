@@ -18,6 +18,10 @@ struct TExistsAnswer {
   std::string ChosenPath;
 };
 
+// Where a name's extension begins: at its last ".", unless that "." starts
+// the name; the name's length when it has none.
+size_t ExtensionStart(const std::string& name);
+
 // "name (n).ext": the n-th alternative to a taken name. A leading dot is part
 // of the stem, so ".profile" becomes ".profile (2)".
 std::string NumberedName(const std::string& name, int n);
