@@ -16,6 +16,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 
 #include "Engine.h"
 #include "TestSupport.h"
@@ -48,6 +51,18 @@ public slots:
 private:
   QStringList& Opened;
 };
+
+bool Mounted(const QString& point) {
+  std::ifstream info("/proc/self/mountinfo");
+  for (std::string line; std::getline(info, line);) {
+    std::istringstream fields(line);
+    std::string field;
+    for (int i = 0; i < 5 && fields >> field; ++i) {
+    }
+    if (field == point.toStdString()) return true;
+  }
+  return false;
+}
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -431,6 +446,44 @@ private slots:
     QVERIFY2(opened[0].endsWith(QStringLiteral("docs/manual.html")), qPrintable(opened[0]));
     QVERIFY2(opened[1].endsWith(QStringLiteral("docs/manual.html#support")), qPrintable(opened[1]));
     QVERIFY(ReadWholeFile(QUrl(opened[0]).toLocalFile().toStdString()).find("id=\"support\"") != std::string::npos);
+  }
+
+  void openAsFolderServesTheScanUntilItIsCleared() {
+    if (::geteuid() != 0 || !fs::exists("/dev/fuse")) QSKIP("needs root and /dev/fuse");
+    TTempDir runtime;
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path().string()));
+    QStringList opened;
+    TUrlCatcher desktop(opened);
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "Open");
+    const QString point = QString::fromStdString((runtime / "mirel" / "fat12.img").string());
+
+    // A volume without found files has nothing to show.
+    W->DiskLetter = QStringLiteral("zeros.img");
+    W->OpenAsFolder1->trigger();
+    QVERIFY(Messages.last().contains(QStringLiteral("scan the volume first")));
+    QVERIFY(opened.isEmpty());
+
+    W->DiskLetter = QStringLiteral("fat12.img");
+    Scan();
+    ShowFolder(QStringLiteral("photos"));
+    W->OpenAsFolder2->trigger();
+    QCOMPARE(opened, QStringList{QUrl::fromLocalFile(point + QStringLiteral("/photos")).toString()});
+    const std::string name = "/photos/Holiday photo with a long name.jpg";
+    QCOMPARE(ReadWholeFile(point.toStdString() + name), ReadWholeFile(Fixture("fat12.files").string() + name));
+
+    // A new scan takes the folder away before it frees what it served.
+    Scan();
+    QVERIFY(!Mounted(point));
+    W->OpenAsFolder1->trigger();
+    QVERIFY(Mounted(point));
+    QCOMPARE(opened.last(), QUrl::fromLocalFile(point).toString());
+    // So does the window's end.
+    W.reset();
+    QVERIFY(!Mounted(point));
+
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
   }
 
   void treeTakesThreeElevenths() {
