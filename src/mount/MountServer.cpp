@@ -10,7 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -82,8 +82,10 @@ void FillStat(const TMountTree& tree, uint32_t n, struct stat* st) {
   st->st_ino = n + 1;
   st->st_mode = node.IsFolder ? S_IFDIR | 0555 : S_IFREG | 0444;
   st->st_nlink = node.IsFolder ? 2 : 1;
-  st->st_uid = ::getuid();
-  st->st_gid = ::getgid();
+  static const uid_t uid = ::getuid();
+  static const gid_t gid = ::getgid();
+  st->st_uid = uid;
+  st->st_gid = gid;
   st->st_size = node.Size;
   st->st_blksize = BLOCK_SIZE;
   st->st_blocks = (node.Size + 511) / 512;
@@ -299,14 +301,19 @@ bool TMountServer::Start(const std::string& mountPoint, std::string& why) {
 
 void TMountServer::Serve() {
   fuse_session* session = fuse_get_session(Fuse);
-  pollfd fds[2] = {{fuse_session_fd(session), POLLIN, 0}, {StopFd, POLLIN, 0}};
+  // Each thread waits in an epoll set of its own; the kernel wakes one of
+  // them per request, and all of them to stop.
+  const int wait = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event request{EPOLLIN | EPOLLEXCLUSIVE, {.u32 = 0}}, stop{EPOLLIN, {.u32 = 1}};
+  if (wait < 0 || ::epoll_ctl(wait, EPOLL_CTL_ADD, fuse_session_fd(session), &request) != 0 ||
+      ::epoll_ctl(wait, EPOLL_CTL_ADD, StopFd, &stop) != 0)
+    WriteDebugLog("%s: cannot wait for requests; Errno = %d", "MountServer.Serve", errno);
   fuse_buf buf{};
   for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents) break;
+    epoll_event ready[2];
+    const int n = ::epoll_wait(wait, ready, 2, -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || std::any_of(ready, ready + n, [](const epoll_event& e) { return e.data.u32 == 1; })) break;
     const int got = fuse_session_receive_buf(session, &buf);
     if (got == -EAGAIN || got == -EINTR) continue;
     // 0: unmounted from outside.
@@ -314,6 +321,7 @@ void TMountServer::Serve() {
     fuse_session_process_buf(session, &buf);
   }
   std::free(buf.mem);
+  if (wait >= 0) ::close(wait);
   // The first thread to stop stops the others.
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t told = ::write(StopFd, &one, sizeof one);
