@@ -351,8 +351,12 @@ void TMountServer::Stop() {
 
 TOpenFile* TMountServer::OpenFile(uint32_t node) {
   auto file = std::make_unique<TOpenFile>(node, Tree[node]);
-  if (!file->File.Ok()) return nullptr;
   std::lock_guard<std::mutex> guard(FilesLock);
+  if (!file->File.Ok()) {
+    // Nothing of it can be read: named with the rest at the end.
+    if (Tree[node].Size > 0) Failed[node].Add(0, Tree[node].Size);
+    return nullptr;
+  }
   TOpenFile* p = file.get();
   Open.emplace(p, std::move(file));
   return p;

@@ -76,10 +76,12 @@ uint32_t TMountTree::Add(PFileInfo entry, bool folder) {
   node.IsFolder = folder;
   if (!folder) {
     node.Size = std::max<int64_t>(0, entry->Size);
-    node.RawImage = entry->FsInfo && entry->FsInfo->IsEncrypted();
-    if (node.RawImage) {
-      // The raw image is longer than the data; only its stream knows by how much.
+    if (entry->FsInfo && entry->FsInfo->IsEncrypted()) {
+      // The raw image is longer than the data; only its stream knows by how
+      // much, and whether there is one (without its key data the file is
+      // served as it lies).
       if (std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry)) node.Size = s->GetSize();
+      node.RawImage = entry->FsInfo->IsEncrypted();
     }
     ++Files;
     Bytes += node.Size;
