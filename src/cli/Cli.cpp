@@ -106,9 +106,9 @@ const std::vector<TCommandSpec>& Commands() {
        {kSource, {"MOUNTPOINT", "an empty folder to serve the files at", true, false}},
        Join({{"--all", nullptr, "serve live entries too"}}, FilterOptions("--to")),
        std::string(kFilterNotes) +
-           "Runs until the file system is unmounted (fusermount3 -u MOUNTPOINT), Ctrl+C or SIGTERM.\n"
-           "A read of data that cannot be read fails with EIO; the files it happened to are\n"
-           "named at the end, and the exit status is then 3.\n"},
+           "Serves until the file system is unmounted (fusermount3 -u MOUNTPOINT), Ctrl+C or\n"
+           "SIGTERM, then exits 0. A read of data that cannot be read fails with EIO; such files\n"
+           "are named at the end and the exit status is 3, as when the scan read only a part.\n"},
       {"erase", CmdErase, "Wipe the free space of a mounted volume.", "mirel erase SOURCE|MOUNTPOINT [--yes]",
        {{"SOURCE", "the volume's device or image file, or where it is mounted", true, false}},
        {{"--yes", nullptr, "erase without asking"}},

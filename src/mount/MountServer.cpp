@@ -93,10 +93,7 @@ void FillStat(const TMountTree& tree, uint32_t n, struct stat* st) {
   if (node.Entry) st->st_mtim = st->st_atim = st->st_ctim = TimeOf(node.Entry->LastWriteTime);
 }
 
-std::optional<uint32_t> NodeOf(const char* path) {
-  if (!path) return std::nullopt;
-  return Server().Tree.Find(path);
-}
+std::optional<uint32_t> NodeOf(const char* path) { return Server().Tree.Find(path); }
 
 void* Init(fuse_conn_info*, fuse_config* cfg) {
   cfg->use_ino = 1;
