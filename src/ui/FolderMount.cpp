@@ -38,6 +38,8 @@ TFolderMount::~TFolderMount() {
   Server.reset();
 }
 
+bool TFolderMount::Serving() const { return !Server->Ended.IsSet(); }
+
 QString TFolderMount::PathOf(PFileInfo folder) const {
   const std::optional<uint32_t> node = folder ? Tree->NodeOf(folder) : std::nullopt;
   if (!node) return Point;

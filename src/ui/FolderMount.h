@@ -29,6 +29,8 @@ public:
   // served (or null).
   QString PathOf(PFileInfo folder) const;
   TDiskObject* Disk() const { return Volume; }
+  // False once the folder was unmounted from outside.
+  bool Serving() const;
   const QString& MountPoint() const { return Point; }
 
 private:

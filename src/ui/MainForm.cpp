@@ -749,7 +749,7 @@ void TfrmMainForm::OpenAsFolder() {
                       QStringLiteral("There are no found files to show: scan the volume first."), QMessageBox::Ok);
     return;
   }
-  if (FolderMount && FolderMount->Disk() != disk) FolderMount.reset();
+  if (FolderMount && (FolderMount->Disk() != disk || !FolderMount->Serving())) FolderMount.reset();
   if (!FolderMount) {
     QString why;
     FolderMount = TFolderMount::Start(disk, why);

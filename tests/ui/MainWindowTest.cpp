@@ -472,6 +472,12 @@ private slots:
     const std::string name = "/photos/Holiday photo with a long name.jpg";
     QCOMPARE(ReadWholeFile(point.toStdString() + name), ReadWholeFile(Fixture("fat12.files").string() + name));
 
+    // Unmounted from outside, it is mounted again when asked for.
+    QCOMPARE(std::system(("fusermount3 -u '" + point.toStdString() + "'").c_str()), 0);
+    QTRY_VERIFY(!Mounted(point));
+    W->OpenAsFolder1->trigger();
+    QVERIFY(Mounted(point));
+
     // A new scan takes the folder away before it frees what it served.
     Scan();
     QVERIFY(!Mounted(point));
