@@ -42,16 +42,18 @@ int CmdMount(const TCliArgs& args, TCliContext& ctx) {
   const TMountTree tree(session.Disk->Folders, session.Disk->Files,
                         [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); });
   TMountServer server(tree, session.Disk->Name);
-  std::string why;
-  if (!server.Start(point, why)) {
-    ctx.Err << "mirel: " << PrintableName(point) << ": " << PrintableName(why) << "\n";
-    return exitSource;
-  }
-  ctx.Err << "mirel: " << tree.FileCount() << " files of " << PrintableName(session.Disk->Name) << " at "
-          << PrintableName(point) << "; unmount with fusermount3 -u or Ctrl+C\n"
-          << std::flush;
   {
+    // From before the mount appears: a Ctrl+C that comes with it ends the
+    // serving, not the process.
     TInterruptGuard interrupt;
+    std::string why;
+    if (!server.Start(point, why)) {
+      ctx.Err << "mirel: " << PrintableName(point) << ": " << PrintableName(why) << "\n";
+      return exitSource;
+    }
+    ctx.Err << "mirel: " << tree.FileCount() << " files of " << PrintableName(session.Disk->Name) << " at "
+            << PrintableName(point) << "; unmount with fusermount3 -u or Ctrl+C\n"
+            << std::flush;
     while (!server.Ended.Wait(std::chrono::milliseconds(100)) && !interrupt.Requested()) {
     }
     server.Stop();

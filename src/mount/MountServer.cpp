@@ -293,7 +293,15 @@ bool TMountServer::Start(const std::string& mountPoint, std::string& why) {
   Ended.Reset();
   Running = WORKERS;
   for (int i = 0; i < WORKERS; ++i) Workers.emplace_back([this] { Serve(); });
+  // Answered by the threads just started.
+  struct stat st {};
+  if (::stat(Point.c_str(), &st) == 0) Device = st.st_dev;
   return true;
+}
+
+bool TMountServer::Mounted() const {
+  struct stat st {};
+  return Fuse && !Ended.IsSet() && ::stat(Point.c_str(), &st) == 0 && st.st_dev == Device;
 }
 
 void TMountServer::Serve() {

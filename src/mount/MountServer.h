@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -51,6 +52,9 @@ public:
   void Stop();
   // Set once serving has ended (after Stop, or an unmount from outside).
   TEvent Ended;
+  // Whether the mount is still in place; false as soon as it was unmounted
+  // from outside, before the serving threads have noticed.
+  bool Mounted() const;
   const std::string& MountPoint() const { return Point; }
 
   // The files whose reads failed, with the ranges that could not be read.
@@ -67,6 +71,8 @@ private:
 
   std::string Name;
   std::string Point;
+  // The device number of the mounted file system.
+  dev_t Device = 0;
   struct fuse* Fuse = nullptr;
   int StopFd = -1;
   std::vector<std::thread> Workers;

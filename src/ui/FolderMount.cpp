@@ -38,7 +38,7 @@ TFolderMount::~TFolderMount() {
   Server.reset();
 }
 
-bool TFolderMount::Serving() const { return !Server->Ended.IsSet(); }
+bool TFolderMount::Serving() const { return Server->Mounted(); }
 
 QString TFolderMount::PathOf(PFileInfo folder) const {
   const std::optional<uint32_t> node = folder ? Tree->NodeOf(folder) : std::nullopt;
