@@ -175,16 +175,16 @@ void Declare(CLI::App& sub, const TCommandSpec& c) {
     if (p.Required) o->required();
     if (p.Many) o->expected(1, -1)->allow_extra_args()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   }
-  for (const TOptionSpec& spec : c.Options) {
+  for (const TOptionSpec& option : c.Options) {
     // Every repeat is let through here and refused after parsing, with one
     // message for switches and values alike.
-    if (spec.Value)
-      sub.add_option(spec.Name)
-          ->description(spec.Help)
-          ->type_name(spec.Value)
+    if (option.Value)
+      sub.add_option(option.Name)
+          ->description(option.Help)
+          ->type_name(option.Value)
           ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     else
-      sub.add_flag(spec.Name)->description(spec.Help);
+      sub.add_flag(option.Name)->description(option.Help);
   }
 }
 
@@ -203,8 +203,8 @@ TCliArgs Collect(const CLI::App& sub, const TCommandSpec& c) {
     for (const std::string& v : sub.get_option(p.Name)->results()) args.Positional.push_back(v);
   for (const CLI::Option* o : sub.parse_order()) {
     if (o->get_positional()) continue;
-    const TOptionSpec* spec = FindOption(c, o->get_name());
-    args.Options.emplace_back(o->get_name(), spec && spec->Value ? o->results().front() : std::string());
+    const TOptionSpec* option = FindOption(c, o->get_name());
+    args.Options.emplace_back(o->get_name(), option && option->Value ? o->results().front() : std::string());
   }
   return args;
 }
