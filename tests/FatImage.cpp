@@ -159,6 +159,7 @@ void FatTest::SetUp() {
   StartEngine();
   SetDebugLogPath((Tmp / "debug.log").string());
   QuickScan = true;
+  LostFolderSearch = false;
 }
 
 std::unique_ptr<TDiskObject> FatTest::Open(const TFatImage& image, const std::string& name) {

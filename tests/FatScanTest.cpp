@@ -298,7 +298,9 @@ struct TStopAfterFirstFile : TUpdateTarget {
   void FileFound(TDiskObject*, PFileInfo) override {
     if (++Files == 1) Scaner->SetStopped(true);
   }
-  void ScanProgress(TDiskObject*, int64_t done, int64_t) override { Progress.push_back(done); }
+  void ScanProgress(TDiskObject*, int64_t done, int64_t total) override {
+    Progress.push_back(ProgressPercent(done, total));
+  }
   void ScanDone(TDiskObject*) override { ++Done; }
 };
 
@@ -318,8 +320,118 @@ TEST_F(FatScan, StopKeepsWhatWasFound) {
   SetUpdatingThread(nullptr);
   EXPECT_EQ(disk->Files.Count(), 1);
   EXPECT_EQ(target.Done, 1);
-  EXPECT_EQ(target.Progress, (std::vector<int64_t>{1, 2}));
+  // Six folders found, the first two taken in hand.
+  EXPECT_EQ(target.Progress, (std::vector<int64_t>{16, 33}));
   // A new scan runs to the end.
   disk->Scaner->ScanForFiles();
   EXPECT_EQ(disk->Files.Count(), 5);
+}
+
+TEST_F(FatScan, WhatLiesInADeletedFolderIsDeletedWhateverItsFirstByteSays) {
+  // Deleting a folder may mark only its own entry: those inside keep theirs.
+  TFatImage img(12, 100);
+  img.Chain({9});
+  img.SetFat(22, 0xFFF);
+  img.PutAll(img.RootPos(), {Deleted("OCS       ", 0x10, 5, 0), ShortEntry("LIVE    TXT", 0x20, 9, 10)});
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  const TEntry notes = ShortEntry("MEETIN~1TXT", 0x20, 20, 300);
+  p = img.PutAll(p, LongEntries(u"Meeting notes.txt", notes));
+  img.PutAll(p, {notes, ShortEntry("SUB        ", 0x10, 6, 0), ShortEntry("TAKEN   BIN", 0x20, 22, 100)});
+  p = img.PutAll(img.ClusterPos(6), DotEntries(6, 5));
+  img.Put(p, ShortEntry("INNER   TXT", 0x20, 21, 700));
+  auto disk = Scan(img);
+  // Rated like any deleted file: the one whose cluster is in use again has nothing.
+  EXPECT_EQ(Listing(*disk),
+            (V{"$OCS/Meeting notes.txt 300 100", "$OCS/SUB/INNER.TXT 700 100", "$OCS/TAKEN.BIN 100 0"}));
+  for (PFileInfo f : disk->Files) EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
+  for (PFileInfo f : disk->Folders) {
+    if (!IsVolumeRoot(*f)) {
+      EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
+    }
+  }
+  disk = Scan(img, false);
+  EXPECT_EQ(Listing(*disk).size(), 4u);  // and the live file
+}
+
+namespace {
+
+// n short entries "<prefix>NN.TXT" of one cluster each, from cluster `first` on.
+std::vector<TEntry> Files(const std::string& prefix, int from, int n, uint32_t first) {
+  std::vector<TEntry> out;
+  for (int i = 0; i < n; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "%s%02d     TXT", prefix.c_str(), from + i);
+    out.push_back(ShortEntry(std::string(name, 11), 0x20, first + i, 512));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(FatScan, DeletedFolderIsReadOnPastItsFilesDataToItsNextClusters) {
+  // As a folder grows while files are written into it: its first cluster, the
+  // data of the files listed there, a cluster taken since, its next cluster.
+  TFatImage img(12, 200);
+  img.Put(img.RootPos(), Deleted("IG        ", 0x10, 5, 0));
+  int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
+  img.PutAll(p, Files("A", 1, 14, 6));  // the cluster is full: data in 6 to 19
+  img.SetFat(20, 0xFFF);
+  p = img.PutAll(img.ClusterPos(21), Files("A", 15, 16, 22));  // full again: data in 22 to 37
+  img.PutAll(img.ClusterPos(38), Files("A", 31, 2, 39));        // then the end marker
+  img.PutAll(img.ClusterPos(41), Files("Z", 1, 3, 60));         // free, after the end: no part of it
+  auto disk = Scan(img);
+  ASSERT_EQ(disk->Files.Count(), 32);
+  for (PFileInfo f : disk->Files) EXPECT_EQ(f->Name[0], 'A') << f->Name;
+  EXPECT_EQ(FatDirOf(disk->Folders[1])->Entry.ClusChain.size(), 3u);
+
+  // A next cluster whose slots fail the checks ends the folder.
+  TFatImage noise(12, 200);
+  noise.Put(noise.RootPos(), Deleted("IG        ", 0x10, 5, 0));
+  p = noise.PutAll(noise.ClusterPos(5), DotEntries(5, 0));
+  noise.PutAll(p, Files("A", 1, 14, 6));
+  std::mt19937 rng(7);
+  std::vector<uint8_t> bytes(512);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+  noise.Fill(noise.ClusterPos(20), bytes);
+  noise.PutAll(noise.ClusterPos(21), Files("Z", 1, 3, 60));
+  disk = Scan(noise);
+  EXPECT_EQ(disk->Files.Count(), 14);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
+  TFatImage img(16, 5000);
+  img.Put(img.RootPos(), ShortEntry("KEPT    TXT", 0x20, 0, 0));
+  // A folder and its subfolder that no entry leads to any more.
+  int64_t p = img.PutAll(img.ClusterPos(40), DotEntries(40, 0));
+  img.PutAll(p, {ShortEntry("A       TXT", 0x20, 50, 100), ShortEntry("SUB        ", 0x10, 41, 0)});
+  p = img.PutAll(img.ClusterPos(41), DotEntries(41, 40));
+  img.Put(p, ShortEntry("B       TXT", 0x20, 51, 200));
+  // A later cluster of some folder: entries without "." and "..".
+  img.PutAll(img.ClusterPos(60), Files("C", 1, 4, 70));
+  // Three good entries in a row are no folder; nor is a "." pair that names
+  // another cluster than its own.
+  img.PutAll(img.ClusterPos(62), Files("D", 1, 3, 80));
+  img.PutAll(img.ClusterPos(64), DotEntries(99, 0));
+  img.Put(img.ClusterPos(64) + 64, ShortEntry("E       TXT", 0x20, 90, 10));
+  // A folder still in use is no lost one.
+  img.Chain({66});
+  img.PutAll(img.ClusterPos(66), DotEntries(66, 0));
+  img.Put(img.ClusterPos(66) + 64, ShortEntry("F       TXT", 0x20, 91, 10));
+
+  LostFolderSearch = true;
+  auto disk = Scan(img);
+  EXPECT_TRUE(Listing(*disk).empty());  // never in a Quick scan
+  disk = Scan(img, false);
+  EXPECT_EQ(Listing(*disk), (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100",
+                               "$lost_folder_60/C01.TXT 512 100", "$lost_folder_60/C02.TXT 512 100",
+                               "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100", "KEPT.TXT 0 100"}));
+  for (PFileInfo f : disk->Files) {
+    if (f->Name != "KEPT.TXT") {
+      EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
+    }
+  }
+  LostFolderSearch = false;
+  disk = Scan(img, false);
+  EXPECT_EQ(Listing(*disk), (V{"KEPT.TXT 0 100"}));
 }

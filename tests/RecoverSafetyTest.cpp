@@ -4,6 +4,7 @@
 // files stand under their own names, and the report says what happened.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +33,9 @@ struct TReportLine {
   std::optional<std::string> Dest, Sha256;
   int64_t Size = -1, Written = -1;
   std::vector<std::pair<int64_t, int64_t>> Missing;
+  // Each named stream: name, where it went ("as"), and its place.
+  std::vector<std::array<std::string, 3>> Streams;
+  std::string Note;
 };
 
 // A strict reader of the report's flat objects; nullopt for anything else.
@@ -55,6 +59,8 @@ public:
       else if (*key == "size") ok = Number(r.Size);
       else if (*key == "written") ok = Number(r.Written);
       else if (*key == "missing") ok = Ranges(r.Missing);
+      else if (*key == "streams") ok = Streams(r.Streams);
+      else if (*key == "note") ok = Into(r.Note);
       else return std::nullopt;
       if (!ok) return std::nullopt;
     }
@@ -110,6 +116,23 @@ private:
     }
     if (!Eat('"')) return std::nullopt;
     return out;
+  }
+  bool Streams(std::vector<std::array<std::string, 3>>& out) {
+    if (!Eat('[')) return false;
+    for (bool first = true; !Eat(']'); first = false) {
+      std::array<std::string, 3> s;
+      if ((!first && !Eat(',')) || !Eat('{')) return false;
+      for (const char* key : {"name", "as", "dest"}) {
+        std::optional<std::string> k = String();
+        if (!k || *k != key || !Eat(':')) return false;
+        if (std::string(key) == "dest" && Null()) continue;
+        if (!Into(s[std::string(key) == "name" ? 0 : std::string(key) == "as" ? 1 : 2])) return false;
+        if (std::string(key) != "dest" && !Eat(',')) return false;
+      }
+      if (!Eat('}')) return false;
+      out.push_back(s);
+    }
+    return true;
   }
   bool Ranges(std::vector<std::pair<int64_t, int64_t>>& out) {
     if (!Eat('[')) return false;

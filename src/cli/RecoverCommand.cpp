@@ -155,7 +155,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   thread.OnFileDone = [&](const TRecoveredFile& r) {
     ++counts[static_cast<int>(r.Status)];
     if (!r.Dest.empty()) bytes += r.Size;
-    if (r.Status != TRecoveryStatus::Complete) noted.push_back(r);
+    if (r.Status != TRecoveryStatus::Complete || !r.Note.empty() || !r.Streams.empty()) noted.push_back(r);
     if (report) report->Add(r);
   };
 
@@ -174,10 +174,22 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";
 
   for (const TRecoveredFile& r : noted) {
-    ctx.Err << StatusName(r.Status) << " " << PrintableName(r.Dest.empty() ? r.Target : r.Dest) << ": "
-            << PrintableName(r.Reason);
-    if (!r.Missing.Empty()) ctx.Err << " (missing " << r.Missing.Describe() << ")";
-    ctx.Err << "\n";
+    const std::string where = PrintableName(r.Dest.empty() ? r.Target : r.Dest);
+    if (r.Status != TRecoveryStatus::Complete) {
+      ctx.Err << StatusName(r.Status) << " " << where << ": " << PrintableName(r.Reason);
+      if (!r.Missing.Empty()) ctx.Err << " (missing " << r.Missing.Describe() << ")";
+      ctx.Err << "\n";
+    }
+    if (!r.Note.empty()) ctx.Err << where << ": " << PrintableName(r.Note) << "\n";
+    // Where the destination has no streams, each one's place is said.
+    for (const TStreamCopy& s : r.Streams) {
+      if (s.Kind == TStreamCopy::Attribute)
+        ctx.Err << where << ": stream " << PrintableName(s.Name) << " kept as the extended attribute "
+                << PrintableName(s.Dest) << "\n";
+      else if (s.Kind == TStreamCopy::File)
+        ctx.Err << where << ": stream " << PrintableName(s.Name) << " written beside it as " << PrintableName(s.Dest)
+                << "\n";
+    }
   }
   const int complete = counts[static_cast<int>(TRecoveryStatus::Complete)];
   const int incomplete = counts[static_cast<int>(TRecoveryStatus::Incomplete)];

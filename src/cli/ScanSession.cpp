@@ -114,6 +114,7 @@ TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ct
 
 bool TScanSession::Scan(bool quick) {
   QuickScan = quick;
+  LostFolderSearch = !quick;
   TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
   SetUpdatingThread(&bar);
   // Set when the scan ends, so that the watcher is not waited for.

@@ -9,6 +9,7 @@
 namespace mirel {
 
 std::atomic<bool> QuickScan{true};
+std::atomic<bool> LostFolderSearch{false};
 
 TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
 

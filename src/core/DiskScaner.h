@@ -18,6 +18,9 @@ class TDiskObject;
 // Scan mode for every scanner: true (the default) keeps deleted entries only,
 // false keeps live ones too.
 extern std::atomic<bool> QuickScan;
+// Long scans only: whether scanners that can also search free space for
+// folders nothing links to any more (FAT) do so. It reads all free space.
+extern std::atomic<bool> LostFolderSearch;
 
 class TDiskScaner {
 public:

@@ -53,6 +53,36 @@ bool StorableLongName(const std::string& name) {
 
 bool IsInvalidNameChar(uint8_t b) { return kInvalidNameChars[b]; }
 
+bool IsDotEntry(const uint8_t* e, int dots) {
+  for (int i = 0; i < 11; ++i)
+    if (e[i] != (i < dots ? '.' : ' ')) return false;
+  return (EntryAttributes(e) & 0x10) != 0 && !IsLongNameEntry(e);
+}
+
+namespace {
+
+bool ValidDosDate(uint16_t date) {
+  const int month = (date >> 5) & 0x0F, day = date & 0x1F;
+  return month >= 1 && month <= 12 && day >= 1;
+}
+
+bool ValidDosTime(uint16_t time) { return (time >> 11) < 24 && ((time >> 5) & 0x3F) < 60 && (time & 0x1F) < 30; }
+
+}  // namespace
+
+bool PlausibleEntry(const uint8_t* e) {
+  if (IsLongNameEntry(e)) {
+    if (EntryAttributes(e) != kLongNameAttr || e[12] != 0 || e[26] != 0 || e[27] != 0) return false;
+    const uint8_t seq = e[0] & 0x1F;
+    return e[0] == kDeletedMark || ((e[0] & 0xA0) == 0 && seq >= 1 && seq <= kMaxLongNameEntries);
+  }
+  if (e[0] == ' ' || (e[12] & ~0x18) != 0 || e[13] > 199) return false;
+  if (!ValidDosDate(U16(e + 24)) || !ValidDosTime(U16(e + 22))) return false;
+  const uint16_t cdate = U16(e + 16), ctime = U16(e + 14);
+  if ((cdate || ctime) && (!ValidDosDate(cdate) || !ValidDosTime(ctime))) return false;
+  return !(EntryAttributes(e) & 0x10) || EntrySize(e) == 0;
+}
+
 std::string ShortEntryName(const uint8_t* e, bool deleted) {
   uint8_t raw[11];
   for (int i = 0; i < 11; ++i) raw[i] = e[i];

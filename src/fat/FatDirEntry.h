@@ -36,6 +36,16 @@ inline uint32_t EntryFirstCluster(const uint8_t* e, bool withHighWord) {
   return hi << 16 | lo;
 }
 
+// Whether the entry is the "." (dots 1) or ".." (dots 2) entry of a folder.
+bool IsDotEntry(const uint8_t* e, int dots);
+
+// Whether the fields that a file system always writes hold values it could
+// have written: a long-name entry's sequence, type and cluster word; a short
+// entry's case flags, time refinement, last-write date and time, creation
+// date and time (or none), and no size for a folder. For bytes that no
+// folder vouches for: free space searched for lost folders.
+bool PlausibleEntry(const uint8_t* e);
+
 // The 8.3 name: base and extension without their padding, joined by a dot when
 // the extension is not empty, decoded from code page 437 and lower-cased where
 // the entry's case flags (byte 12) say so. A first byte 0x05 stands for 0xE5;

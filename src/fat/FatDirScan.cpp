@@ -1,7 +1,9 @@
 // The FAT directory scan: a breadth-first walk of the folder tree from the
 // root, deleted folders included, that rebuilds files from their directory
 // entries and catalogues the deleted ones (all of them in the Long mode).
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -25,9 +27,17 @@ constexpr size_t DIR_AHEAD_BYTES = 64 << 10;
 }  // namespace
 
 struct TFatScaner::TDirWalk {
-  const TClusChain& Chain;
+  TClusChain& Chain;
   int64_t Limit;  // directory bytes when shorter than the windows; 0: all
   PFileInfo Folder;
+  // A deleted folder: whatever lies in it is deleted too, and its chain
+  // grows while it is read.
+  bool Deleted = false;
+  // A window held the end marker: a deleted folder ends there.
+  bool SawEnd = false;
+  // Clusters that the folder's own entries take (first to last): a
+  // directory cluster lies after them, not among them.
+  std::map<uint32_t, uint32_t> Claimed;
   size_t Elem = 0;
   uint32_t Off = 0;
   uint32_t Bytes = 0;
@@ -56,30 +66,41 @@ void TFatScaner::ScanForFiles() {
     return;
   }
   Quick = QuickScan.load();
+  SearchLost = !Quick && LostFolderSearch.load();
+  WalkUnits = SearchLost ? PROGRESS_UNITS / 5 : PROGRESS_UNITS;
   UnreadFolders.clear();
   UnreadFolderCount = 0;
   FatReadFailed = false;
   LastError = feNone;
   AddRootDir();
+  RootFolder = PendingFolders[RootIndex];
   if (RootIndex >= 0) {
     ReadDir(RootIndex);
-    // The list grows while the loop runs: breadth first.
-    for (int i = RootIndex + 1; i < PendingFolders.Count(); ++i) {
-      UpdatingThread().ScanProgress(Disk, i, PendingFolders.Count());
-      if (IsStopped()) break;
-      LastError = feNone;
-      PFileInfo folder = PendingFolders[i];
-      if (!folder) continue;
-      GetDirClusChain(*folder);
-      ReadDir(i);
-    }
+    ReadPendingFolders(RootIndex + 1, true);
+    if (SearchLost && !IsStopped()) SearchLostFolders();
   }
   SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
   for (PFileInfo e : PendingFolders) delete e;
   PendingFolders.Clear();
   ReadWindows = {};
+  RootFolder = nullptr;
   UpdatingThread().ScanDone(Disk);
+}
+
+void TFatScaner::ReadPendingFolders(int from, bool progress) {
+  // The list grows while the loop runs: breadth first.
+  for (int i = from; i < PendingFolders.Count(); ++i) {
+    if (progress)
+      UpdatingThread().ScanProgress(Disk, static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(),
+                                    PROGRESS_UNITS);
+    if (IsStopped()) break;
+    LastError = feNone;
+    PFileInfo folder = PendingFolders[i];
+    if (!folder) continue;
+    GetDirClusChain(*folder);
+    ReadDir(i);
+  }
 }
 
 void TFatScaner::ReadDir(int index) {
@@ -87,7 +108,7 @@ void TFatScaner::ReadDir(int index) {
   TFatDirInfo* dir = FatDirOf(folder);
   if (!folder || !dir) return;
   dir->FileIndexes.clear();
-  TDirWalk walk{dir->Entry.ClusChain, dir->DirBytes, folder};
+  TDirWalk walk{dir->Entry.ClusChain, dir->DirBytes, folder, dir->Entry.Deleted};
   while (!IsStopped()) {
     TFileInfo tmpl;
     if (!ReadFileInfo(walk, tmpl)) break;
@@ -116,10 +137,16 @@ void TFatScaner::ReadDir(int index) {
                       static_cast<void*>(folder), sizeof(TFatDirInfo));
         continue;
       }
+      if (walk.Deleted && e->FirstCluster >= 2) walk.Claimed.emplace(e->FirstCluster, e->FirstCluster);
       AddDir(std::move(tmpl));
     } else {
       const uint32_t size = static_cast<uint32_t>(tmpl.Size);
-      tmpl.Condition = e->Deleted ? ComputeCondition(*e, size) : 100;
+      uint32_t last = 0;
+      tmpl.Condition = e->Deleted ? ComputeCondition(*e, size, &last) : 100;
+      if (walk.Deleted && last >= e->FirstCluster && e->FirstCluster >= 2) {
+        uint32_t& end = walk.Claimed[e->FirstCluster];
+        end = std::max(end, last);
+      }
       // A count cut short by a stop request would understate the file.
       if (IsStopped()) break;
       PublishFolderChain(folder);
@@ -215,7 +242,11 @@ const uint8_t* TFatScaner::NextDirEntry(TDirWalk& walk) {
       walk.Open = false;
       ++walk.Elem;
     }
-    if (walk.Elem >= walk.Chain.size() || IsStopped()) return nullptr;
+    if (IsStopped()) return nullptr;
+    if (walk.Elem >= walk.Chain.size()) {
+      if (!walk.Deleted || !GrowDeletedFolder(walk)) return nullptr;
+      continue;
+    }
     int64_t bytes = ClusterSize;
     if (walk.Limit > 0) bytes = std::min<int64_t>(bytes, walk.Limit - static_cast<int64_t>(walk.Elem) * ClusterSize);
     if (bytes < static_cast<int64_t>(kDirEntrySize)) return nullptr;
@@ -228,6 +259,56 @@ const uint8_t* TFatScaner::NextDirEntry(TDirWalk& walk) {
       walk.Jumped = true;
     }
   }
+}
+
+bool TFatScaner::GrowDeletedFolder(TDirWalk& walk) {
+  if (walk.SawEnd || walk.Chain.empty() || walk.Chain.size() >= MaxDirClusters()) return false;
+  const uint32_t next = NextFolderCluster(walk, ClusterAt(walk.Chain.back()));
+  if (next == 0) return false;
+  const int64_t pos = ClusterOffset(next);
+  if (ReadWindows.count(pos)) return false;
+  DirWindow.resize(ClusterSize);
+  // Only a cluster that reads as directory entries belongs to the folder; one
+  // that cannot be read ends it as quietly as one that holds other data.
+  if (ReadDisk(Handle, DirWindow.data(), ClusterSize, pos) < ClusterSize ||
+      !HoldsDirEntries(DirWindow.data(), ClusterSize)) {
+    DirWindowPos = 0;
+    return false;
+  }
+  ReadWindows.insert(pos);
+  walk.Chain.push_back(pos);
+  DirWindowPos = pos;
+  ++walk.WindowsRead;
+  walk.Open = true;
+  walk.Off = 0;
+  walk.Bytes = ClusterSize;
+  return true;
+}
+
+uint32_t TFatScaner::NextFolderCluster(const TDirWalk& walk, uint32_t last) {
+  for (uint32_t c = last + 1; c >= 2 && c <= MaxCluster; ++c) {
+    if ((c - last) % 4096 == 0 && IsStopped()) return 0;
+    if (auto it = walk.Claimed.upper_bound(c); it != walk.Claimed.begin() && std::prev(it)->second >= c) {
+      c = std::prev(it)->second;
+      continue;
+    }
+    if (IsClusterFree(c)) return c;
+  }
+  return 0;
+}
+
+bool TFatScaner::HoldsDirEntries(const uint8_t* window, uint32_t bytes) {
+  const int saved = LastError;
+  bool any = false, ok = true;
+  for (uint32_t off = 0; off + kDirEntrySize <= bytes && window[off] != 0; off += kDirEntrySize) {
+    if (!IsValidEntry(window + off)) {
+      ok = false;
+      break;
+    }
+    any = true;
+  }
+  LastError = saved;
+  return ok && any;
 }
 
 bool TFatScaner::IsValidEntry(const uint8_t* e) {
@@ -266,7 +347,10 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
     }
     if (!IsValidEntry(e)) {
       // The end marker ends the window it stands in.
-      if (LastError == feEndOfDirectory) walk.Off = walk.Bytes;
+      if (LastError == feEndOfDirectory) {
+        walk.Off = walk.Bytes;
+        walk.SawEnd = true;
+      }
       return true;
     }
     if (IsLongNameEntry(e)) {
@@ -278,13 +362,16 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       LongNameRun.push_back(copy);
       continue;
     }
-    const bool deleted = e[0] == kDeletedMark;
+    // Deleting a folder often marks only its own entry: what lies in it is
+    // deleted all the same, and keeps its first letter.
+    const bool marked = e[0] == kDeletedMark;
+    const bool deleted = marked || walk.Deleted;
     if (Quick && !deleted && !(EntryAttributes(e) & faDirectory)) {
       LastError = fePassedOver;
       return true;
     }
     tmpl.Name = BuildLongName(LongNameRun, e);
-    if (tmpl.Name.empty()) tmpl.Name = ShortEntryName(e, deleted);
+    if (tmpl.Name.empty()) tmpl.Name = ShortEntryName(e, marked);
     tmpl.Attributes = EntryAttributes(e);
     tmpl.Size = EntrySize(e);
     tmpl.CreationTime = EntryCreationTime(e);

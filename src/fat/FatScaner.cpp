@@ -104,6 +104,14 @@ bool TFatScaner::ReadGeometry() {
   return true;
 }
 
+uint64_t TFatScaner::MaxDirClusters() const {
+  return ClusterSize ? std::max<uint64_t>(1, ClustersFor(kMaxDirBytes, ClusterSize)) : 1;
+}
+
+uint32_t TFatScaner::ClusterAt(int64_t pos) const {
+  return static_cast<uint32_t>((pos - DataStart) / static_cast<int64_t>(ClusterSize) + 2);
+}
+
 int64_t TFatScaner::ClusterOffset(uint32_t n) const {
   return DataStart + (static_cast<int64_t>(n) - 2) * static_cast<int64_t>(ClusterSize);
 }
@@ -217,14 +225,13 @@ void TFatScaner::GetDirClusChain(TFileInfo& folder) {
   TFatEntryInfo& e = dir->Entry;
   e.ClusChain.clear();
   if (ClusterSize == 0) return;
-  const uint64_t maxClusters = std::max<uint64_t>(1, ClustersFor(kMaxDirBytes, ClusterSize));
   try {
     if (e.Deleted) {
-      // Folders record no size: of a deleted one only the first cluster is
-      // known (a size found in its entry is no directory's).
+      // Folders record no size: of a deleted one the first cluster is known,
+      // the next ones are found while it is read.
       CollectFreeClusters(e.FirstCluster, 1, e.ClusChain);
     } else {
-      FollowChain(e.FirstCluster, maxClusters, e.ClusChain, "FatScaner.GetDirClusChain");
+      FollowChain(e.FirstCluster, MaxDirClusters(), e.ClusChain, "FatScaner.GetDirClusChain");
     }
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: SetLength raised exception; S = %p; NewLength = %zu", "FatScaner.GetDirClusChain",
@@ -235,7 +242,8 @@ void TFatScaner::GetDirClusChain(TFileInfo& folder) {
   LastError = feNone;
 }
 
-int TFatScaner::ComputeCondition(const TFatEntryInfo& rec, uint32_t size) {
+int TFatScaner::ComputeCondition(const TFatEntryInfo& rec, uint32_t size, uint32_t* lastCluster) {
+  if (lastCluster) *lastCluster = 0;
   if (ClusterSize == 0) return 0;
   const uint64_t n = ClustersFor(size, ClusterSize);
   if (n == 0) return 0;
@@ -243,6 +251,7 @@ int TFatScaner::ComputeCondition(const TFatEntryInfo& rec, uint32_t size) {
   uint64_t held = 0;
   WalkFreeClusters(rec.FirstCluster, n, [&](uint32_t c) {
     if (ClusterOffset(c) + int64_t{ClusterSize} <= Handle.Size()) ++held;
+    if (lastCluster) *lastCluster = c;
   });
   return static_cast<int>(held * 100 / n);
 }
@@ -376,8 +385,7 @@ void TFat32Scaner::AddRootDir() {
   TFileInfo t = RootTemplate();
   auto rec = std::make_unique<TFatDirInfo>();
   rec->Entry.FirstCluster = RootCluster;
-  const uint64_t maxClusters = std::max<uint64_t>(1, ClustersFor(kMaxDirBytes, ClusterSize));
-  FollowChain(RootCluster, maxClusters, rec->Entry.ClusChain, "FatScaner.AddRootDir");
+  FollowChain(RootCluster, MaxDirClusters(), rec->Entry.ClusChain, "FatScaner.AddRootDir");
   t.FsInfo = std::move(rec);
   RootIndex = AddDir(std::move(t));
 }

@@ -4,6 +4,7 @@
 // rebuilds deleted files and folders (FatDirScan.cpp).
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -57,8 +58,9 @@ public:
   void GetDirClusChain(TFileInfo& folder);
   // Share, 0 to 100, of a deleted file's recorded size that its stream will
   // deliver: the free clusters its chain takes, as far as the source holds
-  // them. 0 when its first cluster is in use again.
-  int ComputeCondition(const TFatEntryInfo& rec, uint32_t size);
+  // them. 0 when its first cluster is in use again. lastCluster, when given,
+  // receives the last cluster the chain takes (0 for none).
+  int ComputeCondition(const TFatEntryInfo& rec, uint32_t size, uint32_t* lastCluster = nullptr);
   // Free data clusters, from the FAT32 information sector when it holds a
   // plausible count, else by reading the whole table.
   int64_t CountFreeClusters();
@@ -116,6 +118,10 @@ protected:
   // how many there were.
   template <class Take>
   uint64_t WalkFreeClusters(uint32_t first, uint64_t count, Take take);
+  // Most clusters one directory can fill.
+  uint64_t MaxDirClusters() const;
+  // The cluster at a byte position of the data region.
+  uint32_t ClusterAt(int64_t pos) const;
   // Appends a folder to PendingFolders (not published); its index or -1.
   int AddDir(TFileInfo&& tmpl);
   // Appends a file to the volume's Files and publishes it; its index or -1.
@@ -149,7 +155,24 @@ protected:
 
 private:
   struct TDirWalk;
+  // Reads the folders of PendingFolders from index `from` on, and those they
+  // add (breadth first); progress reports the share taken in hand.
+  void ReadPendingFolders(int from, bool progress);
   void ReadDir(int index);
+  // A deleted folder's next directory cluster by the deleted-file rule: the
+  // next free cluster, passing over those its own entries' data take; 0 when
+  // there is none or it holds no directory entries.
+  [[nodiscard]] bool GrowDeletedFolder(TDirWalk& walk);
+  uint32_t NextFolderCluster(const TDirWalk& walk, uint32_t last);
+  // Whether every slot of a cluster up to its end marker passes the entry
+  // checks, and there is at least one.
+  bool HoldsDirEntries(const uint8_t* window, uint32_t bytes);
+  // Long scans that were asked to: free clusters holding directories that
+  // nothing reaches any more, listed as $lost_folder_<cluster> under the
+  // root (FatLostFolders.cpp).
+  void SearchLostFolders();
+  // dot: the folder's "." entry, for its times; null when it has none.
+  void ReadLostFolder(uint32_t cluster, const uint8_t* dot);
   // A folder with windows that could not be read: the scan's failure when it
   // is the root and nothing of it was read, else one of its warnings.
   void NoteUnreadFolder(int index, bool nothingRead, int64_t firstByte);
@@ -174,6 +197,12 @@ private:
   std::unordered_set<int64_t> ReadWindows;
   std::vector<fat::TDirEntryBytes> LongNameRun;
   bool Quick = true;  // the scan mode, taken when a scan starts
+  bool SearchLost = false;
+  PFileInfo RootFolder = nullptr;
+  // Scan progress is reported in these units; the lost-folder search takes
+  // the part after the tree walk's.
+  static constexpr int64_t PROGRESS_UNITS = 1000000;
+  int64_t WalkUnits = PROGRESS_UNITS;
 };
 
 class TFat12Scaner : public TFatScaner {

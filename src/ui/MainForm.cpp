@@ -189,7 +189,11 @@ void TfrmMainForm::BuildLayout() {
   rbtstd->setChecked(true);
   modes->addWidget(rbtstd);
   modes->addWidget(rbtext);
+  chkLostFolders =
+      Named(new QCheckBox(QStringLiteral("Search free space for lost folders"), TabSheet1), "chkLostFolders");
+  SetHint(chkLostFolders, QStringLiteral("Lists current files too, and reads all free space: takes time"));
   t1->addWidget(cbxDiskList, 1, Qt::AlignVCenter);
+  t1->addWidget(chkLostFolders);
   t1->addWidget(BitBtn1);
   t1->addWidget(btnScan);
   t1->addWidget(btnErase);
@@ -538,7 +542,9 @@ void TfrmMainForm::btnEraseClick() {
 }
 
 bool TfrmMainForm::RunScan() {
-  QuickScan = rbtstd->isChecked();
+  // The search is part of the Long scan only.
+  LostFolderSearch = chkLostFolders->isChecked();
+  QuickScan = rbtstd->isChecked() && !LostFolderSearch;
   StatusPanel1->setText(QStringLiteral("Scanning ..."));
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
   // The catalogue the last scan is still filling must not be freed under it.

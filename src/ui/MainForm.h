@@ -124,6 +124,8 @@ public:
   QGroupBox* RadioGroup1;
   QRadioButton* rbtstd;
   QRadioButton* rbtext;
+  // A Long scan that also reads all free space for folders nothing links to.
+  QCheckBox* chkLostFolders;
   QGroupBox* GroupBox1;
   QLineEdit* edNameMask;
   QCheckBox* CheckBox1;

@@ -45,13 +45,24 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
 
   QStringList lines;
   for (const TRecoveredFile& r : Results) {
-    if (r.Status != TRecoveryStatus::Incomplete && r.Status != TRecoveryStatus::Failed) continue;
-    QString line = QStringLiteral("%1: %2: %3")
-                       .arg(QString::fromLatin1(StatusName(r.Status)),
-                            QString::fromStdString(r.Dest.empty() ? r.Target : r.Dest),
-                            QString::fromStdString(r.Reason));
-    if (!r.Missing.Empty()) line += QStringLiteral(" (missing %1)").arg(QString::fromStdString(r.Missing.Describe()));
-    lines << line;
+    const QString where = QString::fromStdString(r.Dest.empty() ? r.Target : r.Dest);
+    if (r.Status == TRecoveryStatus::Incomplete || r.Status == TRecoveryStatus::Failed) {
+      QString line = QStringLiteral("%1: %2: %3")
+                         .arg(QString::fromLatin1(StatusName(r.Status)), where, QString::fromStdString(r.Reason));
+      if (!r.Missing.Empty())
+        line += QStringLiteral(" (missing %1)").arg(QString::fromStdString(r.Missing.Describe()));
+      lines << line;
+    }
+    if (!r.Note.empty()) lines << QStringLiteral("%1: %2").arg(where, QString::fromStdString(r.Note));
+    // Where the destination has no streams, each one's place is said.
+    for (const TStreamCopy& s : r.Streams) {
+      if (s.Kind == TStreamCopy::Attribute)
+        lines << QStringLiteral("%1: stream %2 kept as the extended attribute %3")
+                     .arg(where, QString::fromStdString(s.Name), QString::fromStdString(s.Dest));
+      else if (s.Kind == TStreamCopy::File)
+        lines << QStringLiteral("%1: stream %2 written beside it as %3")
+                     .arg(where, QString::fromStdString(s.Name), QString::fromStdString(s.Dest));
+    }
   }
   memProblems = new QPlainTextEdit(this);
   memProblems->setObjectName(QStringLiteral("memProblems"));

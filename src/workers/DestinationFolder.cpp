@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "workers/DestinationPolicy.h"
+
 namespace mirel {
 
 TDestFolder::TDestFolder(std::string path) : FPath(std::move(path)) {
@@ -47,6 +49,16 @@ int TDestFolder::Fd() {
   else
     FError = "folder " + FPath + " cannot be opened: " + std::strerror(openErrno);
   return -1;
+}
+
+}  // namespace mirel
+
+namespace mirel {
+
+std::string TDestFolder::ClaimName(const std::string& name) {
+  std::string claimed = name;
+  for (int n = 2; !Claimed.insert(claimed).second; ++n) claimed = NumberedName(name, n);
+  return claimed;
 }
 
 }  // namespace mirel

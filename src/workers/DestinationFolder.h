@@ -3,6 +3,7 @@
 // descriptor. No name below the destination is resolved from its top, and no
 // symbolic link inside it is followed, so what the run writes stays inside.
 #include <string>
+#include <unordered_set>
 
 namespace mirel {
 
@@ -22,6 +23,10 @@ public:
   const std::string& Error() const { return FError; }
   // For messages and reports.
   const std::string& Path() const { return FPath; }
+  // The name the next entry called `name` takes in this folder in this run:
+  // the name itself the first time, then "name (2)", "name (3)", ... so that
+  // entries of one name (a file deleted twice) all come back.
+  std::string ClaimName(const std::string& name);
 
 private:
   TDestFolder* Parent = nullptr;
@@ -30,6 +35,7 @@ private:
   std::string FError;
   int FFd = -1;
   bool Tried = false;
+  std::unordered_set<std::string> Claimed;
 };
 
 }  // namespace mirel

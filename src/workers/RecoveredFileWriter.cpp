@@ -262,30 +262,42 @@ int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int
 // Linux caps one extended attribute's value at 64 KiB.
 constexpr size_t MAX_XATTR_VALUE = 65536;
 
-// Named streams go where the Linux NTFS drivers expose them: user.<name>.
-// What could not be carried over is added to problems.
-void CopyNamedStreams(int fd, PFileInfo entry, std::string& problems) {
-  auto problem = [&](const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; };
+void AddProblem(std::string& problems, const std::string& text) {
+  problems += (problems.empty() ? "" : "; ") + text;
+}
+
+// A whole small stream in memory; problems gets what could not be read.
+std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::string& problems) {
+  std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry, ns.Name);
+  std::vector<char> data(static_cast<size_t>(ns.Size));
+  size_t got = 0;
+  while (s && got < data.size()) {
+    const size_t n = s->Read(data.data() + got, data.size() - got);
+    if (n == 0) break;
+    got += n;
+  }
+  if (!s) AddProblem(problems, "stream " + ns.Name + " cannot be read");
+  else if (got < data.size() || !s->Missing().Empty()) AddProblem(problems, "stream " + ns.Name + " could not be read whole");
+  return data;
+}
+
+// Named streams that fit go to the extended attribute user.<name>, which is
+// how the Linux NTFS drivers show streams and what ext4, XFS, btrfs and tmpfs
+// keep. Those the destination refuses are left in r.Streams as NotWritten,
+// for files beside the main one.
+void StreamsToAttributes(int fd, PFileInfo entry, const std::string& destFs, TRecoveredFile& r,
+                         std::string& problems) {
   for (const TNamedStream& ns : entry->FsInfo->NamedStreams()) {
-    if (ns.Size > static_cast<int64_t>(MAX_XATTR_VALUE)) {
-      problem("stream " + ns.Name + " too large for an extended attribute");
-      continue;
+    TStreamCopy copy{ns.Name};
+    if (ns.Size <= static_cast<int64_t>(MAX_XATTR_VALUE)) {
+      const std::vector<char> data = ReadSmallStream(entry, ns, problems);
+      const std::string attr = "user." + ns.Name;
+      if (::fsetxattr(fd, attr.c_str(), data.data(), data.size(), 0) == 0) {
+        copy.Kind = destFs == "NTFS" ? TStreamCopy::Stream : TStreamCopy::Attribute;
+        copy.Dest = attr;
+      }
     }
-    std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry, ns.Name);
-    if (!s) {
-      problem("stream " + ns.Name + " cannot be read");
-      continue;
-    }
-    std::vector<char> data(static_cast<size_t>(ns.Size));
-    size_t got = 0;
-    while (got < data.size()) {
-      size_t n = s->Read(data.data() + got, data.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
-    if (got < data.size() || !s->Missing().Empty()) problem("stream " + ns.Name + " could not be read whole");
-    if (::fsetxattr(fd, ("user." + ns.Name).c_str(), data.data(), data.size(), 0) != 0)
-      problem("stream " + ns.Name + " not written (" + ErrnoText(errno) + ")");
+    r.Streams.push_back(std::move(copy));
   }
 }
 
@@ -335,6 +347,71 @@ TByteRanges MissingParts(const TRecoveryStream& stream, int64_t delivered, int64
   return missing;
 }
 
+// Writes one named stream as the file `name` beside the main file, through a
+// temporary file as the main file is. 0 when written; the error of creating
+// the file, for another try under another name; -1 with why set otherwise.
+int WriteStreamFile(TRecoveringThread& thread, PFileInfo entry, const TNamedStream& ns, const TPlacement& main,
+                    const std::string& name, const std::string& destFs, TByteRanges& missing, std::string& why) {
+  TTempFile temp(main.Dir, name);
+  if (temp.Fd() < 0) return temp.Error();
+  std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(entry, ns.Name);
+  if (!stream) {
+    why = "it cannot be read";
+    return -1;
+  }
+  const int64_t delivered = CopyData(thread, *stream, temp.Fd(), ns.Size, nullptr, why);
+  if (!why.empty()) return -1;
+  missing = MissingParts(*stream, delivered, ns.Size);
+  if (!Finish(temp.Fd(), *entry, ns.Size, destFs)) {
+    why = "its size cannot be set: " + ErrnoText(errno);
+    return -1;
+  }
+  TPlacement place;
+  place.Dir = main.Dir;
+  place.Folder = main.Folder;
+  place.Name = name;
+  place.Kind = main.Kind == TPlacement::Replace ? TPlacement::Replace : TPlacement::New;
+  std::string finalName;
+  bool taken = false;
+  return temp.MoveTo(place, finalName, why, taken) ? 0 : -1;
+}
+
+// The streams no attribute took, as files beside the main one: NAME:STREAM,
+// or NAME_STREAM where ":" cannot stand in a name (FAT).
+void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement& main, const std::string& mainName,
+                    const std::string& destFs, TRecoveredFile& r, std::string& problems) {
+  const std::vector<TNamedStream> streams = entry->FsInfo->NamedStreams();
+  for (size_t i = 0; i < r.Streams.size() && i < streams.size(); ++i) {
+    TStreamCopy& copy = r.Streams[i];
+    if (copy.Kind != TStreamCopy::NotWritten) continue;
+    if (thread.Terminated) {
+      AddProblem(problems, "stream " + copy.Name + " not written: stopped by the user");
+      continue;
+    }
+    std::string why;
+    TByteRanges missing;
+    for (const char sep : {':', '_'}) {
+      if (sep == ':' && destFs == "FAT") continue;
+      const std::string name = mainName + sep + SafeFileName(copy.Name);
+      const int result = WriteStreamFile(thread, entry, streams[i], main, name, destFs, missing, why);
+      if (result == 0) {
+        copy.Kind = TStreamCopy::File;
+        copy.Dest = main.Folder + "/" + name;
+        break;
+      }
+      if (result == EINVAL && sep == ':') continue;
+      if (why.empty()) why = "cannot create a file in " + main.Folder + ": " + ErrnoText(result);
+      break;
+    }
+    if (copy.Kind != TStreamCopy::File)
+      AddProblem(problems, "stream " + copy.Name + " not written: " + why);
+    else if (!missing.Empty())
+      AddProblem(problems, "stream " + copy.Name + ": " + std::to_string(missing.TotalLength()) + " of " +
+                               std::to_string(streams[i].Size) + " bytes could not be read (zeros in " + copy.Dest +
+                               ")");
+  }
+}
+
 }  // namespace
 
 void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
@@ -344,6 +421,11 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
       entry->Disk && entry->Disk->FileSystem == fsNtfs && entry->FsInfo && entry->FsInfo->IsEncrypted();
   if (encrypted) name += ".efs";
   TRecoveredFile r;
+  // A file deleted twice leaves two entries of one name: both come back.
+  if (std::string claimed = folder.ClaimName(name); claimed != name) {
+    r.Note = "saved as " + claimed + ": another entry in its folder has the same name";
+    name = std::move(claimed);
+  }
   r.Entry = entry;
   r.VolumePath = GetRelativePath(*entry);
   r.Target = folder.Path() + "/" + name;
@@ -391,7 +473,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
 
   const std::string destFs = thread.DestinationFileSystem(place.Folder);
   std::string streamProblems;
-  if (!encrypted && destFs == "NTFS" && entry->FsInfo) CopyNamedStreams(temp.Fd(), entry, streamProblems);
+  if (!encrypted && entry->FsInfo) StreamsToAttributes(temp.Fd(), entry, destFs, r, streamProblems);
   if (thread.OnDataWritten) thread.OnDataWritten(place.Dir, temp.Name());
   if (!Finish(temp.Fd(), *entry, expected, destFs)) {
     r.Reason = "its size cannot be set: " + ErrnoText(errno);
@@ -407,6 +489,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
     return done();
   }
   r.Dest = place.Folder + "/" + finalName;
+  if (!encrypted && entry->FsInfo) StreamsToFiles(thread, entry, place, finalName, destFs, r, streamProblems);
   if (hash) r.Sha256 = hash->FinishHex();
   r.Written = expected - r.Missing.TotalLength();
   if (!r.Missing.Empty())
@@ -426,7 +509,7 @@ void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo ent
     thread.MarkRecovered(f);
   }
   for (PFileInfo g : thread.ChildFolders(entry)) {
-    TDestFolder sub(folder, SafeFileName(g->Name));
+    TDestFolder sub(folder, folder.ClaimName(SafeFileName(g->Name)));
     RecoverFolder(thread, sub, g, depth + 1);
     thread.MarkRecovered(g);
   }

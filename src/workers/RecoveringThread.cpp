@@ -18,6 +18,15 @@ const char* StatusName(TRecoveryStatus status) {
   }
 }
 
+const char* StreamKindName(TStreamCopy::TKind kind) {
+  switch (kind) {
+    case TStreamCopy::Stream: return "stream";
+    case TStreamCopy::Attribute: return "attribute";
+    case TStreamCopy::File: return "file";
+    default: return "none";
+  }
+}
+
 TRecoveringThread::TRecoveringThread(TDiskItems items) : Items(std::move(items)) {}
 
 TRecoveringThread::~TRecoveringThread() {
@@ -69,7 +78,7 @@ void TRecoveringThread::Execute() {
     PFileInfo e = Items[i];
     if (e && !Recovered.count(e)) {
       if (e->IsFolder) {
-        TDestFolder folder(root, SafeFileName(e->Name));
+        TDestFolder folder(root, root.ClaimName(SafeFileName(e->Name)));
         RecoverFolder(*this, folder, e);
       } else {
         RecoverFile(*this, root, SafeFileName(e->Name), e);

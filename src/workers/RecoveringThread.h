@@ -20,6 +20,23 @@ enum class TRecoveryStatus { Complete, Incomplete, Failed, Skipped };
 // "complete", "incomplete", "failed", "skipped".
 const char* StatusName(TRecoveryStatus status);
 
+// Where a named stream of a recovered file went.
+struct TStreamCopy {
+  enum TKind {
+    Stream,      // an NTFS destination: a stream of the file
+    Attribute,   // the extended attribute user.NAME
+    File,        // a file beside it, NAME:STREAM or NAME_STREAM
+    NotWritten,  // the reason is in the file's Reason
+  };
+  std::string Name;
+  TKind Kind = NotWritten;
+  // The attribute's name or the file's path.
+  std::string Dest;
+};
+
+// "stream", "attribute", "file", "none".
+const char* StreamKindName(TStreamCopy::TKind kind);
+
 // What happened to one file: for the front end's summary and the report.
 struct TRecoveredFile {
   PFileInfo Entry = nullptr;
@@ -40,6 +57,11 @@ struct TRecoveredFile {
   // Lower-case hex SHA-256 of the file's bytes; empty when none was written
   // or the thread was not asked to hash.
   std::string Sha256;
+  // The file's named streams, in the volume's order.
+  std::vector<TStreamCopy> Streams;
+  // What the user should know of a file that came back whole, e.g. that it
+  // took another name; empty when nothing.
+  std::string Note;
 };
 
 class TRecoveringThread {

@@ -23,6 +23,14 @@ std::string ReportLine(const TRecoveredFile& r) {
     first = false;
   }
   line += "],\"sha256\":" + (r.Sha256.empty() ? std::string("null") : "\"" + r.Sha256 + "\"");
+  line += ",\"streams\":[";
+  first = true;
+  for (const TStreamCopy& s : r.Streams) {
+    line += (first ? "{" : ",{") + std::string("\"name\":") + JsonString(s.Name) + ",\"as\":\"" +
+            StreamKindName(s.Kind) + "\",\"dest\":" + (s.Dest.empty() ? std::string("null") : JsonString(s.Dest)) + "}";
+    first = false;
+  }
+  line += "],\"note\":" + JsonString(r.Note);
   return line + "}";
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The recovery report: one JSON object per line for each file a recovery
-// considered (path, dest, size, written, status, reason, missing, sha256).
+// considered (path, dest, size, written, status, reason, missing, sha256,
+// streams: where each named stream went, note: e.g. another name it took).
 // The command line writes it as the run goes, the desktop program on request.
 #include <string>
 #include <vector>
