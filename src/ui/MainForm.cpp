@@ -192,8 +192,12 @@ void TfrmMainForm::BuildLayout() {
   chkLostFolders =
       Named(new QCheckBox(QStringLiteral("Search free space for lost folders"), TabSheet1), "chkLostFolders");
   SetHint(chkLostFolders, QStringLiteral("Lists current files too, and reads all free space: takes time"));
-  t1->addWidget(cbxDiskList, 1, Qt::AlignVCenter);
-  t1->addWidget(chkLostFolders);
+  auto* source = new QVBoxLayout;
+  source->addStretch();
+  source->addWidget(cbxDiskList);
+  source->addWidget(chkLostFolders);
+  source->addStretch();
+  t1->addLayout(source, 1);
   t1->addWidget(BitBtn1);
   t1->addWidget(btnScan);
   t1->addWidget(btnErase);

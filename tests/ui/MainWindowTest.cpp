@@ -25,6 +25,7 @@
 #include "UiTests.h"
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
+#include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
 #include "ui/Dialogs.h"
@@ -194,6 +195,22 @@ private slots:
     QCOMPARE(W->tvDirTree->topLevelItem(0)->childCount(), folders);
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), Docs);
+  }
+
+  void lostFolderChoiceMakesALongScan() {
+    QVERIFY(W->chkLostFolders->isVisibleTo(W.get()));
+    W->chkLostFolders->setChecked(true);
+    Scan();
+    QVERIFY(Completed());
+    QVERIFY(LostFolderSearch);
+    // Live files are listed too: IMG_0001.JPG is one.
+    ShowFolder(QStringLiteral("photos"));
+    QVERIFY(Column(0).contains(QStringLiteral("IMG_0001.JPG")));
+    W->chkLostFolders->setChecked(false);
+    Scan();
+    QVERIFY(!LostFolderSearch);
+    ShowFolder(QStringLiteral("photos"));
+    QVERIFY(!Column(0).contains(QStringLiteral("IMG_0001.JPG")));
   }
 
   void quickFilterAndGoodFiles() {
