@@ -62,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TDiskObject disk("fuzz.img", image.Path(), 0);
   if (!disk.Scaner) std::abort();  // the geometry is fixed and valid
   QuickScan = size % 2 == 0;
+  // Half the Long scans search the free clusters for lost folders too.
+  LostFolderSearch = size % 4 == 1;
   disk.Scaner->ScanForFiles();
   fuzz::CheckCatalogue(disk);
   fuzz::ReadSomeStreams(disk, 16);

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "TestSupport.h"
@@ -23,9 +24,13 @@ bool Sh(const std::string& cmd) {
 }
 
 std::string Field(const std::string& line, const std::string& name) {
+  // Built once for each field: 1,500 lines are read.
+  static std::map<std::string, std::regex> patterns;
+  auto it = patterns.find(name);
+  if (it == patterns.end())
+    it = patterns.emplace(name, std::regex("\"" + name + "\":(\"((?:[^\"\\\\]|\\\\.)*)\"|[^,}]*)")).first;
   std::smatch m;
-  std::regex re("\"" + name + "\":(\"((?:[^\"\\\\]|\\\\.)*)\"|[^,}]*)");
-  if (!std::regex_search(line, m, re)) return {};
+  if (!std::regex_search(line, m, it->second)) return {};
   return m[2].matched ? m[2].str() : m[1].str();
 }
 
@@ -133,9 +138,9 @@ TEST_F(FatDeletedTree, FolderDeletedWithOnlyItsOwnEntryMarkedGivesBackEverything
   Make("Projects/Sub Folder/gamma notes.txt", 5000, 3);
   Make("live.txt", 700, 4);
   const std::string i = "-i '" + img.string() + "'";
-  ASSERT_TRUE(Sh("mmd " + i + " ::/Projects '::/Projects/Sub Folder' && mcopy " + i + " '" + (src / "live.txt").string() +
-                 "' ::/ && mcopy " + i + " '" + (src / "Projects").string() + "/alpha report.txt' '" +
-                 (src / "Projects").string() + "/beta.bin' ::/Projects/ && mcopy " + i + " '" +
+  ASSERT_TRUE(Sh("mmd " + i + " ::/Projects '::/Projects/Sub Folder' && mcopy " + i + " '" +
+                 (src / "live.txt").string() + "' ::/ && mcopy " + i + " '" + (src / "Projects").string() +
+                 "/alpha report.txt' '" + (src / "Projects").string() + "/beta.bin' ::/Projects/ && mcopy " + i + " '" +
                  (src / "Projects/Sub Folder/gamma notes.txt").string() + "' '::/Projects/Sub Folder/'"));
   // What Windows leaves: the tables freed and the folder's own entry marked,
   // as mdeltree does, but every entry inside it as it was.
@@ -151,7 +156,8 @@ TEST_F(FatDeletedTree, FolderDeletedWithOnlyItsOwnEntryMarkedGivesBackEverything
 
   const std::map<std::string, TRow> quick = ScanFiles(img, false);
   ASSERT_EQ(quick.size(), 3u);
-  for (const std::string p : {"Projects/alpha report.txt", "Projects/beta.bin", "Projects/Sub Folder/gamma notes.txt"}) {
+  for (const std::string p :
+       {"Projects/alpha report.txt", "Projects/beta.bin", "Projects/Sub Folder/gamma notes.txt"}) {
     ASSERT_TRUE(quick.count(p)) << p;
     EXPECT_TRUE(quick.at(p).Deleted) << p;
     EXPECT_EQ(quick.at(p).Condition, 100) << p;
@@ -195,6 +201,42 @@ TEST_F(FatDeletedTree, FolderOfManyClustersDeletedWithMdeltreeIsListedWhole) {
   RecoverAndCompare(false, expected);
 }
 
+TEST_F(FatDeletedTree, FolderClustersBeyondItsFilesDataComeBackInALongScan) {
+  // One mcopy of many files puts the folder's further clusters after all the
+  // data: the free-cluster rule stops at the data, the search of free space
+  // finds the rest.
+  constexpr int kFiles = 200;
+  std::map<std::string, std::string> byContent;
+  for (int n = 1; n <= kFiles; ++n) {
+    char name[64];
+    std::snprintf(name, sizeof name, "Many/file %03d of many.txt", n);
+    byContent[ReadWholeFile(Make(name, 600 + static_cast<size_t>(n), static_cast<unsigned>(n)))] = name;
+  }
+  const std::string i = "-i '" + img.string() + "'";
+  ASSERT_TRUE(Sh("mmd " + i + " ::/Many && mcopy " + i + " '" + (src / "Many").string() + "'/* ::/Many/ && mdeltree " +
+                 i + " ::/Many"));
+  const std::map<std::string, TRow> quick = ScanFiles(img, false);
+  EXPECT_GT(quick.size(), 0u);
+  EXPECT_LT(quick.size(), static_cast<size_t>(kFiles));
+  for (const auto& [path, row] : quick) EXPECT_EQ(path.rfind("Many/", 0), 0u) << path;
+
+  std::map<std::string, TRow> all = ScanFiles(img, true);
+  all.erase("TREE");  // the volume's label
+  EXPECT_EQ(all.size(), static_cast<size_t>(kFiles));
+  TTempDir dest;
+  TCliRun r = RunMirel({"recover", img.string(), "--all", "--to", dest.Path().string()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  // A name whose long-name entries began in the folder's first cluster is
+  // its short one: the files are matched by their bytes.
+  std::set<std::string> found;
+  for (const auto& [path, row] : all) {
+    auto it = byContent.find(ReadWholeFile(dest / path));
+    ASSERT_NE(it, byContent.end()) << path;
+    found.insert(it->second);
+  }
+  EXPECT_EQ(found.size(), static_cast<size_t>(kFiles));
+}
+
 TEST_F(FatDeletedTree, FolderWhoseEntryIsOverwrittenComesBackAsALostFolder) {
   Make("Lost/first file.txt", 2000, 5);
   Make("Lost/Inner/second file.bin", 9000, 6);
@@ -208,7 +250,8 @@ TEST_F(FatDeletedTree, FolderWhoseEntryIsOverwrittenComesBackAsALostFolder) {
   uint32_t cluster = 0;
   for (size_t at = 0; at + 32 <= root.size(); at += 32) {
     if (root[at] == 0xE5 && root[at + 11] == 0x10) cluster = Le(root, at + 26, 2) | Le(root, at + 20, 2) << 16;
-    if (root[at] == 0xE5) std::fill(root.begin() + static_cast<long>(at) + 1, root.begin() + static_cast<long>(at) + 32, 0);
+    if (root[at] == 0xE5)
+      std::fill(root.begin() + static_cast<long>(at) + 1, root.begin() + static_cast<long>(at) + 32, 0);
   }
   ASSERT_GE(cluster, 2u);
   WriteAt(img, l.RootPos, root);

@@ -423,9 +423,10 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
   auto disk = Scan(img);
   EXPECT_TRUE(Listing(*disk).empty());  // never in a Quick scan
   disk = Scan(img, false);
-  EXPECT_EQ(Listing(*disk), (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100",
-                               "$lost_folder_60/C01.TXT 512 100", "$lost_folder_60/C02.TXT 512 100",
-                               "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100", "KEPT.TXT 0 100"}));
+  EXPECT_EQ(Listing(*disk),
+            (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100", "$lost_folder_60/C01.TXT 512 100",
+               "$lost_folder_60/C02.TXT 512 100", "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100",
+               "KEPT.TXT 0 100"}));
   for (PFileInfo f : disk->Files) {
     if (f->Name != "KEPT.TXT") {
       EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;

@@ -1,7 +1,8 @@
 #pragma once
 // The end of a recovery: how many files came back whole, incomplete, failed
-// or were skipped, the incomplete and failed ones with their reasons in text
-// that can be selected and copied, and the report to save.
+// or were skipped, the incomplete and failed ones with their reasons, where
+// named streams went and which files took another name, in text that can be
+// selected and copied, and the report to save.
 #include <QDialog>
 #include <vector>
 

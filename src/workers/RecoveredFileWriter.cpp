@@ -277,7 +277,8 @@ std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::
     got += n;
   }
   if (!s) AddProblem(problems, "stream " + ns.Name + " cannot be read");
-  else if (got < data.size() || !s->Missing().Empty()) AddProblem(problems, "stream " + ns.Name + " could not be read whole");
+  else if (got < data.size() || !s->Missing().Empty())
+    AddProblem(problems, "stream " + ns.Name + " could not be read whole");
   return data;
 }
 
@@ -473,7 +474,16 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
 
   const std::string destFs = thread.DestinationFileSystem(place.Folder);
   std::string streamProblems;
-  if (!encrypted && entry->FsInfo) StreamsToAttributes(temp.Fd(), entry, destFs, r, streamProblems);
+  if (encrypted) {
+    // The raw image holds the main data only.
+    for (const TNamedStream& ns : entry->FsInfo->NamedStreams()) {
+      r.Streams.push_back({ns.Name});
+      AddProblem(streamProblems,
+                 "stream " + ns.Name + " not written: the raw image of an encrypted file holds only its main data");
+    }
+  } else if (entry->FsInfo) {
+    StreamsToAttributes(temp.Fd(), entry, destFs, r, streamProblems);
+  }
   if (thread.OnDataWritten) thread.OnDataWritten(place.Dir, temp.Name());
   if (!Finish(temp.Fd(), *entry, expected, destFs)) {
     r.Reason = "its size cannot be set: " + ErrnoText(errno);
