@@ -95,6 +95,20 @@ TEST_F(FatUnreadable, UnreadableFolderIsAWarningAndTheRestIsListed) {
   EXPECT_EQ(r.Out.find("$ig.bin"), std::string::npos) << r.Out;
 }
 
+TEST_F(FatUnreadable, FreeSpaceTheLostFolderSearchCannotReadIsAWarning) {
+  // Sectors near the volume's end: free, far past both files.
+  TFaultyImage faulty(Image(), {{120000, 100}});
+  ASSERT_TRUE(faulty.Mounted()) << faulty.Error;
+  TCliRun r = RunMirel({"scan", faulty.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;  // a Quick scan does not search there
+  r = RunMirel({"scan", faulty.Path(), "--all"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_NE(r.Err.find("warning: 100 clusters of free space could not be read in the search for lost folders"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_NE(r.Out.find("$ig.bin"), std::string::npos) << r.Out;
+}
+
 TEST_F(FatUnreadable, ImageCutInsideTheDataIsSaidAndRatedBelowFull) {
   std::filesystem::resize_file(Image(), 1900000);
   TCliRun list = RunMirel({"list", Image().string()});
