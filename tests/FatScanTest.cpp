@@ -397,6 +397,22 @@ TEST_F(FatScan, DeletedFolderIsReadOnPastItsFilesDataToItsNextClusters) {
   disk = Scan(noise);
   EXPECT_EQ(disk->Files.Count(), 14);
   EXPECT_TRUE(LogLines().empty());
+
+  // So does text whose 32-byte lines pass those checks (names, attribute, a
+  // cluster and a size the volume can hold: 64 KiB clusters) but hold no
+  // dates a file system writes.
+  TFatImage text(16, 10000, 128);
+  text.Put(text.RootPos(), Deleted("IG        ", 0x10, 5, 0));
+  p = text.PutAll(text.ClusterPos(5), DotEntries(5, 0));
+  p = text.PutAll(p, Files("A", 1, 14, 6));
+  while (p < text.ClusterPos(6)) text.Put((p += 32) - 32, Junk());
+  const std::string line = "NOTES   TXT written on Mon  ab.\n";
+  ASSERT_EQ(line.size(), 32u);
+  std::vector<uint8_t> lines;
+  for (uint32_t i = 0; i < text.ClusterBytes() / 32; ++i) lines.insert(lines.end(), line.begin(), line.end());
+  text.Fill(text.ClusterPos(20), lines);
+  disk = Scan(text);
+  EXPECT_EQ(disk->Files.Count(), 14);
 }
 
 TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {

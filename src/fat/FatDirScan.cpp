@@ -297,17 +297,24 @@ uint32_t TFatScaner::NextFolderCluster(const TDirWalk& walk, uint32_t last) {
   return 0;
 }
 
-bool TFatScaner::HoldsDirEntries(const uint8_t* window, uint32_t bytes) {
+bool TFatScaner::IsWrittenEntry(const uint8_t* e) {
   const int saved = LastError;
+  bool ok = IsValidEntry(e) && PlausibleEntry(e);
+  LastError = saved;
+  if (!ok || IsLongNameEntry(e)) return ok;
+  const int64_t dataBytes = int64_t{MaxCluster - 1} * ClusterSize;
+  return EntryFirstCluster(e, EntryBits() == 32) != 1 && EntrySize(e) <= dataBytes;
+}
+
+bool TFatScaner::HoldsDirEntries(const uint8_t* window, uint32_t bytes) {
   bool any = false, ok = true;
   for (uint32_t off = 0; off + kDirEntrySize <= bytes && window[off] != 0; off += kDirEntrySize) {
-    if (!IsValidEntry(window + off)) {
+    if (!IsWrittenEntry(window + off)) {
       ok = false;
       break;
     }
     any = true;
   }
-  LastError = saved;
   return ok && any;
 }
 

@@ -42,11 +42,6 @@ void TFatScaner::SearchLostFolders() {
   // Clusters past the end of the source hold nothing to search.
   const int64_t held = Handle.Size() > DataStart ? (Handle.Size() - DataStart) / ClusterSize : 0;
   const auto last = static_cast<uint32_t>(std::min<int64_t>(MaxCluster, held + 1));
-  const int64_t dataBytes = int64_t{MaxCluster - 1} * ClusterSize;
-  auto plausible = [&](const uint8_t* e) {
-    if (!IsValidEntry(e) || !PlausibleEntry(e)) return false;
-    return IsLongNameEntry(e) || (EntryFirstCluster(e, fat32) != 1 && EntrySize(e) <= dataBytes);
-  };
   auto unread = [&](uint32_t c) { return IsClusterFree(c) && !ReadWindows.count(ClusterOffset(c)); };
 
   std::vector<TCandidate> found;
@@ -81,7 +76,7 @@ void TFatScaner::SearchLostFolders() {
         int run = 0;
         for (uint32_t off = 0; off + kDirEntrySize <= ClusterSize && run < MIN_LOST_RUN && w[off] != 0;
              off += kDirEntrySize)
-          run = plausible(w + off) ? run + 1 : 0;
+          run = IsWrittenEntry(w + off) ? run + 1 : 0;
         if (run < MIN_LOST_RUN) continue;
       }
       try {
@@ -93,7 +88,6 @@ void TFatScaner::SearchLostFolders() {
     }
     c += n;
   }
-  LastError = feNone;
   if (unreadable > 0)
     ScanWarnings.push_back(std::to_string(unreadable) + (unreadable == 1 ? " cluster" : " clusters") +
                            " of free space could not be read in the search for lost folders");

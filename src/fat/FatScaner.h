@@ -164,8 +164,12 @@ private:
   // there is none or it holds no directory entries.
   [[nodiscard]] bool GrowDeletedFolder(TDirWalk& walk);
   uint32_t NextFolderCluster(const TDirWalk& walk, uint32_t last);
-  // Whether every slot of a cluster up to its end marker passes the entry
-  // checks, and there is at least one.
+  // Whether an entry passes the checks and its fields hold what a file
+  // system writes (plausible dates, a size the volume can hold): for bytes
+  // that no folder's chain vouches for.
+  bool IsWrittenEntry(const uint8_t* e);
+  // Whether every slot of a cluster up to its end marker is such an entry,
+  // and there is at least one.
   bool HoldsDirEntries(const uint8_t* window, uint32_t bytes);
   // Long scans that were asked to: free clusters holding directories that
   // nothing reaches any more, listed as $lost_folder_<cluster> under the
