@@ -423,8 +423,11 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
   img.PutAll(p, {ShortEntry("A       TXT", 0x20, 50, 100), ShortEntry("SUB        ", 0x10, 41, 0)});
   p = img.PutAll(img.ClusterPos(41), DotEntries(41, 40));
   img.Put(p, ShortEntry("B       TXT", 0x20, 51, 200));
-  // A later cluster of some folder: entries without "." and "..".
-  img.PutAll(img.ClusterPos(60), Files("C", 1, 4, 70));
+  // A later cluster of some folder: entries without "." and "..", the first
+  // of them the end of a long name that began in another cluster.
+  const TEntry quarterly = ShortEntry("QUARTE~1TXT", 0x20, 74, 10);
+  p = img.PutAll(img.ClusterPos(60), {LongEntries(u"Quarterly report.txt", quarterly)[1], quarterly});
+  img.PutAll(p, Files("C", 1, 4, 70));
   // Three good entries in a row are no folder; nor is a "." pair that names
   // another cluster than its own.
   img.PutAll(img.ClusterPos(62), Files("D", 1, 3, 80));
@@ -442,7 +445,7 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
   EXPECT_EQ(Listing(*disk),
             (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100", "$lost_folder_60/C01.TXT 512 100",
                "$lost_folder_60/C02.TXT 512 100", "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100",
-               "KEPT.TXT 0 100"}));
+               "$lost_folder_60/QUARTE~1.TXT 10 100", "KEPT.TXT 0 100"}));
   for (PFileInfo f : disk->Files) {
     if (f->Name != "KEPT.TXT") {
       EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;

@@ -105,6 +105,12 @@ uint8_t ShortNameChecksum(const uint8_t* e) {
   return sum;
 }
 
+bool HoldsEndOfLongName(const TDirEntryBytes& e) {
+  for (size_t off : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30})
+    if (const uint16_t u = U16(e.data() + off); u == 0x0000 || u == 0xFFFF) return true;
+  return false;
+}
+
 std::string BuildLongName(std::span<const TDirEntryBytes> run, const uint8_t* shortEntry) {
   if (run.empty()) return {};
   const bool deleted = shortEntry[0] == kDeletedMark;

@@ -52,6 +52,10 @@ bool PlausibleEntry(const uint8_t* e);
 // of a deleted entry the lost first character is shown as "$".
 std::string ShortEntryName(const uint8_t* e, bool deleted);
 
+// Whether a long-name entry holds the end of its name (the terminator or the
+// padding after it): then no entry of a higher sequence belongs to the name.
+bool HoldsEndOfLongName(const TDirEntryBytes& e);
+
 // The checksum of the 11 short-name bytes that long-name entries carry.
 uint8_t ShortNameChecksum(const uint8_t* shortEntry);
 

@@ -35,6 +35,8 @@ struct TFatScaner::TDirWalk {
   bool Deleted = false;
   // A window held the end marker: a deleted folder ends there.
   bool SawEnd = false;
+  // A lost folder found midway whose first short entry is still to come.
+  bool HeadElsewhere = false;
   // Clusters that the folder's own entries take (first to last): a
   // directory cluster lies after them, not among them.
   std::map<uint32_t, uint32_t> Claimed;
@@ -109,6 +111,7 @@ void TFatScaner::ReadDir(int index) {
   if (!folder || !dir) return;
   dir->FileIndexes.clear();
   TDirWalk walk{dir->Entry.ClusChain, dir->DirBytes, folder, dir->Entry.Deleted};
+  walk.HeadElsewhere = dir->FoundMidway;
   while (!IsStopped()) {
     TFileInfo tmpl;
     if (!ReadFileInfo(walk, tmpl)) break;
@@ -353,6 +356,7 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       walk.Jumped = false;
     }
     if (!IsValidEntry(e)) {
+      walk.HeadElsewhere = false;
       // The end marker ends the window it stands in.
       if (LastError == feEndOfDirectory) {
         walk.Off = walk.Bytes;
@@ -369,6 +373,10 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       LongNameRun.push_back(copy);
       continue;
     }
+    // A run that opens a folder found midway is the end of a name unless it
+    // holds the name's end itself.
+    if (std::exchange(walk.HeadElsewhere, false) && !LongNameRun.empty() && !HoldsEndOfLongName(LongNameRun.front()))
+      LongNameRun.clear();
     // Deleting a folder often marks only its own entry: what lies in it is
     // deleted all the same, and keeps its first letter.
     const bool marked = e[0] == kDeletedMark;

@@ -124,6 +124,7 @@ void TFatScaner::ReadLostFolder(uint32_t cluster, const uint8_t* dot) {
     rec->Entry.FirstCluster = cluster;
     rec->Entry.ParentDir = RootFolder;
     rec->Depth = 1;
+    rec->FoundMidway = dot == nullptr;
     tmpl.FsInfo = std::move(rec);
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.ReadLostFolder",

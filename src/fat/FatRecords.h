@@ -33,6 +33,9 @@ struct TFatDirInfo : TFsInfo {
   int64_t DirBytes = 0;          // directory length when shorter than the windows (fixed root); 0: whole windows
   int PendingIndex = -1;         // slot in the scanner's list of folders waiting to be read
   int Depth = 0;                 // folders above it, the root having none
+  // A lost folder found by a run of entries, not by its "." and "..": its
+  // first long-name entries may end a name whose start lies elsewhere.
+  bool FoundMidway = false;
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatDirInfo>(*this); }
   bool IsDeleted() const override { return Entry.Deleted; }
