@@ -264,6 +264,10 @@ TEST_F(FatDeletedTree, FolderWhoseEntryIsOverwrittenComesBackAsALostFolder) {
   EXPECT_TRUE(all.count("TREE"));
   EXPECT_TRUE(all.at(lost + "/first file.txt").Deleted);
   EXPECT_EQ(all.at(lost + "/Inner/second file.bin").Condition, 100);
+  // cat searches free space when the file lies in a lost folder.
+  TCliRun cat = RunMirel({"cat", img.string(), lost + "/first file.txt"});
+  EXPECT_EQ(cat.Status, 0) << cat.Err;
+  EXPECT_EQ(cat.Out, ReadWholeFile(src / "Lost/first file.txt"));
   RecoverAndCompare(true, {{lost + "/first file.txt", "Lost/first file.txt"},
                            {lost + "/Inner/second file.bin", "Lost/Inner/second file.bin"}});
 }

@@ -73,7 +73,9 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
   }
   TScanSession session(args.Positional[0], ctx);
   if (!session.Ok()) return exitSource;
-  if (session.Scan(false)) return exitStopped;
+  // All free space is read only for a file in a lost folder.
+  const bool inLostFolder = args.Positional[1].find("$lost_folder_") != std::string::npos;
+  if (session.Scan(false, inLostFolder)) return exitStopped;
   const std::string source = PrintableName(session.Disk->Path);
   const std::string path = PrintableName(args.Positional[1]);
   PFileInfo entry = FindEntry(*session.Disk, args.Positional[1]);

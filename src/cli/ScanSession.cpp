@@ -112,9 +112,9 @@ TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ct
   Disk = d;
 }
 
-bool TScanSession::Scan(bool quick) {
+bool TScanSession::Scan(bool quick, bool lostFolders) {
   QuickScan = quick;
-  LostFolderSearch = !quick;
+  LostFolderSearch = !quick && lostFolders;
   TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
   SetUpdatingThread(&bar);
   // Set when the scan ends, so that the watcher is not waited for.

@@ -20,8 +20,9 @@ public:
   TScanSession& operator=(const TScanSession&) = delete;
   bool Ok() const { return Disk != nullptr; }
   // Runs the scan to its end or to Ctrl+C; returns whether it was interrupted.
-  // Says on standard error what the scan could not read (see Problems).
-  bool Scan(bool quick);
+  // Says on standard error what the scan could not read (see Problems). A
+  // Long scan searches free space for lost folders unless told not to.
+  bool Scan(bool quick, bool lostFolders = true);
 
   // What the scan could not read, as an exit status: exitSource when nothing
   // could be listed, exitIncomplete when a part was lost or the source is cut
