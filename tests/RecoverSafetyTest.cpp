@@ -122,12 +122,12 @@ private:
     for (bool first = true; !Eat(']'); first = false) {
       std::array<std::string, 3> s;
       if ((!first && !Eat(',')) || !Eat('{')) return false;
-      for (const char* key : {"name", "as", "dest"}) {
-        std::optional<std::string> k = String();
-        if (!k || *k != key || !Eat(':')) return false;
-        if (std::string(key) == "dest" && Null()) continue;
-        if (!Into(s[std::string(key) == "name" ? 0 : std::string(key) == "as" ? 1 : 2])) return false;
-        if (std::string(key) != "dest" && !Eat(',')) return false;
+      static const char* const kKeys[] = {"name", "as", "dest"};
+      for (size_t k = 0; k < 3; ++k) {
+        std::optional<std::string> key = String();
+        if (!key || *key != kKeys[k] || !Eat(':')) return false;
+        if (!(k == 2 && Null()) && !Into(s[k])) return false;
+        if (k < 2 && !Eat(',')) return false;
       }
       if (!Eat('}')) return false;
       out.push_back(s);
