@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,6 +35,15 @@ TFaultyImage::TFaultyImage(const std::filesystem::path& image, std::vector<TSect
   argv.push_back(nullptr);
   Server = ::fork();
   if (Server == 0) {
+    // A test that aborts must not leave the server behind holding the test
+    // runner's output pipe open: the runner would wait on it for ever.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

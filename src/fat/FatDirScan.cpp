@@ -130,6 +130,8 @@ void TFatScaner::ReadDir(int index) {
                       tmpl.Name.c_str(), dir->Depth + 1);
         continue;
       }
+      // Replacing the entry record frees what e points into.
+      const uint32_t firstCluster = e->FirstCluster;
       try {
         auto rec = std::make_unique<TFatDirInfo>();
         rec->Entry = *e;
@@ -140,7 +142,7 @@ void TFatScaner::ReadDir(int index) {
                       static_cast<void*>(folder), sizeof(TFatDirInfo));
         continue;
       }
-      if (walk.Deleted && e->FirstCluster >= 2) walk.Claimed.emplace(e->FirstCluster, e->FirstCluster);
+      if (walk.Deleted && firstCluster >= 2) walk.Claimed.emplace(firstCluster, firstCluster);
       AddDir(std::move(tmpl));
     } else {
       const uint32_t size = static_cast<uint32_t>(tmpl.Size);
