@@ -6,6 +6,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
   libjpeg62-turbo-dev libblkid-dev libcli11-dev libssl-dev qt6-base-dev qt6-base-dev-tools \
   dosfstools mtools ntfs-3g attr xz-utils fdisk gdisk xvfb imagemagick \
   libfuse3-dev fuse3 \
+  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils sleuthkit \
   librsvg2-bin desktop-file-utils appstream shared-mime-info man-db groff-base bash-completion dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -167,7 +167,7 @@ private:
   }
 
   TDiskObject& Disk;
-  TRawSource Source;
+  TSourceHandle Source;
   std::vector<uint8_t> Buffer;
   std::vector<uint8_t> Table;
   std::deque<uint32_t> Pending;

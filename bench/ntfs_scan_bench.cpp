@@ -19,6 +19,7 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "ntfs/MftReader.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 namespace fs = std::filesystem;

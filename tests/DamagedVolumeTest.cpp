@@ -17,6 +17,7 @@
 #include "core/RecoveryStream.h"
 #include "core/Text.h"
 #include "ntfs/MftReader.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 using namespace mirel::test;

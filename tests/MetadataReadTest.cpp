@@ -77,7 +77,7 @@ TEST_F(MetadataRead, ReadsTheWholeMftOfAnNtfsVolume) {
   TDiskObject disk("ntfs", Fixture("ntfs.img").string(), 0);
   TMetadataRead read(disk);
   ASSERT_TRUE(read.Run()) << read.Error;
-  TRawSource source = disk.AllocHandle();
+  TSourceHandle source = disk.AllocHandle();
   TMftReader mft(&source);
   ASSERT_GT(mft.MftDataSize, 0);
   EXPECT_EQ(read.Bytes, mft.MftDataSize);

@@ -4,6 +4,7 @@
 #include "ntfs/MftReader.h"
 #include "ntfs/RunList.h"
 #include "ntfs/NtfsScaner.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 using namespace mirel::test;

@@ -16,6 +16,7 @@
 #include "core/RecoveryStream.h"
 #include "ntfs/MftReader.h"
 #include "ntfs/NtfsTypes.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 using namespace mirel::test;

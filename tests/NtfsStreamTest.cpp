@@ -9,6 +9,7 @@
 #include "ntfs/EfsImage.h"
 #include "ntfs/MftReader.h"
 #include "ntfs/NtfsTypes.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 using namespace mirel::test;

@@ -5,6 +5,7 @@
 #include "FaultyImage.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
+#include "platform/RawSource.h"
 
 using namespace mirel;
 using namespace mirel::test;

@@ -46,9 +46,9 @@ void TDiskObject::ClearCatalogue() {
   Folders.Clear();
 }
 
-TRawSource TDiskObject::AllocHandle() const { return TRawSource::Open(Path, Base, Length); }
+TSourceHandle TDiskObject::AllocHandle() const { return TSourceHandle::Open(Path, Base, Length); }
 
-size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset) {
+size_t ReadDisk(const TByteSource& handle, void* buffer, size_t count, int64_t offset) {
   return handle.Read(buffer, count, offset);
 }
 
@@ -57,7 +57,7 @@ namespace {
 // Reads [at, at + count) into out, splitting a failed read in halves down to
 // one sector; returns the bytes read and records the rest in unreadable,
 // relative to base.
-size_t ReadSplitting(const TRawSource& handle, uint8_t* out, size_t count, int64_t at, int64_t base,
+size_t ReadSplitting(const TByteSource& handle, uint8_t* out, size_t count, int64_t at, int64_t base,
                      TByteRanges& unreadable) {
   if (count == 0) return 0;
   const size_t got = at < handle.Size() ? handle.Read(out, count, at) : 0;
@@ -78,7 +78,7 @@ size_t ReadSplitting(const TRawSource& handle, uint8_t* out, size_t count, int64
 
 }  // namespace
 
-size_t ReadDiskPatched(const TRawSource& handle, void* buffer, size_t count, int64_t offset, TByteRanges& unreadable) {
+size_t ReadDiskPatched(const TByteSource& handle, void* buffer, size_t count, int64_t offset, TByteRanges& unreadable) {
   if (!buffer || count == 0) return 0;
   return ReadSplitting(handle, static_cast<uint8_t*>(buffer), count, offset, offset, unreadable);
 }
@@ -127,11 +127,11 @@ std::string CutShortNote(const TDiskObject& disk) {
          " bytes of the volume";
 }
 
-bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512) {
+bool ReadBootSector(const TDiskObject& disk, const TByteSource& handle, uint8_t* sector512) {
   return ReadDisk(handle, sector512, 512, disk.BootSectorOffset) == 512;
 }
 
-uint8_t TDiskObject::FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot) {
+uint8_t TDiskObject::FindBootSector(const TByteSource& h, std::array<uint8_t, 512>& boot) {
   std::string primaryError;
   try {
     if (uint8_t fs = DetectFileSystem(boot); fs != fsNone) return fs;
@@ -171,7 +171,7 @@ uint8_t TDiskObject::FindBootSector(const TRawSource& h, std::array<uint8_t, 512
 }
 
 void TDiskObject::ReadVolumeInfo() {
-  TRawSource h = AllocHandle();
+  TSourceHandle h = AllocHandle();
   if (!h.IsValid()) {
     OpenErrno = h.ErrorNumber();
     OpenError = h.ErrorNumber() == EACCES || h.ErrorNumber() == EPERM

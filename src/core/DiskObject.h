@@ -10,7 +10,7 @@
 
 #include "core/ByteRanges.h"
 #include "core/FileInfo.h"
-#include "platform/RawSource.h"
+#include "platform/SourceHandle.h"
 
 namespace mirel {
 
@@ -33,7 +33,7 @@ public:
 
   virtual void ClearCatalogue();
   // A fresh read-only handle on the volume; invalid when it cannot be opened.
-  TRawSource AllocHandle() const;
+  TSourceHandle AllocHandle() const;
 
   TDiskItems Files;
   TDiskItems Folders;
@@ -66,7 +66,7 @@ public:
 
 private:
   void ReadVolumeInfo();
-  [[nodiscard]] uint8_t FindBootSector(const TRawSource& h, std::array<uint8_t, 512>& boot);
+  [[nodiscard]] uint8_t FindBootSector(const TByteSource& h, std::array<uint8_t, 512>& boot);
 };
 
 // "image holds N of M bytes of the volume" when the source is shorter than
@@ -75,10 +75,10 @@ std::string CutShortNote(const TDiskObject& disk);
 
 // Reads the 512-byte boot sector in use (the backup one where the volume
 // needed it); false when fewer bytes arrive.
-[[nodiscard]] bool ReadBootSector(const TDiskObject& disk, const TRawSource& handle, uint8_t* sector512);
+[[nodiscard]] bool ReadBootSector(const TDiskObject& disk, const TByteSource& handle, uint8_t* sector512);
 
 // Reads count bytes at a byte offset of the volume; returns the bytes delivered.
-[[nodiscard]] size_t ReadDisk(const TRawSource& handle, void* buffer, size_t count, int64_t offset);
+[[nodiscard]] size_t ReadDisk(const TByteSource& handle, void* buffer, size_t count, int64_t offset);
 // Size of the pieces a failed read is retried in: one sector.
 constexpr size_t READ_RETRY_BYTES = 512;
 // Reads count bytes at offset whatever happens: a read that fails is retried
@@ -86,7 +86,7 @@ constexpr size_t READ_RETRY_BYTES = 512;
 // itself. What cannot be read (a read error, past the end of the source) is
 // zero-filled and added to unreadable, as ranges relative to offset. Returns
 // the bytes that were read.
-[[nodiscard]] size_t ReadDiskPatched(const TRawSource& handle, void* buffer, size_t count, int64_t offset,
+[[nodiscard]] size_t ReadDiskPatched(const TByteSource& handle, void* buffer, size_t count, int64_t offset,
                                      TByteRanges& unreadable);
 
 // The file-system code of a 512-byte boot sector by the cluster-count rule.

@@ -9,7 +9,7 @@
 
 #include "core/FileInfo.h"
 #include "platform/Event.h"
-#include "platform/RawSource.h"
+#include "platform/SourceHandle.h"
 
 namespace mirel {
 
@@ -47,7 +47,7 @@ public:
   void PublishFolder(PFileInfo entry);
 
   TDiskObject* Disk = nullptr;
-  TRawSource Handle;
+  TSourceHandle Handle;
   uint32_t ClusterSize = 0;
 
   // What the last scan could not read. ScanFailure: metadata without which

@@ -13,7 +13,7 @@ namespace mirel {
 class TDiskObject;
 class TDiskScaner;
 class TRecoveryStream;
-class TRawSource;
+class TByteSource;
 
 struct TFileSystemDriver {
   // A scanner for the volume, not initialised.
@@ -22,7 +22,7 @@ struct TFileSystemDriver {
   // the file system has them (empty: the main data).
   std::function<std::unique_ptr<TRecoveryStream>(TDiskObject&, PFileInfo, const std::string&)> CreateStream;
   // Optional: fills in what only the file system knows (label, free bytes).
-  std::function<void(TDiskObject&, const TRawSource&)> ReadVolumeInfo;
+  std::function<void(TDiskObject&, const TByteSource&)> ReadVolumeInfo;
 };
 
 void RegisterFileSystem(uint8_t code, TFileSystemDriver driver);

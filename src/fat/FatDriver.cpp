@@ -17,7 +17,7 @@ void RegisterFatFileSystems() {
                              const std::string&) -> std::unique_ptr<TRecoveryStream> {
       return std::make_unique<TRecoveryFatStream>(&disk, entry);
     };
-    driver.ReadVolumeInfo = [code](TDiskObject& disk, const TRawSource&) {
+    driver.ReadVolumeInfo = [code](TDiskObject& disk, const TByteSource&) {
       std::unique_ptr<TFatScaner> scaner = MakeFatScaner(code, &disk);
       // A boot sector the scanner cannot use is logged when it is scanned.
       scaner->LogInitFailures = false;

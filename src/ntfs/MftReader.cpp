@@ -77,7 +77,7 @@ uint32_t NtfsRecordSize(std::span<const uint8_t> boot) {
   return size > 65536 ? 0 : static_cast<uint32_t>(size);
 }
 
-TMftReader::TMftReader(const TRawSource* volumeHandle, int64_t bootSectorOffset)
+TMftReader::TMftReader(const TByteSource* volumeHandle, int64_t bootSectorOffset)
     : VolumeHandle(volumeHandle), BootSectorOffset(bootSectorOffset) {
   if (!Init()) MftRunList.clear();
 }

@@ -15,7 +15,7 @@
 
 #include "ntfs/NtfsTypes.h"
 #include "ntfs/RunList.h"
-#include "platform/RawSource.h"
+#include "platform/ByteSource.h"
 
 namespace mirel {
 
@@ -65,7 +65,7 @@ public:
   // finds nothing.
   // bootSectorOffset: where the boot sector in use lies (a backup copy when
   // the volume's first sector is damaged).
-  explicit TMftReader(const TRawSource* volumeHandle, int64_t bootSectorOffset = 0);
+  explicit TMftReader(const TByteSource* volumeHandle, int64_t bootSectorOffset = 0);
   virtual ~TMftReader();
   TMftReader(const TMftReader&) = delete;
   TMftReader& operator=(const TMftReader&) = delete;
@@ -127,7 +127,7 @@ public:
   // nullopt when any of them cannot be read.
   [[nodiscard]] std::optional<std::vector<uint8_t>> ReadRuns(const TRunList& runs, size_t limit) const;
 
-  const TRawSource* VolumeHandle = nullptr;
+  const TByteSource* VolumeHandle = nullptr;
   int64_t MftDataSize = 0;
   std::array<uint8_t, 92> BootSector{};
   int64_t BootSectorOffset = 0;

@@ -48,7 +48,7 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 
 }  // namespace
 
-void ReadNtfsVolumeInfo(TDiskObject& disk, const TRawSource& handle) {
+void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
   TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
   const uint64_t sectors = boot.U64(0x28), bps = boot.U16(0x0B);

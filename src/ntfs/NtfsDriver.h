@@ -6,6 +6,6 @@ namespace mirel {
 
 void RegisterNtfsFileSystem();
 // The label from $Volume and the free bytes from the cluster bitmap.
-void ReadNtfsVolumeInfo(TDiskObject& disk, const TRawSource& handle);
+void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle);
 
 }  // namespace mirel

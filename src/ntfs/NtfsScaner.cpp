@@ -37,7 +37,7 @@ constexpr size_t MAX_RANGE_WARNINGS = 20;
 // give is zero-filled and remembered.
 class TMftBlock {
 public:
-  explicit TMftBlock(const TRawSource& handle) : Handle(handle) {}
+  explicit TMftBlock(const TByteSource& handle) : Handle(handle) {}
   // need bytes at pos; a new block is read from pos when they are not all
   // held, reaching at most to limit. unreadable tells whether any of them
   // could not be read.
@@ -54,7 +54,7 @@ public:
   }
 
 private:
-  const TRawSource& Handle;
+  const TByteSource& Handle;
   std::vector<uint8_t> Buf;
   TByteRanges Bad;
   int64_t Start = -1;

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ByteSource.h"
+
 namespace mirel {
 
-class TRawSource {
+class TRawSource : public TByteSource {
 public:
   TRawSource() = default;
-  ~TRawSource();
+  ~TRawSource() override;
   TRawSource(const TRawSource&) = delete;
   TRawSource& operator=(const TRawSource&) = delete;
   TRawSource(TRawSource&& other) noexcept;
@@ -20,18 +22,18 @@ public:
   // On failure the source stays invalid and Error() tells why.
   [[nodiscard]] static TRawSource Open(const std::string& path, int64_t base = 0, int64_t length = -1);
 
-  bool IsValid() const { return Fd >= 0; }
-  int64_t Size() const { return Length; }
+  bool IsValid() const override { return Fd >= 0; }
+  int64_t Size() const override { return Length; }
   const std::string& Error() const { return ErrorText; }
   int ErrorNumber() const { return Errno; }
   void Close();
 
   // Positioned read of up to count bytes at offset inside the window; loops over
   // short reads and EINTR; never reads past the window. Returns bytes delivered.
-  [[nodiscard]] size_t Read(void* buffer, size_t count, int64_t offset) const;
+  [[nodiscard]] size_t Read(void* buffer, size_t count, int64_t offset) const override;
   // The same bytes written straight into outFd at its file position, without
   // passing through this process; 0 when the kernel cannot do that here.
-  [[nodiscard]] size_t CopyTo(int outFd, size_t count, int64_t offset) const;
+  [[nodiscard]] size_t CopyTo(int outFd, size_t count, int64_t offset) const override;
 
 private:
   int Fd = -1;

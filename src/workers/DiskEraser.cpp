@@ -315,7 +315,7 @@ bool TNtfsEraser::Erase() {
   RemoveLeftovers();
   int64_t freeRecords = 0;
   if (Disk) {
-    TRawSource handle = Disk->AllocHandle();
+    TSourceHandle handle = Disk->AllocHandle();
     if (handle.IsValid()) {
       TMftReader reader(&handle, Disk->BootSectorOffset);
       // Without a readable MFT bitmap no free record is known to fill.
