@@ -71,7 +71,9 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
     ctx.Err << "mirel: cat needs SOURCE and PATH\n" << Usage();
     return exitUsage;
   }
-  TScanSession session(args.Positional[0], ctx);
+  std::vector<std::string> sources{args.Positional[0]};
+  if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
+  TScanSession session(sources[0], ctx);
   if (!session.Ok()) return exitSource;
   // All free space is read only for a file in a lost folder.
   const bool inLostFolder = args.Positional[1].find("$lost_folder_") != std::string::npos;

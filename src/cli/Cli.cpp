@@ -51,7 +51,10 @@ const char* const kExitStatuses =
     "files are incomplete, failed or not written, or data was delivered with gaps;\n"
     "130 stopped by the user (Ctrl+C, SIGTERM).\n";
 
-const TPositionalSpec kSource = {"SOURCE", "an image file, a block device, or IMAGE#N for partition N", true, false};
+const TPositionalSpec kSource = {
+    "SOURCE",
+    "a raw, split (first segment), E01, VHD/VHDX, VMDK or QCOW2 image, a block device, or IMAGE#N for partition N",
+    true, false};
 
 std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
   std::vector<TOptionSpec> options = {
@@ -66,6 +69,11 @@ std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
   return options;
 }
 
+// What every command that reads a source takes.
+const std::vector<TOptionSpec> kSourceOptions = {
+    {"--offset", "SECTORS", "the volume starts SECTORS 512-byte sectors into the source (no partition table read)"},
+};
+
 std::vector<TOptionSpec> Join(std::vector<TOptionSpec> a, const std::vector<TOptionSpec>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -76,14 +84,15 @@ const std::vector<TCommandSpec>& Commands() {
       {"list", CmdList, "List volumes: name, path, type, file system, label, serial, size, free.",
        "mirel list [SOURCE...]",
        {{"SOURCE", "image files or devices; without any, every block device", false, true}},
-       {},
+       kSourceOptions,
        ""},
       {"scan", CmdScan, "List the deleted files and folders found on a volume.",
        "mirel scan SOURCE [--all] [FILTER...] [--format table|json|csv|bodyfile]",
        {kSource},
-       Join({{"--all", nullptr, "list live entries too"},
-             {"--format", "FORMAT", "table (the default), json, csv or bodyfile"}},
-            FilterOptions("--to")),
+       Join(Join({{"--all", nullptr, "list live entries too"},
+                  {"--format", "FORMAT", "table (the default), json, csv or bodyfile"}},
+                 FilterOptions("--to")),
+            kSourceOptions),
        kFilterNotes},
       {"recover", CmdRecover, "Write found files into a folder, keeping their tree.",
        "mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename]\n"
@@ -95,16 +104,16 @@ const std::vector<TCommandSpec>& Commands() {
              {"--on-exists", "POLICY", "ask, overwrite, skip or rename an existing destination file"},
              {"--report", "FILE", "write one JSON line per file considered to FILE"},
              {"--force", nullptr, "write even onto a file system mounted from the source"}},
-            FilterOptions(nullptr)),
+            Join(FilterOptions(nullptr), kSourceOptions)),
        kFilterNotes},
       {"cat", CmdCat, "Write a found file's data to standard output.", "mirel cat SOURCE PATH [--stream NAME]",
        {kSource, {"PATH", "the file, from the volume root", true, false}},
-       {{"--stream", "NAME", "the named stream NAME instead of the main data"}},
+       Join({{"--stream", "NAME", "the named stream NAME instead of the main data"}}, kSourceOptions),
        ""},
       {"mount", CmdMount, "Serve the found files as a read-only file system until it is unmounted.",
        "mirel mount SOURCE MOUNTPOINT [--all] [FILTER...]",
        {kSource, {"MOUNTPOINT", "an empty folder to serve the files at", true, false}},
-       Join({{"--all", nullptr, "serve live entries too"}}, FilterOptions("--to")),
+       Join(Join({{"--all", nullptr, "serve live entries too"}}, FilterOptions("--to")), kSourceOptions),
        std::string(kFilterNotes) +
            "Serves until the file system is unmounted (fusermount3 -u MOUNTPOINT), Ctrl+C or\n"
            "SIGTERM, then exits 0. A read of data that cannot be read fails with EIO; such files\n"

@@ -24,7 +24,9 @@ std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
 }  // namespace
 
 int CmdList(const TCliArgs& args, TCliContext& ctx) {
-  TRecoveryManager manager(args.Positional, args.Positional.empty());
+  std::vector<std::string> sources = args.Positional;
+  if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
+  TRecoveryManager manager(sources, sources.empty());
   int status = exitOk;
   for (const TRejectedSource& r : manager.DiskList.Rejected) {
     ctx.Err << "mirel: " << PrintableName(r.Path) << ": " << r.Reason << "\n";

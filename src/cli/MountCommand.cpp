@@ -32,7 +32,9 @@ int CmdMount(const TCliArgs& args, TCliContext& ctx) {
     return exitSource;
   }
 
-  TScanSession session(args.Positional[0], ctx);
+  std::vector<std::string> sources{args.Positional[0]};
+  if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
+  TScanSession session(sources[0], ctx);
   if (!session.Ok()) return exitSource;
   if (session.Scan(!args.Has("--all"))) return exitStopped;
   if (session.Problems == exitSource) return exitSource;

@@ -77,7 +77,9 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
 
   const std::string reportPath = args.Value("--report");
 
-  TScanSession session(args.Positional[0], ctx);
+  std::vector<std::string> sources{args.Positional[0]};
+  if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
+  TScanSession session(sources[0], ctx);
   if (!session.Ok()) return exitSource;
 
   // Before anything is written, the destination folder or the report

@@ -29,7 +29,9 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
     return exitUsage;
   }
   for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
-  TScanSession session(args.Positional[0], ctx);
+  std::vector<std::string> sources{args.Positional[0]};
+  if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
+  TScanSession session(sources[0], ctx);
   if (!session.Ok()) return exitSource;
   const bool stopped = session.Scan(!args.Has("--all"));
   if (session.Problems == exitSource) return exitSource;

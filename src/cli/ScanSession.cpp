@@ -1,8 +1,11 @@
 #include "cli/ScanSession.h"
 
+#include <filesystem>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <csignal>
 #include <ostream>
 #include <thread>
@@ -83,6 +86,31 @@ std::string AttributeLetters(uint32_t a) {
   if (a & faSysFile) s[2] = 's';
   if (a & faArchive) s[3] = 'a';
   return s;
+}
+
+bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx) {
+  if (args.Has("--offset")) {
+    if (sources.empty()) {
+      ctx.Err << "mirel: --offset needs a SOURCE\n";
+      return false;
+    }
+    const std::string sectors = args.Value("--offset");
+    if (sectors.empty() || sectors.size() > 15 || sectors.find_first_not_of("0123456789") != std::string::npos) {
+      ctx.Err << "mirel: --offset takes a number of 512-byte sectors, not '" << PrintableName(sectors) << "'\n";
+      return false;
+    }
+    for (std::string& source : sources) {
+      if (source.find('#') != std::string::npos && source.rfind('#') > source.rfind('/') + 1) {
+        const std::string base = source.substr(0, source.rfind('#'));
+        if (std::error_code ec; !std::filesystem::exists(source, ec) && std::filesystem::exists(base, ec)) {
+          ctx.Err << "mirel: --offset and a partition number (" << PrintableName(source) << ") exclude each other\n";
+          return false;
+        }
+      }
+      source += "@" + std::to_string(std::stoll(sectors));
+    }
+  }
+  return true;
 }
 
 TScanSession::~TScanSession() {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/Cli.h"
 #include "core/RecoveryManager.h"
@@ -36,6 +37,11 @@ private:
   void ReportProblems();
   TCliContext& Ctx;
 };
+
+// Applies the options every command with a SOURCE takes: --offset SECTORS
+// turns each source into "SOURCE@SECTORS". Says why and returns false when a
+// value is not usable.
+[[nodiscard]] bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx);
 
 // Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
 class TInterruptGuard {

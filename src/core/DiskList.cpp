@@ -11,6 +11,7 @@
 #include "core/Text.h"
 #include "platform/BlockDevices.h"
 #include "platform/Partitions.h"
+#include "platform/SourceHandle.h"
 
 namespace fs = std::filesystem;
 
@@ -51,7 +52,11 @@ bool TDiskList::AddVolume(std::string name, const std::string& path, unsigned dr
 
 void TDiskList::AddSource(const std::string& name, const std::string& path, unsigned driveType, int wantPartition,
                           const std::string& asGiven) {
-  std::vector<TPartition> parts = ReadPartitionTable(path);
+  // libblkid reads raw files and devices itself; other formats go through
+  // their byte source.
+  TSourceHandle whole = TSourceHandle::Open(path);
+  std::vector<TPartition> parts;
+  if (whole.IsValid()) parts = whole.Format() == "raw" ? ReadPartitionTable(path) : ReadPartitionTable(*whole.Whole());
   if (parts.empty()) {
     if (wantPartition > 0)
       Rejected.push_back({asGiven, "holds no partition table"});
@@ -70,25 +75,46 @@ void TDiskList::AddSource(const std::string& name, const std::string& path, unsi
   if (wantPartition > 0 && !found) Rejected.push_back({asGiven, "no partition " + std::to_string(wantPartition)});
 }
 
+void TDiskList::AddAtOffset(const std::string& name, const std::string& path, unsigned driveType, int64_t sectors,
+                            const std::string& asGiven) {
+  const TSourceHandle whole = TSourceHandle::Open(path);
+  if (whole.IsValid() && sectors * 512 >= whole.Size()) {
+    Rejected.push_back({asGiven, "sector " + std::to_string(sectors) + " lies past the end of the source (" +
+                                     std::to_string(whole.Size() / 512) + " sectors)"});
+    return;
+  }
+  AddVolume(name + "@" + std::to_string(sectors), path, driveType, sectors * 512);
+}
+
 void TDiskList::FillDiskListItems(const std::vector<std::string>& sources, bool withDevices) {
   std::set<std::string> seen;
   static const std::regex partitionSuffix(R"(^(.*)#([0-9]{1,3})$)");
+  static const std::regex offsetSuffix(R"(^(.*)@([0-9]{1,15})$)");
   for (const std::string& src : sources) {
     std::error_code ec;
     std::string path = src;
     int want = 0;
+    int64_t sectors = -1;
     std::smatch m;
-    // "card.img#2" is partition 2 of card.img, unless a file has that very name.
+    // "card.img#2" is partition 2 of card.img and "disk.img@2048" the volume
+    // 2048 sectors into it, unless a file has that very name.
     if (!fs::exists(src, ec) && std::regex_match(src, m, partitionSuffix) && fs::exists(m[1].str(), ec)) {
       path = m[1].str();
       want = std::stoi(m[2].str());
+    } else if (!fs::exists(src, ec) && std::regex_match(src, m, offsetSuffix) && fs::exists(m[1].str(), ec)) {
+      path = m[1].str();
+      sectors = std::stoll(m[2].str());
     }
     fs::path p(path);
     bool isDevice = fs::is_block_file(p, ec);
     std::string name = p.filename().string();
     if (name.empty()) name = path;
     seen.insert(fs::weakly_canonical(p, ec).string());
-    AddSource(name, path, isDevice ? ClassifyBlockDevice(name, false, {}) : DRIVE_IMAGE, want, src);
+    const unsigned driveType = isDevice ? ClassifyBlockDevice(name, false, {}) : DRIVE_IMAGE;
+    if (sectors >= 0)
+      AddAtOffset(name, path, driveType, sectors, src);
+    else
+      AddSource(name, path, driveType, want, src);
   }
   if (!withDevices) return;
   for (const TBlockDevice& dev : EnumerateBlockDevices()) {

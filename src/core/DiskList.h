@@ -33,6 +33,9 @@ private:
   // when it holds a partition table. wantPartition > 0 selects one partition.
   void AddSource(const std::string& name, const std::string& path, unsigned driveType, int wantPartition,
                  const std::string& asGiven);
+  // Adds the volume that starts the given number of 512-byte sectors in.
+  void AddAtOffset(const std::string& name, const std::string& path, unsigned driveType, int64_t sectors,
+                   const std::string& asGiven);
   bool AddVolume(std::string name, const std::string& path, unsigned driveType, int64_t base = 0,
                  int64_t length = -1, bool keepUnrecognised = true);
 };

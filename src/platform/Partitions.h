@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteSource.h"
+
 namespace mirel {
 
 struct TPartition {
@@ -17,5 +19,9 @@ struct TPartition {
 // holds no partition table (a bare volume) or cannot be read. Extended-partition
 // containers are left out.
 std::vector<TPartition> ReadPartitionTable(const std::string& path);
+
+// The same for a source that libblkid cannot open (a forensic or virtual-disk
+// image): MBR with logical partitions, or GPT behind a protective MBR.
+std::vector<TPartition> ReadPartitionTable(const TByteSource& disk);
 
 }  // namespace mirel

@@ -2,7 +2,8 @@
 # The man pages against --help. Every command of `mirel --help` has its
 # subsection under COMMANDS, in the same order, and documents exactly the
 # options its help lists (those under FILTERS count for a command whose
-# synopsis takes [FILTER...]); -h and --help are said once for all. The
+# synopsis takes [FILTER...], those under SOURCES for every command that takes
+# a SOURCE); -h and --help are said once for all. The
 # OPTIONS of mirel-gui(1) are those of `mirel-gui --help`.
 # manpage-options.sh ROOT
 set -euo pipefail
@@ -58,11 +59,13 @@ sections=$(awk '/^\.SH / { on = ($2 == "COMMANDS") } on && /^\.SS / { gsub(/"/, 
 
 filters=$(awk -F'\t' '$1 == "FILTERS" { print $3 }' <<<"$documented")
 [ -n "$filters" ] || fail "no options under FILTERS"
+source_options=$(awk -F'\t' '$1 == "SOURCES" { print $3 }' <<<"$documented")
 for command in $commands; do
   help=$("$mirel" "$command" --help)
   expected=$(help_options <<<"$help" | { grep -vx -e -h -e --help || true; } | LC_ALL=C sort -u)
   actual=$(awk -F'\t' -v c="mirel $command" '$1 == "COMMANDS" && index($2, c " ") == 1 { print $3 }' <<<"$documented")
   grep -q "^usage: mirel $command .*\[FILTER\.\.\.\]" <<<"$help" && actual+=$'\n'$filters
+  grep -q "^usage: mirel $command \[\?SOURCE[] .]" <<<"$help" && actual+=$'\n'$source_options
   actual=$(sed '/^$/d' <<<"$actual" | LC_ALL=C sort -u)
   same "mirel $command" "$expected" "$actual"
 done
