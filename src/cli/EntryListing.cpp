@@ -16,6 +16,8 @@ namespace {
 
 bool IsDeleted(const TFileInfo& e) { return e.FsInfo ? e.FsInfo->IsDeleted() : true; }
 
+std::string AddressOf(const TFileInfo& e) { return e.FsInfo ? e.FsInfo->Address() : std::string(); }
+
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -45,7 +47,8 @@ void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
         << ",\"folder\":" << (e.IsFolder ? "true" : "false") << ",\"deleted\":" << (IsDeleted(e) ? "true" : "false")
         << ",\"size\":" << e.Size << ",\"condition\":" << e.Condition << ",\"attributes\":" << e.Attributes
         << ",\"created\":" << JsonString(FileTimeToIso(e.CreationTime))
-        << ",\"modified\":" << JsonString(FileTimeToIso(e.LastWriteTime));
+        << ",\"modified\":" << JsonString(FileTimeToIso(e.LastWriteTime))
+        << ",\"address\":" << JsonString(AddressOf(e));
     if (e.Disk && e.Disk->FileSystem == fsNtfs) {
       out << ",\"streams\":[";
       bool first = true;
@@ -123,29 +126,45 @@ std::string CsvField(const std::string& s) {
 }
 
 void PrintCsv(const std::vector<TListedEntry>& rows, std::ostream& out) {
-  out << "path,name,folder,deleted,size,condition,attributes,created,modified\n";
+  out << "path,name,folder,deleted,size,condition,attributes,created,modified,address\n";
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
     out << CsvField(r.Path()) << ',' << CsvField(e.Name) << ',' << (e.IsFolder ? "true" : "false") << ','
         << (IsDeleted(e) ? "true" : "false") << ',' << e.Size << ',' << e.Condition << ','
         << AttributeLetters(e.Attributes) << ',' << FileTimeToIso(e.CreationTime) << ','
-        << FileTimeToIso(e.LastWriteTime) << '\n';
+        << FileTimeToIso(e.LastWriteTime) << ',' << AddressOf(e) << '\n';
   }
 }
 
 // Seconds since 1970 for the body file; 0 stands for "not recorded" there too.
 int64_t BodyTime(TFileTime ft) { return ft == 0 ? 0 : FileTimeToUnix(ft); }
 
-// MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, split on "|".
-// The catalogue keeps no access or change time, no owner and no checksum.
+// MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime, split on "|":
+// the times the file system keeps, NTFS's $FILE_NAME times on a line of their
+// own, and each named stream on its own line. No owner is kept.
 void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
-    std::string perms = (e.Attributes & faReadOnly) ? "r-xr-xr-x" : "rwxrwxrwx";
-    std::string mode = e.IsFolder ? "d/d" + perms : "r/r" + perms;
-    out << "0|/" << PrintableName(r.Path(), "|") << (IsDeleted(e) ? " (deleted)" : "") << "|0|" << mode << "|0|0|"
-        << (e.IsFolder ? 0 : e.Size) << "|0|" << BodyTime(e.LastWriteTime) << "|0|" << BodyTime(e.CreationTime)
-        << '\n';
+    const std::string perms = (e.Attributes & faReadOnly) ? "r-xr-xr-x" : "rwxrwxrwx";
+    const std::string mode = e.IsFolder ? "d/d" + perms : "r/r" + perms;
+    std::string inode = AddressOf(e);
+    if (inode.empty()) inode = "0";
+    const std::string name = "/" + PrintableName(r.Path(), "|");
+    const std::string deleted = IsDeleted(e) ? " (deleted)" : "";
+    auto line = [&](const std::string& shown, int64_t size, const TMacbTimes& t) {
+      out << "0|" << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|' << BodyTime(t.Accessed)
+          << '|' << BodyTime(t.Modified) << '|' << BodyTime(t.Changed) << '|' << BodyTime(t.Created) << '\n';
+    };
+    TMacbTimes times{e.LastWriteTime, 0, 0, e.CreationTime};
+    if (e.FsInfo) {
+      times.Accessed = e.FsInfo->AccessTime();
+      times.Changed = e.FsInfo->ChangeTime();
+    }
+    const int64_t size = e.IsFolder ? 0 : e.Size;
+    line(name, size, times);
+    if (!e.FsInfo) continue;
+    for (const TNamedStream& s : e.FsInfo->NamedStreams()) line(name + ":" + PrintableName(s.Name, "|"), s.Size, times);
+    if (const std::optional<TMacbTimes> fn = e.FsInfo->FileNameTimes()) line(name + " ($FILE_NAME)", size, *fn);
   }
 }
 

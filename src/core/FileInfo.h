@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ struct TNamedStream {
   int64_t Size = 0;
 };
 
+// The four times of a timeline: modified, accessed, changed (NTFS: the
+// record), created; 0 where not kept.
+struct TMacbTimes {
+  TFileTime Modified = 0, Accessed = 0, Changed = 0, Created = 0;
+};
+
 struct TFsInfo {
   virtual ~TFsInfo() = default;
   virtual std::unique_ptr<TFsInfo> Clone() const = 0;
@@ -45,6 +52,12 @@ struct TFsInfo {
   // Where the entry lies on the volume, as text; empty where the record does
   // not say.
   virtual std::string Address() const { return {}; }
+  // Times beyond creation and last write, where the file system keeps them
+  // (0 where it does not): last access, and NTFS's record change.
+  virtual TFileTime AccessTime() const { return 0; }
+  virtual TFileTime ChangeTime() const { return 0; }
+  // NTFS's second set of times, in the $FILE_NAME attribute.
+  virtual std::optional<TMacbTimes> FileNameTimes() const { return std::nullopt; }
 };
 
 struct TFileInfo;

@@ -398,6 +398,8 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       rec->Deleted = deleted;
       rec->IsDirectory = (tmpl.Attributes & faDirectory) != 0;
       rec->FirstCluster = EntryFirstCluster(e, EntryBits() == 32);
+      rec->EntryOffset = DirWindowPos + (e - DirWindow.data());
+      rec->AccessDate = EntryAccessDate(e);
       tmpl.FsInfo = std::move(rec);
     } catch (const std::bad_alloc&) {
       WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.ReadFileInfo",

@@ -20,9 +20,15 @@ struct TFatEntryInfo : TFsInfo {
   uint32_t FirstCluster = 0;
   TClusChain ClusChain;           // empty until built
   PFileInfo ParentDir = nullptr;  // the folder whose directory held the entry
+  // Byte offset on the volume of the short (8.3) entry, also for a name kept
+  // in long-name entries before it; -1 for the root folder, which has none.
+  int64_t EntryOffset = -1;
+  TFileTime AccessDate = 0;
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatEntryInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
+  std::string Address() const override { return EntryOffset < 0 ? std::string() : std::to_string(EntryOffset); }
+  TFileTime AccessTime() const override { return AccessDate; }
 };
 
 // The file-system record of a FAT folder entry.
@@ -39,6 +45,8 @@ struct TFatDirInfo : TFsInfo {
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatDirInfo>(*this); }
   bool IsDeleted() const override { return Entry.Deleted; }
+  std::string Address() const override { return Entry.Address(); }
+  TFileTime AccessTime() const override { return Entry.AccessTime(); }
 };
 
 inline TFatEntryInfo* FatEntryOf(const TFileInfo* e) {

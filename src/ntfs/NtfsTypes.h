@@ -3,6 +3,7 @@
 // places of the attributes the engine reads, and views of single attributes.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -105,6 +106,10 @@ struct TNtfsFileInfo : TFsInfo {
   bool AttrList = false;
   // The named data streams with their own sizes, filled by the scan.
   std::vector<TNamedStream> Streams;
+  // $STANDARD_INFORMATION's access and record-change times, and the times of
+  // the $FILE_NAME the name was taken from.
+  TFileTime SiAccessed = 0, SiChanged = 0;
+  std::optional<TMacbTimes> FnTimes;
 
   std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TNtfsFileInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
@@ -112,6 +117,9 @@ struct TNtfsFileInfo : TFsInfo {
   std::vector<TNamedStream> NamedStreams() const override { return Streams; }
   // "RECORD-SEQUENCE".
   std::string Address() const override { return std::to_string(RecordNumber) + "-" + std::to_string(Sequence); }
+  TFileTime AccessTime() const override { return SiAccessed; }
+  TFileTime ChangeTime() const override { return SiChanged; }
+  std::optional<TMacbTimes> FileNameTimes() const override { return FnTimes; }
 
   bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.
