@@ -46,11 +46,11 @@ struct TEntries {
 TEST(EntryListing, CsvQuotesWhatNeedsIt) {
   TEntries e;
   EXPECT_EQ(Print(e.Rows, TListFormat::Csv),
-            "path,name,folder,deleted,size,condition,attributes,created,modified\n"
-            "Fotos,Fotos,true,false,9000,0,----,,\n"
+            "path,name,folder,deleted,size,condition,attributes,created,modified,address\n"
+            "Fotos,Fotos,true,false,9000,0,----,,,\n"
             "\"Fotos/a,\"\"b\"\".jpg\",\"a,\"\"b\"\".jpg\",false,true,5000,100,r--a,"
-            "2024-04-30T08:00:00Z,2024-05-01T12:30:00Z\n"
-            "\"x|y\nz\",\"x|y\nz\",false,true,7,12,----,,\n");
+            "2024-04-30T08:00:00Z,2024-05-01T12:30:00Z,\n"
+            "\"x|y\nz\",\"x|y\nz\",false,true,7,12,----,,,\n");
 }
 
 TEST(EntryListing, BodyfileLines) {

@@ -228,3 +228,36 @@ TEST(Timeline, BodyfileCarriesEveryTimeOfTheNtfsFixture) {
   const int oursRows = DatedRows(dir / "ours.body");
   EXPECT_GE(oursRows, static_cast<int>(reference.size()));
 }
+
+TEST(Addresses, EveryEntryHasItsOwnAndCatByAddressEqualsCatByPath) {
+  for (const char* fixture : {"ntfs.img", "fat12.img", "fat16.img", "fat32.img"}) {
+    SCOPED_TRACE(fixture);
+    const std::string image = Fixture(fixture).string();
+    const TCliRun scan = RunMirel({"scan", image, "--all", "--format", "csv"});
+    ASSERT_EQ(scan.Status, 0) << scan.Err;
+    std::set<std::string> seen;
+    std::istringstream in(scan.Out);
+    std::string line;
+    std::getline(in, line);
+    int files = 0;
+    while (std::getline(in, line)) {
+      // Fixture paths hold no comma or quote: the address is the last field.
+      if (line.find('"') != std::string::npos) continue;
+      std::vector<std::string> f;
+      std::istringstream fields(line);
+      for (std::string x; std::getline(fields, x, ',');) f.push_back(x);
+      ASSERT_EQ(f.size(), 10u) << line;
+      const std::string& path = f[0];
+      const std::string& address = f[9];
+      ASSERT_FALSE(address.empty()) << line;
+      EXPECT_TRUE(seen.insert(address).second) << "address " << address << " given twice";
+      if (f[2] != "false" || files >= 6) continue;
+      // A file: its data by address is its data by path.
+      TCliRun byPath = RunMirel({"cat", image, path}), byAddress = RunMirel({"cat", image, "@" + address});
+      EXPECT_EQ(byAddress.Status, byPath.Status) << path;
+      EXPECT_EQ(byAddress.Out, byPath.Out) << path;
+      ++files;
+    }
+    EXPECT_GT(files, 0);
+  }
+}

@@ -80,7 +80,8 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
   if (session.Scan(false, inLostFolder)) return exitStopped;
   const std::string source = PrintableName(session.Disk->Path);
   const std::string path = PrintableName(args.Positional[1]);
-  PFileInfo entry = FindEntry(*session.Disk, args.Positional[1]);
+  PFileInfo entry = FindByAddress(*session.Disk, args.Positional[1]);
+  if (!entry) entry = FindEntry(*session.Disk, args.Positional[1]);
   if (!entry) {
     ctx.Err << "mirel: " << source << ": no file found at " << path << "\n";
     return exitSource;

@@ -97,7 +97,8 @@ const std::vector<TCommandSpec>& Commands() {
       {"recover", CmdRecover, "Write found files into a folder, keeping their tree.",
        "mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename]\n"
        "                     [--report FILE] [--force] [PATH...]",
-       {kSource, {"PATH", "files or folders to recover, from the volume root; without any, all that pass the filter",
+       {kSource, {"PATH", "files or folders to recover, from the volume root, or @ADDRESS as scan shows it; without "
+                          "any, all that pass the filter",
                   false, true}},
        Join({{"--to", "DIR", "the destination folder"},
              {"--all", nullptr, "recover live entries too"},
@@ -107,7 +108,7 @@ const std::vector<TCommandSpec>& Commands() {
             Join(FilterOptions(nullptr), kSourceOptions)),
        kFilterNotes},
       {"cat", CmdCat, "Write a found file's data to standard output.", "mirel cat SOURCE PATH [--stream NAME]",
-       {kSource, {"PATH", "the file, from the volume root", true, false}},
+       {kSource, {"PATH", "the file, from the volume root, or @ADDRESS as scan shows it", true, false}},
        Join({{"--stream", "NAME", "the named stream NAME instead of the main data"}}, kSourceOptions),
        ""},
       {"mount", CmdMount, "Serve the found files as a read-only file system until it is unmounted.",

@@ -122,7 +122,11 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   int status = session.Problems;
   if (args.Positional.size() > 1) {
     for (size_t i = 1; i < args.Positional.size(); ++i) {
-      std::vector<PFileInfo> found = FindEntries(*session.Disk, args.Positional[i]);
+      std::vector<PFileInfo> found;
+      if (PFileInfo byAddress = FindByAddress(*session.Disk, args.Positional[i]))
+        found.push_back(byAddress);
+      else
+        found = FindEntries(*session.Disk, args.Positional[i]);
       if (found.empty()) {
         ctx.Err << "mirel: " << PrintableName(session.Disk->Path) << ": no entry found at "
                 << PrintableName(args.Positional[i]) << "\n";

@@ -1,7 +1,5 @@
 #include "cli/ScanSession.h"
 
-#include <filesystem>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -86,6 +84,15 @@ std::string AttributeLetters(uint32_t a) {
   if (a & faSysFile) s[2] = 's';
   if (a & faArchive) s[3] = 'a';
   return s;
+}
+
+PFileInfo FindByAddress(const TDiskObject& disk, const std::string& given) {
+  if (given.size() < 2 || given[0] != '@') return nullptr;
+  const std::string address = given.substr(1);
+  for (const TDiskItems* list : {&disk.Files, &disk.Folders})
+    for (PFileInfo e : *list)
+      if (e->FsInfo && e->FsInfo->Address() == address) return e;
+  return nullptr;
 }
 
 bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx) {

@@ -43,6 +43,11 @@ private:
 // value is not usable.
 [[nodiscard]] bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx);
 
+// The entry (file or folder) whose address is given as "@ADDRESS" (the
+// address JSON and CSV show); null for another text or an address no entry
+// has.
+[[nodiscard]] PFileInfo FindByAddress(const TDiskObject& disk, const std::string& given);
+
 // Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
 class TInterruptGuard {
 public:

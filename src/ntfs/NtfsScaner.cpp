@@ -328,6 +328,9 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
     // The record was reused by a file: the folder is known only by its number.
     t.Name = "$folder_" + std::to_string(n);
     rec->Deleted = true;
+    // Its sequence number is lost with it; 0, which no record in use carries,
+    // keeps its address apart from the file's that holds the record now.
+    rec->Sequence = 0;
     t.Parent = AddDirToTree(ROOT_RECORD, chain);
   }
   chain.pop_back();
