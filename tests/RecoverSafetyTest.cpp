@@ -30,7 +30,7 @@ namespace {
 
 struct TReportLine {
   std::string Path, Status, Reason;
-  std::optional<std::string> Dest, Sha256;
+  std::optional<std::string> Dest, Sha256, Address;
   int64_t Size = -1, Written = -1;
   std::vector<std::pair<int64_t, int64_t>> Missing;
   // Each named stream: name, where it went ("as"), and its place.
@@ -56,6 +56,7 @@ public:
       else if (*key == "reason") ok = Into(r.Reason);
       else if (*key == "dest") ok = Null() || (r.Dest = String()).has_value();
       else if (*key == "sha256") ok = Null() || (r.Sha256 = String()).has_value();
+      else if (*key == "address") ok = Null() || (r.Address = String()).has_value();
       else if (*key == "size") ok = Number(r.Size);
       else if (*key == "written") ok = Number(r.Written);
       else if (*key == "missing") ok = Ranges(r.Missing);

@@ -49,6 +49,7 @@ void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
         << ",\"created\":" << JsonString(FileTimeToIso(e.CreationTime))
         << ",\"modified\":" << JsonString(FileTimeToIso(e.LastWriteTime))
         << ",\"address\":" << JsonString(AddressOf(e));
+    for (const auto& [name, hex] : r.Hashes) out << ",\"" << name << "\":" << (hex.empty() ? "null" : JsonString(hex));
     if (e.Disk && e.Disk->FileSystem == fsNtfs) {
       out << ",\"streams\":[";
       bool first = true;
@@ -126,13 +127,18 @@ std::string CsvField(const std::string& s) {
 }
 
 void PrintCsv(const std::vector<TListedEntry>& rows, std::ostream& out) {
-  out << "path,name,folder,deleted,size,condition,attributes,created,modified,address\n";
+  out << "path,name,folder,deleted,size,condition,attributes,created,modified,address";
+  if (!rows.empty())
+    for (const auto& [name, hex] : rows.front().Hashes) out << ',' << name;
+  out << '\n';
   for (const TListedEntry& r : rows) {
     const TFileInfo& e = *r.Entry;
     out << CsvField(r.Path()) << ',' << CsvField(e.Name) << ',' << (e.IsFolder ? "true" : "false") << ','
         << (IsDeleted(e) ? "true" : "false") << ',' << e.Size << ',' << e.Condition << ','
         << AttributeLetters(e.Attributes) << ',' << FileTimeToIso(e.CreationTime) << ','
-        << FileTimeToIso(e.LastWriteTime) << ',' << AddressOf(e) << '\n';
+        << FileTimeToIso(e.LastWriteTime) << ',' << AddressOf(e);
+    for (const auto& [name, hex] : r.Hashes) out << ',' << hex;
+    out << '\n';
   }
 }
 
@@ -151,8 +157,11 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     if (inode.empty()) inode = "0";
     const std::string name = "/" + PrintableName(r.Path(), "|");
     const std::string deleted = IsDeleted(e) ? " (deleted)" : "";
+    std::string md5 = "0";
+    for (const auto& [name, hex] : r.Hashes)
+      if (name == "md5" && !hex.empty()) md5 = hex;
     auto line = [&](const std::string& shown, int64_t size, const TMacbTimes& t) {
-      out << "0|" << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|' << BodyTime(t.Accessed)
+      out << md5 << '|' << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|' << BodyTime(t.Accessed)
           << '|' << BodyTime(t.Modified) << '|' << BodyTime(t.Changed) << '|' << BodyTime(t.Created) << '\n';
     };
     TMacbTimes times{e.LastWriteTime, 0, 0, e.CreationTime};
@@ -163,7 +172,11 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     const int64_t size = e.IsFolder ? 0 : e.Size;
     line(name, size, times);
     if (!e.FsInfo) continue;
+    // A stream's checksum is not the file's: its lines carry none.
+    const std::string fileMd5 = md5;
+    md5 = "0";
     for (const TNamedStream& s : e.FsInfo->NamedStreams()) line(name + ":" + PrintableName(s.Name, "|"), s.Size, times);
+    md5 = fileMd5;
     if (const std::optional<TMacbTimes> fn = e.FsInfo->FileNameTimes()) line(name + " ($FILE_NAME)", size, *fn);
   }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/FileInfo.h"
+#include "workers/Digests.h"
 
 namespace mirel::cli {
 
@@ -22,6 +23,9 @@ struct TListedEntry {
   // belongs to the caller and outlives the listing.
   std::string_view Folder;
   PFileInfo Entry = nullptr;
+  // The checksums asked for with --hash, each with an empty value where the
+  // data could not be read whole; empty when none were asked for.
+  THashes Hashes;
   std::string Path() const { return std::string(Folder) + Entry->Name; }
 };
 

@@ -76,6 +76,15 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   query.SetFilter(filter.Filter);
 
   const std::string reportPath = args.Value("--report");
+  std::vector<std::string> hashNames;
+  if (args.Has("--hash")) {
+    const std::optional<std::vector<std::string>> names = ParseHashNames(args.Value("--hash"));
+    if (!names) {
+      ctx.Err << "mirel: --hash takes md5, sha1 and sha256, comma-separated, each once\n";
+      return exitUsage;
+    }
+    hashNames = *names;
+  }
 
   std::vector<std::string> sources{args.Positional[0]};
   if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
@@ -142,7 +151,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   // The report names files by paths that hold from anywhere.
   thread.DestDir = fs::absolute(dest, ec).string();
   // Only the report shows the hashes.
-  thread.Hash = report != nullptr;
+  thread.Hash = report != nullptr || !hashNames.empty();
   thread.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
   std::atomic<int> started{0};
   thread.OnFileStart = [&](const std::string&, PFileInfo) { ++started; };
@@ -158,7 +167,24 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   int counts[4] = {};
   int64_t bytes = 0;
   std::vector<TRecoveredFile> noted;
-  thread.OnFileDone = [&](const TRecoveredFile& r) {
+  std::vector<std::pair<std::string, THashes>> sums;
+  int unhashed = 0;
+  thread.OnFileDone = [&](const TRecoveredFile& done) {
+    TRecoveredFile r = done;
+    // What was written, read back: the checksums vouch for the file itself.
+    if (!hashNames.empty() && !r.Dest.empty()) {
+      if (std::optional<THashes> h = HashFile(r.Dest, hashNames)) {
+        r.Hashes = std::move(*h);
+        for (const auto& [name, hex] : r.Hashes)
+          if (name == "sha256" && !r.Sha256.empty() && hex != r.Sha256) {
+            r.Status = TRecoveryStatus::Failed;
+            r.Reason = "the file written does not read back as written";
+          }
+        sums.emplace_back(r.Dest, r.Hashes);
+      } else {
+        ++unhashed;
+      }
+    }
     ++counts[static_cast<int>(r.Status)];
     if (!r.Dest.empty()) bytes += r.Size;
     if (r.Status != TRecoveryStatus::Complete || !r.Note.empty() || !r.Streams.empty()) noted.push_back(r);
@@ -206,6 +232,18 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   ctx.Err << complete + incomplete << " files written (" << bytes << " bytes) to " << dest << took << ", "
           << incomplete << " incomplete, " << failed << " failed, " << skipped << " skipped"
           << (thread.Terminated ? "; stopped by the user" : "") << "\n";
+  // Checksums in the tagged form that md5sum -c and sha256sum -c read.
+  for (const auto& [path, hashes] : sums)
+    for (const auto& [name, hex] : hashes) {
+      std::string tag = name;
+      for (char& c : tag) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      ctx.Out << tag << " (" << PrintableName(path) << ") = " << hex << "\n";
+    }
+  if (unhashed > 0) {
+    ctx.Err << "mirel: " << unhashed << " written files could not be read back for their checksums\n";
+    if (status == exitOk) status = exitIncomplete;
+  }
+  if (const int written = FinishOutput(ctx); written != exitOk && status == exitOk) status = written;
   if (report && !report->Close()) {
     ctx.Err << "mirel: the report is not whole: " << PrintableName(report->Error()) << "\n";
     if (status == exitOk) status = exitIncomplete;

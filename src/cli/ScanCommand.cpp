@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <unordered_map>
@@ -8,9 +10,45 @@
 #include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
+#include "core/FileSystems.h"
+#include "core/RecoveryStream.h"
 #include "query/QueryObject.h"
 
 namespace mirel::cli {
+
+namespace {
+
+// Reads every listed file for its checksums, with a progress line on a
+// terminal. Returns how many could not be read whole, or nullopt when the
+// user stopped it.
+std::optional<int> HashEntries(std::vector<TListedEntry>& rows, const std::vector<std::string>& names,
+                               TCliContext& ctx) {
+  TInterruptGuard interrupt;
+  int failed = 0;
+  size_t done = 0;
+  for (TListedEntry& r : rows) {
+    if (interrupt.Requested()) return std::nullopt;
+    if (ctx.ErrIsTerminal)
+      ctx.Err << "\rhashing: " << done << " of " << rows.size() << " entries\033[K" << std::flush;
+    ++done;
+    if (r.Entry->IsFolder) {
+      for (const std::string& n : names) r.Hashes.emplace_back(n, "");
+      continue;
+    }
+    std::optional<THashes> hashes;
+    if (std::unique_ptr<TRecoveryStream> stream = CreateRecoveryStream(r.Entry)) hashes = HashStream(*stream, names);
+    if (hashes) {
+      r.Hashes = std::move(*hashes);
+    } else {
+      ++failed;
+      for (const std::string& n : names) r.Hashes.emplace_back(n, "");
+    }
+  }
+  if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K" << std::flush;
+  return failed;
+}
+
+}  // namespace
 
 int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   if (args.Positional.size() != 1) {
@@ -29,6 +67,15 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
     return exitUsage;
   }
   for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
+  std::vector<std::string> hashNames;
+  if (args.Has("--hash")) {
+    const std::optional<std::vector<std::string>> names = ParseHashNames(args.Value("--hash"));
+    if (!names) {
+      ctx.Err << "mirel: --hash takes md5, sha1 and sha256, comma-separated, each once\n";
+      return exitUsage;
+    }
+    hashNames = *names;
+  }
   std::vector<std::string> sources{args.Positional[0]};
   if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
   TScanSession session(sources[0], ctx);
@@ -55,6 +102,12 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
     rows.push_back({at->second, e});
   }
   std::stable_sort(rows.begin(), rows.end(), PathLess);
+  int unhashed = 0;
+  if (!hashNames.empty()) {
+    const std::optional<int> left = HashEntries(rows, hashNames, ctx);
+    if (!left) return exitStopped;
+    unhashed = *left;
+  }
   PrintEntries(rows, format, ctx.Out);
   // The listing before the summary when both go to one terminal.
   const int written = FinishOutput(ctx);
@@ -64,8 +117,11 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   ctx.Err << session.Disk->Files.Count() << " files and " << folders << " folders found on "
           << PrintableName(session.Disk->Name) << "\n";
   if (filter.Filter.Flags != 0) ctx.Err << rows.size() << " of them pass the filter\n";
+  if (unhashed > 0)
+    ctx.Err << "mirel: " << unhashed << " files could not be read whole; their checksums are left out\n";
   if (stopped) return exitStopped;
-  return written != exitOk ? written : session.Problems;
+  if (written != exitOk) return written;
+  return session.Problems == exitOk && unhashed > 0 ? exitIncomplete : session.Problems;
 }
 
 }  // namespace mirel::cli

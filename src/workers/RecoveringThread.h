@@ -11,6 +11,7 @@
 
 #include "core/ByteRanges.h"
 #include "core/FileInfo.h"
+#include "workers/Digests.h"
 #include "workers/DestinationPolicy.h"
 
 namespace mirel {
@@ -62,6 +63,8 @@ struct TRecoveredFile {
   // What the user should know of a file that came back whole, e.g. that it
   // took another name; empty when nothing.
   std::string Note;
+  // The checksums asked for with --hash, read back from the file written.
+  THashes Hashes;
 };
 
 class TRecoveringThread {

@@ -11,6 +11,8 @@ namespace mirel {
 
 std::string ReportLine(const TRecoveredFile& r) {
   std::string line = "{\"path\":" + JsonString(r.VolumePath);
+  const std::string address = r.Entry && r.Entry->FsInfo ? r.Entry->FsInfo->Address() : std::string();
+  line += ",\"address\":" + (address.empty() ? std::string("null") : JsonString(address));
   line += ",\"dest\":" + (r.Dest.empty() ? std::string("null") : JsonString(r.Dest));
   line += ",\"size\":" + std::to_string(r.Size);
   line += ",\"written\":" + std::to_string(r.Written);
@@ -31,6 +33,8 @@ std::string ReportLine(const TRecoveredFile& r) {
     first = false;
   }
   line += "],\"note\":" + JsonString(r.Note);
+  for (const auto& [name, hex] : r.Hashes)
+    if (name != "sha256") line += ",\"" + name + "\":\"" + hex + "\"";
   return line + "}";
 }
 
