@@ -261,3 +261,23 @@ TEST(Addresses, EveryEntryHasItsOwnAndCatByAddressEqualsCatByPath) {
     EXPECT_GT(files, 0);
   }
 }
+
+TEST(Timeline, TzReadsFatLocalTimesInTheZoneGivenAndLeavesNtfsAlone) {
+  auto modified = [](const std::string& image, const std::string& zone) {
+    const TCliRun r = RunMirel({"scan", Fixture(image).string(), "--format", "json", "--tz", zone});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    const size_t at = r.Out.find("\"modified\":\"");
+    return at == std::string::npos ? std::string() : r.Out.substr(at + 12, 20);
+  };
+  const char* const before = std::getenv("TZ");
+  // The fixtures were written with TZ=UTC: 10:20:30 local is 01:20:30 UTC in Tokyo.
+  EXPECT_EQ(modified("fat16.img", "UTC"), "2024-05-17T10:20:30Z");
+  EXPECT_EQ(modified("fat16.img", "Asia/Tokyo"), "2024-05-17T01:20:30Z");
+  EXPECT_EQ(modified("ntfs.img", "Asia/Tokyo"), modified("ntfs.img", "UTC"));
+  EXPECT_EQ(RunMirel({"scan", Fixture("fat16.img").string(), "--tz", "Nowhere/Atlantis"}).Status, 1);
+  EXPECT_EQ(RunMirel({"scan", Fixture("fat16.img").string(), "--tz", "../../etc/passwd"}).Status, 1);
+  // The zone holds for the one command only.
+  const char* const after = std::getenv("TZ");
+  EXPECT_EQ(before == nullptr, after == nullptr);
+  if (before && after) EXPECT_STREQ(before, after);
+}

@@ -2,7 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -72,6 +75,7 @@ std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
 // What every command that reads a source takes.
 const std::vector<TOptionSpec> kSourceOptions = {
     {"--offset", "SECTORS", "the volume starts SECTORS 512-byte sectors into the source (no partition table read)"},
+    {"--tz", "ZONE", "the time zone of FAT's local times and of shown dates, as Europe/Berlin or UTC (default: TZ)"},
 };
 
 std::vector<TOptionSpec> Join(std::vector<TOptionSpec> a, const std::vector<TOptionSpec>& b) {
@@ -314,12 +318,55 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
 
 }  // namespace
 
+namespace {
+
+// Whether zone names a zone the C library knows: a name from the zone
+// database, or a POSIX rule such as "CET-1CEST" (which holds a digit). Any
+// other name would silently read as UTC.
+bool KnownZone(const std::string& zone) {
+  if (zone.empty() || zone.find("..") != std::string::npos || zone[0] == '/') return false;
+  if (zone == "UTC" || zone.find_first_of("0123456789") != std::string::npos) return true;
+  std::error_code ec;
+  return std::filesystem::is_regular_file("/usr/share/zoneinfo/" + zone, ec);
+}
+
+// TZ for the length of one command, then what it was: tests run many
+// commands in one process.
+class TZoneGuard {
+public:
+  explicit TZoneGuard(const std::string& zone) {
+    if (const char* old = std::getenv("TZ")) Old = old;
+    ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+  }
+  ~TZoneGuard() {
+    if (Old)
+      ::setenv("TZ", Old->c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+  TZoneGuard(const TZoneGuard&) = delete;
+  TZoneGuard& operator=(const TZoneGuard&) = delete;
+
+private:
+  std::optional<std::string> Old;
+};
+
+}  // namespace
+
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
   std::vector<std::string> given = argv;
   if (given.size() > 1 && given[1] == "help") given[1] = "--help";
   const TCommandSpec* command = nullptr;
   TCliArgs args;
   if (std::optional<int> status = Parse(given, ctx, command, args)) return *status;
+  std::optional<TZoneGuard> zone;
+  if (args.Has("--tz")) {
+    if (!KnownZone(args.Value("--tz")))
+      return UsageError(ctx, "unknown time zone '" + args.Value("--tz") + "'", command);
+    zone.emplace(args.Value("--tz"));
+  }
   if (ctx.StartDebugLog) InitDebugLog();
 
   const uint64_t logLines = DebugLogLineCount();
