@@ -281,3 +281,27 @@ TEST(Timeline, TzReadsFatLocalTimesInTheZoneGivenAndLeavesNtfsAlone) {
   EXPECT_EQ(before == nullptr, after == nullptr);
   if (before && after) EXPECT_STREQ(before, after);
 }
+
+TEST(Addresses, TwoDeletedFilesOfOnePathAreBothReachable) {
+  TTempDir dir;
+  const fs::path image = dir / "dup.img";
+  // Two 8.3 names that differ only in the first letter, which deletion erases.
+  ASSERT_TRUE(Sh("export MTOOLS_SKIP_CHECK=1; cd " + Q(dir.Path()) + " && mkfs.fat -C dup.img 1440 && " +
+                 "printf first > X && printf second-version > Y && mcopy -i dup.img X ::XNOTE.TXT && " +
+                 "mcopy -i dup.img Y ::YNOTE.TXT && mdel -i dup.img ::XNOTE.TXT ::YNOTE.TXT"));
+  const TCliRun scan = RunMirel({"scan", image.string(), "--format", "csv"});
+  ASSERT_EQ(scan.Status, 0) << scan.Err;
+  std::istringstream in(scan.Out);
+  std::string line;
+  std::getline(in, line);
+  std::set<std::string> contents;
+  while (std::getline(in, line)) {
+    ASSERT_EQ(line.rfind("$NOTE.TXT,", 0), 0u) << line;
+    const TCliRun cat = RunMirel({"cat", image.string(), "@" + line.substr(line.rfind(',') + 1)});
+    EXPECT_EQ(cat.Status, 0) << cat.Err;
+    contents.insert(cat.Out);
+  }
+  EXPECT_EQ(contents, (std::set<std::string>{"first", "second-version"}));
+  // An address no entry has is no file.
+  EXPECT_EQ(RunMirel({"cat", image.string(), "@123"}).Status, 2);
+}

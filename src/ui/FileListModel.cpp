@@ -10,7 +10,10 @@ namespace mirel::ui {
 
 namespace {
 
-const char* const ColumnTitles[] = {"Name", "Type", "Size", "Status", "Modified", "Created"};
+// The last, the entry's address on the volume, is hidden unless asked for.
+const char* const ColumnTitles[] = {"Name", "Type", "Size", "Status", "Modified", "Created", "Address"};
+constexpr int kColumns = 7;
+constexpr int kAddressColumn = 6;
 
 std::string FoldAscii(std::string s) {
   for (char& c : s)
@@ -25,7 +28,7 @@ TFileListModel::TFileListModel(TQueryObject& query, TIconList& icons, TImageList
 
 int TFileListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Rows; }
 
-int TFileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 6; }
+int TFileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 int TFileListModel::ResultIndex(int row) const {
   if (row < 0 || row >= Rows) return -1;
@@ -56,6 +59,8 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole: {
       const TFileRow& r = CachedRow(row);
+      if (col == kAddressColumn)
+        return r.Entry && r.Entry->FsInfo ? QString::fromStdString(r.Entry->FsInfo->Address()) : QString();
       const std::string& text = col == 0 ? r.Caption : r.Columns[static_cast<size_t>(col - 1)];
       return QString::fromStdString(text);
     }
@@ -80,7 +85,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= 6) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
   if (role == Qt::DisplayRole) return QString::fromLatin1(ColumnTitles[section]);
   if (role == Qt::TextAlignmentRole && (section == 2 || section == 3))
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -129,7 +134,12 @@ void TFileListModel::HeaderClicked(int column) {
     int i = ResultIndex(row);
     TFileRow r;
     if (PFileInfo e = Query.GetResult(i)) Query.FillRow(r, e);
-    keys.emplace_back(FoldAscii(SortColumn == 0 ? r.Caption : r.Columns[static_cast<size_t>(SortColumn - 1)]), i);
+    std::string key;
+    if (SortColumn == kAddressColumn)
+      key = r.Entry && r.Entry->FsInfo ? r.Entry->FsInfo->Address() : std::string();
+    else
+      key = SortColumn == 0 ? r.Caption : r.Columns[static_cast<size_t>(SortColumn - 1)];
+    keys.emplace_back(FoldAscii(key), i);
   }
   const bool desc = SortDescending;
   std::stable_sort(keys.begin(), keys.end(), [desc](const auto& a, const auto& b) {

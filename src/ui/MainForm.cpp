@@ -278,6 +278,8 @@ void TfrmMainForm::BuildLayout() {
   header->setHighlightSections(false);
   header->setMinimumSectionSize(30);
   const int dateWidth = lvFileList->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88 88:88:88")) + 16;
+  // The entry's address is there for those who show it from the header.
+  lvFileList->setColumnHidden(6, true);
   lvFileList->setColumnWidth(0, 180);
   lvFileList->setColumnWidth(1, 40);
   lvFileList->setColumnWidth(2, 80);

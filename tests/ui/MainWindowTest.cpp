@@ -268,6 +268,21 @@ private slots:
     QCOMPARE(W->Model->EntryAt(sel.front().row()), selected);
   }
 
+  void addressColumnIsHiddenAndSortable() {
+    Scan();
+    ShowFolder(QStringLiteral("photos"));
+    QVERIFY(W->lvFileList->isColumnHidden(6));
+    QCOMPARE(W->Model->headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Address"));
+    const QStringList addresses = Column(6);
+    QVERIFY(!addresses.isEmpty());
+    for (const QString& a : addresses) QVERIFY(!a.isEmpty());
+    W->Model->HeaderClicked(6);
+    QStringList sorted = addresses;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.toStdString() < b.toStdString(); });
+    QCOMPARE(Column(6), sorted);
+  }
+
   void sortComparesText() {
     Scan();
     ShowFolder(QStringLiteral("photos"));
