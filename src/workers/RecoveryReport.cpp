@@ -11,9 +11,9 @@ namespace mirel {
 
 std::string ReportLine(const TRecoveredFile& r) {
   std::string line = "{\"path\":" + JsonString(r.VolumePath);
+  line += ",\"dest\":" + (r.Dest.empty() ? std::string("null") : JsonString(r.Dest));
   const std::string address = r.Entry && r.Entry->FsInfo ? r.Entry->FsInfo->Address() : std::string();
   line += ",\"address\":" + (address.empty() ? std::string("null") : JsonString(address));
-  line += ",\"dest\":" + (r.Dest.empty() ? std::string("null") : JsonString(r.Dest));
   line += ",\"size\":" + std::to_string(r.Size);
   line += ",\"written\":" + std::to_string(r.Written);
   line += ",\"status\":\"" + std::string(StatusName(r.Status)) + "\"";
