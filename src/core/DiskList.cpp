@@ -70,6 +70,15 @@ void TDiskList::AddSource(const std::string& name, const std::string& path, unsi
   if (wantPartition > 0 && !found) Rejected.push_back({asGiven, "no partition " + std::to_string(wantPartition)});
 }
 
+int TDiskList::AddSource(const std::string& source) {
+  const int before = Count();
+  const size_t rejected = Rejected.size();
+  FillDiskListItems({source}, false);
+  // A source that is neither an image nor a volume still says why.
+  if (Count() == before && Rejected.size() == rejected) Rejected.push_back({source, "holds no volume"});
+  return Count() - before;
+}
+
 void TDiskList::FillDiskListItems(const std::vector<std::string>& sources, bool withDevices) {
   std::set<std::string> seen;
   static const std::regex partitionSuffix(R"(^(.*)#([0-9]{1,3})$)");

@@ -21,6 +21,9 @@ public:
   TDiskList& operator=(const TDiskList&) = delete;
 
   int Count() const { return Items.Count(); }
+  // Adds a source as the command line would (an image, a device, IMAGE#N);
+  // returns how many volumes it added. Why it added none is in Rejected.
+  int AddSource(const std::string& source);
   TDiskObject* operator[](int i) const { return Items.Items(i); }
 
   TDiskListItems Items;
