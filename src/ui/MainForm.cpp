@@ -832,6 +832,7 @@ TfrmDataPreview* TfrmMainForm::OpenPreview() {
   if (!entry) return nullptr;
   auto* window = new TfrmDataPreview(this);
   SetPreviewCaption(window, QString::fromStdString(entry->Name));
+  window->ShowEntry(*entry);
   window->LoadPreview(RecoveryManager().CreateRecoveryStream(entry));
   window->show();
   return window;
@@ -920,6 +921,10 @@ bool TfrmMainForm::AddImage(const QString& path) {
   for (int i = 0; i < disks.Count() && index < 0; ++i)
     if (!wanted.empty() && QFileInfo(QString::fromStdString(disks[i]->Path)).canonicalFilePath().toStdString() == wanted)
       index = i;
+  if (index < 0 && !QFileInfo(path).isReadable()) {
+    SayRejectedSources({{path.toStdString(), QFileInfo::exists(path) ? "cannot be read" : "no such file"}});
+    return false;
+  }
   if (index < 0) {
     const int before = disks.Count();
     const size_t rejected = disks.Rejected.size();

@@ -1,4 +1,8 @@
 #include <QCheckBox>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QDropEvent>
 #include <QDesktopServices>
 #include <QPlainTextEdit>
 #include <QUrl>
@@ -34,6 +38,7 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
+#include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
 #include "workers/RecoveringThread.h"
@@ -621,11 +626,144 @@ private slots:
     qputenv("XDG_RUNTIME_DIR", oldRuntime);
   }
 
+  void nothingToScanSaysWhatToDo() {
+    TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
+    none.BitBtn1->click();
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) && Messages[0].contains(QStringLiteral("Open Image")),
+             qPrintable(Messages[0]));
+  }
+
+  void keyboardPaths() {
+    Scan();
+    QApplication::setActiveWindow(W.get());
+    // Menus open with Alt and their letter; F1 asks for the manual.
+    QCOMPARE(W->menuBar()->actions().size(), 4);
+    for (QAction* m : W->menuBar()->actions()) QVERIFY2(m->text().contains(u'&'), qPrintable(m->text()));
+    QCOMPARE(W->Help2->shortcut(), QKeySequence(Qt::Key_F1));
+    // Tab leaves the list instead of walking its cells.
+    ShowFolder(QStringLiteral("$ocs"));
+    W->lvFileList->setFocus();
+    W->lvFileList->setCurrentIndex(W->Model->index(int(Column(0).indexOf(QStringLiteral("$otes.txt"))), 0));
+    W->lvFileList->selectRow(W->lvFileList->currentIndex().row());
+    QTest::keyClick(W->lvFileList, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != W->lvFileList);
+    // Enter previews the current file, text in Text mode with its state below;
+    // Esc closes the preview.
+    W->lvFileList->setFocus();
+    QTest::keyClick(W->lvFileList, Qt::Key_Return);
+    auto previews = W->findChildren<ui::TfrmDataPreview*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(previews.size(), 1);
+    ui::TfrmDataPreview* preview = previews.front();
+    QVERIFY(preview->Text1->isChecked());
+    QVERIFY2(preview->StatusLine->text().startsWith(QStringLiteral("300 bytes, condition 100%: good")) &&
+                 preview->StatusLine->text().endsWith(QStringLiteral(", deleted")),
+             qPrintable(preview->StatusLine->text()));
+    QVERIFY(preview->minimumSize() != preview->maximumSize());
+    QApplication::setActiveWindow(preview);
+    QTest::keyClick(preview, Qt::Key_Escape);
+    QTRY_VERIFY(W->findChildren<ui::TfrmDataPreview*>(Qt::FindDirectChildrenOnly).isEmpty());
+  }
+
+  void darkPaletteUsesItsRoles() {
+    const QPalette light = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(42, 130, 218));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(dark);
+    {
+      TfrmMainForm w(*Updating, QStringLiteral("fat12.img"));
+      w.show();
+      w.BitBtn1->click();
+      w.WaitForScanThread();
+      // No widget brings colours of its own: each takes the palette's.
+      for (QWidget* c : w.findChildren<QWidget*>())
+        for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text})
+          QVERIFY2(c->palette().color(role) == dark.color(role), qPrintable(c->objectName()));
+      for (QWidget* c : w.Progress->findChildren<QWidget*>())
+        QVERIFY2(c->palette().color(QPalette::Base) == dark.color(QPalette::Base), qPrintable(c->objectName()));
+      QVERIFY(w.lvFileList->alternatingRowColors());
+      QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::BackgroundRole).isValid());
+      QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::ForegroundRole).isValid());
+      QCOMPARE(w.lblWeb->foregroundRole(), QPalette::Link);
+    }
+    QApplication::setPalette(light);
+  }
+
+  void settingsAreRemembered() {
+    W->resize(1000, 700);
+    W->lvFileList->setColumnWidth(4, 222);
+    W->Splitter1->setSizes({300, 600});
+    emit W->Splitter1->splitterMoved(300, 1);
+    const QList<int> split = W->Splitter1->sizes();
+    W->SizeUnits1->setChecked(true);
+    W->close();
+    {
+      TfrmMainForm again(*Updating, QStringLiteral("fat12.img"));
+      again.show();
+      QCOMPARE(again.size(), QSize(1000, 700));
+      QCOMPARE(again.lvFileList->columnWidth(4), 222);
+      QCOMPARE(again.Splitter1->sizes(), split);
+      QVERIFY(again.SizeUnits1->isChecked());
+      // A scan leaves the remembered widths alone.
+      again.BitBtn1->click();
+      again.WaitForScanThread();
+      QCOMPARE(again.lvFileList->columnWidth(4), 222);
+    }
+    QSettings().clear();
+  }
+
   void treeTakesThreeElevenths() {
     W->resize(W->width() + 550 - W->Panel3->width(), W->height());
     QTRY_COMPARE(W->Panel3->width(), 550);
     QCOMPARE(W->Splitter1->sizes().front(), 150);
   }
+
+  // Last: the volumes it adds stay in the list.
+  void openImageAndDrop() {
+    const fs::path first = *Temp / "opened.img", second = *Temp / "dropped.img";
+    fs::copy_file(Fixture("fat16.img"), first);
+    fs::copy_file(Fixture("fat12.img"), second);
+    const int before = W->cbxDiskList->count();
+    ImageToOpen = QString::fromStdString(first.string());
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 1);
+    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("opened.img: ")), qPrintable(W->cbxDiskList->currentText()));
+    QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
+    // Opened again, it is selected, not listed twice.
+    W->cbxDiskList->setCurrentIndex(0);
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 1);
+    QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
+    Scan();
+    QVERIFY(Completed());
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(second.string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(W.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(W.get(), &drop);
+    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    QCOMPARE(W->DiskLetter, QStringLiteral("dropped.img"));
+
+    // A file that holds no volume says so.
+    Messages.clear();
+    ImageToOpen = QString::fromStdString((*Temp / "nothing.txt").string());
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].contains(QStringLiteral("nothing.txt")), qPrintable(Messages[0]));
+  }
+
 };
 
 static TRegisterUiTest<MainWindowTest> registerMainWindowTest;
