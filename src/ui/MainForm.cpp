@@ -35,14 +35,18 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 
 #include "core/DiskObject.h"
 #include "core/DebugLog.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "platform/Mounts.h"
+#include "platform/RawSource.h"
 #include "query/RecoveryRegEx.h"
 #include "ui/Dialogs.h"
+#include "ui/DiskService.h"
 #include "ui/FileListModel.h"
 #include "ui/FilterForm.h"
 #include "ui/FolderMount.h"
@@ -455,7 +459,9 @@ void TfrmMainForm::FillDiskList() {
     const TDiskObject* d = disks[i];
     QString text = QString::fromStdString(d->Name) + QStringLiteral(": ") + QString::fromStdString(d->VolumeLabel);
     // An unreadable volume stays listed; scanning it says why.
-    if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
+    if (d->OpenErrno == EACCES || d->OpenErrno == EPERM)
+      text += DiskServiceAvailable() ? QStringLiteral(" (Scan asks for access)") : QStringLiteral(" (cannot be read: ") + NoAccessHint() + u')';
+    else if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
     else if (d->FileSystem == fsNone) text += QStringLiteral(" (no FAT or NTFS file system)");
     else
       text += QStringLiteral(" (%1, %2)").arg(QString::fromStdString(d->FileSystemName), SizeInUnits(d->TotalSize));
@@ -632,9 +638,9 @@ bool TfrmMainForm::RunScan() {
   LostFolderSearch = chkLostFolders->isChecked();
   QuickScan = rbtstd->isChecked() && !LostFolderSearch;
   StatusPanel1->setText(QStringLiteral("Scanning ..."));
-  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
   // The catalogue the last scan is still filling must not be freed under it.
   WaitForScanThread();
+  TDiskObject* disk = GainAccess(RecoveryManager().FindDisk(DiskLetter.toStdString()));
   PrepareQuery(disk);
   Operation = opScan;
   Bridge->SetScanProgressBar(Progress->ProgressBar1);
@@ -666,11 +672,30 @@ bool TfrmMainForm::RunScan() {
   return true;
 }
 
+TDiskObject* TfrmMainForm::GainAccess(TDiskObject* disk) {
+  AccessProblem.clear();
+  if (!disk || (disk->OpenErrno != EACCES && disk->OpenErrno != EPERM)) return disk;
+  const std::optional<int> fd = OpenForBackup(QString::fromStdString(disk->Path), AccessProblem);
+  if (!fd) return disk;
+  GrantSource(disk->Path, *fd);
+  TDiskList& disks = RecoveryManager().DiskList;
+  for (int i = 0; i < disks.Count(); ++i)
+    if (disks[i] == disk) {
+      if (TDiskObject* fresh = disks.Reopen(i)) disk = fresh;
+      break;
+    }
+  Updating.SetDisk(disk);
+  FillDiskList();
+  return disk;
+}
+
 bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
   QString why;
   if (!disk) why = QStringLiteral("No volume is selected.");
   else if (!disk->OpenError.empty())
-    why = QStringLiteral("%1 cannot be read: %2").arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError));
+    why = QStringLiteral("%1 cannot be read: %2%3")
+              .arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError),
+                   AccessProblem.isEmpty() ? QString() : QStringLiteral("; ") + AccessProblem);
   else if (!disk->Scaner)
     why = QStringLiteral("%1 holds no FAT or NTFS file system.").arg(QString::fromStdString(disk->Path));
   if (!why.isEmpty()) {
@@ -892,7 +917,9 @@ void TfrmMainForm::OpenManual(const QString& section) {
 void TfrmMainForm::ShowAbout() {
   Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About Corvane Mirel"),
                     QStringLiteral("Corvane Mirel %1\n\nFinds deleted files and folders on FAT and NTFS volumes and "
-                                   "brings them back.\n\nThe command line: mirel, 'man mirel'.")
+                                   "brings them back.\n\nThe command line: mirel, 'man mirel'.\n\n"
+                                   "Copyright 2026 The mirel developers. All rights reserved: no licence to copy, "
+                                   "modify or distribute mirel has been granted yet.")
                         .arg(QStringLiteral(MIREL_VERSION)),
                     QMessageBox::Ok);
 }

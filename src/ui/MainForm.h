@@ -216,6 +216,10 @@ private:
   // Starts the scanning thread; false (with the reason shown) when the
   // volume cannot be scanned.
   bool StartScanThread(TDiskObject* disk);
+  // A device this user may not read, opened through the disk service and
+  // listed again; the disk itself otherwise (AccessProblem says why).
+  TDiskObject* GainAccess(TDiskObject* disk);
+  QString AccessProblem;
   void ScanThreadEnded();
   TDiskObject* SelectedDisk() const;
 
