@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     w.WaitForScanThread();
     w.ExpandTree();
     if (QTreeWidgetItem* root = w.tvDirTree->topLevelItem(0))
-      w.tvDirTree->setCurrentItem(root);
+      w.tvDirTree->setCurrentItem(root->childCount() ? root->child(0) : root);
     w.lvFileList->selectRow(0);
     for (int i = 0; i < 10; ++i) app.processEvents();
     ok = w.grab().save(QString::fromLocal8Bit(argv[2]));
