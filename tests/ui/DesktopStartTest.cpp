@@ -60,6 +60,8 @@ private slots:
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].startsWith(QStringLiteral("About Corvane Mirel|Corvane Mirel " MIREL_VERSION "\n")),
              qPrintable(Messages[0]));
+    // The terms the program comes under, as data/copyright states them.
+    QVERIFY(Messages[0].contains(QStringLiteral("All rights reserved")));
   }
 
   void sourcesThatCannotBeOpenedAreNamedInOneMessage() {
