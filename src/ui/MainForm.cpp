@@ -915,7 +915,8 @@ void TfrmMainForm::OpenManual(const QString& section) {
 }
 
 void TfrmMainForm::ShowAbout() {
-  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About Corvane Mirel"),
+  // The window system adds the program's name to every title.
+  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About"),
                     QStringLiteral("Corvane Mirel %1\n\nFinds deleted files and folders on FAT and NTFS volumes and "
                                    "brings them back.\n\nThe command line: mirel, 'man mirel'.\n\n"
                                    "Copyright 2026 The mirel developers. All rights reserved: no licence to copy, "
