@@ -104,12 +104,14 @@ PFileInfo TFileListModel::EntryAt(int row) const {
 }
 
 const TFileRow& TFileListModel::CachedRow(int row) const {
-  // A view asks for every column and role of a row in turn: fill it once.
+  // A view asks for every column and role of a row in turn: fill it once,
+  // and again when the query's results changed under the row since.
   int i = ResultIndex(row);
-  if (i != CachedIndex) {
+  PFileInfo e = i < 0 ? nullptr : Query.GetResult(i);
+  if (i != CachedIndex || e != Cached.Entry) {
     Cached = TFileRow();
     CachedIndex = i;
-    if (PFileInfo e = i < 0 ? nullptr : Query.GetResult(i)) Query.FillRow(Cached, e);
+    if (e) Query.FillRow(Cached, e);
   }
   return Cached;
 }
