@@ -86,6 +86,29 @@ void TDiskList::AddAtOffset(const std::string& name, const std::string& path, un
   AddVolume(name + "@" + std::to_string(sectors), path, driveType, sectors * 512);
 }
 
+int TDiskList::AddSource(const std::string& source) {
+  const int before = Count();
+  const size_t rejected = Rejected.size();
+  FillDiskListItems({source}, false);
+  // A source that is neither an image nor a volume still says why.
+  if (Count() == before && Rejected.size() == rejected) Rejected.push_back({source, "holds no volume"});
+  return Count() - before;
+}
+
+TDiskObject* TDiskList::Reopen(int index) {
+  TDiskObject* old = Items.Items(index);
+  if (!old) return nullptr;
+  try {
+    auto fresh = std::make_unique<TDiskObject>(old->Name, old->Path, old->DriveType, old->Base, old->Length);
+    Items.Set(index, fresh.get());
+    delete old;
+    return fresh.release();
+  } catch (const std::exception& e) {
+    WriteDebugLog("%s: unable to reopen %s: %s", "DiskList.Reopen", old->Path.c_str(), e.what());
+    return nullptr;
+  }
+}
+
 void TDiskList::FillDiskListItems(const std::vector<std::string>& sources, bool withDevices) {
   std::set<std::string> seen;
   static const std::regex partitionSuffix(R"(^(.*)#([0-9]{1,3})$)");

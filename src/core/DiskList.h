@@ -21,6 +21,12 @@ public:
   TDiskList& operator=(const TDiskList&) = delete;
 
   int Count() const { return Items.Count(); }
+  // Adds a source as the command line would (an image, a device, IMAGE#N);
+  // returns how many volumes it added. Why it added none is in Rejected.
+  int AddSource(const std::string& source);
+  // Opens the volume at index again (after access to its source was
+  // granted); the old object and its catalogue are freed.
+  TDiskObject* Reopen(int index);
   TDiskObject* operator[](int i) const { return Items.Items(i); }
 
   TDiskListItems Items;

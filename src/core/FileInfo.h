@@ -119,6 +119,9 @@ public:
     return Count() - 1;
   }
   void Clear() { List.clear(); }
+  void Set(int i, TDiskObject* d) {
+    if (i >= 0 && i < Count()) List[static_cast<size_t>(i)] = d;
+  }
   auto begin() const { return List.begin(); }
   auto end() const { return List.end(); }
 

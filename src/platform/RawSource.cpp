@@ -1,6 +1,8 @@
 #include "platform/RawSource.h"
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -45,6 +47,31 @@ int64_t SourceSizeOf(int fd) {
   return -1;
 }
 
+namespace {
+
+std::mutex GrantLock;
+std::map<std::string, int>& Grants() {
+  static std::map<std::string, int> grants;
+  return grants;
+}
+
+int GrantedFd(const std::string& path) {
+  std::lock_guard lock(GrantLock);
+  auto it = Grants().find(path);
+  return it == Grants().end() ? -1 : it->second;
+}
+
+}  // namespace
+
+void GrantSource(const std::string& path, int fd) {
+  std::lock_guard lock(GrantLock);
+  auto [it, added] = Grants().emplace(path, fd);
+  if (!added) {
+    ::close(it->second);
+    it->second = fd;
+  }
+}
+
 TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t length) {
   TRawSource s;
   auto refuse = [&s](int error, const std::string& text) {
@@ -54,7 +81,8 @@ TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t lengt
   };
   const char* const notAVolume = "not an image file or a block device";
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int granted = GrantedFd(path);
+  int fd = granted >= 0 ? ::fcntl(granted, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd < 0) {
     // A socket cannot be opened at all; say what it is rather than ENXIO.

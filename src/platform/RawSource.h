@@ -43,6 +43,11 @@ private:
   std::string ErrorText;
 };
 
+// A descriptor for path handed over by a service that may open what this
+// process may not (the desktop's disk service); Open reads through a copy of
+// it from now on. Takes ownership of fd.
+void GrantSource(const std::string& path, int fd);
+
 // Size in bytes of an open file descriptor: block-device size or file size.
 [[nodiscard]] int64_t SourceSizeOf(int fd);
 

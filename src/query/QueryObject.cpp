@@ -120,10 +120,25 @@ bool TQueryObject::DatePasses(TFileTime ft) const {
   return CompareDateTime(t, FFilter.DateFrom) >= 0 && CompareDateTime(t, FFilter.DateTo) <= 0;
 }
 
+namespace {
+
+// Whether folder is among entry's ancestors; null stands for the top of the
+// volume, above every entry.
+bool Below(const TFileInfo& entry, PFileInfo folder) {
+  if (!folder) return true;
+  int depth = 0;
+  for (PFileInfo p = entry.Parent; p && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth)
+    if (p == folder) return true;
+  return false;
+}
+
+}  // namespace
+
 bool TQueryObject::AcceptsLocked(PFileInfo e, uint32_t flags) {
   if (!e) return false;
   const TFilter& f = FFilter;
-  if ((flags & qfFolder) && e->Parent != f.Folder) return false;
+  if ((flags & qfFolder) && e->Parent != f.Folder && !((flags & qfSubfolders) && !e->IsFolder && Below(*e, f.Folder)))
+    return false;
   if ((flags & qfCondition) && e->Condition < f.MinCondition) return false;
   if ((flags & qfAttributes) && (e->Attributes & f.Attributes) != f.Attributes) return false;
   if (flags & qfSize) {

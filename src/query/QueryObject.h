@@ -25,6 +25,8 @@ enum : uint32_t {
   qfSizeEqual = 0x40,
   qfSizeGreater = 0x80,
   qfSizeSmaller = 0x100,
+  // With qfFolder: files anywhere below the folder, not only in it.
+  qfSubfolders = 0x200,
 };
 
 struct TFilter {

@@ -10,6 +10,10 @@ class QWidget;
 
 namespace mirel::ui {
 
+// The answers to "this file exists already": for this file or for every
+// file of the run that follows.
+enum class TExistsChoice { Overwrite, OverwriteAll, Skip, SkipAll, Rename, RenameAll, Cancel };
+
 struct TDialogs {
   std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                             const QString& text, QMessageBox::StandardButtons buttons)>
@@ -18,6 +22,10 @@ struct TDialogs {
   std::function<QString(QWidget* parent, const QString& title, const QString& start)> ChooseFolder;
   // Another name for a file, empty when cancelled.
   std::function<QString(QWidget* parent, const QString& preset)> SaveFileName;
+  // What to do with a recovered file whose name is taken at path.
+  std::function<TExistsChoice(QWidget* parent, const QString& path)> AskExists;
+  // An image file to open, empty when cancelled.
+  std::function<QString(QWidget* parent, const QString& start)> OpenImageFile;
   // Shows a dialog of the program's own modally and returns when it closes.
   std::function<void(QDialog& dialog)> ShowModal;
 };

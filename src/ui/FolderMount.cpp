@@ -43,7 +43,9 @@ bool TFolderMount::Serving() const { return Server->Mounted(); }
 QString TFolderMount::PathOf(PFileInfo folder) const {
   const std::optional<uint32_t> node = folder ? Tree->NodeOf(folder) : std::nullopt;
   if (!node) return Point;
-  return Point + QString::fromStdString(Tree->PathOf(*node));
+  const QString inner = QString::fromStdString(Tree->PathOf(*node));
+  // The root folder is the mount point itself.
+  return inner == QLatin1String("/") ? Point : Point + inner;
 }
 
 }  // namespace mirel::ui

@@ -9,6 +9,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QScreen>
+#include <QSettings>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,14 +35,18 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 
 #include "core/DiskObject.h"
 #include "core/DebugLog.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "platform/Mounts.h"
+#include "platform/RawSource.h"
 #include "query/RecoveryRegEx.h"
 #include "ui/Dialogs.h"
+#include "ui/DiskService.h"
 #include "ui/FileListModel.h"
 #include "ui/FilterForm.h"
 #include "ui/FolderMount.h"
@@ -94,6 +103,13 @@ QString ManualPath() {
   return {};
 }
 
+// Whether the filter hides any file: a mask that takes every name does not.
+bool FilterNarrows(const TFilter& filter) {
+  if (filter.Flags & (qfDate | qfSize | qfAttributes | qfCondition)) return true;
+  if (!(filter.Flags & qfMask)) return false;
+  return filter.Mask != WildcardToPattern("*.*") && filter.Mask != WildcardToPattern("*");
+}
+
 }  // namespace
 
 bool TFileListView::event(QEvent* e) {
@@ -110,6 +126,11 @@ bool TFileListView::event(QEvent* e) {
 }
 
 void TFileListView::keyPressEvent(QKeyEvent* e) {
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && e->modifiers() == Qt::NoModifier) {
+    emit PreviewRequested();
+    e->accept();
+    return;
+  }
   if (ContextMenu) {
     const QKeySequence pressed(e->keyCombination());
     for (QAction* a : ContextMenu->actions())
@@ -133,9 +154,7 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
   Model = new TFileListModel(updating.Query, IconList, Icons, this);
   BuildLayout();
   BuildMenus();
-  // Room for the six columns at today's font sizes, the dates included; the
-  // window is sizeable.
-  resize(900, 540);
+  setAcceptDrops(true);
   Progress = new TfrmProgressForm(this);
   FilterForm = new TfrmFilterForm([this](const TFilter& f) { ApplyFilter(f); }, this);
 
@@ -146,11 +165,7 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
   Filter.Flags = qfFolder;
   ApplyFilter(Filter);
   Updating.SetDisk(RecoveryManager().FindDisk(DiskLetter.toStdString()));
-
-  QPalette tips = QToolTip::palette();
-  tips.setColor(QPalette::ToolTipBase, QColor(166, 202, 240));
-  tips.setColor(QPalette::ToolTipText, Qt::black);
-  QToolTip::setPalette(tips);
+  RestoreSettings();
 }
 
 TfrmMainForm::~TfrmMainForm() {
@@ -241,10 +256,6 @@ void TfrmMainForm::BuildLayout() {
 
   // The tree and the list.
   Panel3 = Named(new QWidget(central), "Panel3");
-  Panel3->setAutoFillBackground(true);
-  QPalette white = Panel3->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  Panel3->setPalette(white);
   auto* p3 = new QHBoxLayout(Panel3);
   p3->setContentsMargins(0, 0, 0, 0);
   Splitter1 = Named(new QSplitter(Qt::Horizontal, Panel3), "Splitter1");
@@ -267,6 +278,9 @@ void TfrmMainForm::BuildLayout() {
   lvFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvFileList->setShowGrid(true);
+  lvFileList->setAlternatingRowColors(true);
+  // Tab moves on to the next control, not from cell to cell.
+  lvFileList->setTabKeyNavigation(false);
   lvFileList->setWordWrap(false);
   lvFileList->setContextMenuPolicy(Qt::CustomContextMenu);
   lvFileList->verticalHeader()->hide();
@@ -277,16 +291,12 @@ void TfrmMainForm::BuildLayout() {
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
   header->setMinimumSectionSize(30);
-  const int dateWidth = lvFileList->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88 88:88:88")) + 16;
+  // Only the rows a screen shows are measured when the columns are fitted.
+  header->setResizeContentsPrecision(200);
+  header->setStretchLastSection(false);
   // The entry's address is there for those who show it from the header.
-  lvFileList->setColumnHidden(6, true);
-  lvFileList->setColumnWidth(0, 180);
-  lvFileList->setColumnWidth(1, 40);
-  lvFileList->setColumnWidth(2, 80);
-  lvFileList->setColumnWidth(3, 60);
-  lvFileList->setColumnWidth(4, dateWidth);
-  lvFileList->setColumnWidth(5, dateWidth);
-  header->setStretchLastSection(true);
+  lvFileList->setColumnHidden(fcAddress, true);
+  FitColumns();
   SetHint(lvFileList, QStringLiteral("|Hold SHIFT or CTRL key to select multiple items"));
   p5->addWidget(lvFileList);
   Splitter1->addWidget(Panel4);
@@ -301,8 +311,10 @@ void TfrmMainForm::BuildLayout() {
   auto link = [&](const char* name, const QString& text) {
     auto* l = Named(new QLabel(text, Panel2), name);
     l->setCursor(Qt::PointingHandCursor);
-    l->setAttribute(Qt::WA_Hover);
-    l->setStyleSheet(QStringLiteral("QLabel { color: navy; text-decoration: underline; } QLabel:hover { color: blue; }"));
+    l->setForegroundRole(QPalette::Link);
+    QFont f = l->font();
+    f.setUnderline(true);
+    l->setFont(f);
     l->installEventFilter(this);
     return l;
   };
@@ -326,71 +338,79 @@ void TfrmMainForm::BuildLayout() {
   statusBar()->addPermanentWidget(StatusPanel1);
 
   connect(cbxDiskList, &QComboBox::activated, this, &TfrmMainForm::DiskChosen);
+  connect(Splitter1, &QSplitter::splitterMoved, this, [this] { SplitterPlaced = true; });
   connect(BitBtn1, &QToolButton::clicked, this, &TfrmMainForm::BitBtn1Click);
   connect(btnScan, &QPushButton::clicked, this, &TfrmMainForm::btnScanClick);
   connect(btnErase, &QPushButton::clicked, this, &TfrmMainForm::btnEraseClick);
   connect(rbtstd, &QRadioButton::clicked, this, [] { QuickScan = true; });
   connect(rbtext, &QRadioButton::clicked, this, [] { QuickScan = false; });
-  connect(BitBtn3, &QToolButton::clicked, this, [this] { RecoverSelection(true); });
-  connect(Button1, &QPushButton::clicked, this, [this] { RecoverSelection(false); });
+  connect(BitBtn3, &QToolButton::clicked, this, [this] { RecoverSelection(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { RecoverSelection(); });
   connect(BitBtn4, &QToolButton::clicked, this, &TfrmMainForm::BitBtn4Click);
   connect(BitBtn5, &QToolButton::clicked, this, &TfrmMainForm::BitBtn5Click);
   connect(edNameMask, &QLineEdit::returnPressed, this, &TfrmMainForm::BitBtn4Click);
   connect(CheckBox1, &QCheckBox::toggled, this, &TfrmMainForm::CheckBox1Click);
   connect(tvDirTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) { TreeNodeChanged(node); });
-  connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
-    Model->HeaderClicked(column);
-    lvFileList->horizontalHeader()->setSortIndicatorShown(true);
-    lvFileList->horizontalHeader()->setSortIndicator(column,
-                                                     Model->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
-  });
+  connect(header, &QHeaderView::sectionClicked, this, [this](int column) { Model->HeaderClicked(column); });
+  connect(Model, &QAbstractItemModel::layoutChanged, this, &TfrmMainForm::ShowSortIndicator);
   for (QPushButton* b : {BitBtn2, btnFilter}) connect(b, &QPushButton::clicked, this, &TfrmMainForm::ShowFilterDialog);
   connect(btnPreview, &QPushButton::clicked, this, &TfrmMainForm::OpenPreview);
   connect(lvFileList, &QAbstractItemView::doubleClicked, this, &TfrmMainForm::OpenPreview);
+  connect(lvFileList, &TFileListView::PreviewRequested, this, &TfrmMainForm::OpenPreview);
 }
 
 void TfrmMainForm::BuildMenus() {
-  test1 = MakeAction(this, "test1", QStringLiteral("Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
-  Preview1 = MakeAction(this, "Preview1", QStringLiteral("Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
-  Preview2 = MakeAction(this, "Preview2", QStringLiteral("Preview"), QKeySequence(Qt::Key_F3));
-  OpenAsFolder1 = MakeAction(this, "OpenAsFolder1", QStringLiteral("Open as Folder"));
-  Exit1 = MakeAction(this, "Exit1", QStringLiteral("Exit"));
-  Filters1 = MakeAction(this, "Filters1", QStringLiteral("Advanced Filters"), QKeySequence(Qt::CTRL | Qt::Key_F));
-  ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("Expand Folder Tree"), QKeySequence(Qt::Key_F7));
-  ByType1 = MakeAction(this, "ByType1", QStringLiteral("Colapse Folder Tree"), QKeySequence(Qt::Key_F8));
-  Help2 = MakeAction(this, "Help2", QStringLiteral("Help"));
-  About1 = MakeAction(this, "About1", QStringLiteral("About Corvane Mirel"));
+  OpenImage1 = MakeAction(this, "OpenImage1", QStringLiteral("&Open Image..."), QKeySequence::Open);
+  test1 = MakeAction(this, "test1", QStringLiteral("&Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  Preview1 = MakeAction(this, "Preview1", QStringLiteral("&Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
+  Preview2 = MakeAction(this, "Preview2", QStringLiteral("&Preview"), QKeySequence(Qt::Key_F3));
+  OpenAsFolder1 = MakeAction(this, "OpenAsFolder1", QStringLiteral("Open as &Folder"));
+  Exit1 = MakeAction(this, "Exit1", QStringLiteral("E&xit"), QKeySequence::Quit);
+  Filters1 = MakeAction(this, "Filters1", QStringLiteral("&Advanced Filters"), QKeySequence(Qt::CTRL | Qt::Key_F));
+  ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("&Expand Folder Tree"), QKeySequence(Qt::Key_F7));
+  ByType1 = MakeAction(this, "ByType1", QStringLiteral("&Collapse Folder Tree"), QKeySequence(Qt::Key_F8));
+  SizeUnits1 = MakeAction(this, "SizeUnits1", QStringLiteral("Sizes in &KB/MB"));
+  SizeUnits1->setCheckable(true);
+  Subfolders1 = MakeAction(this, "Subfolders1", QStringLiteral("Show Files of &Subfolders While Filtering"));
+  Subfolders1->setCheckable(true);
+  Subfolders1->setChecked(true);
+  Help2 = MakeAction(this, "Help2", QStringLiteral("&Manual"), QKeySequence::HelpContents);
+  About1 = MakeAction(this, "About1", QStringLiteral("&About Corvane Mirel"));
 
-  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("File1"));
+  file->addAction(OpenImage1);
+  file->addSeparator();
   file->addActions({test1, Preview1, Preview2, OpenAsFolder1});
   file->addSeparator();
   file->addAction(Exit1);
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->setObjectName(QStringLiteral("Edit1"));
   edit->addAction(Filters1);
-  QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->setObjectName(QStringLiteral("View1"));
   view->addActions({ByFilename1, ByType1});
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  view->addSeparator();
+  view->addActions({SizeUnits1, Subfolders1});
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
   help->addAction(Help2);
   help->addAction(About1);
 
   PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
-  RecoverHighlightedFolder1 = MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("Recover Highlighted Folder"));
-  expandall1 = MakeAction(PopupMenu1, "expandall1", QStringLiteral("expand all"));
-  collapseall1 = MakeAction(PopupMenu1, "collapseall1", QStringLiteral("collapse all"));
+  RecoverHighlightedFolder1 = MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("&Recover Highlighted Folder"));
+  expandall1 = MakeAction(PopupMenu1, "expandall1", QStringLiteral("&Expand All"));
+  collapseall1 = MakeAction(PopupMenu1, "collapseall1", QStringLiteral("&Collapse All"));
   PopupMenu1->addActions({RecoverHighlightedFolder1, expandall1, collapseall1});
 
   PopupMenu2 = Named(new QMenu(this), "PopupMenu2");
-  RecoverSelectedFiles1 = MakeAction(PopupMenu2, "RecoverSelectedFiles1", QStringLiteral("Recover Selected Item(s)"),
+  RecoverSelectedFiles1 = MakeAction(PopupMenu2, "RecoverSelectedFiles1", QStringLiteral("&Recover Selected Item(s)"),
                                      QKeySequence(Qt::CTRL | Qt::Key_C));
   PreviewSelectedFile1 =
-      MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("Preview Selected File"), QKeySequence(Qt::Key_F3));
-  OpenAsFolder2 = MakeAction(PopupMenu2, "OpenAsFolder2", QStringLiteral("Open as Folder"));
-  Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("Filter"), QKeySequence(Qt::CTRL | Qt::Key_F));
-  SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A));
+      MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("&Preview Selected File"), QKeySequence(Qt::Key_F3));
+  OpenAsFolder2 = MakeAction(PopupMenu2, "OpenAsFolder2", QStringLiteral("Open as &Folder"));
+  Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("F&ilter"), QKeySequence(Qt::CTRL | Qt::Key_F));
+  SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A));
   // The list view fires these itself while it has the focus.
   for (QAction* a : PopupMenu2->actions()) a->setShortcutContext(Qt::WidgetShortcut);
   PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, OpenAsFolder2, Filter1, SelectAll1});
@@ -401,7 +421,10 @@ void TfrmMainForm::BuildMenus() {
   for (QAction* a : {OpenAsFolder1, OpenAsFolder2}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenAsFolder);
 
   connect(test1, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
-  connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(false); });
+  connect(OpenImage1, &QAction::triggered, this, [this] { OpenImage(); });
+  connect(SizeUnits1, &QAction::toggled, this, [this](bool on) { Model->SetSizeUnits(on); });
+  connect(Subfolders1, &QAction::toggled, this, [this] { ApplyFilter(Filter); });
+  connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(); });
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
   connect(ByFilename1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
   connect(ByType1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
@@ -410,7 +433,7 @@ void TfrmMainForm::BuildMenus() {
   connect(RecoverHighlightedFolder1, &QAction::triggered, this, &TfrmMainForm::RecoverHighlightedFolder);
   connect(expandall1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
   connect(collapseall1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
-  connect(RecoverSelectedFiles1, &QAction::triggered, this, [this] { RecoverSelection(true); });
+  connect(RecoverSelectedFiles1, &QAction::triggered, this, [this] { RecoverSelection(); });
   connect(SelectAll1, &QAction::triggered, this, &TfrmMainForm::SelectAll);
   connect(tvDirTree, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { PopupMenu1->popup(tvDirTree->viewport()->mapToGlobal(p)); });
@@ -419,7 +442,7 @@ void TfrmMainForm::BuildMenus() {
 }
 
 bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Panel3 && event->type() == QEvent::Resize) {
+  if (watched == Panel3 && event->type() == QEvent::Resize && !SplitterPlaced) {
     const int w = Panel3->width();
     const int tree = w * 3 / 11;
     Splitter1->setSizes({tree, std::max(0, w - tree - Splitter1->handleWidth())});
@@ -438,8 +461,12 @@ void TfrmMainForm::FillDiskList() {
     const TDiskObject* d = disks[i];
     QString text = QString::fromStdString(d->Name) + QStringLiteral(": ") + QString::fromStdString(d->VolumeLabel);
     // An unreadable volume stays listed; scanning it says why.
-    if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
+    if (d->OpenErrno == EACCES || d->OpenErrno == EPERM)
+      text += DiskServiceAvailable() ? QStringLiteral(" (Scan asks for access)") : QStringLiteral(" (cannot be read: ") + NoAccessHint() + u')';
+    else if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
     else if (d->FileSystem == fsNone) text += QStringLiteral(" (no FAT or NTFS file system)");
+    else
+      text += QStringLiteral(" (%1, %2)").arg(QString::fromStdString(d->FileSystemName), SizeInUnits(d->TotalSize));
     cbxDiskList->addItem(text, i);
   }
   int selected = -1;
@@ -467,9 +494,15 @@ void TfrmMainForm::ApplyFilter(const TFilter& filter) {
   Filter = filter;
   Filter.Folder = folder;
   Filter.Flags |= qfFolder;
+  SetSubfolderFlag();
   Updating.Query.SetFilter(Filter);
   Updating.RefreshList();
   Updating.RefreshTree();
+}
+
+void TfrmMainForm::SetSubfolderFlag() {
+  if (Subfolders1->isChecked() && FilterNarrows(Filter)) Filter.Flags |= qfSubfolders;
+  else Filter.Flags &= ~uint32_t(qfSubfolders);
 }
 
 void TfrmMainForm::TreeNodeChanged(QTreeWidgetItem* node) {
@@ -477,6 +510,51 @@ void TfrmMainForm::TreeNodeChanged(QTreeWidgetItem* node) {
   Filter.Folder = TViewBridge::EntryOf(node);
   Updating.Query.SetFilter(Filter);
   Updating.RefreshList();
+}
+
+void TfrmMainForm::ShowSortIndicator() {
+  QHeaderView* header = lvFileList->horizontalHeader();
+  header->setSortIndicatorShown(Model->SortColumn >= 0);
+  if (Model->SortColumn >= 0)
+    header->setSortIndicator(Model->SortColumn, Model->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TfrmMainForm::FitColumns() {
+  const QFontMetrics fm = lvFileList->fontMetrics();
+  const int pad = 2 * lvFileList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+  const int icon = lvFileList->style()->pixelMetric(QStyle::PM_SmallIconSize) + 4;
+  // Every column at least as wide as its title and its widest likely text.
+  auto atLeast = [&](int column, const QString& sample, int extra = 0) {
+    const int title = fm.horizontalAdvance(Model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString()) + 24;
+    return std::max(title, fm.horizontalAdvance(sample) + pad + extra);
+  };
+  const bool rows = Model->rowCount() > 0;
+  if (rows) lvFileList->resizeColumnsToContents();
+  const int widths[] = {0,
+                        atLeast(fcType, QStringLiteral(".JPEG")),
+                        atLeast(fcSize, QStringLiteral("99999999")),
+                        atLeast(fcCondition, QStringLiteral("100%"), icon),
+                        atLeast(fcModified, QStringLiteral("8888-88-88 88:88:88")),
+                        atLeast(fcCreated, QStringLiteral("8888-88-88 88:88:88")),
+                        atLeast(fcAddress, QStringLiteral("99999999-99"))};
+  static_assert(std::size(widths) == fcCount);
+  int others = 0;
+  for (int c = fcType; c < fcCount; ++c) {
+    lvFileList->setColumnWidth(c, std::max(widths[c], rows ? lvFileList->columnWidth(c) : 0));
+    if (!lvFileList->isColumnHidden(c)) others += lvFileList->columnWidth(c);
+  }
+  // The name takes what the other columns leave, within reason; long names
+  // show whole in their tooltip.
+  const int least = atLeast(fcName, QStringLiteral("A long name.txt"), icon);
+  const int most = std::max(least, fm.horizontalAdvance(QLatin1Char('x')) * 48);
+  const int room = lvFileList->viewport()->width() - others;
+  lvFileList->setColumnWidth(fcName, std::clamp(std::max(room, rows ? lvFileList->columnWidth(fcName) : 0), least, most));
+}
+
+void TfrmMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!Shown && !ColumnsRestored) FitColumns();
+  Shown = true;
 }
 
 void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
@@ -498,7 +576,7 @@ void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
 }
 
 void TfrmMainForm::BitBtn1Click() {
-  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  if (!CanScan()) return;
   Bridge->ViewsCleared();
   Model->Clear();
   TDiskObject* d = SelectedDisk();
@@ -509,7 +587,7 @@ void TfrmMainForm::BitBtn1Click() {
 }
 
 void TfrmMainForm::MenuScanClick() {
-  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  if (!CanScan()) return;
   // Only the folders of the new scan are to show in the emptied tree.
   Filter.Flags = 0;
   ApplyFilter(Filter);
@@ -520,7 +598,7 @@ void TfrmMainForm::MenuScanClick() {
 }
 
 void TfrmMainForm::btnScanClick() {
-  if (!RecoveryManager().FindDisk(DiskLetter.toStdString())) return;
+  if (!CanScan()) return;
   Bridge->ViewsCleared();
   Model->Clear();
   RunScan();
@@ -547,14 +625,26 @@ void TfrmMainForm::btnEraseClick() {
   ErasingThread.reset();
 }
 
+bool TfrmMainForm::CanScan() {
+  if (RecoveryManager().FindDisk(DiskLetter.toStdString())) return true;
+  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("Nothing to scan"),
+                    cbxDiskList->count() == 0
+                        ? QStringLiteral("No volume is listed. Open a disk image with File > Open Image... (Ctrl+O) "
+                                         "or drop one onto this window.")
+                        : QStringLiteral("No volume is selected. Choose one in the volume box, or open a disk image "
+                                         "with File > Open Image... (Ctrl+O)."),
+                    QMessageBox::Ok);
+  return false;
+}
+
 bool TfrmMainForm::RunScan() {
   // The search is part of the Long scan only.
   LostFolderSearch = chkLostFolders->isChecked();
   QuickScan = rbtstd->isChecked() && !LostFolderSearch;
   StatusPanel1->setText(QStringLiteral("Scanning ..."));
-  TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
   // The catalogue the last scan is still filling must not be freed under it.
   WaitForScanThread();
+  TDiskObject* disk = GainAccess(RecoveryManager().FindDisk(DiskLetter.toStdString()));
   PrepareQuery(disk);
   Operation = opScan;
   Bridge->SetScanProgressBar(Progress->ProgressBar1);
@@ -572,6 +662,12 @@ bool TfrmMainForm::RunScan() {
   }
   PageControl1->setCurrentWidget(TabSheet2);
   Bridge->Flush();
+  // The root's folders in sight and its files listed.
+  if (QTreeWidgetItem* root = tvDirTree->topLevelItem(0)) {
+    root->setExpanded(true);
+    tvDirTree->setCurrentItem(root);
+  }
+  if (!ColumnsRestored) FitColumns();
   Label4->setText(Label2->text() + QStringLiteral(" files found"));
   StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
                             ? Label4->text() + QStringLiteral(" (scan stopped)")
@@ -580,11 +676,30 @@ bool TfrmMainForm::RunScan() {
   return true;
 }
 
+TDiskObject* TfrmMainForm::GainAccess(TDiskObject* disk) {
+  AccessProblem.clear();
+  if (!disk || (disk->OpenErrno != EACCES && disk->OpenErrno != EPERM)) return disk;
+  const std::optional<int> fd = OpenForBackup(QString::fromStdString(disk->Path), AccessProblem);
+  if (!fd) return disk;
+  GrantSource(disk->Path, *fd);
+  TDiskList& disks = RecoveryManager().DiskList;
+  for (int i = 0; i < disks.Count(); ++i)
+    if (disks[i] == disk) {
+      if (TDiskObject* fresh = disks.Reopen(i)) disk = fresh;
+      break;
+    }
+  Updating.SetDisk(disk);
+  FillDiskList();
+  return disk;
+}
+
 bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
   QString why;
   if (!disk) why = QStringLiteral("No volume is selected.");
   else if (!disk->OpenError.empty())
-    why = QStringLiteral("%1 cannot be read: %2").arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError));
+    why = QStringLiteral("%1 cannot be read: %2%3")
+              .arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError),
+                   AccessProblem.isEmpty() ? QString() : QStringLiteral("; ") + AccessProblem);
   else if (!disk->Scaner)
     why = QStringLiteral("%1 holds no FAT or NTFS file system.").arg(QString::fromStdString(disk->Path));
   if (!why.isEmpty()) {
@@ -635,7 +750,7 @@ void TfrmMainForm::WaitForScanThread() {
   if (ScanWatcher.joinable()) ScanWatcher.join();
 }
 
-void TfrmMainForm::RecoverSelection(bool animated) {
+void TfrmMainForm::RecoverSelection() {
   QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
   std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   TDiskItems items;
@@ -677,19 +792,12 @@ void TfrmMainForm::RecoverSelection(bool animated) {
   Progress->RecoveringThread = thread.get();
 
   Operation = opRecover;
-  if (animated) {
-    Progress->ProgressBar1->hide();
-    Progress->MarqueeProgressBar1->show();
-    Progress->MarqueeProgressBar1->SetActive(true);
-  }
   Progress->exec();
   WaitWithEvents([p] { return p->RecoveryFinished.load(); });
   thread->WaitFor();
-  if (animated) {
-    Progress->MarqueeProgressBar1->SetActive(false);
-    Progress->MarqueeProgressBar1->hide();
-    Progress->ProgressBar1->show();
-  }
+  Progress->MarqueeProgressBar1->SetActive(false);
+  Progress->MarqueeProgressBar1->hide();
+  Progress->ProgressBar1->show();
   Operation = opNone;
   const bool stopped = thread->Terminated;
   StatusPanel1->setText(QStringLiteral("%1; destination %2%3")
@@ -701,7 +809,7 @@ void TfrmMainForm::RecoverSelection(bool animated) {
 
 void TfrmMainForm::RecoverHighlightedFolder() {
   SelectAll();
-  RecoverSelection(true);
+  RecoverSelection();
 }
 
 void TfrmMainForm::BitBtn4Click() {
@@ -740,15 +848,20 @@ void TfrmMainForm::ShowFilterDialog() { FilterForm->exec(); }
 TfrmDataPreview* TfrmMainForm::OpenPreview() {
   QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
   if (rows.isEmpty()) return nullptr;
-  const int row = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
-                    return a.row() < b.row();
-                  })->row();
+  // The row with the focus when it is selected, else the first selected.
+  const QModelIndex current = lvFileList->currentIndex();
+  const int row = current.isValid() && lvFileList->selectionModel()->isRowSelected(current.row())
+                      ? current.row()
+                      : std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+                          return a.row() < b.row();
+                        })->row();
   // Folder rows have no status.
   if (Model->data(Model->index(row, 3), Qt::DisplayRole).toString().isEmpty()) return nullptr;
   PFileInfo entry = Model->EntryAt(row);
   if (!entry) return nullptr;
   auto* window = new TfrmDataPreview(this);
   SetPreviewCaption(window, QString::fromStdString(entry->Name));
+  window->ShowEntry(*entry);
   window->LoadPreview(RecoveryManager().CreateRecoveryStream(entry));
   window->show();
   return window;
@@ -806,9 +919,12 @@ void TfrmMainForm::OpenManual(const QString& section) {
 }
 
 void TfrmMainForm::ShowAbout() {
-  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About Corvane Mirel"),
+  // The window system adds the program's name to every title.
+  Dialogs().Message(this, QMessageBox::Information, QStringLiteral("About"),
                     QStringLiteral("Corvane Mirel %1\n\nFinds deleted files and folders on FAT and NTFS volumes and "
-                                   "brings them back.\n\nThe command line: mirel, 'man mirel'.")
+                                   "brings them back.\n\nThe command line: mirel, 'man mirel'.\n\n"
+                                   "Copyright 2026 The mirel developers. All rights reserved: no licence to copy, "
+                                   "modify or distribute mirel has been granted yet.")
                         .arg(QStringLiteral(MIREL_VERSION)),
                     QMessageBox::Ok);
 }
@@ -820,6 +936,90 @@ void TfrmMainForm::SayRejectedSources(const std::vector<TRejectedSource>& reject
     lines << QStringLiteral("%1: %2").arg(QString::fromStdString(r.Path), QString::fromStdString(r.Reason));
   Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Cannot open"),
                     QStringLiteral("These could not be opened:\n\n") + lines.join(u'\n'), QMessageBox::Ok);
+}
+
+void TfrmMainForm::OpenImage() {
+  const QString path = Dialogs().OpenImageFile(this, LastImageFolder);
+  if (path.isEmpty()) return;
+  LastImageFolder = QFileInfo(path).absolutePath();
+  AddImage(path);
+}
+
+bool TfrmMainForm::AddImage(const QString& path) {
+  TDiskList& disks = RecoveryManager().DiskList;
+  const std::string wanted = QFileInfo(path).canonicalFilePath().toStdString();
+  // An image listed already is selected, not listed twice.
+  int index = -1;
+  for (int i = 0; i < disks.Count() && index < 0; ++i)
+    if (!wanted.empty() && QFileInfo(QString::fromStdString(disks[i]->Path)).canonicalFilePath().toStdString() == wanted)
+      index = i;
+  if (index < 0 && !QFileInfo(path).isReadable()) {
+    SayRejectedSources({{path.toStdString(), QFileInfo::exists(path) ? "cannot be read" : "no such file"}});
+    return false;
+  }
+  if (index < 0) {
+    const int before = disks.Count();
+    const size_t rejected = disks.Rejected.size();
+    if (disks.AddSource(path.toStdString()) == 0) {
+      SayRejectedSources({disks.Rejected.begin() + static_cast<std::ptrdiff_t>(rejected), disks.Rejected.end()});
+      return false;
+    }
+    index = before;
+  }
+  DiskLetter = QString::fromStdString(disks[index]->Name);
+  FillDiskList();
+  DiskChosen(cbxDiskList->currentIndex());
+  PageControl1->setCurrentWidget(TabSheet1);
+  StatusPanel1->setText(QStringLiteral("%1 added; Scan looks for deleted files on it").arg(DiskLetter));
+  return true;
+}
+
+void TfrmMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); }))
+    event->acceptProposedAction();
+}
+
+void TfrmMainForm::dropEvent(QDropEvent* event) {
+  for (const QUrl& u : event->mimeData()->urls())
+    if (u.isLocalFile()) AddImage(u.toLocalFile());
+  event->acceptProposedAction();
+}
+
+void TfrmMainForm::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  QMainWindow::closeEvent(event);
+}
+
+void TfrmMainForm::RestoreSettings() {
+  QSettings settings;
+  if (!restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray())) {
+    // Two thirds of the screen, and no less than the six columns need.
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    resize(std::clamp(screen.width() * 2 / 3, 900, std::max(900, screen.width())),
+           std::clamp(screen.height() * 2 / 3, 540, std::max(540, screen.height())));
+  }
+  if (Splitter1->restoreState(settings.value(QStringLiteral("window/splitter")).toByteArray())) SplitterPlaced = true;
+  const QList<QVariant> widths = settings.value(QStringLiteral("list/columns")).toList();
+  if (widths.size() == fcCount) {
+    for (int c = 0; c < fcCount; ++c) lvFileList->setColumnWidth(c, std::max(widths[c].toInt(), 30));
+    ColumnsRestored = true;
+  }
+  SizeUnits1->setChecked(settings.value(QStringLiteral("list/sizeUnits"), false).toBool());
+  Subfolders1->setChecked(settings.value(QStringLiteral("list/subfolders"), true).toBool());
+  LastImageFolder = settings.value(QStringLiteral("files/imageFolder")).toString();
+}
+
+void TfrmMainForm::SaveSettings() const {
+  QSettings settings;
+  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  if (SplitterPlaced) settings.setValue(QStringLiteral("window/splitter"), Splitter1->saveState());
+  QList<QVariant> widths;
+  for (int c = 0; c < fcCount; ++c) widths << lvFileList->columnWidth(c);
+  settings.setValue(QStringLiteral("list/columns"), widths);
+  settings.setValue(QStringLiteral("list/sizeUnits"), SizeUnits1->isChecked());
+  settings.setValue(QStringLiteral("list/subfolders"), Subfolders1->isChecked());
+  settings.setValue(QStringLiteral("files/imageFolder"), LastImageFolder);
 }
 
 }  // namespace mirel::ui

@@ -49,6 +49,10 @@ public:
   // The context menu whose shortcuts the view handles itself.
   QMenu* ContextMenu = nullptr;
 
+signals:
+  // Enter on a row.
+  void PreviewRequested();
+
 protected:
   bool event(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
@@ -71,7 +75,14 @@ public:
   void MenuScanClick();    // File / Scan
   void btnScanClick();     // hidden Scan
   void btnEraseClick();    // hidden Erase
-  void RecoverSelection(bool animated);
+  void RecoverSelection();
+  // Asks for an image file and adds it to the volume box, selected.
+  void OpenImage();
+  // Adds the image at path to the volume box and selects it; false (the
+  // reason shown) when it cannot be listed.
+  bool AddImage(const QString& path);
+  // Columns wide enough for their titles and contents, dates whole.
+  void FitColumns();
   void RecoverHighlightedFolder();
   void BitBtn4Click();     // apply the quick filter
   void BitBtn5Click();     // cancel the quick filter
@@ -104,6 +115,7 @@ public:
   QString DiskLetter;
   TFilter Filter;
   QString LastDestination;
+  QString LastImageFolder;
 
   TUpdatingThread& Updating;
   TImageList Icons;
@@ -152,6 +164,7 @@ public:
   QMenu* PopupMenu1;
   QMenu* PopupMenu2;
   // Menu items.
+  QAction* OpenImage1;
   QAction* test1;
   QAction* Preview1;
   QAction* Preview2;
@@ -160,6 +173,8 @@ public:
   QAction* Filters1;
   QAction* ByFilename1;
   QAction* ByType1;
+  QAction* SizeUnits1;
+  QAction* Subfolders1;
   QAction* Help2;
   QAction* About1;
   QAction* RecoverHighlightedFolder1;
@@ -173,6 +188,10 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
 private:
   void BuildLayout();
@@ -180,6 +199,14 @@ private:
   void DiskChosen(int index);
   void TreeNodeChanged(QTreeWidgetItem* node);
   void PrepareQuery(TDiskObject* disk);
+  // Files of subfolders are listed while a filter hides some files, when
+  // the View menu says so.
+  void SetSubfolderFlag();
+  void ShowSortIndicator();
+  void RestoreSettings();
+  void SaveSettings() const;
+  // Whether a volume is chosen; says why not and what to do when none is.
+  bool CanScan();
   // The scan steps the three scan commands share, after the volume is set;
   // false when no scan ran to its end report.
   bool RunScan();
@@ -189,9 +216,19 @@ private:
   // Starts the scanning thread; false (with the reason shown) when the
   // volume cannot be scanned.
   bool StartScanThread(TDiskObject* disk);
+  // A device this user may not read, opened through the disk service and
+  // listed again; the disk itself otherwise (AccessProblem says why).
+  TDiskObject* GainAccess(TDiskObject* disk);
+  QString AccessProblem;
   void ScanThreadEnded();
   TDiskObject* SelectedDisk() const;
 
+  // Column widths came from the settings: scans leave them alone.
+  bool ColumnsRestored = false;
+  bool Shown = false;
+  // The user moved the splitter (or it came from the settings): resizing
+  // the window keeps it.
+  bool SplitterPlaced = false;
   std::jthread ScanWatcher;
   std::atomic<bool> ScanRunning{false};
   std::unique_ptr<TErasingThread> ErasingThread;

@@ -2,8 +2,11 @@
 // A window showing one found file before it is recovered: its bytes in the
 // viewer and, when the data is a picture, the picture. Each window owns the
 // recovery stream it shows and closes itself away.
+#include <QImage>
 #include <QMainWindow>
 #include <memory>
+
+#include "core/FileInfo.h"
 
 #include "viewer/ByteSource.h"
 #include "viewer/HexViewer.h"
@@ -43,6 +46,8 @@ public:
   void LoadPreview(std::unique_ptr<TRecoveryStream> stream);
   // The volume whose catalogue the shown stream reads from; null for none.
   TDiskObject* StreamDisk() const;
+  // The status line: the entry's size, condition and whether it is deleted.
+  void ShowEntry(const TFileInfo& entry);
   // Menu item Tag 0 to 3: Binary, Text, Hex, Unicode.
   void Unicode1Click(QAction* sender);
 
@@ -54,6 +59,7 @@ public:
   viewer::THexViewer* Viewer;
   QLabel* Image1;
   QLabel* LblPreview;
+  QLabel* StatusLine;
   QPushButton* BitBtn1;
   QAction* Exit1;
   QAction* Binary1;
@@ -61,9 +67,19 @@ public:
   QAction* Hex1;
   QAction* Unicode1;
 
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+
 private:
+  void ShowPicture();
   std::unique_ptr<TStreamSource> Source;
+  // The decoded picture, drawn again when the window's size changes.
+  QImage Picture;
 };
+
+// Whether data begins like text: no NUL byte and hardly any control bytes
+// other than line ends and tabs.
+bool LooksLikeText(const uint8_t* data, size_t count);
 
 // Format("Preview - [%s]", name).
 void SetPreviewCaption(TfrmDataPreview* window, const QString& name);

@@ -1,6 +1,8 @@
 #include "ui/ProgressForm.h"
 
 #include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -9,6 +11,7 @@
 
 #include "core/RecoveryManager.h"
 #include "ui/Dialogs.h"
+#include "ui/FileListModel.h"
 #include "ui/MainForm.h"
 #include "ui/ViewBridge.h"
 #include "workers/RecoveringThread.h"
@@ -31,10 +34,8 @@ TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(mai
   auto* layout = new QVBoxLayout(this);
   auto* panel = new QWidget(this);
   panel->setObjectName(QStringLiteral("Panel2"));
+  panel->setBackgroundRole(QPalette::Base);
   panel->setAutoFillBackground(true);
-  QPalette pal = panel->palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  panel->setPalette(pal);
   auto* inner = new QVBoxLayout(panel);
   lblFileName = new QLabel(panel);
   lblFileName->setObjectName(QStringLiteral("lblFileName"));
@@ -44,6 +45,8 @@ TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(mai
   Label2 = new QLabel(panel);
   Label2->setObjectName(QStringLiteral("Label2"));
   Label2->hide();
+  lblCounts = new QLabel(panel);
+  lblCounts->setObjectName(QStringLiteral("lblCounts"));
   ProgressBar1 = new QProgressBar(panel);
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
   ProgressBar1->setTextVisible(false);
@@ -52,6 +55,7 @@ TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(mai
   MarqueeProgressBar1->setTextVisible(false);
   MarqueeProgressBar1->hide();
   inner->addWidget(lblFileName);
+  inner->addWidget(lblCounts);
   inner->addWidget(ProgressBar1);
   inner->addWidget(MarqueeProgressBar1);
   layout->addWidget(panel);
@@ -64,6 +68,52 @@ TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(mai
   layout->addLayout(row);
   connect(btnAbort, &QPushButton::clicked, this, &TfrmProgressForm::btnAbortClick);
   setMinimumWidth(363);
+  Ticker = new QTimer(this);
+  Ticker->setInterval(100);
+  connect(Ticker, &QTimer::timeout, this, &TfrmProgressForm::Tick);
+}
+
+void TfrmProgressForm::Tick() {
+  const QLocale english(QLocale::English);
+  switch (Main->Operation) {
+    case opScan: {
+      // A scan that reached its end has read everything there was.
+      const int percent = ScanEnd == seCompleted ? 100 : Main->Updating.ScanPercent.load();
+      lblCounts->setText(QStringLiteral("%1 files found, %2%")
+                             .arg(english.toString(Main->Updating.FoundCount.load()))
+                             .arg(percent));
+      break;
+    }
+    case opRecover: {
+      TRecoveringThread* t = RecoveringThread;
+      if (!t) break;
+      {
+        std::lock_guard lock(CurrentLock);
+        if (!CurrentShown) {
+          lblFileName->setText(
+              ShortenPath(QString::fromStdString(CurrentFile), lblFileName->fontMetrics(), lblFileName->width()));
+          CurrentShown = true;
+        }
+      }
+      const int total = t->FilesTotal.load();
+      // The files are still being counted.
+      if (total < 0) break;
+      const int done = t->FilesDone.load();
+      if (MarqueeProgressBar1->isVisible()) {
+        MarqueeProgressBar1->SetActive(false);
+        MarqueeProgressBar1->hide();
+        ProgressBar1->show();
+      }
+      ProgressBar1->setRange(0, std::max(total, 1));
+      ProgressBar1->setValue(std::min(done, std::max(total, 1)));
+      lblCounts->setText(QStringLiteral("%1 of %2 files, %3 of %4")
+                             .arg(english.toString(done), english.toString(total),
+                                  SizeInUnits(t->BytesWritten.load()), SizeInUnits(t->BytesTotal.load())));
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 void TfrmProgressForm::showEvent(QShowEvent* event) {
@@ -79,17 +129,25 @@ void TfrmProgressForm::FormShow() {
       setWindowTitle(text);
       lblFileName->setText(text);
       Main->Bridge->OnScanDone = [this] { ScanDoneHandler(); };
+      Tick();
+      Ticker->start();
       break;
     }
     case opErase:
       lblFileName->setText(QStringLiteral("Performing the erase process"));
+      lblCounts->clear();
       break;
     case opRecover:
       setWindowTitle(QStringLiteral("Copying files"));
       lblFileName->clear();
-      ProgressBar1->setRange(0, RecoveryItems ? RecoveryItems->Count() : 0);
-      ProgressBar1->setValue(0);
+      lblCounts->setText(QStringLiteral("Counting the files ..."));
+      // A busy bar while the files are counted.
+      ProgressBar1->hide();
+      MarqueeProgressBar1->show();
+      MarqueeProgressBar1->SetActive(true);
       RecoveryFinished = false;
+      AnswerForAll.reset();
+      Ticker->start();
       try {
         if (!RecoveringThread) throw std::runtime_error("no recovering thread");
         RecoveringThread->Start();
@@ -124,6 +182,7 @@ void TfrmProgressForm::btnAbortClick() {
     default:
       break;
   }
+  Ticker->stop();
   Main->Operation = opNone;
   QDialog::reject();
 }
@@ -134,6 +193,8 @@ void TfrmProgressForm::ScanDoneHandler() {
   RunOnMainThread([this] {
     const bool cancelled = ScanEnd == seCancelled;
     if (!cancelled) ScanEnd = seCompleted;
+    Tick();
+    Ticker->stop();
     setWindowTitle(QStringLiteral("Done"));
     Main->Operation = opNone;
     Main->Bridge->OnScanDone = nullptr;
@@ -175,28 +236,39 @@ QString TfrmProgressForm::ShortenPath(const QString& path, const QFontMetrics& m
 }
 
 void TfrmProgressForm::FileStartHandler(const std::string& path, PFileInfo) {
-  RunOnMainThread([this, text = QString::fromStdString(path)] {
-    lblFileName->setText(ShortenPath(text, lblFileName->fontMetrics(), lblFileName->width()));
-  });
+  std::lock_guard lock(CurrentLock);
+  CurrentFile = path;
+  CurrentShown = false;
 }
 
 TExistsAnswer TfrmProgressForm::FileExistsHandler(const std::string& path) {
-  QMessageBox::StandardButton answer = QMessageBox::Cancel;
-  QString chosen;
+  TExistsChoice choice = TExistsChoice::Cancel;
   RunOnMainThread([&] {
-    answer = Dialogs().Message(this, QMessageBox::Question, QStringLiteral("Confirmation"),
-                               QStringLiteral("File %1 already exists.\nOverwrite?").arg(QString::fromStdString(path)),
-                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    if (answer == QMessageBox::No) chosen = Dialogs().SaveFileName(this, QString::fromStdString(path));
+    if (AnswerForAll) {
+      choice = *AnswerForAll;
+      return;
+    }
+    choice = Dialogs().AskExists(this, QString::fromStdString(path));
+    if (choice == TExistsChoice::OverwriteAll || choice == TExistsChoice::SkipAll ||
+        choice == TExistsChoice::RenameAll)
+      AnswerForAll = choice;
   });
-  if (answer == QMessageBox::Yes) return {TOnExists::Overwrite};
-  // A file chosen in the save dialog is replaced without another question.
-  if (answer == QMessageBox::No && !chosen.isEmpty()) return {TOnExists::Overwrite, {}, chosen.toStdString()};
-  return {TOnExists::Skip, "skipped by the user"};
+  switch (choice) {
+    case TExistsChoice::Overwrite:
+    case TExistsChoice::OverwriteAll: return {TOnExists::Overwrite};
+    case TExistsChoice::Rename:
+    case TExistsChoice::RenameAll: return {TOnExists::Rename};
+    case TExistsChoice::Cancel:
+      if (RecoveringThread) RecoveringThread->Terminate();
+      return {TOnExists::Skip, "skipped by the user"};
+    default: return {TOnExists::Skip, "skipped by the user"};
+  }
 }
 
 void TfrmProgressForm::RecoveryDoneHandler() {
   RunOnMainThread([this] {
+    Tick();
+    Ticker->stop();
     RecoveryItems = nullptr;
     RecoveringThread = nullptr;
     Main->Operation = opNone;

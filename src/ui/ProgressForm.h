@@ -1,18 +1,24 @@
 #pragma once
 // The modal dialog shown while a scan or a recovery runs: what is going on,
-// a bar, and Cancel. It also carries the recovering thread's handlers (the
+// how far it is (files found and percent; files and bytes done of the
+// total), a bar, and Cancel. What it shows is read every 100 ms from the
+// workers' counters, so no worker waits for the window to draw. It also carries the recovering thread's handlers (the
 // current file, the questions about existing files, the end of the run) and
 // the end-of-scan message.
 #include <QDialog>
 #include <QProgressBar>
 #include <atomic>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/FileInfo.h"
+#include "ui/Dialogs.h"
 #include "workers/DestinationPolicy.h"
 
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace mirel {
 class TRecoveringThread;
@@ -47,6 +53,8 @@ public:
 
   QLabel* lblFileName;
   QLabel* Label2;
+  // "1,234 files found, 42%" or "12 of 100 files, 1.2 MB of 3.4 MB".
+  QLabel* lblCounts;
   QProgressBar* ProgressBar1;
   TMarqueeProgressBar* MarqueeProgressBar1;
   QPushButton* btnAbort;
@@ -57,12 +65,13 @@ public:
   // Whether the recovering thread has run its end handler.
   std::atomic<bool> RecoveryFinished{false};
 
-  // Worker-side handlers; each does its window work on the main thread while
-  // the worker waits.
+  // Worker-side handlers. The start of a file is only noted; the question
+  // and the end run on the main thread while the worker waits.
   void ScanDoneHandler();
   void FileStartHandler(const std::string& path, PFileInfo entry);
   // A file of the recovery exists already: asks whether to overwrite it,
-  // write under another name, or skip it.
+  // write under a numbered name, or skip it; an answer "to all" holds for
+  // the rest of the run without asking again. Cancel stops the run.
   TExistsAnswer FileExistsHandler(const std::string& path);
   void RecoveryDoneHandler();
 
@@ -86,7 +95,15 @@ protected:
 
 private:
   void FormShow();
+  // Shows the counters of the running scan or recovery.
+  void Tick();
   TfrmMainForm* Main;
+  QTimer* Ticker;
+  std::mutex CurrentLock;
+  std::string CurrentFile;
+  bool CurrentShown = true;
+  // An answer the user gave "to all" during this recovery.
+  std::optional<TExistsChoice> AnswerForAll;
 };
 
 }  // namespace mirel::ui

@@ -147,7 +147,13 @@ void TViewBridge::AddFolderNode(PFileInfo folder) {
   const bool deleted = folder->FsInfo && folder->FsInfo->IsDeleted();
   TImageList* images = Icons.GetImageList();
   if (images) node->setIcon(0, images->Icon(deleted || first ? Icons.IndexOf(QStringLiteral("**FOLDER")) : 0));
-  if (deleted) node->setForeground(0, QColor(160, 0, 0));
+  if (deleted) {
+    // Italics, as in the file list: readable whatever the palette.
+    QFont f = node->font(0);
+    f.setItalic(true);
+    node->setFont(0, f);
+    node->setToolTip(0, QStringLiteral("%1 (deleted)").arg(node->text(0)));
+  }
   Nodes.insert(folder, node);
 }
 

@@ -76,6 +76,7 @@ std::optional<std::vector<std::string>> Sources(const QStringList& args) {
 int main(int argc, char** argv) {
   if (std::optional<int> status = AnswerInfoOption(argc, argv)) return *status;
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("mirel"));
   QApplication::setApplicationName(QStringLiteral("mirel"));
   QApplication::setApplicationDisplayName(QStringLiteral("Corvane Mirel"));
   QApplication::setApplicationVersion(QStringLiteral(MIREL_VERSION));

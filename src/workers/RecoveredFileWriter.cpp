@@ -432,6 +432,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
   r.Target = folder.Path() + "/" + name;
   r.Size = entry->Size;
   auto done = [&] {
+    ++thread.FilesDone;
     if (thread.OnFileDone) thread.OnFileDone(r);
   };
   if (thread.OnFileStart) thread.OnFileStart(r.Target, entry);

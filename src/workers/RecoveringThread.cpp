@@ -71,7 +71,36 @@ const std::string& TRecoveringThread::DestinationFileSystem(const std::string& f
   return it->second;
 }
 
+void TRecoveringThread::CountWork() {
+  int files = 0;
+  int64_t bytes = 0;
+  std::unordered_set<PFileInfo> seen;
+  // Folders waiting to be counted, with their depth.
+  std::vector<std::pair<PFileInfo, int>> folders;
+  auto addFile = [&](PFileInfo f) {
+    if (!seen.insert(f).second) return;
+    ++files;
+    bytes += std::max<int64_t>(f->Size, 0);
+  };
+  for (PFileInfo e : Items) {
+    if (!e) continue;
+    if (e->IsFolder) folders.emplace_back(e, 0);
+    else addFile(e);
+  }
+  while (!folders.empty() && !Terminated) {
+    auto [folder, depth] = folders.back();
+    folders.pop_back();
+    if (depth >= MAX_FOLDER_DEPTH || !seen.insert(folder).second) continue;
+    for (PFileInfo f : ChildFiles(folder))
+      if (!FolderFilter || FolderFilter(*f)) addFile(f);
+    for (PFileInfo g : ChildFolders(folder)) folders.emplace_back(g, depth + 1);
+  }
+  BytesTotal = bytes;
+  FilesTotal = files;
+}
+
 void TRecoveringThread::Execute() {
+  CountWork();
   // A destination that cannot be opened fails each file with the reason.
   TDestFolder root(DestDir);
   for (int i = 0; i < Items.Count() && !Terminated; ++i) {

@@ -87,6 +87,12 @@ public:
   std::atomic<int> FilePercent{0};
   std::atomic<int> TotalPercent{0};
   std::atomic<int64_t> BytesWritten{0};
+  // The run's files and their bytes, counted before the first is written
+  // (FilesTotal is -1 until then), and the files finished so far, whatever
+  // became of them.
+  std::atomic<int> FilesTotal{-1};
+  std::atomic<int64_t> BytesTotal{0};
+  std::atomic<int> FilesDone{0};
   // SHA-256 of each file written, for the report; it halves the speed at
   // which a large file is copied.
   bool Hash = true;
@@ -115,6 +121,7 @@ public:
 
 private:
   void BuildChildIndex();
+  void CountWork();
   bool IndexBuilt = false;
   std::unordered_set<PFileInfo> Recovered;
   std::unordered_map<PFileInfo, std::vector<PFileInfo>> FilesOf, FoldersOf;

@@ -58,8 +58,10 @@ private slots:
     QVERIFY(help->actions().contains(W->About1));
     W->About1->trigger();
     QCOMPARE(Messages.size(), 1);
-    QVERIFY2(Messages[0].startsWith(QStringLiteral("About Corvane Mirel|Corvane Mirel " MIREL_VERSION "\n")),
+    QVERIFY2(Messages[0].startsWith(QStringLiteral("About|Corvane Mirel " MIREL_VERSION "\n")),
              qPrintable(Messages[0]));
+    // The terms the program comes under, as data/copyright states them.
+    QVERIFY(Messages[0].contains(QStringLiteral("All rights reserved")));
   }
 
   void sourcesThatCannotBeOpenedAreNamedInOneMessage() {

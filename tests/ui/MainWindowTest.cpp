@@ -1,4 +1,8 @@
 #include <QCheckBox>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QDropEvent>
 #include <QDesktopServices>
 #include <QPlainTextEdit>
 #include <QUrl>
@@ -15,7 +19,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -31,8 +38,10 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
+#include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
+#include "workers/RecoveringThread.h"
 #include "workers/UpdatingThread.h"
 
 namespace fs = std::filesystem;
@@ -74,6 +83,10 @@ class MainWindowTest : public QObject {
   QStringList Messages;
   std::function<QMessageBox::StandardButton(const QString& title)> Answer;
   QString Dest;
+  // The existing-file questions asked, and the answer to give.
+  QStringList Asked;
+  ui::TExistsChoice ExistsAnswer = ui::TExistsChoice::Skip;
+  QString ImageToOpen;
   // What the last end-of-recovery summary showed, and where Save report goes.
   QString SummaryCounts, SummaryProblems, ReportPath;
 
@@ -123,6 +136,11 @@ private slots:
       return Answer ? Answer(title) : QMessageBox::Ok;
     };
     ui::Dialogs().ChooseFolder = [this](QWidget*, const QString&, const QString&) { return Dest; };
+    ui::Dialogs().AskExists = [this](QWidget*, const QString& path) {
+      Asked << path;
+      return ExistsAnswer;
+    };
+    ui::Dialogs().OpenImageFile = [this](QWidget*, const QString&) { return ImageToOpen; };
     ui::Dialogs().SaveFileName = [this](QWidget*, const QString&) { return ReportPath; };
     ui::Dialogs().ShowModal = [this](QDialog& d) {
       auto* summary = qobject_cast<ui::TfrmRecoverySummary*>(&d);
@@ -141,6 +159,9 @@ private slots:
 
   void init() {
     Messages.clear();
+    Asked.clear();
+    ExistsAnswer = ui::TExistsChoice::Skip;
+    ImageToOpen.clear();
     Answer = nullptr;
     Dest.clear();
     SummaryCounts.clear();
@@ -155,7 +176,10 @@ private slots:
   void startSelectsTheNamedVolume() {
     QCOMPARE(W->cbxDiskList->count(), 5);
     QCOMPARE(W->cbxDiskList->currentIndex(), 0);
-    QCOMPARE(W->cbxDiskList->currentText(), QStringLiteral("fat12.img: FAT12VOL"));
+    // The volume box names each volume's file system and size.
+    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("fat12.img: FAT12VOL (FAT12, ")) &&
+                 W->cbxDiskList->currentText().endsWith(QStringLiteral(" MB)")),
+             qPrintable(W->cbxDiskList->currentText()));
     QVERIFY(W->cbxDiskList->itemText(2).contains(QStringLiteral("gone.img")));
     QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT or NTFS")));
     QVERIFY(W->btnScan->isHidden() && W->btnErase->isHidden() && W->RadioGroup1->isHidden());
@@ -174,6 +198,12 @@ private slots:
     QCOMPARE(W->StatusPanel1->text(), QStringLiteral("%1 files found").arg(d->Files.Count()));
     QCOMPARE(W->tvDirTree->topLevelItemCount(), 1);
     QVERIFY(Node(QStringLiteral("$ocs")) && Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
+    // The root is open and selected: its folders show and its files are listed.
+    QVERIFY(W->tvDirTree->topLevelItem(0)->isExpanded());
+    QCOMPARE(W->tvDirTree->currentItem(), W->tvDirTree->topLevelItem(0));
+    QVERIFY(Column(0).contains(QStringLiteral("deleted-root.bin")));
+    // The scan dialog said how many files it found, and how far it got.
+    QCOMPARE(W->Progress->lblCounts->text(), QStringLiteral("%1 files found, 100%").arg(d->Files.Count()));
 
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), Docs);
@@ -182,9 +212,16 @@ private slots:
     QVERIFY(photos.contains(QStringLiteral("Holiday photo with a long name.jpg")));
     QVERIFY(!photos.contains(QStringLiteral("IMG_0001.JPG")));
 
-    // Odd rows are tinted, even rows are not.
-    QCOMPARE(W->Model->data(W->Model->index(1, 0), Qt::BackgroundRole).value<QBrush>().color(), QColor(239, 243, 254));
-    QVERIFY(!W->Model->data(W->Model->index(0, 0), Qt::BackgroundRole).isValid());
+    // Deleted entries are in italics in the list as in the tree; each file
+    // shows its condition with a cue and the number.
+    const QModelIndex holiday = W->Model->index(int(Column(0).indexOf(QStringLiteral("Holiday photo with a long name.jpg"))), 0);
+    QVERIFY(W->Model->data(holiday, Qt::FontRole).value<QFont>().italic());
+    QVERIFY(Node(QStringLiteral("$ocs"))->font(0).italic());
+    QVERIFY(!Node(QStringLiteral("photos"))->font(0).italic());
+    const QModelIndex condition = holiday.siblingAtColumn(3);
+    QVERIFY(!W->Model->data(condition, Qt::DecorationRole).value<QIcon>().isNull());
+    QVERIFY(W->Model->data(condition, Qt::DisplayRole).toString().endsWith(u'%'));
+    QVERIFY(W->Model->data(condition, Qt::ToolTipRole).toString().contains(QStringLiteral("good")));
 
     // A second scan of the same volume shows only its own entries.
     const int folders = W->tvDirTree->topLevelItem(0)->childCount();
@@ -220,8 +257,15 @@ private slots:
     // The tree now leads only to folders holding a .txt file.
     QVERIFY(Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
     QVERIFY(!Node(QStringLiteral("wrap")));
+    // While a filter hides files, a folder lists the matches of its subfolders too.
+    ShowFolder(QStringLiteral("$ocs"));
+    QCOMPARE(Column(0), (QStringList{"$otes.txt", "$nner.txt"}));
+    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    QVERIFY(Column(0).contains(QStringLiteral("$nner.txt")) && Column(0).contains(QStringLiteral("$mall.txt")));
+    W->Subfolders1->setChecked(false);
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), (QStringList{"$otes.txt"}));
+    W->Subfolders1->setChecked(true);
 
     W->edNameMask->setText(QStringLiteral("report"));
     W->BitBtn4->click();
@@ -237,6 +281,7 @@ private slots:
     W->BitBtn5->click();
     QVERIFY(!W->CheckBox1->isChecked());
     QVERIFY(Node(QStringLiteral("wrap")));
+    // Without a filter a folder lists its own entries only.
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0).size(), 3);
   }
@@ -268,6 +313,12 @@ private slots:
     QCOMPARE(W->Model->EntryAt(sel.front().row()), selected);
   }
 
+  std::vector<int64_t> Sizes() {
+    std::vector<int64_t> out;
+    for (int r = 0; r < W->Model->rowCount(); ++r) out.push_back(W->Model->EntryAt(r)->Size);
+    return out;
+  }
+
   void addressColumnIsHiddenAndSortable() {
     Scan();
     ShowFolder(QStringLiteral("photos"));
@@ -279,21 +330,50 @@ private slots:
     W->Model->HeaderClicked(6);
     QStringList sorted = addresses;
     std::sort(sorted.begin(), sorted.end(),
-              [](const QString& a, const QString& b) { return a.toStdString() < b.toStdString(); });
+              [](const QString& a, const QString& b) { return a.toLongLong() < b.toLongLong(); });
     QCOMPARE(Column(6), sorted);
   }
 
-  void sortComparesText() {
+  void sortIsByValueAndHolds() {
     Scan();
-    ShowFolder(QStringLiteral("photos"));
-    // "10" sorts before "9": sizes compare as text.
-    QStringList texts = Column(2);
+    // Files of several folders, 0 to 12,000 bytes: as text "12000" < "300".
+    W->edNameMask->setText(QStringLiteral("*.txt;*.docx;*.bin;*.jpg"));
+    W->BitBtn4->click();
+    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    QVERIFY(W->Model->rowCount() >= 6);
     W->Model->HeaderClicked(2);
-    QStringList sorted = texts;
-    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
-      return a.toUpper().toStdString() < b.toUpper().toStdString();
-    });
-    QCOMPARE(Column(2), sorted);
+    QVERIFY(!W->Model->SortDescending);
+    std::vector<int64_t> sizes = Sizes();
+    QVERIFY(std::is_sorted(sizes.begin(), sizes.end()));
+    QCOMPARE(sizes.back(), int64_t(12000));
+    // Another folder, another filter: still by size.
+    ShowFolder(QStringLiteral("$ocs"));
+    sizes = Sizes();
+    QVERIFY(sizes.size() >= 2 && std::is_sorted(sizes.begin(), sizes.end()));
+    W->edNameMask->setText(QStringLiteral("*.txt"));
+    W->BitBtn4->click();
+    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    sizes = Sizes();
+    QVERIFY(sizes.size() >= 3 && std::is_sorted(sizes.begin(), sizes.end()));
+    QCOMPARE(W->lvFileList->horizontalHeader()->sortIndicatorSection(), 2);
+
+    // Condition and dates by value too, descending on the second click.
+    W->Model->HeaderClicked(3);
+    W->Model->HeaderClicked(3);
+    for (int r = 1; r < W->Model->rowCount(); ++r)
+      QVERIFY(W->Model->EntryAt(r - 1)->Condition >= W->Model->EntryAt(r)->Condition);
+    W->Model->HeaderClicked(4);
+    for (int r = 1; r < W->Model->rowCount(); ++r)
+      QVERIFY(W->Model->EntryAt(r - 1)->LastWriteTime <= W->Model->EntryAt(r)->LastWriteTime);
+
+    // Sizes in KB/MB, the exact count in the tooltip.
+    W->Model->HeaderClicked(2);
+    W->SizeUnits1->setChecked(true);
+    const int last = W->Model->rowCount() - 1;
+    QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::DisplayRole).toString(), QStringLiteral("2.4 KB"));
+    QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::ToolTipRole).toString(), QStringLiteral("2,500 bytes"));
+    W->SizeUnits1->setChecked(false);
+    QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::DisplayRole).toString(), QStringLiteral("2500"));
   }
 
   void recoverSelectionWritesFiles() {
@@ -314,14 +394,55 @@ private slots:
     QVERIFY(SummaryProblems.isEmpty());
 
     // Again into the same folder: every existing file is asked about.
-    Answer = [](const QString& title) {
-      return title == QLatin1String("Confirmation") ? QMessageBox::Yes : QMessageBox::Ok;
-    };
+    ExistsAnswer = ui::TExistsChoice::Overwrite;
     fs::resize_file(out / "$otes.txt", 1);
     W->SelectAll();
     W->BitBtn3->click();
-    QCOMPARE(Messages.filter(QStringLiteral("already exists")).size(), 3);
+    QCOMPARE(Asked.size(), 3);
     QCOMPARE(ReadWholeFile(out / "$otes.txt"), ReadWholeFile(orig / "docs/notes.txt"));
+    QCOMPARE(W->Progress->lblCounts->text(), QStringLiteral("3 of 3 files, 14.5 KB of 14.5 KB"));
+
+    // An answer for all is asked once and holds for the rest of the run.
+    for (auto [answer, summary] :
+         {std::pair{ui::TExistsChoice::RenameAll, "3 files recovered, 0 incomplete, 0 failed, 0 skipped"},
+          std::pair{ui::TExistsChoice::SkipAll, "0 files recovered, 0 incomplete, 0 failed, 3 skipped"},
+          std::pair{ui::TExistsChoice::OverwriteAll, "3 files recovered, 0 incomplete, 0 failed, 0 skipped"}}) {
+      Asked.clear();
+      ExistsAnswer = answer;
+      W->SelectAll();
+      W->BitBtn3->click();
+      QCOMPARE(Asked.size(), 1);
+      QCOMPARE(SummaryCounts, QString::fromLatin1(summary));
+    }
+    QCOMPARE(ReadWholeFile(out / "$otes (2).txt"), ReadWholeFile(orig / "docs/notes.txt"));
+    QCOMPARE(ReadWholeFile(out / "$ub/$nner (2).txt"), ReadWholeFile(orig / "docs/sub/inner.txt"));
+    QVERIFY(!fs::exists(out / "$otes (3).txt"));
+  }
+
+  void recoveryDoesNotWaitForTheWindow() {
+    Scan();
+    ShowFolder(QStringLiteral("$ocs"));
+    W->SelectAll();
+    TDiskItems items;
+    for (const QModelIndex& ix : W->lvFileList->selectionModel()->selectedRows()) items.Add(W->Model->EntryAt(ix.row()));
+    TTempDir out;
+    TRecoveringThread thread(std::move(items));
+    thread.DestDir = out.Path().string();
+    ui::TfrmProgressForm* p = W->Progress;
+    thread.OnFileStart = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+    std::atomic<bool> done{false};
+    thread.OnDone = [&done] { done = true; };
+    // The main thread handles no event until the run is over: a hand-off per
+    // file would stop the worker at its first file.
+    thread.Start();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    QVERIFY(done.load());
+    thread.WaitFor();
+    QCOMPARE(thread.FilesDone.load(), 3);
+    QCOMPARE(thread.FilesTotal.load(), 3);
+    QCOMPARE(thread.BytesTotal.load(), int64_t(12000 + 300 + 2500));
+    QVERIFY(fs::exists(out / "$ub" / "$nner.txt"));
   }
 
   void noSelectionOrNoFolderDoesNothing() {
@@ -376,11 +497,7 @@ private slots:
     // The folder row comes first; its file exists already.
     fs::create_directory(out / "$ub");
     WriteFile(out / "$ub" / "$nner.txt", {1, 2, 3});
-    Answer = [this](const QString& title) {
-      if (title == QLatin1String("Confirmation"))
-        QTimer::singleShot(0, W->Progress->btnAbort, &QPushButton::click);
-      return title == QLatin1String("Confirmation") ? QMessageBox::Cancel : QMessageBox::Ok;
-    };
+    ExistsAnswer = ui::TExistsChoice::Cancel;
     W->SelectAll();
     W->BitBtn3->click();
     QCOMPARE(W->Operation, int(ui::opNone));
@@ -524,11 +641,144 @@ private slots:
     qputenv("XDG_RUNTIME_DIR", oldRuntime);
   }
 
+  void nothingToScanSaysWhatToDo() {
+    TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
+    none.BitBtn1->click();
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) && Messages[0].contains(QStringLiteral("Open Image")),
+             qPrintable(Messages[0]));
+  }
+
+  void keyboardPaths() {
+    Scan();
+    QApplication::setActiveWindow(W.get());
+    // Menus open with Alt and their letter; F1 asks for the manual.
+    QCOMPARE(W->menuBar()->actions().size(), 4);
+    for (QAction* m : W->menuBar()->actions()) QVERIFY2(m->text().contains(u'&'), qPrintable(m->text()));
+    QCOMPARE(W->Help2->shortcut(), QKeySequence(Qt::Key_F1));
+    // Tab leaves the list instead of walking its cells.
+    ShowFolder(QStringLiteral("$ocs"));
+    W->lvFileList->setFocus();
+    W->lvFileList->setCurrentIndex(W->Model->index(int(Column(0).indexOf(QStringLiteral("$otes.txt"))), 0));
+    W->lvFileList->selectRow(W->lvFileList->currentIndex().row());
+    QTest::keyClick(W->lvFileList, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != W->lvFileList);
+    // Enter previews the current file, text in Text mode with its state below;
+    // Esc closes the preview.
+    W->lvFileList->setFocus();
+    QTest::keyClick(W->lvFileList, Qt::Key_Return);
+    auto previews = W->findChildren<ui::TfrmDataPreview*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(previews.size(), 1);
+    ui::TfrmDataPreview* preview = previews.front();
+    QVERIFY(preview->Text1->isChecked());
+    QVERIFY2(preview->StatusLine->text().startsWith(QStringLiteral("300 bytes, condition 100%: good")) &&
+                 preview->StatusLine->text().endsWith(QStringLiteral(", deleted")),
+             qPrintable(preview->StatusLine->text()));
+    QVERIFY(preview->minimumSize() != preview->maximumSize());
+    QApplication::setActiveWindow(preview);
+    QTest::keyClick(preview, Qt::Key_Escape);
+    QTRY_VERIFY(W->findChildren<ui::TfrmDataPreview*>(Qt::FindDirectChildrenOnly).isEmpty());
+  }
+
+  void darkPaletteUsesItsRoles() {
+    const QPalette light = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(42, 130, 218));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(dark);
+    {
+      TfrmMainForm w(*Updating, QStringLiteral("fat12.img"));
+      w.show();
+      w.BitBtn1->click();
+      w.WaitForScanThread();
+      // No widget brings colours of its own: each takes the palette's.
+      for (QWidget* c : w.findChildren<QWidget*>())
+        for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text})
+          QVERIFY2(c->palette().color(role) == dark.color(role), qPrintable(c->objectName()));
+      for (QWidget* c : w.Progress->findChildren<QWidget*>())
+        QVERIFY2(c->palette().color(QPalette::Base) == dark.color(QPalette::Base), qPrintable(c->objectName()));
+      QVERIFY(w.lvFileList->alternatingRowColors());
+      QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::BackgroundRole).isValid());
+      QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::ForegroundRole).isValid());
+      QCOMPARE(w.lblWeb->foregroundRole(), QPalette::Link);
+    }
+    QApplication::setPalette(light);
+  }
+
+  void settingsAreRemembered() {
+    W->resize(1000, 700);
+    W->lvFileList->setColumnWidth(4, 222);
+    W->Splitter1->setSizes({300, 600});
+    emit W->Splitter1->splitterMoved(300, 1);
+    const QList<int> split = W->Splitter1->sizes();
+    W->SizeUnits1->setChecked(true);
+    W->close();
+    {
+      TfrmMainForm again(*Updating, QStringLiteral("fat12.img"));
+      again.show();
+      QCOMPARE(again.size(), QSize(1000, 700));
+      QCOMPARE(again.lvFileList->columnWidth(4), 222);
+      QCOMPARE(again.Splitter1->sizes(), split);
+      QVERIFY(again.SizeUnits1->isChecked());
+      // A scan leaves the remembered widths alone.
+      again.BitBtn1->click();
+      again.WaitForScanThread();
+      QCOMPARE(again.lvFileList->columnWidth(4), 222);
+    }
+    QSettings().clear();
+  }
+
   void treeTakesThreeElevenths() {
     W->resize(W->width() + 550 - W->Panel3->width(), W->height());
     QTRY_COMPARE(W->Panel3->width(), 550);
     QCOMPARE(W->Splitter1->sizes().front(), 150);
   }
+
+  // Last: the volumes it adds stay in the list.
+  void openImageAndDrop() {
+    const fs::path first = *Temp / "opened.img", second = *Temp / "dropped.img";
+    fs::copy_file(Fixture("fat16.img"), first);
+    fs::copy_file(Fixture("fat12.img"), second);
+    const int before = W->cbxDiskList->count();
+    ImageToOpen = QString::fromStdString(first.string());
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 1);
+    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("opened.img: ")), qPrintable(W->cbxDiskList->currentText()));
+    QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
+    // Opened again, it is selected, not listed twice.
+    W->cbxDiskList->setCurrentIndex(0);
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 1);
+    QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
+    Scan();
+    QVERIFY(Completed());
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(second.string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(W.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(W.get(), &drop);
+    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    QCOMPARE(W->DiskLetter, QStringLiteral("dropped.img"));
+
+    // A file that holds no volume says so.
+    Messages.clear();
+    ImageToOpen = QString::fromStdString((*Temp / "nothing.txt").string());
+    W->OpenImage1->trigger();
+    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].contains(QStringLiteral("nothing.txt")), qPrintable(Messages[0]));
+  }
+
 };
 
 static TRegisterUiTest<MainWindowTest> registerMainWindowTest;

@@ -195,14 +195,25 @@ private slots:
     }
   }
 
+  void textIsToldFromBinary() {
+    const std::string text = "Agenda\r\n\tBudget: 5 \xE2\x82\xAC\n";
+    QVERIFY(ui::LooksLikeText(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
+    QVERIFY(!ui::LooksLikeText(png, sizeof png));
+    std::string controls(200, 'a');
+    controls[10] = controls[20] = controls[30] = '\x01';
+    QVERIFY(!ui::LooksLikeText(reinterpret_cast<const uint8_t*>(controls.data()), controls.size()));
+    QVERIFY(!ui::LooksLikeText(png, 0));
+  }
+
   void keysOneToFourSwitchModes() {
     TfrmDataPreview* p = Preview(QStringLiteral("Meeting notes.txt"));
     QVERIFY(p);
-    QVERIFY(p->Binary1->isChecked());
-    QCOMPARE(p->Viewer->Mode(), TViewMode::Binary);
-    QCOMPARE(p->Viewer->VisibleRows().value(0), QStringLiteral("Agenda..1. Budget.."));
+    // Text opens in Text mode.
+    QVERIFY(p->Text1->isChecked());
+    QCOMPARE(p->Viewer->Mode(), TViewMode::Text);
     const std::pair<Qt::Key, TViewMode> keys[] = {
-        {Qt::Key_3, TViewMode::Hex}, {Qt::Key_2, TViewMode::Text}, {Qt::Key_4, TViewMode::Unicode}, {Qt::Key_1, TViewMode::Binary}};
+        {Qt::Key_3, TViewMode::Hex}, {Qt::Key_1, TViewMode::Binary}, {Qt::Key_4, TViewMode::Unicode}, {Qt::Key_2, TViewMode::Text}};
     // The keys are window shortcuts, looked up where the application's focus
     // is: a window closed by an earlier test may still move it, so the
     // preview's viewer takes it before each key.
@@ -218,6 +229,8 @@ private slots:
       QVERIFY(press(key));
       QCOMPARE(p->Viewer->Mode(), mode);
     }
+    QVERIFY(press(Qt::Key_1));
+    QCOMPARE(p->Viewer->VisibleRows().value(0), QStringLiteral("Agenda..1. Budget.."));
     QVERIFY(press(Qt::Key_3));
     QVERIFY(p->Hex1->isChecked() && !p->Binary1->isChecked());
     QVERIFY(p->Viewer->VisibleRows().value(0).startsWith(QStringLiteral("00000000  41 67 65 6E 64 61 0D 0A")));
