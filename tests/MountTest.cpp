@@ -84,14 +84,24 @@ public:
     }
     return false;
   }
-  // The exit status, once the program has ended.
+  // The exit status, once the program has ended; a program that has not
+  // ended within a minute is killed and fails the test instead of hanging it.
   int Finish() {
-    if (Pid > 0) {
-      int status = 0;
-      ::waitpid(Pid, &status, 0);
-      Pid = -1;
-      Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (Pid <= 0) return Status;
+    int status = 0;
+    for (int i = 0; i < 6000; ++i) {
+      if (::waitpid(Pid, &status, WNOHANG) == Pid) {
+        Pid = -1;
+        Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return Status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ADD_FAILURE() << "mirel mount did not end within a minute";
+    ::kill(Pid, SIGKILL);
+    ::waitpid(Pid, &status, 0);
+    Pid = -1;
+    Status = -1;
     return Status;
   }
   int Unmount() {
