@@ -18,27 +18,27 @@ namespace {
 
 using TCommand = int (*)(const TCliArgs&, TCliContext&);
 
-struct TOptionSpec {
+struct TOptionDecl {
   const char* Name;
   // What the value stands for in help; null for a switch.
   const char* Value;
   const char* Help;
 };
 
-struct TPositionalSpec {
+struct TPositionalDecl {
   const char* Name;
   const char* Help;
   bool Required;
   bool Many;
 };
 
-struct TCommandSpec {
+struct TCommandDecl {
   const char* Name;
   TCommand Run;
   const char* Summary;
   const char* Synopsis;
-  std::vector<TPositionalSpec> Positionals;
-  std::vector<TOptionSpec> Options;
+  std::vector<TPositionalDecl> Positionals;
+  std::vector<TOptionDecl> Options;
   std::string Notes;
 };
 
@@ -54,13 +54,13 @@ const char* const kExitStatuses =
     "files are incomplete, failed or not written, or data was delivered with gaps;\n"
     "130 stopped by the user (Ctrl+C, SIGTERM).\n";
 
-const TPositionalSpec kSource = {
+const TPositionalDecl kSource = {
     "SOURCE",
     "a raw, split (first segment), E01, VHD/VHDX, VMDK or QCOW2 image, a block device, or IMAGE#N for partition N",
     true, false};
 
-std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
-  std::vector<TOptionSpec> options = {
+std::vector<TOptionDecl> FilterOptions(const char* upperDate) {
+  std::vector<TOptionDecl> options = {
       {"--mask", "MASK", "only names that match MASK"},
       {"--good", nullptr, "only entries whose data is intact (condition 100%)"},
       {"--from", "DATE", "only entries created or modified on or after DATE"},
@@ -73,18 +73,18 @@ std::vector<TOptionSpec> FilterOptions(const char* upperDate) {
 }
 
 // What every command that reads a source takes.
-const std::vector<TOptionSpec> kSourceOptions = {
+const std::vector<TOptionDecl> kSourceOptions = {
     {"--offset", "SECTORS", "the volume starts SECTORS 512-byte sectors into the source (no partition table read)"},
     {"--tz", "ZONE", "the time zone of FAT's local times and of shown dates, as Europe/Berlin or UTC (default: TZ)"},
 };
 
-std::vector<TOptionSpec> Join(std::vector<TOptionSpec> a, const std::vector<TOptionSpec>& b) {
+std::vector<TOptionDecl> Join(std::vector<TOptionDecl> a, const std::vector<TOptionDecl>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-const std::vector<TCommandSpec>& Commands() {
-  static const std::vector<TCommandSpec> commands = {
+const std::vector<TCommandDecl>& Commands() {
+  static const std::vector<TCommandDecl> commands = {
       {"list", CmdList, "List volumes: name, path, type, file system, label, serial, size, free.",
        "mirel list [SOURCE...]",
        {{"SOURCE", "image files or devices; without any, every block device", false, true}},
@@ -133,19 +133,19 @@ const std::vector<TCommandSpec>& Commands() {
   return commands;
 }
 
-const TCommandSpec* FindCommand(const std::string& name) {
-  for (const TCommandSpec& c : Commands())
+const TCommandDecl* FindCommand(const std::string& name) {
+  for (const TCommandDecl& c : Commands())
     if (name == c.Name) return &c;
   return nullptr;
 }
 
-const TOptionSpec* FindOption(const TCommandSpec& c, const std::string& name) {
-  for (const TOptionSpec& o : c.Options)
+const TOptionDecl* FindOption(const TCommandDecl& c, const std::string& name) {
+  for (const TOptionDecl& o : c.Options)
     if (name == o.Name) return &o;
   return nullptr;
 }
 
-std::string CommandUsage(const TCommandSpec& c) {
+std::string CommandUsage(const TCommandDecl& c) {
   return std::string("usage: ") + c.Synopsis + "\n'mirel " + c.Name + " --help' tells more\n";
 }
 
@@ -153,7 +153,7 @@ std::string CommandUsage(const TCommandSpec& c) {
 class THelpFormatter : public CLI::Formatter {
 public:
   std::string make_usage(const CLI::App* app, std::string) const override {
-    const TCommandSpec* c = FindCommand(app->get_name());
+    const TCommandDecl* c = FindCommand(app->get_name());
     return c ? std::string("\nusage: ") + c->Synopsis + "\n" : "\n" + Usage();
   }
 };
@@ -161,14 +161,14 @@ public:
 // What the parser lets pass: a switch given a value (--all=no), and an
 // option whose value is missing while another option follows, which the
 // parser would take as the value. Returns the message, or "".
-std::string CheckValues(const TCommandSpec& c, const std::vector<std::string>& argv) {
+std::string CheckValues(const TCommandDecl& c, const std::vector<std::string>& argv) {
   for (size_t i = 2; i < argv.size(); ++i) {
     const std::string& a = argv[i];
     if (a == "--") break;
     if (a.rfind("--", 0) != 0) continue;
     const size_t eq = a.find('=');
     const std::string name = a.substr(0, eq);
-    const TOptionSpec* o = FindOption(c, name);
+    const TOptionDecl* o = FindOption(c, name);
     if (!o) continue;
     if (!o->Value) {
       if (eq != std::string::npos) return name + " takes no value";
@@ -185,13 +185,13 @@ std::string CheckValues(const TCommandSpec& c, const std::vector<std::string>& a
   return {};
 }
 
-void Declare(CLI::App& sub, const TCommandSpec& c) {
-  for (const TPositionalSpec& p : c.Positionals) {
+void Declare(CLI::App& sub, const TCommandDecl& c) {
+  for (const TPositionalDecl& p : c.Positionals) {
     CLI::Option* o = sub.add_option(p.Name)->description(p.Help);
     if (p.Required) o->required();
     if (p.Many) o->expected(1, -1)->allow_extra_args()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   }
-  for (const TOptionSpec& option : c.Options) {
+  for (const TOptionDecl& option : c.Options) {
     // Every repeat is let through here and refused after parsing, with one
     // message for switches and values alike.
     if (option.Value)
@@ -212,14 +212,14 @@ std::string RepeatedOption(const CLI::App& sub) {
 }
 
 // The parsed command as the commands take it.
-TCliArgs Collect(const CLI::App& sub, const TCommandSpec& c) {
+TCliArgs Collect(const CLI::App& sub, const TCommandDecl& c) {
   TCliArgs args;
   args.Command = c.Name;
-  for (const TPositionalSpec& p : c.Positionals)
+  for (const TPositionalDecl& p : c.Positionals)
     for (const std::string& v : sub.get_option(p.Name)->results()) args.Positional.push_back(v);
   for (const CLI::Option* o : sub.parse_order()) {
     if (o->get_positional()) continue;
-    const TOptionSpec* option = FindOption(c, o->get_name());
+    const TOptionDecl* option = FindOption(c, o->get_name());
     args.Options.emplace_back(o->get_name(), option && option->Value ? o->results().front() : std::string());
   }
   return args;
@@ -250,7 +250,7 @@ char AskUser(TCliContext& ctx, const std::string& question) {
 
 std::string Usage() {
   std::string s = "usage:\n";
-  for (const TCommandSpec& c : Commands()) s += std::string("  ") + c.Synopsis + "\n";
+  for (const TCommandDecl& c : Commands()) s += std::string("  ") + c.Synopsis + "\n";
   return s + "  mirel --version;  mirel COMMAND --help\n" + kFilterNotes;
 }
 
@@ -264,7 +264,7 @@ int FinishOutput(TCliContext& ctx) {
 
 namespace {
 
-int UsageError(TCliContext& ctx, const std::string& message, const TCommandSpec* command) {
+int UsageError(TCliContext& ctx, const std::string& message, const TCommandDecl* command) {
   ctx.Err << "mirel: " << PrintableName(message) << "\n" << (command ? CommandUsage(*command) : Usage());
   return exitUsage;
 }
@@ -272,7 +272,7 @@ int UsageError(TCliContext& ctx, const std::string& message, const TCommandSpec*
 // Checks and parses argv. Fills command and args and returns nothing when the
 // command is to run; otherwise the status to end with, after help, the
 // version or a usage error.
-std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommandSpec*& command,
+std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx, const TCommandDecl*& command,
                          TCliArgs& args) {
   if (argv.size() < 2) {
     ctx.Err << Usage();
@@ -288,7 +288,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
   app.footer(kExitStatuses);
   app.set_version_flag("--version", "mirel " MIREL_VERSION, "print the version and exit");
   app.require_subcommand(1);
-  for (const TCommandSpec& c : Commands()) {
+  for (const TCommandDecl& c : Commands()) {
     CLI::App* sub = app.add_subcommand(c.Name, c.Summary);
     sub->footer(c.Notes + kExitStatuses);
     Declare(*sub, c);
@@ -358,7 +358,7 @@ private:
 int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
   std::vector<std::string> given = argv;
   if (given.size() > 1 && given[1] == "help") given[1] = "--help";
-  const TCommandSpec* command = nullptr;
+  const TCommandDecl* command = nullptr;
   TCliArgs args;
   if (std::optional<int> status = Parse(given, ctx, command, args)) return *status;
   std::optional<TZoneGuard> zone;
