@@ -77,14 +77,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
 
   const std::string reportPath = args.Value("--report");
   std::vector<std::string> hashNames;
-  if (args.Has("--hash")) {
-    const std::optional<std::vector<std::string>> names = ParseHashNames(args.Value("--hash"));
-    if (!names) {
-      ctx.Err << "mirel: --hash takes md5, sha1 and sha256, comma-separated, each once\n";
-      return exitUsage;
-    }
-    hashNames = *names;
-  }
+  if (!ReadHashOption(args, hashNames, ctx)) return exitUsage;
 
   std::vector<std::string> sources{args.Positional[0]};
   if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;

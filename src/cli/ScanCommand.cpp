@@ -68,14 +68,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   }
   for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
   std::vector<std::string> hashNames;
-  if (args.Has("--hash")) {
-    const std::optional<std::vector<std::string>> names = ParseHashNames(args.Value("--hash"));
-    if (!names) {
-      ctx.Err << "mirel: --hash takes md5, sha1 and sha256, comma-separated, each once\n";
-      return exitUsage;
-    }
-    hashNames = *names;
-  }
+  if (!ReadHashOption(args, hashNames, ctx)) return exitUsage;
   std::vector<std::string> sources{args.Positional[0]};
   if (!ApplySourceOptions(args, sources, ctx)) return exitUsage;
   TScanSession session(sources[0], ctx);

@@ -13,6 +13,7 @@
 #include "core/DiskScaner.h"
 #include "core/UpdateView.h"
 #include "platform/Event.h"
+#include "workers/Digests.h"
 
 namespace mirel::cli {
 
@@ -93,6 +94,18 @@ PFileInfo FindByAddress(const TDiskObject& disk, const std::string& given) {
     for (PFileInfo e : *list)
       if (e->FsInfo && e->FsInfo->Address() == address) return e;
   return nullptr;
+}
+
+bool ReadHashOption(const TCliArgs& args, std::vector<std::string>& names, TCliContext& ctx) {
+  names.clear();
+  if (!args.Has("--hash")) return true;
+  std::optional<std::vector<std::string>> parsed = ParseHashNames(args.Value("--hash"));
+  if (!parsed) {
+    ctx.Err << "mirel: --hash takes md5, sha1 and sha256, comma-separated, each once\n";
+    return false;
+  }
+  names = std::move(*parsed);
+  return true;
 }
 
 bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx) {

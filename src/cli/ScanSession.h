@@ -43,6 +43,10 @@ private:
 // value is not usable.
 [[nodiscard]] bool ApplySourceOptions(const TCliArgs& args, std::vector<std::string>& sources, TCliContext& ctx);
 
+// The digests --hash asks for, none without it. Says why and returns false
+// when its value is not usable.
+[[nodiscard]] bool ReadHashOption(const TCliArgs& args, std::vector<std::string>& names, TCliContext& ctx);
+
 // The entry (file or folder) whose address is given as "@ADDRESS" (the
 // address JSON and CSV show); null for another text or an address no entry
 // has.

@@ -61,19 +61,24 @@ void TDigests::Update(const void* data, size_t count) {
   for (auto& c : Contexts) EVP_DigestUpdate(c->Ctx, data, count);
 }
 
+std::string HexDigits(const unsigned char* bytes, size_t count) {
+  static const char hex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * count);
+  for (size_t i = 0; i < count; ++i) {
+    text += hex[bytes[i] >> 4];
+    text += hex[bytes[i] & 15];
+  }
+  return text;
+}
+
 THashes TDigests::Finish() {
   THashes out;
   for (auto& c : Contexts) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(c->Ctx, digest, &length);
-    static const char hex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-      text += hex[digest[i] >> 4];
-      text += hex[digest[i] & 15];
-    }
-    out.emplace_back(c->Name, text);
+    out.emplace_back(c->Name, HexDigits(digest, length));
   }
   return out;
 }

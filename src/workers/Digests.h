@@ -16,6 +16,9 @@ class TRecoveryStream;
 // Algorithm name and lower-case hex digest, in the order asked for.
 using THashes = std::vector<std::pair<std::string, std::string>>;
 
+// Lower-case hex of a digest's bytes.
+[[nodiscard]] std::string HexDigits(const unsigned char* bytes, size_t count);
+
 // "md5,sha1,sha256" or any part of it, each once; nullopt for anything else.
 [[nodiscard]] std::optional<std::vector<std::string>> ParseHashNames(const std::string& text);
 

@@ -1,5 +1,7 @@
 #include "workers/Sha256.h"
 
+#include "workers/Digests.h"
+
 #include <openssl/evp.h>
 #include <stdexcept>
 
@@ -34,13 +36,7 @@ std::string TSha256::FinishHex() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(Context->Ctx, digest, &length);
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += hex[digest[i] >> 4];
-    out += hex[digest[i] & 15];
-  }
-  return out;
+  return HexDigits(digest, length);
 }
 
 }  // namespace mirel
