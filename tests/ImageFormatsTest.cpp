@@ -222,8 +222,11 @@ TEST(Timeline, BodyfileCarriesEveryTimeOfTheNtfsFixture) {
   ASSERT_GT(reference.size(), 60u);
   // The catalogue holds no $STANDARD_INFORMATION times for the MFT's own
   // record (an open gap); every other line must be there as it is.
-  for (const std::string& key : reference)
-    if (key.rfind("$MFT|", 0) != 0) EXPECT_TRUE(got.count(key)) << "missing: " << key;
+  for (const std::string& key : reference) {
+    if (key.rfind("$MFT|", 0) != 0) {
+      EXPECT_TRUE(got.count(key)) << "missing: " << key;
+    }
+  }
   // The timeline tool reads ours as its own: a dated row for each of those.
   const int oursRows = DatedRows(dir / "ours.body");
   EXPECT_GE(oursRows, static_cast<int>(reference.size()));
@@ -279,7 +282,9 @@ TEST(Timeline, TzReadsFatLocalTimesInTheZoneGivenAndLeavesNtfsAlone) {
   // The zone holds for the one command only.
   const char* const after = std::getenv("TZ");
   EXPECT_EQ(before == nullptr, after == nullptr);
-  if (before && after) EXPECT_STREQ(before, after);
+  if (before && after) {
+    EXPECT_STREQ(before, after);
+  }
 }
 
 TEST(Addresses, TwoDeletedFilesOfOnePathAreBothReachable) {

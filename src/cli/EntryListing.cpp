@@ -158,8 +158,8 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     const std::string name = "/" + PrintableName(r.Path(), "|");
     const std::string deleted = IsDeleted(e) ? " (deleted)" : "";
     std::string md5 = "0";
-    for (const auto& [name, hex] : r.Hashes)
-      if (name == "md5" && !hex.empty()) md5 = hex;
+    for (const auto& [algorithm, hex] : r.Hashes)
+      if (algorithm == "md5" && !hex.empty()) md5 = hex;
     auto line = [&](const std::string& shown, int64_t size, const TMacbTimes& t) {
       out << md5 << '|' << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|' << BodyTime(t.Accessed)
           << '|' << BodyTime(t.Modified) << '|' << BodyTime(t.Changed) << '|' << BodyTime(t.Created) << '\n';

@@ -50,6 +50,7 @@
 #include "ui/FileListModel.h"
 #include "ui/FilterForm.h"
 #include "ui/FolderMount.h"
+#include "ui/ManualWindow.h"
 #include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
@@ -915,7 +916,8 @@ void TfrmMainForm::OpenManual(const QString& section) {
   }
   QUrl url = QUrl::fromLocalFile(manual);
   url.setFragment(section);
-  QDesktopServices::openUrl(url);
+  // Without a browser to hand it to, the manual opens here.
+  if (!QDesktopServices::openUrl(url)) (new TfrmManual(url, this))->show();
 }
 
 void TfrmMainForm::ShowAbout() {

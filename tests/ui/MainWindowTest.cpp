@@ -16,6 +16,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -38,6 +39,7 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
+#include "ui/ManualWindow.h"
 #include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
@@ -647,6 +649,18 @@ private slots:
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) && Messages[0].contains(QStringLiteral("Open Image")),
              qPrintable(Messages[0]));
+  }
+
+  void manualShowsInsideTheProgram() {
+    TTempDir tmp;
+    const fs::path page = tmp / "manual.html";
+    std::ofstream(page) << "<html><body><h1>Start</h1><p>First words.</p>"
+                           "<h2 id=\"support\">Help and support</h2><p>Keep the report.</p></body></html>";
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(page.string()));
+    url.setFragment(QStringLiteral("support"));
+    ui::TfrmManual manual(url);
+    QVERIFY(manual.Text->toPlainText().contains(QStringLiteral("Keep the report.")));
+    QCOMPARE(manual.Text->source().fragment(), QStringLiteral("support"));
   }
 
   void keyboardPaths() {
