@@ -13,8 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "Engine.h"
-#include "core/DebugLog.h"
+#include "GuiBench.h"
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
@@ -24,24 +23,9 @@
 #include "workers/UpdatingThread.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace mirel::bench;
 
 namespace {
-
-// Folders x files small files on a FAT32 image, written by mtools; the files
-// are deleted, the folders kept.
-bool MakeImage(const fs::path& dir, int folders, int files) {
-  const std::string script = "set -e; cd '" + dir.string() + "'; mkdir t; "
-      "for d in $(seq 1 " + std::to_string(folders) + "); do mkdir t/dir$d; "
-      "for f in $(seq 1 " + std::to_string(files) + "); do echo \"file $d $f\" > t/dir$d/file$f.txt; done; done; "
-      "mkfs.fat -C -F 32 -s 1 big.img 262144 >/dev/null; "
-      "MTOOLS_SKIP_CHECK=1 mcopy -s -i big.img t/* ::/; "
-      "for d in $(seq 1 " + std::to_string(folders) + "); do MTOOLS_SKIP_CHECK=1 mdel -i big.img \"::/dir$d/*\"; done";
-  setenv("MIREL_BENCH_SCRIPT", script.c_str(), 1);
-  return std::system("bash -c \"$MIREL_BENCH_SCRIPT\"") == 0;
-}
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 size_t CountFiles(const fs::path& dir) {
   size_t n = 0;
@@ -68,7 +52,7 @@ int main(int argc, char** argv) {
     image = argv[2];
   } else {
     const int folders = argc > 3 ? std::atoi(argv[2]) : 20, files = argc > 3 ? std::atoi(argv[3]) : 1000;
-    if (!MakeImage(dir, folders, files) || !fs::exists(image)) {
+    if (!MakeDeletedFilesImage(dir, folders, files, TDeleted::FilesOnly) || !fs::exists(image)) {
       std::fprintf(stderr, "gui_recover_bench: cannot make the image\n");
       return 1;
     }
@@ -95,12 +79,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  mirel::SetDebugLogPath((dir / "debug.log").string());
-  mirel::StartEngine();
-  mirel::CreateRecoveryManager({image.string()}, false);
-  mirel::TDiskObject* disk = mirel::RecoveryManager().DiskList[0];
-  mirel::ui::Dialogs().Message = [](QWidget*, QMessageBox::Icon, const QString&, const QString&,
-                                    QMessageBox::StandardButtons) { return QMessageBox::Ok; };
+  mirel::TDiskObject* disk = StartEngineOn(image, dir);
   mirel::ui::Dialogs().ChooseFolder = [&out](QWidget*, const QString&, const QString&) {
     return QString::fromStdString(out.string());
   };

@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "Engine.h"
-#include "core/DebugLog.h"
+#include "GuiBench.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
@@ -21,26 +20,7 @@
 #include "workers/UpdatingThread.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-// Folders x files deleted files on a FAT32 image, written by mtools.
-bool MakeImage(const fs::path& dir, int folders, int files) {
-  const std::string script = "set -e; cd '" + dir.string() + "'; mkdir t; "
-      "for d in $(seq 1 " + std::to_string(folders) + "); do mkdir t/dir$d; "
-      "for f in $(seq 1 " + std::to_string(files) + "); do echo \"file $d $f\" > t/dir$d/file$f.txt; done; done; "
-      "mkfs.fat -C -F 32 -s 1 big.img 262144 >/dev/null; "
-      "MTOOLS_SKIP_CHECK=1 mcopy -s -i big.img t/* ::/; "
-      "for d in $(seq 1 " + std::to_string(folders) + "); do echo ::/dir$d; done | "
-      "MTOOLS_SKIP_CHECK=1 xargs mdeltree -i big.img";
-  setenv("MIREL_BENCH_SCRIPT", script.c_str(), 1);
-  return std::system("bash -c \"$MIREL_BENCH_SCRIPT\"") == 0;
-}
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-}  // namespace
+using namespace mirel::bench;
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -55,17 +35,12 @@ int main(int argc, char** argv) {
     image = argv[1];
   } else {
     const int folders = argc > 2 ? std::atoi(argv[1]) : 400, files = argc > 2 ? std::atoi(argv[2]) : 100;
-    if (!MakeImage(dir, folders, files) || !fs::exists(image)) {
+    if (!MakeDeletedFilesImage(dir, folders, files, TDeleted::Folders) || !fs::exists(image)) {
       std::fprintf(stderr, "gui_scan_bench: cannot make the image\n");
       return 1;
     }
   }
-  mirel::SetDebugLogPath((dir / "debug.log").string());
-  mirel::StartEngine();
-  mirel::CreateRecoveryManager({image.string()}, false);
-  mirel::TDiskObject* disk = mirel::RecoveryManager().DiskList[0];
-  mirel::ui::Dialogs().Message = [](QWidget*, QMessageBox::Icon, const QString&, const QString&,
-                                    QMessageBox::StandardButtons) { return QMessageBox::Ok; };
+  mirel::TDiskObject* disk = StartEngineOn(image, dir);
 
   double plain = 1e9, shown = 1e9;
   int plainFound = 0, shownRows = 0;
