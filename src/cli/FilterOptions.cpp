@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <ostream>
 
 #include "core/FileInfo.h"
 
@@ -80,6 +81,16 @@ bool ParseFilterDate(const std::string& text, bool endOfDay, TDateTime& out) {
   if (at < text.size() && (!separator(":") || !field(2, 2, s))) return false;
   if (at != text.size() || !IsValidDate(y, mo, d) || h > 23 || mi > 59 || s > 59) return false;
   out = !withTime && endOfDay ? EncodeDateTime(y, mo, d, 23, 59, 59, 999) : EncodeDateTime(y, mo, d, h, mi, s);
+  return true;
+}
+
+bool ReadFilterOptions(const TCliArgs& args, TFilterOptions& out, TCliContext& ctx) {
+  std::string error;
+  if (!ParseFilterOptions(args, out, error)) {
+    ctx.Err << "mirel: " << error << "\n";
+    return false;
+  }
+  for (const std::string& w : out.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
   return true;
 }
 

@@ -23,6 +23,10 @@ struct TFilterOptions {
 bool ParseFilterOptions(const TCliArgs& args, TFilterOptions& out, std::string& error,
                         const std::string& dateToOption = "--to");
 
+// The same for scan and mount: the error or the warnings said on ctx.Err;
+// false when the command cannot go on.
+[[nodiscard]] bool ReadFilterOptions(const TCliArgs& args, TFilterOptions& out, TCliContext& ctx);
+
 // "YYYY-MM-DD", optionally followed by " HH:MM[:SS]" or "THH:MM[:SS]", as a
 // local date-time. A date alone is the start of that day, or with endOfDay its
 // last millisecond.

@@ -15,12 +15,7 @@ int CmdMount(const TCliArgs& args, TCliContext& ctx) {
     return exitUsage;
   }
   TFilterOptions filter;
-  std::string error;
-  if (!ParseFilterOptions(args, filter, error)) {
-    ctx.Err << "mirel: " << error << "\n";
-    return exitUsage;
-  }
-  for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
+  if (!ReadFilterOptions(args, filter, ctx)) return exitUsage;
   const std::string& point = args.Positional[1];
   // Before the scan, which can take long.
   if (const std::string why = FuseProblem(); !why.empty()) {

@@ -61,12 +61,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
     return exitUsage;
   }
   TFilterOptions filter;
-  std::string error;
-  if (!ParseFilterOptions(args, filter, error)) {
-    ctx.Err << "mirel: " << error << "\n";
-    return exitUsage;
-  }
-  for (const std::string& w : filter.Warnings) ctx.Err << "mirel: warning: " << w << "\n";
+  if (!ReadFilterOptions(args, filter, ctx)) return exitUsage;
   std::vector<std::string> hashNames;
   if (!ReadHashOption(args, hashNames, ctx)) return exitUsage;
   std::vector<std::string> sources{args.Positional[0]};
