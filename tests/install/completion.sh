@@ -6,13 +6,7 @@
 # completion.sh ROOT
 set -uo pipefail
 root=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 source /usr/share/bash-completion/bash_completion
 export PATH=$root/usr/bin:$PATH

@@ -7,13 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$1 version=$2
 shift 2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 (cd "$here" && cat "$@") | LC_ALL=C sort >"$work/expected"
 (cd "$root" && find . -type f -o -type l) | sed 's|^\./||' | LC_ALL=C sort >"$work/installed"
