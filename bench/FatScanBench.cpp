@@ -1,12 +1,12 @@
 // Scans a FAT32 volume of 50,000 files (half of them deleted) in both modes
 // and reads every deleted file back; prints files per second and peak memory.
 // The volume is made once by make-fat-bench-image.sh and kept in the build tree.
+#include <sys/resource.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 #include "Engine.h"

@@ -17,9 +17,7 @@ namespace mirel::bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
+inline double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // What the image's deletion leaves: the folders with their files deleted, or
 // nothing (whole folders deleted).

@@ -11,8 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/DiskObject.h"
 #include "core/ByteRanges.h"
+#include "core/DiskObject.h"
 #include "core/LeReader.h"
 #include "fat/FatDirEntry.h"
 #include "fat/FatScaner.h"
@@ -137,8 +137,8 @@ private:
     Table.assign(static_cast<size_t>(fat.FatSizeBytes), 0);
     std::vector<uint8_t> root(Disk.FileSystem == fsFat32 ? 0 : static_cast<size_t>(rootBytes));
     auto keep = [](std::vector<uint8_t>& to, int64_t toAt, int64_t at, const uint8_t* data, size_t size) {
-      const int64_t from = std::max(at, toAt), end = std::min(at + static_cast<int64_t>(size),
-                                                              toAt + static_cast<int64_t>(to.size()));
+      const int64_t from = std::max(at, toAt),
+                    end = std::min(at + static_cast<int64_t>(size), toAt + static_cast<int64_t>(to.size()));
       if (from < end) std::copy(data + (from - at), data + (end - at), to.begin() + (from - toAt));
     };
     if (!ReadRange(0, fat.DataStart, [&](int64_t at, const uint8_t* data, size_t size) {

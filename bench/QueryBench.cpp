@@ -24,7 +24,7 @@ int main() {
   TDiskObject disk("bench", "/nonexistent/query-bench", 7);
   std::vector<std::unique_ptr<TFileInfo>> entries;
   const char* names[] = {"IMG_%05d.JPG", "Holiday photo %d.jpeg", "report_%d.docx", "notes%d.txt", "archive.%d.tar.gz",
-                         "README%d", "screenshot %d.png", "data-%d.csv"};
+                         "README%d",     "screenshot %d.png",     "data-%d.csv"};
   for (int i = 0; i < kFolders; ++i) {
     entries.push_back(std::make_unique<TFileInfo>());
     entries.back()->Name = "folder" + std::to_string(i);

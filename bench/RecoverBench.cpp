@@ -121,9 +121,10 @@ int main() {
   };
   double b = median(bigMBs), s = median(seqMBs);
   double c = median(copyMBs);
-  std::printf("recover large file: %.0f MB/s; sequential image read: %.0f MB/s (ratio %.2f); "
-              "plain copy into the destination: %.0f MB/s (ratio %.2f)\n",
-              b, s, b / s, c, b / c);
+  std::printf(
+      "recover large file: %.0f MB/s; sequential image read: %.0f MB/s (ratio %.2f); "
+      "plain copy into the destination: %.0f MB/s (ratio %.2f)\n",
+      b, s, b / s, c, b / c);
   std::printf("recover large file with SHA-256 (as for a report): %.0f MB/s (ratio to without %.2f)\n",
               median(hashedMBs), median(hashedMBs) / b);
   std::printf("recover small files: %.0f files/s (%d files of 8 KiB)\n", median(smallFiles), small.Count());

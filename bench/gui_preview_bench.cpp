@@ -31,9 +31,11 @@ public:
   }
   size_t Read(void* buffer, size_t count) override {
     count = size_t(std::min<int64_t>(int64_t(count), Size - FPosition));
-    if (!Data.isEmpty()) std::memcpy(buffer, Data.constData() + FPosition, count);
+    if (!Data.isEmpty())
+      std::memcpy(buffer, Data.constData() + FPosition, count);
     else
-      for (size_t i = 0; i < count; ++i) static_cast<char*>(buffer)[i] = char(" abcdefgh\n"[(FPosition + int64_t(i)) % 10]);
+      for (size_t i = 0; i < count; ++i)
+        static_cast<char*>(buffer)[i] = char(" abcdefgh\n"[(FPosition + int64_t(i)) % 10]);
     FPosition += int64_t(count);
     BytesRead += int64_t(count);
     return count;

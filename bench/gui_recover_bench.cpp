@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   size_t cliFiles = 0, windowFiles = 0;
   auto runCommand = [&]() -> bool {
     out = nextOut();
-    const std::string command = "'" + mirel + "' recover '" + image.string() + "' --to '" + out.string() + "' 2>/dev/null";
+    const std::string command =
+        "'" + mirel + "' recover '" + image.string() + "' --to '" + out.string() + "' 2>/dev/null";
     auto t0 = Clock::now();
     const int status = std::system(command.c_str());
     cli = std::min(cli, Seconds(t0, Clock::now()));

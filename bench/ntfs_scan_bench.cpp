@@ -31,8 +31,8 @@ constexpr int64_t FOLDERS = 1000;
 constexpr int64_t FIRST_USER = 64;
 constexpr uint32_t REC = 1024;
 constexpr uint32_t CLUSTER = 4096;
-constexpr int64_t MFT_LCN = 180000;   // where the synthetic MFT goes
-constexpr int64_t DATA_LCN = 40000;   // where its files' clusters point
+constexpr int64_t MFT_LCN = 180000;  // where the synthetic MFT goes
+constexpr int64_t DATA_LCN = 40000;  // where its files' clusters point
 constexpr int64_t DATA_SPAN = 80000;
 
 void Le(uint8_t* p, uint64_t v, int width) {

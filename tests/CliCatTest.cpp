@@ -3,15 +3,15 @@
 // and a SOURCE that is no volume is refused without waiting on it.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
-#include <future>
-#include <iostream>
-#include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <csignal>
+#include <future>
+#include <iostream>
+#include <regex>
 
 #include "FaultyImage.h"
 #include "TestSupport.h"

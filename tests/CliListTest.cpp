@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 #include "TestSupport.h"
 
@@ -54,7 +54,7 @@ TEST(CliList, BadSourcesAreNamedWithTheReasonAndOthersStillListed) {
   WriteFile(tmp / "tiny.img", std::vector<uint8_t>(100, 0));
 
   TCliRun r = RunMirel({"list", (tmp / "missing.img").string(), (tmp / "zero-spc.img").string(),
-                (tmp / "blank.img").string(), (tmp / "tiny.img").string(), Fixture("fat12.img")});
+                        (tmp / "blank.img").string(), (tmp / "tiny.img").string(), Fixture("fat12.img")});
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Err.find("missing.img: No such file or directory"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("zero-spc.img: boot sector gives zero sectors per cluster"), std::string::npos) << r.Err;

@@ -77,7 +77,8 @@ std::vector<TRegion> FatMetadata(const TDamagedImage& img, int64_t& metadataEnd)
   int64_t last = data;
   for (int64_t at = data; at + cluster <= total * bps; at += cluster) {
     const TBytes head = img.ReadAt(at, 12);
-    const bool dot = head.size() == 12 && std::equal(head.begin(), head.begin() + 11, ".          ") && (head[11] & 0x10);
+    const bool dot =
+        head.size() == 12 && std::equal(head.begin(), head.begin() + 11, ".          ") && (head[11] & 0x10);
     const bool fat32Root = !rootBytes && (at - data) / cluster + 2 == b.U32(0x2C);
     if (dot || fat32Root) {
       regions.push_back({at, cluster});
@@ -109,7 +110,7 @@ std::vector<TRegion> NtfsMetadata(const TDamagedImage& img, int64_t& metadataEnd
 }
 
 struct TScanOutcome {
-  bool Opened = false;   // a scanner was made for the volume
+  bool Opened = false;  // a scanner was made for the volume
   int LogLines = 0;
   int Entries = 0;
 };
@@ -149,8 +150,8 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
   return out;
 }
 
-const uint32_t kExtremes[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x0FFFFFF7, 0x0FFFFFFF, 0x7FFFFFFF,
-                              0x80000000, 0xFFFFFFFF};
+const uint32_t kExtremes[] = {0,      1,      2,          0x7F,       0x80,       0xFF,       0x7FFF,
+                              0x8000, 0xFFFF, 0x0FFFFFF7, 0x0FFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
 
 struct TDamageCase {
   const char* Fixture;

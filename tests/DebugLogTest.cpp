@@ -24,7 +24,8 @@ TEST(DebugLog, LineFormatAndAppending) {
   WriteDebugLog("%s: unable to read FAT sector; Sector Number : %d; Offset : %d", "FatScaner.GetNextCluster", 7, 3584);
   MIREL_ASSERT(1 + 1 == 3);
   std::string text = ReadWholeFile(tmp / "debug.log");
-  std::regex line1(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] FatScaner\.GetNextCluster: unable to read FAT sector; Sector Number : 7; Offset : 3584\n)");
+  std::regex line1(
+      R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] FatScaner\.GetNextCluster: unable to read FAT sector; Sector Number : 7; Offset : 3584\n)");
   EXPECT_TRUE(std::regex_search(text, line1)) << text;
   EXPECT_NE(text.find("] --- Assert Error --- Message: \"1 + 1 == 3\", ErrorAddr: "), std::string::npos) << text;
 }

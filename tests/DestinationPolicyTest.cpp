@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 #include "TestSupport.h"
+#include "core/Text.h"
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
 #include "workers/RecoveredFileWriter.h"
-#include "core/Text.h"
 
 using namespace mirel;
 using namespace mirel::test;

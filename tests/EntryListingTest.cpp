@@ -34,8 +34,12 @@ const TFileTime kCreated = UnixToFileTime(1714464000);
 
 struct TEntries {
   TFileInfo Folder{.Name = "Fotos", .Size = 9000, .Attributes = faDirectory, .IsFolder = true};
-  TFileInfo Photo{.Name = "a,\"b\".jpg", .Size = 5000, .Attributes = faReadOnly | faArchive,
-                  .CreationTime = kCreated, .LastWriteTime = kModified, .Condition = 100};
+  TFileInfo Photo{.Name = "a,\"b\".jpg",
+                  .Size = 5000,
+                  .Attributes = faReadOnly | faArchive,
+                  .CreationTime = kCreated,
+                  .LastWriteTime = kModified,
+                  .Condition = 100};
   TFileInfo Odd{.Name = "x|y\nz", .Size = 7, .Condition = 12};
   std::vector<TListedEntry> Rows{{"", &Folder}, {"Fotos/", &Photo}, {"", &Odd}};
   TEntries() { Folder.FsInfo = Live(); }
@@ -77,8 +81,9 @@ TEST(EntryListing, JsonAndTableStillPrintEveryRow) {
 TEST(EntryListing, RowsSortAsTheirWholePathsWould) {
   // The same path text split differently between folder and name, prefixes,
   // and bytes above 0x7F, which order after ASCII.
-  const std::vector<std::pair<std::string, std::string>> parts = {
-      {"", "A"}, {"A/", "x"}, {"", "A b"}, {"A b/", ""}, {"A/", ""}, {"A/x", "y"}, {"A/", "xy"}, {"", "\xC3\xA9"}, {"", "z"}};
+  const std::vector<std::pair<std::string, std::string>> parts = {{"", "A"},    {"A/", "x"},      {"", "A b"},
+                                                                  {"A b/", ""}, {"A/", ""},       {"A/x", "y"},
+                                                                  {"A/", "xy"}, {"", "\xC3\xA9"}, {"", "z"}};
   // Rows of one folder share its text, as the scan's listing makes them.
   const std::string shared = "A/";
   const std::vector<std::string> sharedNames = {"x", "", "xy", "w", "\xC3\xA9"};

@@ -3,6 +3,8 @@
 // mounts cannot be made.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -10,9 +12,7 @@
 #include <fstream>
 #include <optional>
 #include <random>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "Engine.h"
 #include "TestSupport.h"
@@ -37,9 +37,7 @@ std::string RandomBytes(size_t n, uint32_t seed) {
   return s;
 }
 
-void Put(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+void Put(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 bool RunShell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -251,8 +249,8 @@ TEST(EraseJournal, ARecordLeftByAKilledRunRemovesExactlyItsFilesUnderTheRoot) {
   Put(volume / "_E123456.BAK", "the user's own");
   Put(volume / "notes.txt", "recorded, but no name the eraser gives");
   fs::create_directories(volume / "_E100002.BAK");
-  LeaveRecordOfKilledRun({root + "_E100000.BAK", root + "docs/_E100001.BAK", root + "_E100002.BAK",
-                          root + "notes.txt", root + "_E100009.BAK", "/elsewhere/_E100000.BAK"});
+  LeaveRecordOfKilledRun({root + "_E100000.BAK", root + "docs/_E100001.BAK", root + "_E100002.BAK", root + "notes.txt",
+                          root + "_E100009.BAK", "/elsewhere/_E100000.BAK"});
   // A run still going: its record is locked and its file stays.
   TEraseJournal live(state.Folder());
   Put(volume / "_E100003.BAK", "a live run's");

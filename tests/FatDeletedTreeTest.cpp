@@ -284,6 +284,5 @@ TEST_F(FatDeletedTree, RandomDataAndTextOfEntryLikeLinesGiveNoLostFolder) {
   const std::string i = "-i '" + img.string() + "'";
   ASSERT_TRUE(Sh("mcopy " + i + " '" + (src / "lines.txt").string() + "' '" + (src / "noise.bin").string() +
                  "' ::/ && mdel " + i + " ::/lines.txt ::/noise.bin"));
-  for (const auto& [path, row] : ScanFiles(img, true))
-    EXPECT_EQ(path.find("$lost_folder"), std::string::npos) << path;
+  for (const auto& [path, row] : ScanFiles(img, true)) EXPECT_EQ(path.find("$lost_folder"), std::string::npos) << path;
 }

@@ -39,13 +39,23 @@ TEST(FatDirEntry, ShortNameWithoutExtensionHasNoDot) {
 }
 
 TEST(FatDirEntry, ShortNameFirstByte05StandsForE5) {
-  TEntry e = ShortEntry("\x05" "BC     TXT", 0x20, 5, 10);
-  EXPECT_EQ(ShortEntryName(e.data(), false), "\xCF\x83" "BC.TXT");  // 0xE5 is sigma in code page 437
+  TEntry e = ShortEntry(
+      "\x05"
+      "BC     TXT",
+      0x20, 5, 10);
+  EXPECT_EQ(ShortEntryName(e.data(), false),
+            "\xCF\x83"
+            "BC.TXT");  // 0xE5 is sigma in code page 437
 }
 
 TEST(FatDirEntry, ShortNameDecodesCodePage437AndCaseFlags) {
-  TEntry e = ShortEntry("\x81" "BER    TXT", 0x20, 5, 10);
-  EXPECT_EQ(ShortEntryName(e.data(), false), "\xC3\xBC" "BER.TXT");  // u with diaeresis
+  TEntry e = ShortEntry(
+      "\x81"
+      "BER    TXT",
+      0x20, 5, 10);
+  EXPECT_EQ(ShortEntryName(e.data(), false),
+            "\xC3\xBC"
+            "BER.TXT");  // u with diaeresis
   TEntry lower = ShortEntry("NOTES   TXT", 0x20, 5, 10);
   lower[12] = 0x08;  // base in lower case
   EXPECT_EQ(ShortEntryName(lower.data(), false), "notes.TXT");
@@ -85,7 +95,9 @@ TEST(FatDirEntry, UnpairedSurrogateBecomesReplacementCharacter) {
   name += char16_t(0xD83D);
   name += u"b";
   TEntry s = ShortEntry("AB~1       ", 0x20, 5, 10);
-  EXPECT_EQ(LongName(LongEntries(name, s), s), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(LongName(LongEntries(name, s), s),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(FatDirEntry, DeletedLongNameIsRead) {
@@ -109,7 +121,11 @@ TEST(FatDirEntry, LongNamesFatCannotHoldAreNotUsed) {
   TEntry s = ShortEntry("AB~1       ", 0x20, 5, 10);
   EXPECT_EQ(LongName(LongEntries(u"../../etc/passwd", s), s), "");
   EXPECT_EQ(LongName(LongEntries(u"..", s), s), "");
-  EXPECT_EQ(LongName(LongEntries(u"a\x01" u"b", s), s), "");
+  EXPECT_EQ(LongName(LongEntries(u"a\x01"
+                                 u"b",
+                                 s),
+                     s),
+            "");
   EXPECT_EQ(LongName(LongEntries(u"a:b", s), s), "");
 }
 
@@ -129,7 +145,7 @@ TEST(FatDirEntry, TimesAreLocalTimeTurnedToUtc) {
   winter[24] = january & 0xFF;
   winter[25] = january >> 8;
   EXPECT_EQ(FileTimeToIso(EntryWriteTime(winter.data())), "2024-01-17T09:20:30Z");  // one hour ahead
-  const uint16_t changeDay = ((2024 - 1980) << 9) | (3 << 5) | 31;  // clocks go forward at 02:00
+  const uint16_t changeDay = ((2024 - 1980) << 9) | (3 << 5) | 31;                  // clocks go forward at 02:00
   const uint16_t afterChange = (3 << 11) | (30 << 5);
   winter[24] = changeDay & 0xFF;
   winter[25] = changeDay >> 8;

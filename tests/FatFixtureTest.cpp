@@ -20,8 +20,8 @@ struct TImage {
   const char* Label;
   uint32_t Cluster;
 };
-const TImage kImages[] = {{"fat12", "FAT12VOL", 512},  {"fat12c4", "FAT12C4", 2048}, {"fat16", "FAT16VOL", 2048},
-                          {"fat16c1", "FAT16C1", 512}, {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096},
+const TImage kImages[] = {{"fat12", "FAT12VOL", 512},    {"fat12c4", "FAT12C4", 2048}, {"fat16", "FAT16VOL", 2048},
+                          {"fat16c1", "FAT16C1", 512},   {"fat32", "FAT32VOL", 512},   {"fat32c8", "FAT32C8", 4096},
                           {"fat16s4k", "FAT16S4K", 4096}};  // 4096-byte sectors
 
 struct TRow {
@@ -67,7 +67,12 @@ std::map<std::string, std::string> DeletedFiles() {
       {"photos/$mall.txt", "photos/small.txt"},
       {"photos/Holiday photo with a long name.jpg", "photos/Holiday photo with a long name.jpg"},
       {"wrap/$ROUND.BIN", "wrap/AROUND.BIN"},
-      {"\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 name.txt", "\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 name.txt"},
+      {"\xC3\x9Cn\xC3\xAF"
+       "c\xC3\xB6"
+       "d\xC3\xA9 name.txt",
+       "\xC3\x9Cn\xC3\xAF"
+       "c\xC3\xB6"
+       "d\xC3\xA9 name.txt"},
   };
 }
 
@@ -119,8 +124,10 @@ TEST_P(FatFixture, AllListsLiveFilesAtFullCondition) {
   TCliRun r = RunMirel({"scan", Fixture(std::string(img.Name) + ".img"), "--all", "--format", "json"});
   ASSERT_EQ(r.Status, 0) << r.Err;
   auto rows = ParseJson(r.Out);
-  const std::map<std::string, long long> live = {{"README.TXT", 700},   {"photos/IMG_0001.JPG", 5000},
-                                                 {"keep/live.txt", 100}, {"wrap/LIVE.BIN", img.Cluster},
+  const std::map<std::string, long long> live = {{"README.TXT", 700},
+                                                 {"photos/IMG_0001.JPG", 5000},
+                                                 {"keep/live.txt", 100},
+                                                 {"wrap/LIVE.BIN", img.Cluster},
                                                  {img.Label, 0}};
   for (const auto& [path, size] : live) {
     ASSERT_TRUE(rows.count(path)) << path;
@@ -156,7 +163,8 @@ TEST_P(FatFixture, ImageCutInsideItsTableCannotBeScannedAndSaysWhy) {
   std::string log = ReadWholeFile(tmp / "debug.log");
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
   EXPECT_NE(log.find("FatScaner.ReadFileInfo: unable to read directory window, the rest of it is skipped; Folder = "
-                     "cut.img: (" + std::string(img.Label) + ")"),
+                     "cut.img: (" +
+                     std::string(img.Label) + ")"),
             std::string::npos)
       << log;
 }

@@ -104,7 +104,8 @@ void TFatImage::SetFat(uint32_t n, uint32_t value) {
     if (Bits == 12) {
       const int64_t p = base + n + n / 2;
       uint16_t w = static_cast<uint16_t>(Bytes[p] | Bytes[p + 1] << 8);
-      w = (n & 1) ? static_cast<uint16_t>((w & 0x000F) | (value << 4)) : static_cast<uint16_t>((w & 0xF000) | (value & 0xFFF));
+      w = (n & 1) ? static_cast<uint16_t>((w & 0x000F) | (value << 4))
+                  : static_cast<uint16_t>((w & 0xF000) | (value & 0xFFF));
       Bytes[p] = w & 0xFF;
       Bytes[p + 1] = w >> 8;
     } else if (Bits == 16) {
@@ -152,7 +153,8 @@ void TFatImage::Fill(int64_t pos, const std::vector<uint8_t>& bytes) {
 
 void TFatImage::Save(const std::filesystem::path& p) const {
   WriteFile(p, Bytes);
-  if (VolumeBytes > static_cast<int64_t>(Bytes.size())) std::filesystem::resize_file(p, static_cast<uintmax_t>(VolumeBytes));
+  if (VolumeBytes > static_cast<int64_t>(Bytes.size()))
+    std::filesystem::resize_file(p, static_cast<uintmax_t>(VolumeBytes));
 }
 
 void FatTest::SetUp() {

@@ -117,8 +117,8 @@ TEST_F(FatScan, FilesInsideDeletedFoldersAreFound) {
   TFatImage img(12, 100);
   img.Put(img.RootPos(), Deleted("OCS       ", 0x10, 5, 0));
   int64_t p = img.PutAll(img.ClusterPos(5), DotEntries(5, 0));
-  img.PutAll(p, {Deleted("OTES   TXT", 0x20, 20, 300), Deleted("UB        ", 0x10, 6, 0),
-                 Deleted("MPTYDIR   ", 0x10, 7, 0)});
+  img.PutAll(
+      p, {Deleted("OTES   TXT", 0x20, 20, 300), Deleted("UB        ", 0x10, 6, 0), Deleted("MPTYDIR   ", 0x10, 7, 0)});
   p = img.PutAll(img.ClusterPos(6), DotEntries(6, 5));
   img.Put(p, Deleted("NNER   TXT", 0x20, 21, 2500));
   img.PutAll(img.ClusterPos(7), DotEntries(7, 5));  // a deleted folder with nothing in it
@@ -279,10 +279,10 @@ TEST_F(FatScan, ConditionIsWhatTheStreamWillDeliver) {
 TEST_F(FatScan, EntriesThatFailTheChecksAreSkipped) {
   TFatImage img(12, 100);
   img.PutAll(img.RootPos(), {
-                                Deleted("AD*NAMETXT", 0x20, 5, 10),   // invalid character
-                                Deleted("IZE    TXT", 0x20, 0, 10),   // data but no cluster
+                                Deleted("AD*NAMETXT", 0x20, 5, 10),    // invalid character
+                                Deleted("IZE    TXT", 0x20, 0, 10),    // data but no cluster
                                 Deleted("AR     TXT", 0x20, 500, 10),  // cluster beyond the volume
-                                Deleted("TTR    TXT", 0x40, 5, 10),   // attribute above 0x3F
+                                Deleted("TTR    TXT", 0x40, 5, 10),    // attribute above 0x3F
                                 Deleted("OOD    TXT", 0x20, 5, 10),
                             });
   auto disk = Scan(img);
@@ -377,8 +377,8 @@ TEST_F(FatScan, DeletedFolderIsReadOnPastItsFilesDataToItsNextClusters) {
   img.PutAll(p, Files("A", 1, 14, 6));  // the cluster is full: data in 6 to 19
   img.SetFat(20, 0xFFF);
   p = img.PutAll(img.ClusterPos(21), Files("A", 15, 16, 22));  // full again: data in 22 to 37
-  img.PutAll(img.ClusterPos(38), Files("A", 31, 2, 39));        // then the end marker
-  img.PutAll(img.ClusterPos(41), Files("Z", 1, 3, 60));         // free, after the end: no part of it
+  img.PutAll(img.ClusterPos(38), Files("A", 31, 2, 39));       // then the end marker
+  img.PutAll(img.ClusterPos(41), Files("Z", 1, 3, 60));        // free, after the end: no part of it
   auto disk = Scan(img);
   ASSERT_EQ(disk->Files.Count(), 32);
   for (PFileInfo f : disk->Files) EXPECT_EQ(f->Name[0], 'A') << f->Name;

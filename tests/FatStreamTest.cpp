@@ -107,8 +107,8 @@ TEST_F(FatStream, SmallReadsInsideOneClusterReadTheVolumeOnce) {
 
 TEST_F(FatStream, FileWrittenAroundALiveFileComesBackWhole) {
   Img->SetFat(31, 0xFFF);
-  Img->PutAll(Img->RootPos(), {DeletedFile("ROUND  BIN", 30, 3 * kCluster - 100),
-                               ShortEntry("LIVE    BIN", 0x20, 31, kCluster)});
+  Img->PutAll(Img->RootPos(),
+              {DeletedFile("ROUND  BIN", 30, 3 * kCluster - 100), ShortEntry("LIVE    BIN", 0x20, 31, kCluster)});
   PFileInfo e = Find("$ROUND.BIN");
   ASSERT_NE(e, nullptr);
   // Rated by what the stream delivers: three free clusters.
@@ -122,8 +122,8 @@ TEST_F(FatStream, FileWrittenAroundALiveFileComesBackWhole) {
 TEST_F(FatStream, LiveFileFollowsTheTableAndStopsWhereItsChainDoes) {
   Img->Chain({40, 45, 41});
   Img->SetFat(50, 0);  // 50's chain ends at once: the table lost the rest
-  Img->PutAll(Img->RootPos(), {ShortEntry("LIVE    BIN", 0x20, 40, 3 * kCluster),
-                               ShortEntry("BROKEN  BIN", 0x20, 50, 3 * kCluster)});
+  Img->PutAll(Img->RootPos(),
+              {ShortEntry("LIVE    BIN", 0x20, 40, 3 * kCluster), ShortEntry("BROKEN  BIN", 0x20, 50, 3 * kCluster)});
   auto live = CreateRecoveryStream(Find("LIVE.BIN"));
   EXPECT_EQ(ReadAll(*live, 1000), Expected({40, 45, 41}, 3 * kCluster));
   EXPECT_TRUE(live->Missing().Empty());

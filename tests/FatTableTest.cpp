@@ -163,7 +163,8 @@ TEST_F(FatTable, LoopingChainsEndWithOneLogLineEach) {
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{8}));
   auto log = LogLines();
   ASSERT_EQ(log.size(), 3u);
-  EXPECT_NE(log[0].find("FatScaner.GetFileClusChain: cluster chain loops back; First = 5"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("FatScaner.GetFileClusChain: cluster chain loops back; First = 5"), std::string::npos)
+      << log[0];
   EXPECT_NE(log[1].find("loops back; First = 7"), std::string::npos) << log[1];
   EXPECT_NE(log[2].find("leaves the volume; First = 8"), std::string::npos) << log[2];
 }

@@ -1,14 +1,14 @@
 #include "FaultyImage.h"
 
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/prctl.h>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
 
 namespace mirel::test {
 

@@ -2,10 +2,10 @@
 // An image served through a FUSE file system whose reads of chosen sectors
 // fail with EIO: real read errors for the engine, as a disk with bad sectors
 // gives them.
+#include <sys/types.h>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace mirel::test {

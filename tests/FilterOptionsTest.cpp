@@ -83,9 +83,9 @@ TEST(FilterOptions, DatesInLocalTime) {
   // Where --to names the destination, only --until bounds the dates.
   EXPECT_EQ(Parsed({{"--to", "/tmp/out"}}, "").Flags, 0u);
 
-  for (const char* bad : {"2024-02-30", "2023-02-29", "2024-13-01", "yesterday", "2024-03-08 24:00", "2024-3-8x", "",
-                          "24-03-08", "2024-03-08 ", "2024-03-08 10", "2024-03-08 10:5", "2024-03-08 10:05:",
-                          "2024-03-08 10:05:07:09"})
+  for (const char* bad :
+       {"2024-02-30", "2023-02-29", "2024-13-01", "yesterday", "2024-03-08 24:00", "2024-3-8x", "", "24-03-08",
+        "2024-03-08 ", "2024-03-08 10", "2024-03-08 10:5", "2024-03-08 10:05:", "2024-03-08 10:05:07:09"})
     EXPECT_NE(Rejection({{"--from", bad}}).find("--from wants a date"), std::string::npos) << bad;
   EXPECT_NE(Rejection({{"--from", "2024-03-09"}, {"--to", "2024-03-08"}}).find("lies after"), std::string::npos);
   EXPECT_EQ(Parsed({{"--from", "2024-02-29"}, {"--to", "2024-02-29"}}).Flags, qfDate);

@@ -151,8 +151,8 @@ TEST(ImageFormats, PartitionTablesAreReadInsideAnImage) {
 TEST(ImageFormats, OffsetFindsAVolumeBehindLostPartitionTable) {
   TTempDir dir;
   const fs::path shifted = dir / "shifted.img";
-  ASSERT_TRUE(Sh("( head -c " + std::to_string(2048 * 512) + " /dev/zero; cat " + Q(Fixture("ntfs.img")) + " ) | dd of=" +
-                 Q(shifted)));
+  ASSERT_TRUE(Sh("( head -c " + std::to_string(2048 * 512) + " /dev/zero; cat " + Q(Fixture("ntfs.img")) +
+                 " ) | dd of=" + Q(shifted)));
   const TCliRun plain = Scan(Fixture("ntfs.img"));
   const TCliRun offset = Scan(shifted, {"--offset", "2048"});
   EXPECT_EQ(offset.Status, 0) << offset.Err;
@@ -201,7 +201,8 @@ int DatedRows(const fs::path& body) {
   if (!Sh("TZ=UTC mactime -b " + Q(body) + " -d -y > " + Q(rows) + " && true")) return -1;
   std::istringstream in(ReadWholeFile(rows));
   int n = 0;
-  for (std::string line; std::getline(in, line);) n += line.size() > 4 && std::isdigit(static_cast<unsigned char>(line[0]));
+  for (std::string line; std::getline(in, line);)
+    n += line.size() > 4 && std::isdigit(static_cast<unsigned char>(line[0]));
   return n;
 }
 

@@ -44,7 +44,8 @@ TEST(Lznt1, LiteralsAndOverlappingBackReference) {
 TEST(Lznt1, DisplacementWidensAsTheChunkGrows) {
   // 17 literals, then a reference 17 back of length 3: with 17 bytes written
   // the displacement takes 5 bits, so the token is (17-1) << 11 | (3-3).
-  TBytes tokens = {0x00, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 0x00, 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P', 0x02, 'Q'};
+  TBytes tokens = {0x00, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H',  0x00,
+                   'I',  'J', 'K', 'L', 'M', 'N', 'O', 'P', 0x02, 'Q'};
   tokens.push_back(0x00);
   tokens.push_back(0x80);
   TBytes in = Chunk(tokens);

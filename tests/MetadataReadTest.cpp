@@ -60,8 +60,7 @@ TEST_F(MetadataRead, ReadsTheTablesAndEveryLiveDirectoryOfFatVolumes) {
       ASSERT_NE(dir, nullptr);
       if (dir->IsDeleted()) {
         ++deleted;
-        EXPECT_FALSE(Covered(read.Ranges, fat.ClusterOffset(dir->Entry.FirstCluster), fat.ClusterSize))
-            << folder->Name;
+        EXPECT_FALSE(Covered(read.Ranges, fat.ClusterOffset(dir->Entry.FirstCluster), fat.ClusterSize)) << folder->Name;
         continue;
       }
       ++live;

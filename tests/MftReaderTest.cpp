@@ -2,8 +2,8 @@
 
 #include "NtfsTestImage.h"
 #include "ntfs/MftReader.h"
-#include "ntfs/RunList.h"
 #include "ntfs/NtfsScaner.h"
+#include "ntfs/RunList.h"
 #include "platform/RawSource.h"
 
 using namespace mirel;
@@ -291,12 +291,13 @@ TEST(MftReader, AttributeListAcrossExtensionRecords) {
   TBytes list;
   for (const TBytes& e : {AttrListEntry(0x10, 40 | seq, 0), AttrListEntry(0x30, 40 | seq, 1),
                           AttrListEntry(0x80, 41 | seq, 5), AttrListEntry(0x80, 41 | seq, 5),  // named twice
-                          AttrListEntry(0x80, 40 | seq, 9),  // not in that record
+                          AttrListEntry(0x80, 40 | seq, 9),                                    // not in that record
                           AttrListEntry(0x80, 42 | seq, 6, 2)})
     list.insert(list.end(), e.begin(), e.end());
   img.WriteRecord(
       40, TRecordBuilder().Sequence(8).StdInfo(0x20).FileName(5, "listed.bin").Resident(0x20, "", list).Build());
-  img.WriteRecord(41, TRecordBuilder(0, 40 | seq).Sequence(8).NonResident(0x80, "", EncodeRuns({{2, 3000}}), 16384, 5).Build());
+  img.WriteRecord(
+      41, TRecordBuilder(0, 40 | seq).Sequence(8).NonResident(0x80, "", EncodeRuns({{2, 3000}}), 16384, 5).Build());
   img.WriteRecord(
       42, TRecordBuilder(0, 40 | seq).Sequence(8).NonResident(0x80, "", EncodeRuns({{2, 3010}}), 16384, 6, 2).Build());
 

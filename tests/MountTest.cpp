@@ -3,23 +3,23 @@
 // `mirel recover` and `mirel cat` of the same volume.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
-#include <fcntl.h>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <sys/xattr.h>
 #include <thread>
-#include <unistd.h>
 
 #include "FaultyImage.h"
 #include "TestSupport.h"
@@ -187,12 +187,12 @@ TEST(Mount, ReadsAtAnyOffsetEqualCatFromManyReadersAtOnce) {
   // one-cluster files left, then runs on.
   TTempDir tmp;
   const std::string img = (tmp / "frag.img").string(), dir = tmp.Path().string();
-  const std::string script = "export MTOOLS_SKIP_CHECK=1; cd '" + dir + "' && mkfs.fat -C -F 16 -s 2 frag.img 8192" +
-                             " && for i in $(seq 10 49); do head -c 1024 /dev/urandom >s$i; mcopy -i frag.img s$i ::/; done" +
-                             " && for i in $(seq 11 2 49); do mdel -i frag.img ::/s$i; done" +
-                             " && head -c 1572864 /dev/urandom >'big fragmented file.bin'" +
-                             " && mcopy -i frag.img 'big fragmented file.bin' ::/" +
-                             " && mdel -i frag.img '::/big fragmented file.bin'";
+  const std::string script =
+      "export MTOOLS_SKIP_CHECK=1; cd '" + dir + "' && mkfs.fat -C -F 16 -s 2 frag.img 8192" +
+      " && for i in $(seq 10 49); do head -c 1024 /dev/urandom >s$i; mcopy -i frag.img s$i ::/; done" +
+      " && for i in $(seq 11 2 49); do mdel -i frag.img ::/s$i; done" +
+      " && head -c 1572864 /dev/urandom >'big fragmented file.bin'" +
+      " && mcopy -i frag.img 'big fragmented file.bin' ::/" + " && mdel -i frag.img '::/big fragmented file.bin'";
   ASSERT_EQ(Shell(script), 0);
   const std::string bigWant = ReadWholeFile(tmp / "big fragmented file.bin");
 
@@ -258,7 +258,8 @@ TEST(Mount, AttributesShowStreamsConditionDeletedAndAddress) {
     EXPECT_EQ(::getxattr((mount / "bigstream.txt").c_str(), "user.none", value, sizeof value), -1);
     EXPECT_EQ(errno, ENODATA);
     // A file that a live one partly overwrote says so.
-    const std::string victim = Output("getfattr --only-values -n user.mirel.condition '" + (mount / "victim.bin").string() + "'");
+    const std::string victim =
+        Output("getfattr --only-values -n user.mirel.condition '" + (mount / "victim.bin").string() + "'");
     EXPECT_FALSE(victim.empty());
     EXPECT_NE(victim, "100");
   }
@@ -374,8 +375,8 @@ TEST(Mount, BadInputIsRefusedBeforeAnythingIsServed) {
   // Without /dev/fuse: a mount namespace of its own whose /dev lacks it.
   if (::geteuid() != 0 || Shell("unshare -m true") != 0) GTEST_SKIP() << "cannot make a mount namespace here";
   const std::string err = (tmp / "err").string();
-  const int status = std::system(("unshare -m sh -c 'mount -t tmpfs none /dev && exec " MIREL_BINARY " mount " +
-                                  img + " " + (tmp / "mnt").string() + "' 2>" + err)
+  const int status = std::system(("unshare -m sh -c 'mount -t tmpfs none /dev && exec " MIREL_BINARY " mount " + img +
+                                  " " + (tmp / "mnt").string() + "' 2>" + err)
                                      .c_str());
   EXPECT_EQ(WEXITSTATUS(status), 2);
   EXPECT_NE(ReadWholeFile(err).find("mirel: FUSE is not available: /dev/fuse is missing"), std::string::npos)

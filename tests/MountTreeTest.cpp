@@ -104,8 +104,8 @@ TEST(MountTree, DuplicateNamesInAFolderAreToldApart) {
 
   const TMountTree tree(c.Folders, c.Files, {});
   EXPECT_EQ(Paths(tree), (std::set<std::string>{"/docs/", "/docs/a.txt", "/docs/a (2).txt", "/docs/a (2) (2).txt",
-                                                 "/docs/a (3).txt/", "/docs/a (3).txt/inner", "/docs/x_y",
-                                                 "/docs/x_y (2)", "/secret.doc.efs"}));
+                                                "/docs/a (3).txt/", "/docs/a (3).txt/inner", "/docs/x_y",
+                                                "/docs/x_y (2)", "/secret.doc.efs"}));
   EXPECT_EQ(tree.FileCount(), 7u);
   // The first of equal names keeps it; each path finds its own entry.
   EXPECT_EQ(tree[*tree.Find("/docs/a.txt")].Entry, c.Files[0]);
@@ -141,7 +141,7 @@ TEST(MountTree, OnlyAcceptedFilesAndTheFoldersAboveThemAreServed) {
 
   const TMountTree tree(c.Folders, c.Files, [](const TFileInfo& e) { return e.Name != "live.txt"; });
   EXPECT_EQ(Paths(tree), (std::set<std::string>{"/a/", "/a/b/", "/a/b/c/", "/a/b/c/deep.txt", "/lost/",
-                                                 "/lost/found.txt", "/loop1/", "/loop1/in-loop.txt", "/loop1/loop2/"}));
+                                                "/lost/found.txt", "/loop1/", "/loop1/in-loop.txt", "/loop1/loop2/"}));
   EXPECT_EQ(tree.TotalBytes(), 30);
   EXPECT_FALSE(tree.NodeOf(empty));
 }

@@ -240,13 +240,16 @@ TEST(NtfsLostData, MetadataThatCannotBeReadFailsTheScan) {
       {"zeroed sector", mft + 512, TBytes(512, 0),
        "$MFT record 0 (the MFT's own record, at byte " + std::to_string(mft) +
            ") is damaged: it is no valid MFT record"},
-      {"run list", pairs, {0x88}, "$MFT record 0 (the MFT's own record, at byte " + std::to_string(mft) +
-                                      ") has a damaged run list"},
+      {"run list",
+       pairs,
+       {0x88},
+       "$MFT record 0 (the MFT's own record, at byte " + std::to_string(mft) + ") has a damaged run list"},
       {"record size", 0, geometry,
        "the boot sector's geometry cannot be used (512 bytes per sector, 8 sectors per cluster, MFT records of 0 "
        "bytes)"},
-      {"MFT place", 0, far, "the boot sector places the MFT at cluster 1073741824, outside the 16777216 bytes the "
-                            "source holds"},
+      {"MFT place", 0, far,
+       "the boot sector places the MFT at cluster 1073741824, outside the 16777216 bytes the "
+       "source holds"},
   };
   for (const TCase& c : cases) {
     TNtfsImageCopy damaged;
@@ -292,14 +295,19 @@ TEST(NtfsLostData, ExtensionRecordsMustStillBeTheFiles) {
     const uint16_t flags = c.FileLive ? 0x0001 : 0;
     const TBytes list = ListOf({AttrListEntry(0x10, 40 | ref, 0), AttrListEntry(0x30, 40 | ref, 1),
                                 AttrListEntry(0x80, 41 | ref, 5), AttrListEntry(0x80, 42 | ref, 6, 2)});
-    img.WriteRecord(
-        40, TRecordBuilder(flags).Sequence(seq).StdInfo(faArchive).FileName(5, "spliced.bin").Resident(0x20, "", list).Build());
+    img.WriteRecord(40, TRecordBuilder(flags)
+                            .Sequence(seq)
+                            .StdInfo(faArchive)
+                            .FileName(5, "spliced.bin")
+                            .Resident(0x20, "", list)
+                            .Build());
     for (int64_t n : {41, 42}) {
       const bool changed = n == c.Changed;
       TRecordBuilder b(changed ? c.Flags : flags, changed ? c.Base : ours);
       b.Sequence(changed ? c.Seq : seq);
       if (changed && c.Base == 0) b.StdInfo(faArchive).FileName(5, "other.bin");
-      b.NonResident(0x80, "", EncodeRuns({{2, n == 41 ? FREE_LCN : FREE_LCN + 10}}), 16384, n == 41 ? 5 : 6, n == 41 ? 0 : 2);
+      b.NonResident(0x80, "", EncodeRuns({{2, n == 41 ? FREE_LCN : FREE_LCN + 10}}), 16384, n == 41 ? 5 : 6,
+                    n == 41 ? 0 : 2);
       img.WriteRecord(n, b.Build());
     }
 
@@ -317,7 +325,8 @@ TEST(NtfsLostData, ExtensionRecordsMustStillBeTheFiles) {
       continue;
     }
     const TByteRange gap{c.Changed == 41 ? 0 : 8192, 8192};
-    EXPECT_TRUE(got.Data == (c.Changed == 41 ? std::string(8192, '\0') + Str(second) : Str(first) + std::string(8192, '\0')))
+    EXPECT_TRUE(got.Data ==
+                (c.Changed == 41 ? std::string(8192, '\0') + Str(second) : Str(first) + std::string(8192, '\0')))
         << c.What;
     EXPECT_EQ(got.Missing.Ranges(), std::vector<TByteRange>{gap}) << c.What;
     EXPECT_EQ(e->Condition, 50) << c.What;
@@ -334,16 +343,16 @@ TEST(NtfsLostData, RefusedMiddleExtentLeavesItsRangeOnly) {
   img.WriteRecord(40, TRecordBuilder()
                           .StdInfo(faArchive)
                           .FileName(5, "three.bin")
-                          .Resident(0x20, "", ListOf({AttrListEntry(0x10, 40 | ref, 0), AttrListEntry(0x30, 40 | ref, 1),
-                                                      AttrListEntry(0x80, 41 | ref, 5), AttrListEntry(0x80, 42 | ref, 6, 2),
-                                                      AttrListEntry(0x80, 43 | ref, 7, 4)}))
+                          .Resident(0x20, "",
+                                    ListOf({AttrListEntry(0x10, 40 | ref, 0), AttrListEntry(0x30, 40 | ref, 1),
+                                            AttrListEntry(0x80, 41 | ref, 5), AttrListEntry(0x80, 42 | ref, 6, 2),
+                                            AttrListEntry(0x80, 43 | ref, 7, 4)}))
                           .Build());
   img.WriteRecord(41, TRecordBuilder(0, 40 | ref).NonResident(0x80, "", EncodeRuns({{2, FREE_LCN}}), 24576, 5).Build());
   // Its only header announces 8 + 8 bytes of pairs where the attribute ends first.
   img.WriteRecord(42, TRecordBuilder(0, 40 | ref).NonResident(0x80, "", {0x88, 0x02, 0x00}, 24576, 6, 2).Build());
-  img.WriteRecord(43, TRecordBuilder(0, 40 | ref)
-                          .NonResident(0x80, "", EncodeRuns({{2, FREE_LCN + 20}}), 24576, 7, 4)
-                          .Build());
+  img.WriteRecord(
+      43, TRecordBuilder(0, 40 | ref).NonResident(0x80, "", EncodeRuns({{2, FREE_LCN + 20}}), 24576, 7, 4).Build());
   TScannedImage s(img.Path());
   PFileInfo e = s.File("three.bin");
   ASSERT_TRUE(e);

@@ -37,12 +37,12 @@ std::vector<std::string> Originals(const std::string& image) {
 
 TEST(NtfsScan, QuickScanRebuildsTheFolderChains) {
   TScannedImage s(Fixture("ntfs.img"));
-  EXPECT_EQ(Paths(s.Disk->Files),
-            (std::set<std::string>{"$folder_88/orphan.txt", "bigstream.txt", "deleted-root.bin", "docs/Report 2024.docx",
-                                   "docs/notes.txt", "docs/sub/inner.txt", "frag-a.bin", "packed/compressible.txt",
-                                   "packed/small.txt", "photos/Holiday photo with a long name.jpg",
-                                   "photos/camera.jpg", "photos/tiny.txt", "sparse.bin", "streams.txt",
-                                   "victim.bin", "Ünïcödé name.txt"}));
+  EXPECT_EQ(
+      Paths(s.Disk->Files),
+      (std::set<std::string>{"$folder_88/orphan.txt", "bigstream.txt", "deleted-root.bin", "docs/Report 2024.docx",
+                             "docs/notes.txt", "docs/sub/inner.txt", "frag-a.bin", "packed/compressible.txt",
+                             "packed/small.txt", "photos/Holiday photo with a long name.jpg", "photos/camera.jpg",
+                             "photos/tiny.txt", "sparse.bin", "streams.txt", "victim.bin", "Ünïcödé name.txt"}));
   // Folders appear once each, only as parents, up to the root named after
   // the volume and its label.
   EXPECT_EQ(Paths(s.Disk->Folders),
@@ -114,7 +114,7 @@ TEST(NtfsScan, IntactFilesReadBackByteExact) {
 TEST(NtfsScan, NamedStreamsCarryTheirOwnSizes) {
   TCliRun scan = RunMirel({"scan", Fixture("ntfs.img").string(), "--format", "json"});
   ASSERT_EQ(scan.Status, 0) << scan.Err;
-  EXPECT_NE(scan.Out.find("\"path\":\"streams.txt\"") , std::string::npos);
+  EXPECT_NE(scan.Out.find("\"path\":\"streams.txt\""), std::string::npos);
   EXPECT_NE(scan.Out.find("\"streams\":[{\"name\":\"extra\",\"size\":18}]"), std::string::npos) << scan.Out;
   EXPECT_NE(scan.Out.find("\"streams\":[{\"name\":\"big\",\"size\":3000}]"), std::string::npos) << scan.Out;
 

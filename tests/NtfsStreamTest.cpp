@@ -122,7 +122,8 @@ TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
   // Its second 512-byte block lies on a cluster past the end of the volume.
   TRecordBuilder far;
   far.StdInfo(faEncrypted | faArchive).FileName(5, "far.bin");
-  far.NonResident(0x80, "", EncodeRuns({{1, FREE_LCN}, {1, 10000000 - FREE_LCN}}), 5000).Resident(0x100, "$EFS", EfsData(400, 400));
+  far.NonResident(0x80, "", EncodeRuns({{1, FREE_LCN}, {1, 10000000 - FREE_LCN}}), 5000)
+      .Resident(0x100, "$EFS", EfsData(400, 400));
   img.WriteRecord(41, far.Build());
   TScannedImage s(img.Path());
   PFileInfo e = s.File("secret.bin");
@@ -327,7 +328,8 @@ TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanIsMissingWhole) {
   EXPECT_EQ(s.ReadAll(e), Str(data));
 
   TCapturedLog log;
-  TBytes reused = TRecordBuilder(0x0001).StdInfo(faArchive).FileName(5, "new.txt").Resident(0x80, "", Pattern(300, 8)).Build();
+  TBytes reused =
+      TRecordBuilder(0x0001).StdInfo(faArchive).FileName(5, "new.txt").Resident(0x80, "", Pattern(300, 8)).Build();
   img.WriteRecord(40, reused);
   auto lostWhole = [&] {
     std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);

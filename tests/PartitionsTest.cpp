@@ -3,8 +3,8 @@
 #include <regex>
 
 #include "TestSupport.h"
-#include "core/DiskObject.h"
 #include "core/DiskList.h"
+#include "core/DiskObject.h"
 #include "platform/Partitions.h"
 
 using namespace mirel;
@@ -22,8 +22,8 @@ std::vector<TVolumeFacts> Volumes(const std::vector<std::string>& sources) {
   TDiskList list(sources, false);
   std::vector<TVolumeFacts> out;
   for (TDiskObject* d : list.Items)
-    out.push_back({d->Name, d->FileSystemName, d->VolumeLabel, d->Base, d->Length, d->TotalSize,
-                   d->BackupBootSector()});
+    out.push_back(
+        {d->Name, d->FileSystemName, d->VolumeLabel, d->Base, d->Length, d->TotalSize, d->BackupBootSector()});
   return out;
 }
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <unistd.h>
+#include <fstream>
 #include <numeric>
 #include <optional>
 #include <thread>
@@ -26,8 +26,10 @@ public:
     if (const char* old = std::getenv("TZ")) Saved = old;
   }
   ~TTimeZone() {
-    if (Saved) setenv("TZ", Saved->c_str(), 1);
-    else unsetenv("TZ");
+    if (Saved)
+      setenv("TZ", Saved->c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
   TTimeZone(const TTimeZone&) = delete;
@@ -82,7 +84,8 @@ TEST(RawSource, KernelCopyIsConfinedToTheWindowToo) {
   EXPECT_EQ(part.CopyTo(out, 5, 0), 5u);     // appends at the file position
   EXPECT_EQ(part.CopyTo(out, 5, 50), 0u);
   ::close(out);
-  EXPECT_EQ(ReadWholeFile(tmp / "out"), std::string("\x8c\x8d\x8e\x8f\x90\x91\x92\x93\x94\x95" "defgh"));
+  EXPECT_EQ(ReadWholeFile(tmp / "out"), std::string("\x8c\x8d\x8e\x8f\x90\x91\x92\x93\x94\x95"
+                                                    "defgh"));
 }
 
 TEST(RawSource, OpenFailuresSayWhy) {
@@ -128,7 +131,7 @@ TEST(FileTime, DosLocalTimeGoesThroughTheTimeZone) {
   EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T10:20:30Z");
   tz.Set("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(FileTimeToIso(DosDateTimeToFileTime(date, time)), "2024-05-17T08:20:30Z");
-  EXPECT_EQ(DosDateTimeToFileTime(0, 0), 0u);                  // no date recorded
+  EXPECT_EQ(DosDateTimeToFileTime(0, 0), 0u);                          // no date recorded
   EXPECT_EQ(DosDateTimeToFileTime((44 << 9) | (13 << 5) | 1, 0), 0u);  // month 13
 }
 

@@ -158,7 +158,8 @@ TEST(QueryObject, DateRangeOnCreationOrLastWrite) {
     c.Photo->LastWriteTime = written;
     return q.Accepts(c.Photo);
   };
-  TFileTime before = LocalFileTime(2024, 3, 1), inside = LocalFileTime(2024, 3, 10, 12), after = LocalFileTime(2024, 3, 15, 10);
+  TFileTime before = LocalFileTime(2024, 3, 1), inside = LocalFileTime(2024, 3, 10, 12),
+            after = LocalFileTime(2024, 3, 15, 10);
   EXPECT_TRUE(accepts(inside, after));
   EXPECT_TRUE(accepts(before, inside));
   EXPECT_FALSE(accepts(before, after));

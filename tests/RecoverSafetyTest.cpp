@@ -4,15 +4,15 @@
 // files stand under their own names, and the report says what happened.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "Engine.h"
 #include "NtfsTestImage.h"
@@ -51,18 +51,30 @@ public:
       std::optional<std::string> key = String();
       if (!key || !Eat(':')) return std::nullopt;
       bool ok = true;
-      if (*key == "path") ok = Into(r.Path);
-      else if (*key == "status") ok = Into(r.Status);
-      else if (*key == "reason") ok = Into(r.Reason);
-      else if (*key == "dest") ok = Null() || (r.Dest = String()).has_value();
-      else if (*key == "sha256") ok = Null() || (r.Sha256 = String()).has_value();
-      else if (*key == "address") ok = Null() || (r.Address = String()).has_value();
-      else if (*key == "size") ok = Number(r.Size);
-      else if (*key == "written") ok = Number(r.Written);
-      else if (*key == "missing") ok = Ranges(r.Missing);
-      else if (*key == "streams") ok = Streams(r.Streams);
-      else if (*key == "note") ok = Into(r.Note);
-      else return std::nullopt;
+      if (*key == "path")
+        ok = Into(r.Path);
+      else if (*key == "status")
+        ok = Into(r.Status);
+      else if (*key == "reason")
+        ok = Into(r.Reason);
+      else if (*key == "dest")
+        ok = Null() || (r.Dest = String()).has_value();
+      else if (*key == "sha256")
+        ok = Null() || (r.Sha256 = String()).has_value();
+      else if (*key == "address")
+        ok = Null() || (r.Address = String()).has_value();
+      else if (*key == "size")
+        ok = Number(r.Size);
+      else if (*key == "written")
+        ok = Number(r.Written);
+      else if (*key == "missing")
+        ok = Ranges(r.Missing);
+      else if (*key == "streams")
+        ok = Streams(r.Streams);
+      else if (*key == "note")
+        ok = Into(r.Note);
+      else
+        return std::nullopt;
       if (!ok) return std::nullopt;
     }
     return I == S.size() ? std::optional(r) : std::nullopt;
@@ -432,7 +444,8 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
     }
   });
   // A signal that came too late must not end the test program.
-  struct sigaction quiet {}, old {};
+  struct sigaction quiet {
+  }, old{};
   quiet.sa_handler = [](int) {};
   sigaction(SIGINT, &quiet, &old);
   TCliRun r = RunMirel({"recover", image.Image.string(), "--to", out.Path().string()});
@@ -519,8 +532,8 @@ TEST(RecoverSafety, DestinationOnAFuseMountOfTheImageIsRefused) {
 TEST(RecoverSafety, NamesReachTheTerminalWithoutControlCharacters) {
   // NTFS names may hold any character but "/" and NUL.
   TNtfsImageCopy img;
-  img.WriteRecord(
-      40, TRecordBuilder().StdInfo(0x20).FileName(5, "esc\x1b[31m.txt").Resident(0x80, "", {'h', 'i'}).Build());
+  img.WriteRecord(40,
+                  TRecordBuilder().StdInfo(0x20).FileName(5, "esc\x1b[31m.txt").Resident(0x80, "", {'h', 'i'}).Build());
   TTempDir tmp;
   WriteFile(tmp / "esc\x1b[31m.txt", {'x'});
   TCliRun r = RunMirel({"recover", img.Path().string(), "--to", tmp.Path().string(), "--all", "esc\x1b[31m.txt"});

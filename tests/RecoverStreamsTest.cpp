@@ -3,13 +3,13 @@
 // where it does not, and each choice said in the summary and the report.
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sys/xattr.h>
-#include <unistd.h>
 
 #include "TestSupport.h"
 
@@ -56,9 +56,9 @@ TEST(RecoverStreams, AttributesWhereTheDestinationTakesThemFilesBesideWhereNot) 
     EXPECT_NE(r.Err.find(files[i] + ": stream " + streams[i] + " kept as the extended attribute user." + streams[i]),
               std::string::npos)
         << r.Err;
-    EXPECT_NE(plainReport.find("{\"name\":\"" + streams[i] + "\",\"as\":\"attribute\",\"dest\":\"user." + streams[i] +
-                               "\"}"),
-              std::string::npos)
+    EXPECT_NE(
+        plainReport.find("{\"name\":\"" + streams[i] + "\",\"as\":\"attribute\",\"dest\":\"user." + streams[i] + "\"}"),
+        std::string::npos)
         << plainReport;
   }
 
@@ -94,8 +94,10 @@ TEST(RecoverStreams, StreamTooLargeForAnyAttributeBecomesAFileBesideIt) {
   fs::create_directory(mnt);
   fs::create_directory(dest);
   // ntfs-3g's Windows interface names a stream as NAME:STREAM.
-  if (!Sh("truncate -s 8M '" + img + "' && mkntfs -q -F -f '" + img + "' >/dev/null 2>&1 && ntfs-3g -o "
-          "streams_interface=windows '" + img + "' '" + mnt + "'"))
+  if (!Sh("truncate -s 8M '" + img + "' && mkntfs -q -F -f '" + img +
+          "' >/dev/null 2>&1 && ntfs-3g -o "
+          "streams_interface=windows '" +
+          img + "' '" + mnt + "'"))
     GTEST_SKIP() << "cannot mount a new NTFS volume with ntfs-3g here";
   std::mt19937 rng(11);
   std::string huge(100000, '\0'), mid(20000, '\0');

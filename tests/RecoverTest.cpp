@@ -1,19 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
 
+#include "Engine.h"
 #include "FatImage.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
-#include "Engine.h"
 #include "core/RecoveryManager.h"
 #include "platform/FileTime.h"
 #include "workers/RecoveringThread.h"
@@ -39,7 +39,8 @@ std::vector<TScanned> ScanJson(const std::string& image, bool all = false) {
   TCliRun r = RunMirel(args);
   EXPECT_EQ(r.Status, 0) << r.Err;
   std::vector<TScanned> out;
-  std::regex re(R"re(\{"path":"((?:[^"\\]|\\.)*)".*"folder":(true|false),"deleted":(true|false),"size":(-?\d+),"condition":(\d+).*"created":"([^"]*)","modified":"([^"]*)")re");
+  std::regex re(
+      R"re(\{"path":"((?:[^"\\]|\\.)*)".*"folder":(true|false),"deleted":(true|false),"size":(-?\d+),"condition":(\d+).*"created":"([^"]*)","modified":"([^"]*)")re");
   std::istringstream in(r.Out);
   for (std::string line; std::getline(in, line);) {
     std::smatch m;
@@ -265,8 +266,7 @@ TEST(Recover, NamedStreamsReachAnNtfsDestinationAsStreams) {
   char value[256];
   ssize_t n = ::getxattr((mnt + "/streams.txt").c_str(), "user.extra", value, sizeof value);
   ASSERT_GT(n, 0) << std::strerror(errno);
-  EXPECT_EQ(std::string(value, static_cast<size_t>(n)),
-            ReadWholeFile(Fixture("ntfs.files") / "streams.txt:extra"));
+  EXPECT_EQ(std::string(value, static_cast<size_t>(n)), ReadWholeFile(Fixture("ntfs.files") / "streams.txt:extra"));
   // Creation time and the archive bit go where an NTFS destination keeps them.
   uint64_t crtime = 0;
   ASSERT_EQ(::getxattr((mnt + "/streams.txt").c_str(), "system.ntfs_crtime", &crtime, sizeof crtime), 8);
@@ -286,12 +286,26 @@ TEST(Recover, EntriesOfOneNameInOneFolderAllComeBackAndAreReported) {
   // A file deleted twice, and two deleted folders of one name.
   TTempDir tmp;
   TFatImage img(12, 100);
-  img.PutAll(img.RootPos(), {ShortEntry("\xE5" "EPORT  TXT", 0x20, 5, 5), ShortEntry("\xE5" "EPORT  TXT", 0x20, 6, 6),
-                             ShortEntry("\xE5" "OCS       ", 0x10, 7, 0), ShortEntry("\xE5" "OCS       ", 0x10, 8, 0)});
+  img.PutAll(img.RootPos(), {ShortEntry("\xE5"
+                                        "EPORT  TXT",
+                                        0x20, 5, 5),
+                             ShortEntry("\xE5"
+                                        "EPORT  TXT",
+                                        0x20, 6, 6),
+                             ShortEntry("\xE5"
+                                        "OCS       ",
+                                        0x10, 7, 0),
+                             ShortEntry("\xE5"
+                                        "OCS       ",
+                                        0x10, 8, 0)});
   img.Fill(img.ClusterPos(5), {'f', 'i', 'r', 's', 't'});
   img.Fill(img.ClusterPos(6), {'s', 'e', 'c', 'o', 'n', 'd'});
-  img.Put(img.ClusterPos(7), ShortEntry("\xE5" "       TXT", 0x20, 9, 1));
-  img.Put(img.ClusterPos(8), ShortEntry("\xE5" "       TXT", 0x20, 10, 2));
+  img.Put(img.ClusterPos(7), ShortEntry("\xE5"
+                                        "       TXT",
+                                        0x20, 9, 1));
+  img.Put(img.ClusterPos(8), ShortEntry("\xE5"
+                                        "       TXT",
+                                        0x20, 10, 2));
   img.Fill(img.ClusterPos(9), {'a'});
   img.Fill(img.ClusterPos(10), {'b', 'b'});
   img.Save(tmp / "dup.img");

@@ -53,26 +53,43 @@ TEST(WildcardToPattern, RewritesMasksIntoTheDialect) {
 TEST(MaskMatching, TheDialectsQuirksHold) {
   const TCase cases[] = {
       // "*.*" needs a dot; the empty name never matches.
-      {"*.*", "a.txt", true}, {"*.*", ".profile", true}, {"*.*", "README", false}, {"*.*", "", false},
+      {"*.*", "a.txt", true},
+      {"*.*", ".profile", true},
+      {"*.*", "README", false},
+      {"*.*", "", false},
       // Only the start is anchored, and the run of "*" stops at the first "."
       // after its first character.
-      {"*.jpg", "photo.jpg", true}, {"*.jpg", "PHOTO.JPG", true}, {"*.jpg", ".jpg", true},
-      {"*.jpg", "photo.jpg.bak", true}, {"*.jpg", "x.jpgx", true}, {"*.jpg", "my.photo.jpg", false},
-      {"*.jpg", "ajpg", false}, {"*.jpg", "photo.png", false},
+      {"*.jpg", "photo.jpg", true},
+      {"*.jpg", "PHOTO.JPG", true},
+      {"*.jpg", ".jpg", true},
+      {"*.jpg", "photo.jpg.bak", true},
+      {"*.jpg", "x.jpgx", true},
+      {"*.jpg", "my.photo.jpg", false},
+      {"*.jpg", "ajpg", false},
+      {"*.jpg", "photo.png", false},
       // "?" is zero or one character.
-      {"a?c", "ac", true}, {"a?c", "abc", true}, {"a?c", "abbc", false}, {"file?.txt", "file.txt", true},
+      {"a?c", "ac", true},
+      {"a?c", "abc", true},
+      {"a?c", "abbc", false},
+      {"file?.txt", "file.txt", true},
       // Keywords, and a keyword holding ";": "contains report" or "begins with budget".
-      {"report", "old_report.doc", true}, {"report", "REPORT", true}, {"report", "repo", false},
-      {"report;budget", "my_report", true}, {"report;budget", "budget.xls", true},
+      {"report", "old_report.doc", true},
+      {"report", "REPORT", true},
+      {"report", "repo", false},
+      {"report;budget", "my_report", true},
+      {"report;budget", "budget.xls", true},
       {"report;budget", "old_budget.xls", false},
       {"mygraphic; *.jpg; myanimation.*", "mygraphic.png", true},
       {"mygraphic; *.jpg; myanimation.*", "holiday.jpg", true},
       {"mygraphic; *.jpg; myanimation.*", "myanimation", false},
-      {"*.jpg;*.png", "a.png", true}, {"*.jpg;*.png", "a.gif", false},
+      {"*.jpg;*.png", "a.png", true},
+      {"*.jpg;*.png", "a.gif", false},
       // A space is matched by the space set.
-      {"my file*", "my file.txt", true}, {"my file*", "myfile.txt", false},
+      {"my file*", "my file.txt", true},
+      {"my file*", "myfile.txt", false},
       // Latin letters fold case in UTF-8: été* ~ ÉTÉ.doc, škola* ~ ŠKOLA.
-      {"*.jpg", "\xC3\xA9t\xC3\xA9.JPG", true}, {"\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.doc", true},
+      {"*.jpg", "\xC3\xA9t\xC3\xA9.JPG", true},
+      {"\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.doc", true},
       {"\xC5\xA1kola*", "\xC5\xA0KOLA", true},
   };
   for (const TCase& c : cases) EXPECT_EQ(MaskMatches(c.Mask, c.Name), c.Matches) << c.Mask << " on " << c.Name;
@@ -82,15 +99,29 @@ TEST(MaskMatching, TheDialectsQuirksHold) {
 
 TEST(RegExMatch, ClassesEscapesAndRepetitions) {
   const TCase cases[] = {
-      {"[^0-9]x", "ax", true},       {"[^0-9]x", "5x", false},         {"img\\d\\d", "img42.png", true},
-      {"img\\d\\d", "img4a", false}, {"\\w+[.]txt", "notes.txt", true}, {"\\w+[.]txt", "caf\xC3\xA9.txt", true},
-      {"\\w+[.]txt", "-a.txt", false}, {"ab+c", "abbbc", true},        {"ab+c", "ac", false},
-      {"x{2,3}y", "xxy", true},      {"x{2,3}y", "xxxy", true},        {"x{2,3}y", "xy", false},
-      {"x{3}y", "xxy", false},       {"x{0}y", "y", true},             {"[ab]{2,4}c", "abac", true},
-      {"[ab]{2,4}c", "ac", false},   {"a\\sb", "a b", true},           {"a\\Sb", "a b", false},
+      {"[^0-9]x", "ax", true},
+      {"[^0-9]x", "5x", false},
+      {"img\\d\\d", "img42.png", true},
+      {"img\\d\\d", "img4a", false},
+      {"\\w+[.]txt", "notes.txt", true},
+      {"\\w+[.]txt", "caf\xC3\xA9.txt", true},
+      {"\\w+[.]txt", "-a.txt", false},
+      {"ab+c", "abbbc", true},
+      {"ab+c", "ac", false},
+      {"x{2,3}y", "xxy", true},
+      {"x{2,3}y", "xxxy", true},
+      {"x{2,3}y", "xy", false},
+      {"x{3}y", "xxy", false},
+      {"x{0}y", "y", true},
+      {"[ab]{2,4}c", "abac", true},
+      {"[ab]{2,4}c", "ac", false},
+      {"a\\sb", "a b", true},
+      {"a\\Sb", "a b", false},
       // A "{" that starts no repetition, and a "[" that no "]" closes, are
       // ordinary characters.
-      {"a{b", "a{b", true},          {"a{}", "a{}", true},             {"a{3", "a{3", true},
+      {"a{b", "a{b", true},
+      {"a{}", "a{}", true},
+      {"a{3", "a{3", true},
       {"[abc", "[abc", true},
   };
   for (const TCase& c : cases) EXPECT_EQ(PatternMatches(c.Mask, c.Name), c.Matches) << c.Mask << " on " << c.Name;

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <stdexcept>
 #include "Engine.h"
 #include "cli/Cli.h"
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <ostream>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/ScanSession.h"

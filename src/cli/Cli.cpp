@@ -85,12 +85,16 @@ std::vector<TOptionDecl> Join(std::vector<TOptionDecl> a, const std::vector<TOpt
 
 const std::vector<TCommandDecl>& Commands() {
   static const std::vector<TCommandDecl> commands = {
-      {"list", CmdList, "List volumes: name, path, type, file system, label, serial, size, free.",
+      {"list",
+       CmdList,
+       "List volumes: name, path, type, file system, label, serial, size, free.",
        "mirel list [SOURCE...]",
        {{"SOURCE", "image files or devices; without any, every block device", false, true}},
        kSourceOptions,
        ""},
-      {"scan", CmdScan, "List the deleted files and folders found on a volume.",
+      {"scan",
+       CmdScan,
+       "List the deleted files and folders found on a volume.",
        "mirel scan SOURCE [--all] [FILTER...] [--format table|json|csv|bodyfile] [--hash ALGS]",
        {kSource},
        Join(Join({{"--all", nullptr, "list live entries too"},
@@ -99,12 +103,16 @@ const std::vector<TCommandDecl>& Commands() {
                  FilterOptions("--to")),
             kSourceOptions),
        kFilterNotes},
-      {"recover", CmdRecover, "Write found files into a folder, keeping their tree.",
+      {"recover",
+       CmdRecover,
+       "Write found files into a folder, keeping their tree.",
        "mirel recover SOURCE --to DIR [--all] [FILTER...] [--on-exists ask|overwrite|skip|rename]\n"
        "                     [--report FILE] [--hash ALGS] [--force] [PATH|@ADDRESS...]",
-       {kSource, {"PATH", "files or folders to recover, from the volume root, or @ADDRESS as scan shows it; without "
-                          "any, all that pass the filter",
-                  false, true}},
+       {kSource,
+        {"PATH",
+         "files or folders to recover, from the volume root, or @ADDRESS as scan shows it; without "
+         "any, all that pass the filter",
+         false, true}},
        Join({{"--to", "DIR", "the destination folder"},
              {"--all", nullptr, "recover live entries too"},
              {"--on-exists", "POLICY", "ask, overwrite, skip or rename an existing destination file"},
@@ -113,11 +121,16 @@ const std::vector<TCommandDecl>& Commands() {
              {"--force", nullptr, "write even onto a file system mounted from the source"}},
             Join(FilterOptions(nullptr), kSourceOptions)),
        kFilterNotes},
-      {"cat", CmdCat, "Write a found file's data to standard output.", "mirel cat SOURCE PATH|@ADDRESS [--stream NAME]",
+      {"cat",
+       CmdCat,
+       "Write a found file's data to standard output.",
+       "mirel cat SOURCE PATH|@ADDRESS [--stream NAME]",
        {kSource, {"PATH", "the file, from the volume root, or @ADDRESS as scan shows it", true, false}},
        Join({{"--stream", "NAME", "the named stream NAME instead of the main data"}}, kSourceOptions),
        ""},
-      {"mount", CmdMount, "Serve the found files as a read-only file system until it is unmounted.",
+      {"mount",
+       CmdMount,
+       "Serve the found files as a read-only file system until it is unmounted.",
        "mirel mount SOURCE MOUNTPOINT [--all] [FILTER...]",
        {kSource, {"MOUNTPOINT", "an empty folder to serve the files at", true, false}},
        Join(Join({{"--all", nullptr, "serve live entries too"}}, FilterOptions("--to")), kSourceOptions),
@@ -125,7 +138,10 @@ const std::vector<TCommandDecl>& Commands() {
            "Serves until the file system is unmounted (fusermount3 -u MOUNTPOINT), Ctrl+C or\n"
            "SIGTERM, then exits 0. A read of data that cannot be read fails with EIO; such files\n"
            "are named at the end and the exit status is 3, as when the scan read only a part.\n"},
-      {"erase", CmdErase, "Wipe the free space of a mounted volume.", "mirel erase SOURCE|MOUNTPOINT [--yes]",
+      {"erase",
+       CmdErase,
+       "Wipe the free space of a mounted volume.",
+       "mirel erase SOURCE|MOUNTPOINT [--yes]",
        {{"SOURCE", "the volume's device or image file, or where it is mounted", true, false}},
        {{"--yes", nullptr, "erase without asking"}},
        ""},
@@ -372,8 +388,8 @@ int RunCli(const std::vector<std::string>& argv, TCliContext& ctx) {
   const uint64_t logLines = DebugLogLineCount();
   const int status = command->Run(args, ctx);
   if (const uint64_t added = DebugLogLineCount() - logLines; added > 0)
-    ctx.Err << "mirel: " << added << (added == 1 ? " line" : " lines") << " written to the debug log "
-            << DebugLogPath() << "\n";
+    ctx.Err << "mirel: " << added << (added == 1 ? " line" : " lines") << " written to the debug log " << DebugLogPath()
+            << "\n";
   return status;
 }
 

@@ -161,8 +161,9 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
     for (const auto& [algorithm, hex] : r.Hashes)
       if (algorithm == "md5" && !hex.empty()) md5 = hex;
     auto line = [&](const std::string& shown, int64_t size, const TMacbTimes& t) {
-      out << md5 << '|' << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|' << BodyTime(t.Accessed)
-          << '|' << BodyTime(t.Modified) << '|' << BodyTime(t.Changed) << '|' << BodyTime(t.Created) << '\n';
+      out << md5 << '|' << shown << deleted << '|' << inode << '|' << mode << "|0|0|" << size << '|'
+          << BodyTime(t.Accessed) << '|' << BodyTime(t.Modified) << '|' << BodyTime(t.Changed) << '|'
+          << BodyTime(t.Created) << '\n';
     };
     TMacbTimes times{e.LastWriteTime, 0, 0, e.CreationTime};
     if (e.FsInfo) {
@@ -184,11 +185,16 @@ void PrintBodyfile(const std::vector<TListedEntry>& rows, std::ostream& out) {
 }  // namespace
 
 bool ParseListFormat(const std::string& text, TListFormat& format) {
-  if (text == "table") format = TListFormat::Table;
-  else if (text == "json") format = TListFormat::Json;
-  else if (text == "csv") format = TListFormat::Csv;
-  else if (text == "bodyfile") format = TListFormat::Bodyfile;
-  else return false;
+  if (text == "table")
+    format = TListFormat::Table;
+  else if (text == "json")
+    format = TListFormat::Json;
+  else if (text == "csv")
+    format = TListFormat::Csv;
+  else if (text == "bodyfile")
+    format = TListFormat::Bodyfile;
+  else
+    return false;
   return true;
 }
 

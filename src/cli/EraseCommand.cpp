@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -5,10 +8,7 @@
 #include <filesystem>
 #include <istream>
 #include <ostream>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <thread>
-#include <unistd.h>
 
 #include "cli/Cli.h"
 #include "cli/ScanSession.h"
@@ -126,7 +126,8 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   TEraseBar bar(ctx.Err, ctx.ErrIsTerminal, name);
   SetUpdatingThread(&bar);
   Interrupted = 0;
-  struct sigaction sa {}, oldInt {}, oldTerm {};
+  struct sigaction sa {
+  }, oldInt{}, oldTerm{};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, &oldInt);
@@ -159,8 +160,7 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   char time[32];
   std::snprintf(time, sizeof time, "%.1f s", seconds);
   ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + name + ": ") << thread->BytesWritten
-          << " bytes written, " << thread->FilesCreated << " temporary files created and removed, " << time
-          << "\n";
+          << " bytes written, " << thread->FilesCreated << " temporary files created and removed, " << time << "\n";
   if (stopped) return exitStopped;
   if (!thread->Result) {
     ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": no temporary file could be created there\n";

@@ -10,9 +10,7 @@ namespace mirel::cli {
 
 namespace {
 
-bool AllDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
+bool AllDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
 
 // Kilobytes with an optional comparison in front; equal when none is given.
 bool ParseSize(const std::string& text, TFilter& f, std::string& error) {
@@ -42,14 +40,16 @@ bool ParseAttributes(const std::string& text, TFilter& f, std::string& error) {
   uint32_t bits = 0;
   for (char c : text) {
     switch (c) {
-      case 'r': case 'R': bits |= faReadOnly; break;
-      case 'h': case 'H': bits |= faHidden; break;
-      case 's': case 'S': bits |= faSysFile; break;
-      case 'a': case 'A': bits |= faArchive; break;
+      case 'r':
+      case 'R': bits |= faReadOnly; break;
+      case 'h':
+      case 'H': bits |= faHidden; break;
+      case 's':
+      case 'S': bits |= faSysFile; break;
+      case 'a':
+      case 'A': bits |= faArchive; break;
       case '-': break;  // as in the listing's "r-h-"
-      default:
-        error = "--attr takes the letters r, h, s and a, not '" + text + "'";
-        return false;
+      default: error = "--attr takes the letters r, h, s and a, not '" + text + "'"; return false;
     }
   }
   f.Flags |= qfAttributes;

@@ -51,9 +51,8 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
       ctx.Err << "mirel: " << PrintableName(d->Path) << ": " << note << "\n";
     rows.push_back({{PrintableName(d->Name), PrintableName(d->Path), DriveTypeName(d->DriveType),
                      OrDash(d->FileSystemName), OrDash(PrintableName(d->VolumeLabel)),
-                     d->FileSystem ? SerialText(d->SerialNumber) : "-",
-                     std::to_string(d->TotalSize), std::to_string(d->FreeSize),
-                     d->BackupBootSector() ? "read through its backup boot sector" : ""}});
+                     d->FileSystem ? SerialText(d->SerialNumber) : "-", std::to_string(d->TotalSize),
+                     std::to_string(d->FreeSize), d->BackupBootSector() ? "read through its backup boot sector" : ""}});
   }
   if (rows.size() == 1) return status;
   size_t width[9] = {};

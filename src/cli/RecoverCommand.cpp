@@ -13,8 +13,8 @@
 #include "platform/Event.h"
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
-#include "workers/RecoveryReport.h"
 #include "workers/RecoveringThread.h"
+#include "workers/RecoveryReport.h"
 
 namespace fs = std::filesystem;
 
@@ -222,8 +222,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   const int skipped = counts[static_cast<int>(TRecoveryStatus::Skipped)];
   char took[32];
   std::snprintf(took, sizeof took, " in %.3f s", seconds);
-  ctx.Err << complete + incomplete << " files written (" << bytes << " bytes) to " << dest << took << ", "
-          << incomplete << " incomplete, " << failed << " failed, " << skipped << " skipped"
+  ctx.Err << complete + incomplete << " files written (" << bytes << " bytes) to " << dest << took << ", " << incomplete
+          << " incomplete, " << failed << " failed, " << skipped << " skipped"
           << (thread.Terminated ? "; stopped by the user" : "") << "\n";
   // Checksums in the tagged form that md5sum -c and sha256sum -c read.
   for (const auto& [path, hashes] : sums)

@@ -28,8 +28,7 @@ std::optional<int> HashEntries(std::vector<TListedEntry>& rows, const std::vecto
   size_t done = 0;
   for (TListedEntry& r : rows) {
     if (interrupt.Requested()) return std::nullopt;
-    if (ctx.ErrIsTerminal)
-      ctx.Err << "\rhashing: " << done << " of " << rows.size() << " entries\033[K" << std::flush;
+    if (ctx.ErrIsTerminal) ctx.Err << "\rhashing: " << done << " of " << rows.size() << " entries\033[K" << std::flush;
     ++done;
     if (r.Entry->IsFolder) {
       for (const std::string& n : names) r.Hashes.emplace_back(n, "");

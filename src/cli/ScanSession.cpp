@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <csignal>
 #include <ostream>
 #include <thread>
 

@@ -64,7 +64,8 @@ public:
   bool Requested() const;
 
 private:
-  struct sigaction OldInt {}, OldTerm {};
+  struct sigaction OldInt {
+  }, OldTerm{};
 };
 
 // "12.3 MB" (decimal megabytes) for progress lines and summaries.

@@ -1,6 +1,6 @@
+#include <unistd.h>
 #include <csignal>
 #include <iostream>
-#include <unistd.h>
 
 #include "Engine.h"
 #include "cli/Cli.h"
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   mirel::StartEngine();
   std::vector<std::string> args(argv, argv + argc);
   mirel::cli::TCliContext ctx{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, &std::cin,
-                               ::isatty(STDIN_FILENO) == 1};
+                              ::isatty(STDIN_FILENO) == 1};
   ctx.OutFd = STDOUT_FILENO;
   ctx.StartDebugLog = true;
 #ifndef __SANITIZE_ADDRESS__

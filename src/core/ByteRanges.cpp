@@ -10,8 +10,8 @@ void TByteRanges::Add(int64_t offset, int64_t length) {
   if (__builtin_add_overflow(offset, length, &end)) end = INT64_MAX;
   // First range that ends at or after the new one's start: every range from
   // there that starts at or before its end merges with it.
-  auto first = std::lower_bound(List.begin(), List.end(), offset,
-                                [](const TByteRange& r, int64_t at) { return r.End() < at; });
+  auto first =
+      std::lower_bound(List.begin(), List.end(), offset, [](const TByteRange& r, int64_t at) { return r.End() < at; });
   auto last = first;
   while (last != List.end() && last->Offset <= end) {
     offset = std::min(offset, last->Offset);
@@ -30,8 +30,8 @@ int64_t TByteRanges::TotalLength() const {
 
 bool TByteRanges::Intersects(int64_t offset, int64_t length) const {
   if (length <= 0) return false;
-  auto it = std::upper_bound(List.begin(), List.end(), offset,
-                             [](int64_t at, const TByteRange& r) { return at < r.End(); });
+  auto it =
+      std::upper_bound(List.begin(), List.end(), offset, [](int64_t at, const TByteRange& r) { return at < r.End(); });
   return it != List.end() && it->Offset < offset + length;
 }
 

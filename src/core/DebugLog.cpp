@@ -1,5 +1,6 @@
 #include "core/DebugLog.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -7,7 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 #include "core/StateDir.h"
 

@@ -27,7 +27,7 @@ void DebugAssertFailed(const char* message, const char* file, int line, const vo
 
 }  // namespace mirel
 
-#define MIREL_ASSERT(cond)                                                                       \
-  do {                                                                                           \
+#define MIREL_ASSERT(cond)                                                                           \
+  do {                                                                                               \
     if (!(cond)) ::mirel::DebugAssertFailed(#cond, __FILE__, __LINE__, __builtin_return_address(0)); \
   } while (0)

@@ -94,8 +94,7 @@ void TFatScaner::ReadPendingFolders(int from, bool progress) {
   // The list grows while the loop runs: breadth first.
   for (int i = from; i < PendingFolders.Count(); ++i) {
     if (progress)
-      UpdatingThread().ScanProgress(Disk, static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(),
-                                    PROGRESS_UNITS);
+      UpdatingThread().ScanProgress(Disk, static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(), PROGRESS_UNITS);
     if (IsStopped()) break;
     LastError = feNone;
     PFileInfo folder = PendingFolders[i];
@@ -181,8 +180,8 @@ void TFatScaner::NoteUnreadFolder(int index, bool nothingRead, int64_t firstByte
 
 void TFatScaner::SummariseScanProblems() {
   if (UnreadFolderCount > 0) {
-    std::string w = std::to_string(UnreadFolderCount) +
-                    (UnreadFolderCount == 1 ? " folder" : " folders") + " could not be read in full: ";
+    std::string w = std::to_string(UnreadFolderCount) + (UnreadFolderCount == 1 ? " folder" : " folders") +
+                    " could not be read in full: ";
     for (size_t i = 0; i < UnreadFolders.size(); ++i) w += (i ? ", " : "") + UnreadFolders[i];
     if (UnreadFolderCount > UnreadFolders.size()) w += ", ...";
     ScanWarnings.push_back(std::move(w));
@@ -217,7 +216,7 @@ bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
   if (!ReadWindows.insert(pos).second) {
     if (!std::exchange(walk.ToldRepeat, true))
       WriteDebugLog("%s: directory cluster already read in this scan, not read again; Folder = %s; Position = %lld",
-                  "FatScaner.ReadDir", walk.Folder->Name.c_str(), static_cast<long long>(pos));
+                    "FatScaner.ReadDir", walk.Folder->Name.c_str(), static_cast<long long>(pos));
     return false;
   }
   DirWindow.resize(ClusterSize);
@@ -226,9 +225,10 @@ bool TFatScaner::OpenDirWindow(TDirWalk& walk, int64_t pos, uint32_t bytes) {
     walk.UnreadableBytes += bytes;
     DirWindowPos = 0;
     if (!std::exchange(walk.ToldUnreadable, true))
-      WriteDebugLog("%s: unable to read directory window, the rest of it is skipped; Folder = %s; Position = %lld; "
-                  "Size = %u",
-                  "FatScaner.ReadFileInfo", walk.Folder->Name.c_str(), static_cast<long long>(pos), bytes);
+      WriteDebugLog(
+          "%s: unable to read directory window, the rest of it is skipped; Folder = %s; Position = %lld; "
+          "Size = %u",
+          "FatScaner.ReadFileInfo", walk.Folder->Name.c_str(), static_cast<long long>(pos), bytes);
     return false;
   }
   DirWindowPos = pos;

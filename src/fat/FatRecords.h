@@ -15,8 +15,8 @@ using TClusChain = std::vector<int64_t>;
 
 // The file-system record of a FAT file entry.
 struct TFatEntryInfo : TFsInfo {
-  bool IsDirectory = false;       // attribute bit 0x10
-  bool Deleted = false;           // the entry's first byte was 0xE5
+  bool IsDirectory = false;  // attribute bit 0x10
+  bool Deleted = false;      // the entry's first byte was 0xE5
   uint32_t FirstCluster = 0;
   TClusChain ClusChain;           // empty until built
   PFileInfo ParentDir = nullptr;  // the folder whose directory held the entry

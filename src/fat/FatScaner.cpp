@@ -71,8 +71,8 @@ bool TFatScaner::ReadGeometry() {
   TotalSectors = b.U16(0x13) ? b.U16(0x13) : b.U32(0x20);
   FatSectors = b.U16(0x16) ? b.U16(0x16) : b.U32(0x24);
   const uint64_t clusterSize = uint64_t{BytesPerSector} * SectorsPerCluster;
-  const bool sectorOk = BytesPerSector == 512 || BytesPerSector == 1024 || BytesPerSector == 2048 ||
-                        BytesPerSector == 4096;
+  const bool sectorOk =
+      BytesPerSector == 512 || BytesPerSector == 1024 || BytesPerSector == 2048 || BytesPerSector == 4096;
   uint64_t firstData = 0, clusters = 0;
   if (sectorOk && BytesPerSector) {
     RootDirSectors = static_cast<uint32_t>((uint64_t{RootEntries} * 32 + BytesPerSector - 1) / BytesPerSector);
@@ -82,10 +82,11 @@ bool TFatScaner::ReadGeometry() {
   if (!sectorOk || SectorsPerCluster == 0 || clusterSize > kMaxClusterSize || ReservedSectors == 0 || NumFats == 0 ||
       FatSectors == 0 || clusters == 0) {
     if (LogInitFailures)
-      WriteDebugLog("%s: unusable geometry; Disk = %s; BytesPerSector = %u; SectorsPerCluster = %u; "
-                  "ReservedSectors = %u; Fats = %u; FatSectors = %u; RootEntries = %u; TotalSectors = %u",
-                  "FatScaner.Init", Disk ? Disk->Name.c_str() : "", BytesPerSector, SectorsPerCluster,
-                  ReservedSectors, NumFats, FatSectors, RootEntries, TotalSectors);
+      WriteDebugLog(
+          "%s: unusable geometry; Disk = %s; BytesPerSector = %u; SectorsPerCluster = %u; "
+          "ReservedSectors = %u; Fats = %u; FatSectors = %u; RootEntries = %u; TotalSectors = %u",
+          "FatScaner.Init", Disk ? Disk->Name.c_str() : "", BytesPerSector, SectorsPerCluster, ReservedSectors, NumFats,
+          FatSectors, RootEntries, TotalSectors);
     BytesPerSector = 0;
     return false;
   }
@@ -132,10 +133,8 @@ bool TFatScaner::LoadFatSector(uint32_t sector) {
     if (sector - FatBlockFirst >= FatBlockSectors) {
       FatBlockFirst = sector;
       ++FatSectorReads;
-      FatBlockSectors = ReadDisk(Handle, FatBlock.data(), BytesPerSector, int64_t{sector} * BytesPerSector) ==
-                                BytesPerSector
-                            ? 1
-                            : 0;
+      FatBlockSectors =
+          ReadDisk(Handle, FatBlock.data(), BytesPerSector, int64_t{sector} * BytesPerSector) == BytesPerSector ? 1 : 0;
     }
   }
   if (FatBlockSectors == 0 || sector < FatBlockFirst || sector - FatBlockFirst >= FatBlockSectors) {
@@ -356,15 +355,15 @@ bool TFat32Scaner::CompleteInit() {
   ActiveFat = (flags & 0x80) ? static_cast<uint8_t>(flags & 0x0F) : 0;
   if (ActiveFat >= NumFats) {
     if (LogInitFailures)
-      WriteDebugLog("%s: active FAT beyond the tables, the first is read; ExtFlags = %#x; Fats = %u",
-                  "FatScaner.Init", flags, NumFats);
+      WriteDebugLog("%s: active FAT beyond the tables, the first is read; ExtFlags = %#x; Fats = %u", "FatScaner.Init",
+                    flags, NumFats);
     ActiveFat = 0;
   }
   RootCluster = b.U32(0x2C);
   if (RootCluster < 2 || RootCluster > MaxCluster) {
     if (LogInitFailures)
       WriteDebugLog("%s: root cluster outside the volume; RootCluster = %u; MaxCluster = %u", "FatScaner.Init",
-                  RootCluster, MaxCluster);
+                    RootCluster, MaxCluster);
     return false;
   }
   return true;

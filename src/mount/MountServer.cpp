@@ -4,10 +4,6 @@
 #include <fuse.h>
 #include <fuse_lowlevel.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdarg>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -15,6 +11,10 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
 
 #include "core/DebugLog.h"
 #include "mount/MountAttributes.h"
@@ -231,8 +231,7 @@ std::string FuseProblem() {
 std::string MountPointProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOTCONN)
-      return "a mount whose server has gone is still there; unmount it with fusermount3 -u";
+    if (errno == ENOTCONN) return "a mount whose server has gone is still there; unmount it with fusermount3 -u";
     if (errno == ENOENT) return "the mount point does not exist";
     return std::strerror(errno);
   }

@@ -3,12 +3,12 @@
 // on threads of its own, several at once: the tree is never changed, and
 // each open file has its own stream behind its own lock, so one slow read
 // (a sector that is retried) holds up only the readers of that file.
+#include <sys/types.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <unordered_map>
 #include <vector>

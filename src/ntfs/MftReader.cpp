@@ -69,7 +69,8 @@ uint32_t NtfsRecordSize(std::span<const uint8_t> boot) {
         if (v[1] == 0) v[1] = 0xFF;
       }
     }
-    int32_t n = static_cast<int32_t>(uint32_t{v[0]} | uint32_t{v[1]} << 8 | uint32_t{v[2]} << 16 | uint32_t{v[3]} << 24);
+    int32_t n =
+        static_cast<int32_t>(uint32_t{v[0]} | uint32_t{v[1]} << 8 | uint32_t{v[2]} << 16 | uint32_t{v[3]} << 24);
     int64_t e = n < 0 ? -int64_t{n} : int64_t{n};
     return e > 16 ? 0 : uint32_t{1} << e;
   }
@@ -96,9 +97,10 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
   int64_t mftLcn = static_cast<int64_t>(b.U64(48));
   int64_t volumeBytes = VolumeHandle ? VolumeHandle->Size() : 0;
   if (!ValidSectorSize(bps) || spc == 0 || rs < 256 || rs < bps) {
-    WriteDebugLog("%s: unusable boot sector geometry; Bytes Per Sector = %u; Sectors Per Cluster = %u; "
-                  "Record Size = %u; Mft Lcn = %lld",
-                  "MftReader.Init", bps, spc, rs, static_cast<long long>(mftLcn));
+    WriteDebugLog(
+        "%s: unusable boot sector geometry; Bytes Per Sector = %u; Sectors Per Cluster = %u; "
+        "Record Size = %u; Mft Lcn = %lld",
+        "MftReader.Init", bps, spc, rs, static_cast<long long>(mftLcn));
     Failure = "the boot sector's geometry cannot be used (" + std::to_string(bps) + " bytes per sector, " +
               std::to_string(spc) + " sectors per cluster, MFT records of " + std::to_string(rs) + " bytes)";
     return false;
@@ -106,8 +108,8 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
   if (mftLcn < 0 || mftLcn >= volumeBytes / int64_t{bps * spc}) {
     WriteDebugLog("%s: the MFT lies outside the volume; Mft Lcn = %lld; Volume Bytes = %lld", "MftReader.Init",
                   static_cast<long long>(mftLcn), static_cast<long long>(volumeBytes));
-    Failure = "the boot sector places the MFT at cluster " + std::to_string(mftLcn) +
-              ", outside the " + std::to_string(volumeBytes) + " bytes the source holds";
+    Failure = "the boot sector places the MFT at cluster " + std::to_string(mftLcn) + ", outside the " +
+              std::to_string(volumeBytes) + " bytes the source holds";
     return false;
   }
   BytesPerSector = bps;
@@ -145,7 +147,7 @@ bool TMftReader::ReadMftRecord() {
     WriteDebugLog("%s: unable to read the MFT record; Offset = %lld; Unreadable = %s", "MftReader.Init",
                   static_cast<long long>(offset), unreadable.Describe().c_str());
     Failure = where + (offset + RecordSize > VolumeHandle->Size() ? " lies past the end of the source"
-                                                                   : " could not be read (read error)");
+                                                                  : " could not be read (read error)");
     return false;
   }
   bool valid = false;

@@ -52,7 +52,8 @@ void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
   TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
   const uint64_t sectors = boot.U64(0x28), bps = boot.U16(0x0B);
-  if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps) disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
+  if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps)
+    disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
   // Only the clusters the source holds can be free for recovery.

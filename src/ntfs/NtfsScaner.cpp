@@ -192,8 +192,9 @@ void TNtfsScaner::ScanForFiles() {
     if (r.MftLostExtents > 0 && lost.Unplaced.Empty())
       ScanWarnings.push_back("part of the MFT's run list is damaged: some MFT records may not have been read");
     if (BitmapStream && !BitmapStream->Missing().Empty())
-      ScanWarnings.push_back("part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
-                             "are rated as overwritten");
+      ScanWarnings.push_back(
+          "part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
+          "are rated as overwritten");
   }
   UpdatingThread().ScanDone(Disk);
 }
@@ -349,8 +350,9 @@ void TNtfsScaner::ReadClustersBitmap() {
   if (!rec) {
     WriteDebugLog("%s: unable to read the cluster bitmap record; Offset = %lld", "NtfsScaner.ReadClustersBitmap",
                   static_cast<long long>(offset));
-    ScanWarnings.push_back("the cluster bitmap ($Bitmap, MFT record 6) could not be read: deleted files are rated "
-                           "as overwritten");
+    ScanWarnings.push_back(
+        "the cluster bitmap ($Bitmap, MFT record 6) could not be read: deleted files are rated "
+        "as overwritten");
     return;
   }
   rec->RecordNumber = BITMAP_RECORD;

@@ -32,8 +32,7 @@ TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, PFileInfo entry, con
   OpenDataStream(streamName);
 }
 
-TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry)
-    : TRecoveryStream(nullptr, entry) {
+TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry) : TRecoveryStream(nullptr, entry) {
   Reader = reader;
   if (entry) Disk = entry->Disk;
   OpenDataStream({});

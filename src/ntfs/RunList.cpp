@@ -16,7 +16,8 @@ std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
   if (p >= end) return runs;
   int64_t vcn = attr.StartVcn();
   if (vcn < 0) {
-    WriteDebugLog("%s: starting VCN out of range; Vcn = %lld", "RunList.DecompressRunList", static_cast<long long>(vcn));
+    WriteDebugLog("%s: starting VCN out of range; Vcn = %lld", "RunList.DecompressRunList",
+                  static_cast<long long>(vcn));
     return std::nullopt;
   }
   int64_t lcn = 0;
@@ -70,8 +71,8 @@ bool TStreamRuns::Place(const TRunList& runs) {
   if (first < 0 || __builtin_add_overflow(runs.back().Vcn, int64_t{runs.back().Length}, &end)) return false;
   // The first extent placed that ends after this one starts must start at or
   // after its end.
-  auto at = std::lower_bound(Extents.begin(), Extents.end(), first,
-                             [](const TVcnRange& e, int64_t v) { return e.End <= v; });
+  auto at =
+      std::lower_bound(Extents.begin(), Extents.end(), first, [](const TVcnRange& e, int64_t v) { return e.End <= v; });
   if (at != Extents.end() && at->First < end) return false;
   Extents.insert(at, {first, end});
   auto pos = std::upper_bound(Runs.begin(), Runs.end(), first, [](int64_t v, const TNtfsRun& r) { return v < r.Vcn; });

@@ -39,8 +39,7 @@ unsigned ClassifyBlockDevice(const std::string& name, bool removable, const std:
   if (StartsWith(name, "sr")) return DRIVE_CDROM;
   if (StartsWith(name, "nbd") || StartsWith(name, "rbd")) return DRIVE_REMOTE;
   if (StartsWith(name, "ram") || StartsWith(name, "zram") || StartsWith(name, "loop")) return DRIVE_RAMDISK;
-  if (removable || StartsWith(name, "mmcblk") || devicePath.find("/usb") != std::string::npos)
-    return DRIVE_REMOVABLE;
+  if (removable || StartsWith(name, "mmcblk") || devicePath.find("/usb") != std::string::npos) return DRIVE_REMOVABLE;
   return DRIVE_FIXED;
 }
 
@@ -59,7 +58,10 @@ std::vector<TBlockDevice> EnumerateBlockDevices(const std::string& sysRoot) {
   for (fs::directory_iterator it(classDir, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
     fs::path dir = fs::canonical(it->path(), ec);
-    if (ec) { ec.clear(); dir = it->path(); }
+    if (ec) {
+      ec.clear();
+      dir = it->path();
+    }
     bool isPart = fs::exists(dir / "partition");
     std::string disk = isPart ? dir.parent_path().filename().string() : name;
     if (isPart) disksWithParts[disk] = true;

@@ -1,11 +1,11 @@
 #include "platform/Mounts.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace fs = std::filesystem;
 
@@ -141,8 +141,10 @@ std::optional<TMountEntry> MountFromSource(const std::string& path, const std::s
   if (::stat(source.c_str(), &src) != 0) return std::nullopt;
   const std::string canonicalSource = fs::weakly_canonical(source, ec).string();
   std::vector<dev_t> devices;
-  if (S_ISBLK(src.st_mode)) devices.push_back(src.st_rdev);
-  else if (S_ISREG(src.st_mode)) devices = LoopDevicesBackedBy(canonicalSource);
+  if (S_ISBLK(src.st_mode))
+    devices.push_back(src.st_rdev);
+  else if (S_ISREG(src.st_mode))
+    devices = LoopDevicesBackedBy(canonicalSource);
 
   const TMountEntry m = MountOf(at.string(), table);
   // FUSE mounts report an anonymous device; their source field names what

@@ -1,17 +1,17 @@
 #pragma once
 // What the mount table says about a path: the file system holding it and the
 // device it was mounted from.
+#include <sys/types.h>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace mirel {
 
 struct TMountEntry {
   std::string MountPoint;
-  std::string FsType;   // kernel name: vfat, fuseblk, ntfs3, ext4 ...
-  std::string Source;   // /dev/sdb1, or what the mount names
+  std::string FsType;  // kernel name: vfat, fuseblk, ntfs3, ext4 ...
+  std::string Source;  // /dev/sdb1, or what the mount names
   unsigned Major = 0, Minor = 0;
   bool ReadOnly = false;
 };

@@ -6,7 +6,6 @@
 #include <memory>
 #include <set>
 
-
 namespace mirel {
 
 std::vector<TPartition> ReadPartitionTable(const std::string& path) {
@@ -24,7 +23,8 @@ std::vector<TPartition> ReadPartitionTable(const std::string& path) {
     if (!p || blkid_partition_is_extended(p)) continue;
     blkid_loff_t start = blkid_partition_get_start(p), size = blkid_partition_get_size(p);
     if (start < 0 || size <= 0) continue;
-    parts.push_back({blkid_partition_get_partno(p), static_cast<int64_t>(start) * 512, static_cast<int64_t>(size) * 512});
+    parts.push_back(
+        {blkid_partition_get_partno(p), static_cast<int64_t>(start) * 512, static_cast<int64_t>(size) * 512});
   }
   return parts;
 }
@@ -51,7 +51,9 @@ std::vector<TPartition> ReadGpt(const TByteSource& disk) {
   std::vector<TPartition> parts;
   std::array<uint8_t, kSector> header{};
   const int64_t diskSectors = disk.Size() / kSector;
-  auto isHeader = [&](int64_t lba) { return ReadSector(disk, lba, header) && std::memcmp(header.data(), "EFI PART", 8) == 0; };
+  auto isHeader = [&](int64_t lba) {
+    return ReadSector(disk, lba, header) && std::memcmp(header.data(), "EFI PART", 8) == 0;
+  };
   // The backup header in the last sector serves when the first is damaged.
   if (!isHeader(1) && !isHeader(diskSectors - 1)) return parts;
   const uint64_t entriesLba = Le(header.data(), 72, 8);

@@ -1,15 +1,15 @@
 #include "platform/RawSource.h"
 
-#include <cerrno>
-#include <map>
-#include <mutex>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
 
 namespace mirel {
 
@@ -82,7 +82,8 @@ TRawSource TRawSource::Open(const std::string& path, int64_t base, int64_t lengt
   const char* const notAVolume = "not an image file or a block device";
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
   const int granted = GrantedFd(path);
-  int fd = granted >= 0 ? ::fcntl(granted, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd =
+      granted >= 0 ? ::fcntl(granted, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd < 0) {
     // A socket cannot be opened at all; say what it is rather than ENXIO.

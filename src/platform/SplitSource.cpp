@@ -22,8 +22,7 @@ struct TSegmentNames {
     std::string suffix(Width, '0');
     int n = First + index;
     const int base = Numeric ? 10 : 26;
-    for (size_t i = Width; i-- > 0; n /= base)
-      suffix[i] = static_cast<char>((Numeric ? '0' : 'a') + n % base);
+    for (size_t i = Width; i-- > 0; n /= base) suffix[i] = static_cast<char>((Numeric ? '0' : 'a') + n % base);
     if (n != 0) return std::nullopt;
     return Stem + suffix;
   }
@@ -99,7 +98,8 @@ size_t TSplitSource::Walk(size_t count, int64_t offset, Step step) const {
     const size_t index = static_cast<size_t>(at / SegmentSize);
     if (index >= Segments.size()) break;
     const int64_t inside = at % SegmentSize;
-    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count - done), SegmentSize - inside));
+    const size_t want =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count - done), SegmentSize - inside));
     const size_t got = step(Segments[index], inside, want, done);
     done += got;
     if (got < want) break;
@@ -110,13 +110,13 @@ size_t TSplitSource::Walk(size_t count, int64_t offset, Step step) const {
 size_t TSplitSource::Read(void* buffer, size_t count, int64_t offset) const {
   auto* out = static_cast<unsigned char*>(buffer);
   if (!out) return 0;
-  return Walk(count, offset, [out](const TRawSource& s, int64_t at, size_t n, size_t done) {
-    return s.Read(out + done, n, at);
-  });
+  return Walk(count, offset,
+              [out](const TRawSource& s, int64_t at, size_t n, size_t done) { return s.Read(out + done, n, at); });
 }
 
 size_t TSplitSource::CopyTo(int outFd, size_t count, int64_t offset) const {
-  return Walk(count, offset, [outFd](const TRawSource& s, int64_t at, size_t n, size_t) { return s.CopyTo(outFd, n, at); });
+  return Walk(count, offset,
+              [outFd](const TRawSource& s, int64_t at, size_t n, size_t) { return s.CopyTo(outFd, n, at); });
 }
 
 }  // namespace mirel

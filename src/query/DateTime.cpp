@@ -39,8 +39,8 @@ bool IsValidDate(int year, int month, int day) {
 }
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
-  double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-                                    kDaysTo1970);
+  double days =
+      static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kDaysTo1970);
   return days + ((hour * 60.0 + minute) * 60.0 + second + ms / 1000.0) / 86400.0;
 }
 

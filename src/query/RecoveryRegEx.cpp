@@ -134,9 +134,7 @@ TCharSet TRegExCalc::ParseClass(std::string_view body) const {
       case 's': set.set(' '); break;
       case 'S': set |= t.NonSpaceChars; break;
       case '-': set.set('-'); break;
-      default:
-        set.set('\\');
-        set.set(static_cast<unsigned char>(x));
+      default: set.set('\\'); set.set(static_cast<unsigned char>(x));
     }
     b.erase(at, 2);
   }
@@ -268,8 +266,7 @@ TCompiledPattern TRegExCalc::CompilePattern(std::string_view pattern) const {
         i = 0;
         break;
       }
-      default:
-        ++i;
+      default: ++i;
     }
   }
   appendText(r);

@@ -1,14 +1,14 @@
 #include "ui/DiskService.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
 #include <QFileInfo>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace mirel::ui {
 
@@ -49,8 +49,9 @@ std::optional<int> OpenForBackup(const QString& devicePath, QString& why) {
   QDBusReply<QDBusUnixFileDescriptor> reply =
       block.call(QDBus::BlockWithGui, QStringLiteral("OpenForBackup"), QVariantMap{});
   if (!reply.isValid() || !reply.value().isValid()) {
-    why = QStringLiteral("the disk service did not open %1: %2")
-              .arg(devicePath, reply.error().message().isEmpty() ? QStringLiteral("no answer") : reply.error().message());
+    why =
+        QStringLiteral("the disk service did not open %1: %2")
+            .arg(devicePath, reply.error().message().isEmpty() ? QStringLiteral("no answer") : reply.error().message());
     return std::nullopt;
   }
   const int fd = ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
@@ -59,7 +60,8 @@ std::optional<int> OpenForBackup(const QString& devicePath, QString& why) {
     return std::nullopt;
   }
   // What comes back must be the device asked for, not some other one.
-  struct stat want {}, got {};
+  struct stat want {
+  }, got{};
   if (::stat(devicePath.toLocal8Bit().constData(), &want) == 0 && S_ISBLK(want.st_mode) &&
       (::fstat(fd, &got) != 0 || !S_ISBLK(got.st_mode) || got.st_rdev != want.st_rdev)) {
     ::close(fd);
@@ -70,8 +72,9 @@ std::optional<int> OpenForBackup(const QString& devicePath, QString& why) {
 }
 
 QString NoAccessHint() {
-  return QStringLiteral("this user may not read it. Install and start the disk service (udisks2), join the "
-                        "'disk' group, or run mirel-gui with root rights.");
+  return QStringLiteral(
+      "this user may not read it. Install and start the disk service (udisks2), join the "
+      "'disk' group, or run mirel-gui with root rights.");
 }
 
 }  // namespace mirel::ui

@@ -134,8 +134,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const int row = index.row(), col = index.column();
   switch (role) {
-    case Qt::DisplayRole:
-      return DisplayText(row, col);
+    case Qt::DisplayRole: return DisplayText(row, col);
     case Qt::DecorationRole: {
       const TFileRow& r = CachedRow(row);
       if (!r.Entry) return {};
@@ -159,8 +158,9 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
       if (!r.Entry) return {};
       if (col == fcSize) return ExactBytes(r.Entry->Size);
       if (col == fcCondition)
-        return r.Entry->IsFolder ? QVariant()
-                                 : QStringLiteral("%1%: %2").arg(r.Entry->Condition).arg(GradeName(GradeOf(r.Entry->Condition)));
+        return r.Entry->IsFolder
+                   ? QVariant()
+                   : QStringLiteral("%1%: %2").arg(r.Entry->Condition).arg(GradeName(GradeOf(r.Entry->Condition)));
       const QString text = DisplayText(row, col).toString();
       if (col == fcName && IsDeleted(*r.Entry)) return text + QStringLiteral(" (deleted)");
       return text;
@@ -168,8 +168,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       if (col == fcSize || col == fcCondition) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -220,7 +219,8 @@ void TFileListModel::SetSizeUnits(bool units) {
 
 void TFileListModel::HeaderClicked(int column) {
   if (column < 0 || column >= fcCount) return;
-  if (column == SortColumn) SortDescending = !SortDescending;
+  if (column == SortColumn)
+    SortDescending = !SortDescending;
   else {
     SortColumn = column;
     SortDescending = false;
@@ -233,8 +233,10 @@ void TFileListModel::SortRows() {
   keys.reserve(static_cast<size_t>(Rows));
   for (int row = 0; row < Rows; ++row) {
     const int i = ResultIndex(row);
-    if (PFileInfo e = Query.GetResult(i)) keys.push_back(KeyOf(*e, SortColumn, i));
-    else keys.push_back(TSortKey{0, {}, i});
+    if (PFileInfo e = Query.GetResult(i))
+      keys.push_back(KeyOf(*e, SortColumn, i));
+    else
+      keys.push_back(TSortKey{0, {}, i});
   }
   const bool desc = SortDescending;
   const bool byNumber = SortColumn != fcName && SortColumn != fcType;

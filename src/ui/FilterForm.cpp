@@ -35,7 +35,8 @@ constexpr int ToggleThreshold = 290;
 
 }  // namespace
 
-TSpinEdit::TSpinEdit(int64_t min, int64_t max, QWidget* parent) : QLineEdit(QStringLiteral("0"), parent), Min(min), Max(max) {}
+TSpinEdit::TSpinEdit(int64_t min, int64_t max, QWidget* parent)
+    : QLineEdit(QStringLiteral("0"), parent), Min(min), Max(max) {}
 
 int64_t TSpinEdit::Value() const {
   bool ok = false;
@@ -52,8 +53,10 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
 }
 
 void TSpinEdit::focusOutEvent(QFocusEvent* e) {
-  if (text().trimmed().isEmpty()) setText(QStringLiteral("0"));
-  else if (Min <= Max) setText(QString::number(Value()));
+  if (text().trimmed().isEmpty())
+    setText(QStringLiteral("0"));
+  else if (Min <= Max)
+    setText(QString::number(Value()));
   QLineEdit::focusOutEvent(e);
 }
 
@@ -66,8 +69,8 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
   rbtShowAll = Placed(new QRadioButton(QStringLiteral("Show All Files (default)"), this), "rbtShowAll", 8, 8, 240, 20);
   rbtShowAll->setChecked(true);
   rbtUseFilter = Placed(new QRadioButton(QStringLiteral("Use Filter"), this), "rbtUseFilter", 8, 30, 240, 20);
-  Label1 = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this), "Label1", 16, 52,
-                  305, 18);
+  Label1 = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this), "Label1", 16,
+                  52, 305, 18);
   edNameMask = Placed(new QLineEdit(QStringLiteral("*.*"), this), "edNameMask", 16, 72, 305, 22);
   btnOK = Placed(new QPushButton(QStringLiteral("OK"), this), "btnOK", 326, 8, 80, 25);
   btnCancel = Placed(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", 326, 38, 80, 25);
@@ -76,14 +79,14 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
   // (auto-default) takes Enter itself.
   btnCancel->setDefault(true);
 
-  GroupBox1 = Placed(new QGroupBox(QStringLiteral(" Tips for locating your files "), this), "GroupBox1", 8, 100, 398,
-                     142);
-  auto* label9 = Placed(new QLabel(QStringLiteral(
-                                       "It is not uncommon for Mirel to find thousands of deleted files. To locate "
+  GroupBox1 =
+      Placed(new QGroupBox(QStringLiteral(" Tips for locating your files "), this), "GroupBox1", 8, 100, 398, 142);
+  auto* label9 =
+      Placed(new QLabel(QStringLiteral("It is not uncommon for Mirel to find thousands of deleted files. To locate "
                                        "the files you're after, use filters. If you want to use more than one search "
                                        "term, separate them with semicolons. You can use wildcards (* and ?)."),
-                                   GroupBox1),
-                        "Label9", 8, 18, 382, 54);
+                        GroupBox1),
+             "Label9", 8, 18, 382, 54);
   label9->setWordWrap(true);
   Placed(new QLabel(QStringLiteral("Example: mygraphic; *.jpg; myanimation.*"), GroupBox1), "Label10", 8, 74, 382, 16);
   auto* label8 = Placed(new QLabel(QStringLiteral("Click 'advanced' for more filtering options (by modification date, "
@@ -124,7 +127,8 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
       Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevMonths", 8, 109, 150, 20);
   seMonths = Placed(new TSpinEdit(0, 2000000, TabSheet1), "seMonths", 160, 108, 80, 22);
   Placed(new QLabel(QStringLiteral("Month(s)"), TabSheet1), "Label4", 246, 110, 80, 18);
-  rbtPrevDays = Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevDays", 8, 137, 150, 20);
+  rbtPrevDays =
+      Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevDays", 8, 137, 150, 20);
   seDays = Placed(new TSpinEdit(0, 20000000, TabSheet1), "seDays", 160, 136, 80, 22);
   Placed(new QLabel(QStringLiteral("Day(s)"), TabSheet1), "Label5", 246, 138, 80, 18);
 
@@ -174,8 +178,8 @@ bool TfrmFilterForm::BuildFilter(const QDate& today, TFilter& f, QString& error)
       f.DateTo = ToDateTime(dtpDateEnd->date(), dtpDateEnd->time());
     } else {
       // addMonths clips the day to the length of the target month.
-      const QDate from = rbtPrevMonths->isChecked() ? today.addMonths(-int(seMonths->Value()))
-                                                    : today.addDays(-seDays->Value());
+      const QDate from =
+          rbtPrevMonths->isChecked() ? today.addMonths(-int(seMonths->Value())) : today.addDays(-seDays->Value());
       if (!from.isValid() || from.year() < 1) {
         error = QStringLiteral("The date range reaches back before the year 1.");
         return false;

@@ -12,9 +12,7 @@ namespace {
 const QString FolderKey = QStringLiteral("**FOLDER");
 const QString NoneKey = QStringLiteral("**NONE");
 
-QIcon StyleIcon(QStyle::StandardPixmap which) {
-  return qApp ? qApp->style()->standardIcon(which) : QIcon();
-}
+QIcon StyleIcon(QStyle::StandardPixmap which) { return qApp ? qApp->style()->standardIcon(which) : QIcon(); }
 
 }  // namespace
 
@@ -37,8 +35,10 @@ QString TIconList::CacheKey(const QString& name) {
   QString upper = name.toUpper();
   QString key;
   qsizetype dot = upper.lastIndexOf(u'.');
-  if (dot >= 0) key = upper.mid(dot);
-  else key = upper == FolderKey ? FolderKey : NoneKey;
+  if (dot >= 0)
+    key = upper.mid(dot);
+  else
+    key = upper == FolderKey ? FolderKey : NoneKey;
   if (key.size() < 9 && key != FolderKey) key = key.repeated(3);
   return key;
 }
@@ -83,9 +83,8 @@ int TIconList::AddIcon(const QString& key, int64_t hash) {
   QIcon icon = Loader ? Loader(key) : LoadIconFor(key);
   int index = ImageList ? ImageList->Add(icon) : -1;
   TEntry e{index, hash};
-  Items.insert(std::upper_bound(Items.begin(), Items.end(), hash,
-                                [](int64_t v, const TEntry& x) { return v < x.Hash; }),
-               e);
+  Items.insert(
+      std::upper_bound(Items.begin(), Items.end(), hash, [](int64_t v, const TEntry& x) { return v < x.Hash; }), e);
   return index;
 }
 

@@ -11,9 +11,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QScreen>
-#include <QSettings>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,8 +20,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -38,8 +38,8 @@
 #include <cerrno>
 #include <optional>
 
-#include "core/DiskObject.h"
 #include "core/DebugLog.h"
+#include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "platform/Mounts.h"
@@ -97,9 +97,9 @@ QAction* MakeAction(QObject* parent, const char* name, const QString& caption, c
 
 QString ManualPath() {
   const QString app = QCoreApplication::applicationDirPath();
-  for (const QString& p : {app + QStringLiteral("/docs/manual.html"), app + QStringLiteral("/../docs/manual.html"),
-                           app + QStringLiteral("/../share/mirel/manual.html"),
-                           QStringLiteral(MIREL_DOCS_DIR "/manual.html")})
+  for (const QString& p :
+       {app + QStringLiteral("/docs/manual.html"), app + QStringLiteral("/../docs/manual.html"),
+        app + QStringLiteral("/../share/mirel/manual.html"), QStringLiteral(MIREL_DOCS_DIR "/manual.html")})
     if (QFileInfo::exists(p)) return QFileInfo(p).absoluteFilePath();
   return {};
 }
@@ -249,7 +249,8 @@ void TfrmMainForm::BuildLayout() {
   Button1 = Named(new QPushButton(QStringLiteral("Recover selected"), TabSheet2), "Button1");
   btnPreview = Named(new QPushButton(QStringLiteral("Preview Selected"), TabSheet2), "btnPreview");
   btnFilter = Named(new QPushButton(QStringLiteral("Filter"), TabSheet2), "btnFilter");
-  for (QWidget* hidden : std::initializer_list<QWidget*>{Label2, Label4, Button1, btnPreview, btnFilter}) hidden->hide();
+  for (QWidget* hidden : std::initializer_list<QWidget*>{Label2, Label4, Button1, btnPreview, btnFilter})
+    hidden->hide();
   t2->addWidget(GroupBox1, 1);
   t2->addWidget(BitBtn3);
   PageControl1->addTab(TabSheet2, QStringLiteral("Step 2: Recover "));
@@ -399,7 +400,8 @@ void TfrmMainForm::BuildMenus() {
   help->addAction(About1);
 
   PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
-  RecoverHighlightedFolder1 = MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("&Recover Highlighted Folder"));
+  RecoverHighlightedFolder1 =
+      MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("&Recover Highlighted Folder"));
   expandall1 = MakeAction(PopupMenu1, "expandall1", QStringLiteral("&Expand All"));
   collapseall1 = MakeAction(PopupMenu1, "collapseall1", QStringLiteral("&Collapse All"));
   PopupMenu1->addActions({RecoverHighlightedFolder1, expandall1, collapseall1});
@@ -407,8 +409,8 @@ void TfrmMainForm::BuildMenus() {
   PopupMenu2 = Named(new QMenu(this), "PopupMenu2");
   RecoverSelectedFiles1 = MakeAction(PopupMenu2, "RecoverSelectedFiles1", QStringLiteral("&Recover Selected Item(s)"),
                                      QKeySequence(Qt::CTRL | Qt::Key_C));
-  PreviewSelectedFile1 =
-      MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("&Preview Selected File"), QKeySequence(Qt::Key_F3));
+  PreviewSelectedFile1 = MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("&Preview Selected File"),
+                                    QKeySequence(Qt::Key_F3));
   OpenAsFolder2 = MakeAction(PopupMenu2, "OpenAsFolder2", QStringLiteral("Open as &Folder"));
   Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("F&ilter"), QKeySequence(Qt::CTRL | Qt::Key_F));
   SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A));
@@ -449,8 +451,10 @@ bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
     Splitter1->setSizes({tree, std::max(0, w - tree - Splitter1->handleWidth())});
   } else if (event->type() == QEvent::MouseButtonRelease) {
     // Every link leads into the manual that comes with the program.
-    if (watched == lblWeb || watched == lblHelp) OpenHelp();
-    else if (watched == lblSupport) OpenManual(QStringLiteral("support"));
+    if (watched == lblWeb || watched == lblHelp)
+      OpenHelp();
+    else if (watched == lblSupport)
+      OpenManual(QStringLiteral("support"));
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -463,9 +467,12 @@ void TfrmMainForm::FillDiskList() {
     QString text = QString::fromStdString(d->Name) + QStringLiteral(": ") + QString::fromStdString(d->VolumeLabel);
     // An unreadable volume stays listed; scanning it says why.
     if (d->OpenErrno == EACCES || d->OpenErrno == EPERM)
-      text += DiskServiceAvailable() ? QStringLiteral(" (Scan asks for access)") : QStringLiteral(" (cannot be read: ") + NoAccessHint() + u')';
-    else if (!d->OpenError.empty()) text += QStringLiteral(" (cannot be read)");
-    else if (d->FileSystem == fsNone) text += QStringLiteral(" (no FAT or NTFS file system)");
+      text += DiskServiceAvailable() ? QStringLiteral(" (Scan asks for access)")
+                                     : QStringLiteral(" (cannot be read: ") + NoAccessHint() + u')';
+    else if (!d->OpenError.empty())
+      text += QStringLiteral(" (cannot be read)");
+    else if (d->FileSystem == fsNone)
+      text += QStringLiteral(" (no FAT or NTFS file system)");
     else
       text += QStringLiteral(" (%1, %2)").arg(QString::fromStdString(d->FileSystemName), SizeInUnits(d->TotalSize));
     cbxDiskList->addItem(text, i);
@@ -502,8 +509,10 @@ void TfrmMainForm::ApplyFilter(const TFilter& filter) {
 }
 
 void TfrmMainForm::SetSubfolderFlag() {
-  if (Subfolders1->isChecked() && FilterNarrows(Filter)) Filter.Flags |= qfSubfolders;
-  else Filter.Flags &= ~uint32_t(qfSubfolders);
+  if (Subfolders1->isChecked() && FilterNarrows(Filter))
+    Filter.Flags |= qfSubfolders;
+  else
+    Filter.Flags &= ~uint32_t(qfSubfolders);
 }
 
 void TfrmMainForm::TreeNodeChanged(QTreeWidgetItem* node) {
@@ -549,7 +558,8 @@ void TfrmMainForm::FitColumns() {
   const int least = atLeast(fcName, QStringLiteral("A long name.txt"), icon);
   const int most = std::max(least, fm.horizontalAdvance(QLatin1Char('x')) * 48);
   const int room = lvFileList->viewport()->width() - others;
-  lvFileList->setColumnWidth(fcName, std::clamp(std::max(room, rows ? lvFileList->columnWidth(fcName) : 0), least, most));
+  lvFileList->setColumnWidth(fcName,
+                             std::clamp(std::max(room, rows ? lvFileList->columnWidth(fcName) : 0), least, most));
 }
 
 void TfrmMainForm::showEvent(QShowEvent* event) {
@@ -696,7 +706,8 @@ TDiskObject* TfrmMainForm::GainAccess(TDiskObject* disk) {
 
 bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
   QString why;
-  if (!disk) why = QStringLiteral("No volume is selected.");
+  if (!disk)
+    why = QStringLiteral("No volume is selected.");
   else if (!disk->OpenError.empty())
     why = QStringLiteral("%1 cannot be read: %2%3")
               .arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError),
@@ -712,7 +723,8 @@ bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
   ScanWatcher = std::jthread([this, t = std::move(scan)]() mutable {
     if (t.joinable()) t.join();
     ScanRunning = false;
-    QMetaObject::invokeMethod(this, [this] { ScanThreadEnded(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ScanThreadEnded(); }, Qt::QueuedConnection);
   });
   return true;
 }
@@ -725,7 +737,8 @@ void TfrmMainForm::ScanThreadEnded() {
   const QString why = disk && disk->Scaner && !disk->Scaner->ScanFailure.empty()
                           ? QString::fromStdString(disk->Scaner->ScanFailure)
                           : QStringLiteral("the file system could not be read");
-  Progress->ScanFailed(QStringLiteral("%1: %2 (details in %3).").arg(path, why, QString::fromStdString(DebugLogPath())));
+  Progress->ScanFailed(
+      QStringLiteral("%1: %2 (details in %3).").arg(path, why, QString::fromStdString(DebugLogPath())));
 }
 
 void TfrmMainForm::ReportScanProblems(TDiskObject* disk) {
@@ -736,13 +749,14 @@ void TfrmMainForm::ReportScanProblems(TDiskObject* disk) {
   for (const std::string& w : disk->Scaner->ScanWarnings) lines << QString::fromStdString(w);
   if (lines.isEmpty()) return;
   const bool failed = !disk->Scaner->ScanFailure.empty();
-  Dialogs().Message(this, QMessageBox::Warning, failed ? QStringLiteral("Cannot scan") : QStringLiteral("Scan incomplete"),
-                    QStringLiteral("%1: %2\n\n%3")
-                        .arg(QString::fromStdString(disk->Path),
-                             failed ? QStringLiteral("the volume's folders could not be read.")
-                                    : QStringLiteral("parts of the volume could not be read; what was found is listed."),
-                             lines.join(QStringLiteral("\n"))),
-                    QMessageBox::Ok);
+  Dialogs().Message(
+      this, QMessageBox::Warning, failed ? QStringLiteral("Cannot scan") : QStringLiteral("Scan incomplete"),
+      QStringLiteral("%1: %2\n\n%3")
+          .arg(QString::fromStdString(disk->Path),
+               failed ? QStringLiteral("the volume's folders could not be read.")
+                      : QStringLiteral("parts of the volume could not be read; what was found is listed."),
+               lines.join(QStringLiteral("\n"))),
+      QMessageBox::Ok);
   if (failed) StatusPanel1->setText(QStringLiteral("Scan failed"));
 }
 
@@ -801,9 +815,9 @@ void TfrmMainForm::RecoverSelection() {
   Progress->ProgressBar1->show();
   Operation = opNone;
   const bool stopped = thread->Terminated;
-  StatusPanel1->setText(QStringLiteral("%1; destination %2%3")
-                            .arg(TfrmRecoverySummary::CountsText(results), dest,
-                                 stopped ? QStringLiteral(" (stopped)") : QString()));
+  StatusPanel1->setText(
+      QStringLiteral("%1; destination %2%3")
+          .arg(TfrmRecoverySummary::CountsText(results), dest, stopped ? QStringLiteral(" (stopped)") : QString()));
   TfrmRecoverySummary summary(std::move(results), stopped, dest, this);
   Dialogs().ShowModal(summary);
 }
@@ -953,7 +967,8 @@ bool TfrmMainForm::AddImage(const QString& path) {
   // An image listed already is selected, not listed twice.
   int index = -1;
   for (int i = 0; i < disks.Count() && index < 0; ++i)
-    if (!wanted.empty() && QFileInfo(QString::fromStdString(disks[i]->Path)).canonicalFilePath().toStdString() == wanted)
+    if (!wanted.empty() &&
+        QFileInfo(QString::fromStdString(disks[i]->Path)).canonicalFilePath().toStdString() == wanted)
       index = i;
   if (index < 0 && !QFileInfo(path).isReadable()) {
     SayRejectedSources({{path.toStdString(), QFileInfo::exists(path) ? "cannot be read" : "no such file"}});

@@ -71,10 +71,10 @@ public:
   void FillDiskList();
 
   // Commands.
-  void BitBtn1Click();     // Scan button
-  void MenuScanClick();    // File / Scan
-  void btnScanClick();     // hidden Scan
-  void btnEraseClick();    // hidden Erase
+  void BitBtn1Click();   // Scan button
+  void MenuScanClick();  // File / Scan
+  void btnScanClick();   // hidden Scan
+  void btnEraseClick();  // hidden Erase
   void RecoverSelection();
   // Asks for an image file and adds it to the volume box, selected.
   void OpenImage();
@@ -84,9 +84,9 @@ public:
   // Columns wide enough for their titles and contents, dates whole.
   void FitColumns();
   void RecoverHighlightedFolder();
-  void BitBtn4Click();     // apply the quick filter
-  void BitBtn5Click();     // cancel the quick filter
-  void CheckBox1Click();   // show only good files
+  void BitBtn4Click();    // apply the quick filter
+  void BitBtn5Click();    // cancel the quick filter
+  void CheckBox1Click();  // show only good files
   void SelectAll();
   void ExpandTree();
   void CollapseTree();

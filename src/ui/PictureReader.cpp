@@ -87,9 +87,7 @@ void SkipInputData(j_decompress_ptr info, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-void ErrorExit(j_common_ptr info) {
-  longjmp(static_cast<TJpegJob*>(info->client_data)->Failed, 1);
-}
+void ErrorExit(j_common_ptr info) { longjmp(static_cast<TJpegJob*>(info->client_data)->Failed, 1); }
 
 void SilentMessage(j_common_ptr) {}
 

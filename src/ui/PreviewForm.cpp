@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QVBoxLayout>
 #include <QTabWidget>
+#include <QVBoxLayout>
 #include <array>
 
 #include "core/RecoveryStream.h"
@@ -148,7 +148,8 @@ void TfrmDataPreview::LoadPreview(std::unique_ptr<TRecoveryStream> stream) {
     } else {
       // Text opens in Text mode, anything else as it was.
       std::array<uint8_t, 4096> start{};
-      const size_t n = PreviewStream->Seek(0, TSeekOrigin::Beginning) == 0 ? PreviewStream->Read(start.data(), start.size()) : 0;
+      const size_t n =
+          PreviewStream->Seek(0, TSeekOrigin::Beginning) == 0 ? PreviewStream->Read(start.data(), start.size()) : 0;
       Unicode1Click(LooksLikeText(start.data(), n) ? Text1 : Binary1);
     }
     Source = std::make_unique<TStreamSource>(*PreviewStream);

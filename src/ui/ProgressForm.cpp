@@ -1,13 +1,13 @@
 #include "ui/ProgressForm.h"
 
+#include <unistd.h>
 #include <QFileInfo>
-#include <QLocale>
-#include <algorithm>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <unistd.h>
+#include <algorithm>
 
 #include "core/RecoveryManager.h"
 #include "ui/Dialogs.h"
@@ -21,8 +21,10 @@ namespace mirel::ui {
 void TMarqueeProgressBar::SetActive(bool active) {
   FActive = active;
   // An empty range is the style's busy indicator.
-  if (active) setRange(0, 0);
-  else setRange(0, 100);
+  if (active)
+    setRange(0, 0);
+  else
+    setRange(0, 100);
 }
 
 TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(main) {
@@ -79,9 +81,8 @@ void TfrmProgressForm::Tick() {
     case opScan: {
       // A scan that reached its end has read everything there was.
       const int percent = ScanEnd == seCompleted ? 100 : Main->Updating.ScanPercent.load();
-      lblCounts->setText(QStringLiteral("%1 files found, %2%")
-                             .arg(english.toString(Main->Updating.FoundCount.load()))
-                             .arg(percent));
+      lblCounts->setText(
+          QStringLiteral("%1 files found, %2%").arg(english.toString(Main->Updating.FoundCount.load())).arg(percent));
       break;
     }
     case opRecover: {
@@ -107,12 +108,11 @@ void TfrmProgressForm::Tick() {
       ProgressBar1->setRange(0, std::max(total, 1));
       ProgressBar1->setValue(std::min(done, std::max(total, 1)));
       lblCounts->setText(QStringLiteral("%1 of %2 files, %3 of %4")
-                             .arg(english.toString(done), english.toString(total),
-                                  SizeInUnits(t->BytesWritten.load()), SizeInUnits(t->BytesTotal.load())));
+                             .arg(english.toString(done), english.toString(total), SizeInUnits(t->BytesWritten.load()),
+                                  SizeInUnits(t->BytesTotal.load())));
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -157,8 +157,7 @@ void TfrmProgressForm::FormShow() {
         QTimer::singleShot(0, this, [this] { QDialog::reject(); });
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -168,9 +167,7 @@ void TfrmProgressForm::btnAbortClick() {
       ScanEnd = seCancelled;
       RecoveryManager().StopScan(Main->DiskLetter.toStdString());
       break;
-    case opErase:
-      RecoveryManager().StopErase(Main->DiskLetter.toStdString());
-      break;
+    case opErase: RecoveryManager().StopErase(Main->DiskLetter.toStdString()); break;
     case opRecover:
       if (RecoveringThread) {
         RecoveringThread->Terminate();
@@ -179,8 +176,7 @@ void TfrmProgressForm::btnAbortClick() {
         WaitWithEvents([this] { return RecoveryFinished.load(); });
       }
       break;
-    default:
-      break;
+    default: break;
   }
   Ticker->stop();
   Main->Operation = opNone;
@@ -249,8 +245,7 @@ TExistsAnswer TfrmProgressForm::FileExistsHandler(const std::string& path) {
       return;
     }
     choice = Dialogs().AskExists(this, QString::fromStdString(path));
-    if (choice == TExistsChoice::OverwriteAll || choice == TExistsChoice::SkipAll ||
-        choice == TExistsChoice::RenameAll)
+    if (choice == TExistsChoice::OverwriteAll || choice == TExistsChoice::SkipAll || choice == TExistsChoice::RenameAll)
       AnswerForAll = choice;
   });
   switch (choice) {

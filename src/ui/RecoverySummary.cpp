@@ -16,8 +16,8 @@ namespace mirel::ui {
 namespace {
 
 int Count(const std::vector<TRecoveredFile>& results, TRecoveryStatus status) {
-  return static_cast<int>(std::count_if(results.begin(), results.end(),
-                                        [status](const TRecoveredFile& r) { return r.Status == status; }));
+  return static_cast<int>(
+      std::count_if(results.begin(), results.end(), [status](const TRecoveredFile& r) { return r.Status == status; }));
 }
 
 }  // namespace
@@ -32,8 +32,8 @@ QString TfrmRecoverySummary::CountsText(const std::vector<TRecoveredFile>& resul
       .arg(Count(results, TRecoveryStatus::Skipped));
 }
 
-TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bool stopped,
-                                         const QString& reportFolder, QWidget* parent)
+TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bool stopped, const QString& reportFolder,
+                                         QWidget* parent)
     : QDialog(parent), Results(std::move(results)), ReportFolder(reportFolder) {
   setObjectName(QStringLiteral("frmRecoverySummary"));
   setWindowTitle(QStringLiteral("Recovery finished"));
@@ -49,8 +49,7 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
     if (r.Status == TRecoveryStatus::Incomplete || r.Status == TRecoveryStatus::Failed) {
       QString line = QStringLiteral("%1: %2: %3")
                          .arg(QString::fromLatin1(StatusName(r.Status)), where, QString::fromStdString(r.Reason));
-      if (!r.Missing.Empty())
-        line += QStringLiteral(" (missing %1)").arg(QString::fromStdString(r.Missing.Describe()));
+      if (!r.Missing.Empty()) line += QStringLiteral(" (missing %1)").arg(QString::fromStdString(r.Missing.Describe()));
       lines << line;
     }
     if (!r.Note.empty()) lines << QStringLiteral("%1: %2").arg(where, QString::fromStdString(r.Note));

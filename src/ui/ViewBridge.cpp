@@ -107,8 +107,10 @@ void TViewBridge::RowCountChanged(int) {
 }
 
 void TViewBridge::FoundCountChanged(int) {
-  if (OnMainThread()) Flush();
-  else Schedule();
+  if (OnMainThread())
+    Flush();
+  else
+    Schedule();
 }
 
 void TViewBridge::ScanPercentChanged(int) { FoundCountChanged(0); }

@@ -6,12 +6,12 @@
 // are coalesced and applied about every 50 ms, after any folder that came
 // before them.
 #include <QHash>
-#include <mutex>
-#include <vector>
 #include <QObject>
 #include <QPointer>
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <vector>
 
 #include "workers/UpdatingThread.h"
 

@@ -1,10 +1,10 @@
 #include "workers/DestinationFolder.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "workers/DestinationPolicy.h"
 

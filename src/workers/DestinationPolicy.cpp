@@ -3,11 +3,16 @@
 namespace mirel {
 
 bool ParseOnExists(const std::string& text, TOnExists& mode) {
-  if (text == "ask") mode = TOnExists::Ask;
-  else if (text == "overwrite") mode = TOnExists::Overwrite;
-  else if (text == "skip") mode = TOnExists::Skip;
-  else if (text == "rename") mode = TOnExists::Rename;
-  else return false;
+  if (text == "ask")
+    mode = TOnExists::Ask;
+  else if (text == "overwrite")
+    mode = TOnExists::Overwrite;
+  else if (text == "skip")
+    mode = TOnExists::Skip;
+  else if (text == "rename")
+    mode = TOnExists::Rename;
+  else
+    return false;
   return true;
 }
 

@@ -2,10 +2,10 @@
 
 #include <openssl/evp.h>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <stdexcept>
 #include <unistd.h>
+#include <cerrno>
+#include <stdexcept>
 
 #include "core/RecoveryStream.h"
 

@@ -1,20 +1,20 @@
 #include "workers/DiskEraser.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <linux/msdos_fs.h>
 #include <random>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <thread>
-#include <unistd.h>
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
@@ -254,8 +254,7 @@ bool TDiskEraser::Erase() {
         }
         stage = stMeasure;
         break;
-      case stEnd:
-        break;
+      case stEnd: break;
     }
   }
   return result;

@@ -1,10 +1,10 @@
 #include "workers/EraseTarget.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include "core/DiskObject.h"
 
@@ -73,8 +73,9 @@ bool FindEraseTarget(const std::string& given, const std::vector<TMountEntry>& t
       if (viaLoop || Matches(m, canonical, st)) found = &m;
     }
     if (!found) {
-      why = given + " is not mounted; erasing works through the mounted file system: mount it read-write "
-                    "and run again (the mount point may be given instead)";
+      why = given +
+            " is not mounted; erasing works through the mounted file system: mount it read-write "
+            "and run again (the mount point may be given instead)";
       return false;
     }
   }

@@ -1,18 +1,18 @@
 #include "workers/RecoveredFileWriter.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <linux/msdos_fs.h>
-#include <optional>
-#include <random>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "core/DiskObject.h"
@@ -156,8 +156,10 @@ public:
       FFd = ::openat(dir, FName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (FFd < 0 && errno != EEXIST) break;
     }
-    if (FFd < 0) Errno = errno;
-    else ::fstat(FFd, &Made);
+    if (FFd < 0)
+      Errno = errno;
+    else
+      ::fstat(FFd, &Made);
   }
   ~TTempFile() {
     if (FFd >= 0) ::close(FFd);
@@ -262,9 +264,7 @@ int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int
 // Linux caps one extended attribute's value at 64 KiB.
 constexpr size_t MAX_XATTR_VALUE = 65536;
 
-void AddProblem(std::string& problems, const std::string& text) {
-  problems += (problems.empty() ? "" : "; ") + text;
-}
+void AddProblem(std::string& problems, const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; }
 
 // A whole small stream in memory; problems gets what could not be read.
 std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::string& problems) {
@@ -276,7 +276,8 @@ std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::
     if (n == 0) break;
     got += n;
   }
-  if (!s) AddProblem(problems, "stream " + ns.Name + " cannot be read");
+  if (!s)
+    AddProblem(problems, "stream " + ns.Name + " cannot be read");
   else if (got < data.size() || !s->Missing().Empty())
     AddProblem(problems, "stream " + ns.Name + " could not be read whole");
   return data;
@@ -286,8 +287,7 @@ std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::
 // how the Linux NTFS drivers show streams and what ext4, XFS, btrfs and tmpfs
 // keep. Those the destination refuses are left in r.Streams as NotWritten,
 // for files beside the main one.
-void StreamsToAttributes(int fd, PFileInfo entry, const std::string& destFs, TRecoveredFile& r,
-                         std::string& problems) {
+void StreamsToAttributes(int fd, PFileInfo entry, const std::string& destFs, TRecoveredFile& r, std::string& problems) {
   for (const TNamedStream& ns : entry->FsInfo->NamedStreams()) {
     TStreamCopy copy{ns.Name};
     if (ns.Size <= static_cast<int64_t>(MAX_XATTR_VALUE)) {

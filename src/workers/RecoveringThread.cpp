@@ -84,8 +84,10 @@ void TRecoveringThread::CountWork() {
   };
   for (PFileInfo e : Items) {
     if (!e) continue;
-    if (e->IsFolder) folders.emplace_back(e, 0);
-    else addFile(e);
+    if (e->IsFolder)
+      folders.emplace_back(e, 0);
+    else
+      addFile(e);
   }
   while (!folders.empty() && !Terminated) {
     auto [folder, depth] = folders.back();

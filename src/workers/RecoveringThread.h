@@ -11,8 +11,8 @@
 
 #include "core/ByteRanges.h"
 #include "core/FileInfo.h"
-#include "workers/Digests.h"
 #include "workers/DestinationPolicy.h"
+#include "workers/Digests.h"
 
 namespace mirel {
 

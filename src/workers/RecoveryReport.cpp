@@ -1,9 +1,9 @@
 #include "workers/RecoveryReport.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "core/Text.h"
 

@@ -1,9 +1,9 @@
 #include "workers/TempFileRegistry.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <unistd.h>
 
 namespace mirel {
 

@@ -6,14 +6,14 @@
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -105,7 +105,11 @@ int main(int argc, char** argv) {
   ops.open = Open;
   ops.read = Read;
   std::string prog = argv[0], mountpoint = argv[2];
-  std::vector<char*> fargs = {prog.data(), const_cast<char*>("-f"), const_cast<char*>("-s"), const_cast<char*>("-o"),
-                              const_cast<char*>("ro,default_permissions"), mountpoint.data()};
+  std::vector<char*> fargs = {prog.data(),
+                              const_cast<char*>("-f"),
+                              const_cast<char*>("-s"),
+                              const_cast<char*>("-o"),
+                              const_cast<char*>("ro,default_permissions"),
+                              mountpoint.data()};
   return fuse_main(static_cast<int>(fargs.size()), fargs.data(), &ops, nullptr);
 }

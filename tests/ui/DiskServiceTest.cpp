@@ -2,16 +2,16 @@
 // its own bus (the real udisksd needs systemd and the machine's devices): a
 // stand-in for org.freedesktop.UDisks2 made with python-dbusmock's object API
 // whose OpenForBackup hands over a real descriptor of a fixture image.
+#include <unistd.h>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusMetaType>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusMetaType>
 #include <QDBusReply>
 #include <QProcess>
 #include <QTest>
 #include <filesystem>
-#include <unistd.h>
 
 #include "TestSupport.h"
 #include "UiTests.h"
@@ -60,8 +60,8 @@ private slots:
       QSKIP("needs dbus-daemon and python3-dbusmock");
     // The system bus of this process is the test's own, set before Qt first
     // connects to it.
-    Bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                              QStringLiteral("--print-address=1")});
+    Bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     QVERIFY(Bus.waitForReadyRead(5000));
     const QByteArray address = Bus.readLine().trimmed();
     QVERIFY(!address.isEmpty());
@@ -73,9 +73,9 @@ private slots:
                {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
                 QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2"),
                 QStringLiteral("org.freedesktop.UDisks2.Manager")});
-    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(
-                                 QStringLiteral("org.freedesktop.UDisks2")),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QDBusConnection::systemBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.UDisks2")),
+        10000);
     Image = QString::fromStdString(Fixture("fat12.img").string());
     QDBusInterface mock(QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2"),
                         QStringLiteral("org.freedesktop.DBus.Mock"), QDBusConnection::systemBus());
@@ -83,9 +83,9 @@ private slots:
     qDBusRegisterMetaType<QList<TMockMethod>>();
     const QList<TMockMethod> methods{{QStringLiteral("OpenForBackup"), QStringLiteral("a{sv}"), QStringLiteral("h"),
                                       QStringLiteral("ret = dbus.types.UnixFd(open('%1', 'rb'))").arg(Image)}};
-    QDBusMessage added = mock.call(QStringLiteral("AddObject"), ui::BlockObjectPath(QStringLiteral("/dev/mirel-t1")),
-                                   QStringLiteral("org.freedesktop.UDisks2.Block"), QVariantMap{},
-                                   QVariant::fromValue(methods));
+    QDBusMessage added =
+        mock.call(QStringLiteral("AddObject"), ui::BlockObjectPath(QStringLiteral("/dev/mirel-t1")),
+                  QStringLiteral("org.freedesktop.UDisks2.Block"), QVariantMap{}, QVariant::fromValue(methods));
     QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
     Ready = true;
   }
@@ -99,8 +99,10 @@ private slots:
   }
 
   void objectPathsAreEscaped() {
-    QCOMPARE(ui::BlockObjectPath(QStringLiteral("/dev/sdb1")), QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdb1"));
-    QCOMPARE(ui::BlockObjectPath(QStringLiteral("/dev/dm-0")), QStringLiteral("/org/freedesktop/UDisks2/block_devices/dm_2d0"));
+    QCOMPARE(ui::BlockObjectPath(QStringLiteral("/dev/sdb1")),
+             QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdb1"));
+    QCOMPARE(ui::BlockObjectPath(QStringLiteral("/dev/dm-0")),
+             QStringLiteral("/org/freedesktop/UDisks2/block_devices/dm_2d0"));
   }
 
   void openForBackupHandsOverTheDevice() {

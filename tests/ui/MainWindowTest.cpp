@@ -1,17 +1,17 @@
+#include <unistd.h>
 #include <QCheckBox>
-#include <QMenuBar>
-#include <QMimeData>
-#include <QSettings>
-#include <QDropEvent>
-#include <QDesktopServices>
-#include <QPlainTextEdit>
-#include <QUrl>
-#include <QGroupBox>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDropEvent>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTabWidget>
@@ -20,13 +20,13 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+#include <thread>
 
 #include "Engine.h"
 #include "TestSupport.h"
@@ -216,7 +216,8 @@ private slots:
 
     // Deleted entries are in italics in the list as in the tree; each file
     // shows its condition with a cue and the number.
-    const QModelIndex holiday = W->Model->index(int(Column(0).indexOf(QStringLiteral("Holiday photo with a long name.jpg"))), 0);
+    const QModelIndex holiday =
+        W->Model->index(int(Column(0).indexOf(QStringLiteral("Holiday photo with a long name.jpg"))), 0);
     QVERIFY(W->Model->data(holiday, Qt::FontRole).value<QFont>().italic());
     QVERIFY(Node(QStringLiteral("$ocs"))->font(0).italic());
     QVERIFY(!Node(QStringLiteral("photos"))->font(0).italic());
@@ -426,7 +427,8 @@ private slots:
     ShowFolder(QStringLiteral("$ocs"));
     W->SelectAll();
     TDiskItems items;
-    for (const QModelIndex& ix : W->lvFileList->selectionModel()->selectedRows()) items.Add(W->Model->EntryAt(ix.row()));
+    for (const QModelIndex& ix : W->lvFileList->selectionModel()->selectedRows())
+      items.Add(W->Model->EntryAt(ix.row()));
     TTempDir out;
     TRecoveringThread thread(std::move(items));
     thread.DestDir = out.Path().string();
@@ -563,8 +565,8 @@ private slots:
     const QString root = Dest + QStringLiteral("/deleted-root.bin");
     QVERIFY2(SummaryProblems.contains(QStringLiteral("incomplete: %1: 2052 of 4100 bytes could not be read").arg(root)),
              qPrintable(SummaryProblems));
-    QVERIFY2(SummaryProblems.contains(QStringLiteral("failed: %1/photos/$mall.txt: folder %1/photos cannot be created")
-                                          .arg(Dest)),
+    QVERIFY2(SummaryProblems.contains(
+                 QStringLiteral("failed: %1/photos/$mall.txt: folder %1/photos cannot be created").arg(Dest)),
              qPrintable(SummaryProblems));
     QCOMPARE(SummaryProblems.count(u'\n'), 3);  // two incomplete and two failed lines
     // The saved report holds every file, in the command line's format.
@@ -647,7 +649,8 @@ private slots:
     TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
     none.BitBtn1->click();
     QCOMPARE(Messages.size(), 1);
-    QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) && Messages[0].contains(QStringLiteral("Open Image")),
+    QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) &&
+                 Messages[0].contains(QStringLiteral("Open Image")),
              qPrintable(Messages[0]));
   }
 
@@ -764,7 +767,8 @@ private slots:
     ImageToOpen = QString::fromStdString(first.string());
     W->OpenImage1->trigger();
     QCOMPARE(W->cbxDiskList->count(), before + 1);
-    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("opened.img: ")), qPrintable(W->cbxDiskList->currentText()));
+    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("opened.img: ")),
+             qPrintable(W->cbxDiskList->currentText()));
     QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
     // Opened again, it is selected, not listed twice.
     W->cbxDiskList->setCurrentIndex(0);
@@ -792,7 +796,6 @@ private slots:
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].contains(QStringLiteral("nothing.txt")), qPrintable(Messages[0]));
   }
-
 };
 
 static TRegisterUiTest<MainWindowTest> registerMainWindowTest;

@@ -8,8 +8,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,11 +74,12 @@ QByteArray Encoded(const QImage& image, const char* format) {
 // A camera's picture: the JFIF segment replaced by an Exif one.
 QByteArray WithExifHeader(const QByteArray& jfif) {
   const int app0 = (uchar(jfif[4]) << 8) | uchar(jfif[5]);
-  static const char exif[] = "\xFF\xE1\x00\x16"
-                             "Exif\0\0"
-                             "II*\0\x08\0\0\0"
-                             "\0\0"
-                             "\0\0\0\0";
+  static const char exif[] =
+      "\xFF\xE1\x00\x16"
+      "Exif\0\0"
+      "II*\0\x08\0\0\0"
+      "\0\0"
+      "\0\0\0\0";
   return jfif.left(2) + QByteArray(exif, sizeof exif - 1) + jfif.mid(4 + app0);
 }
 
@@ -112,8 +113,10 @@ class PreviewTest : public QObject {
         return W->OpenPreview();
       }
     QStringList rows;
-    for (int r = 0; r < W->Model->rowCount(); ++r) rows << W->Model->data(W->Model->index(r, 0), Qt::DisplayRole).toString();
-    qWarning("no row %s among %s (%s)", qPrintable(name), qPrintable(rows.join(u'|')), qPrintable(W->StatusPanel1->text()));
+    for (int r = 0; r < W->Model->rowCount(); ++r)
+      rows << W->Model->data(W->Model->index(r, 0), Qt::DisplayRole).toString();
+    qWarning("no row %s among %s (%s)", qPrintable(name), qPrintable(rows.join(u'|')),
+             qPrintable(W->StatusPanel1->text()));
     return nullptr;
   }
   static void Delete(QWidget* w) {
@@ -142,8 +145,8 @@ private slots:
     put("Broken photo.jpg", jfif.left(2) + QByteArray(600, '\x11'));
     std::ofstream(*Temp / "inner.txt") << "in a deleted folder\n";
     const std::string img = (*Temp / "pictures.img").string();
-    const std::string make = "cd '" + files.string() + "' && mkfs.fat -C '" + img +
-                             "' 2048 >/dev/null && mmd -i '" + img + "' '::/Old stuff' && mcopy -i '" + img +
+    const std::string make = "cd '" + files.string() + "' && mkfs.fat -C '" + img + "' 2048 >/dev/null && mmd -i '" +
+                             img + "' '::/Old stuff' && mcopy -i '" + img +
                              "' ../inner.txt '::/Old stuff/' && mcopy -i '" + img + "' * ::/ && mdel -i '" + img +
                              "' '::/*' && mdeltree -i '" + img + "' '::/Old stuff'";
     QCOMPARE(std::system(make.c_str()), 0);
@@ -212,16 +215,18 @@ private slots:
     // Text opens in Text mode.
     QVERIFY(p->Text1->isChecked());
     QCOMPARE(p->Viewer->Mode(), TViewMode::Text);
-    const std::pair<Qt::Key, TViewMode> keys[] = {
-        {Qt::Key_3, TViewMode::Hex}, {Qt::Key_1, TViewMode::Binary}, {Qt::Key_4, TViewMode::Unicode}, {Qt::Key_2, TViewMode::Text}};
+    const std::pair<Qt::Key, TViewMode> keys[] = {{Qt::Key_3, TViewMode::Hex},
+                                                  {Qt::Key_1, TViewMode::Binary},
+                                                  {Qt::Key_4, TViewMode::Unicode},
+                                                  {Qt::Key_2, TViewMode::Text}};
     // The keys are window shortcuts, looked up where the application's focus
     // is: a window closed by an earlier test may still move it, so the
     // preview's viewer takes it before each key.
     auto press = [p](Qt::Key key) {
       p->activateWindow();
       p->Viewer->setFocus();
-      const bool focused = QTest::qWaitFor(
-          [p] { return QGuiApplication::focusWindow() == p->windowHandle() && p->Viewer->hasFocus(); });
+      const bool focused =
+          QTest::qWaitFor([p] { return QGuiApplication::focusWindow() == p->windowHandle() && p->Viewer->hasFocus(); });
       if (focused) QTest::keyClick(p->Viewer, key);
       return focused;
     };
@@ -289,9 +294,8 @@ private slots:
 
   void mainWindowCommands() {
     // Preview through F3 on the list, and through a double-click.
-    const int file = int(W->Model->match(W->Model->index(0, 0), Qt::DisplayRole, QStringLiteral("Meeting notes.txt"))
-                             .value(0)
-                             .row());
+    const int file = int(
+        W->Model->match(W->Model->index(0, 0), Qt::DisplayRole, QStringLiteral("Meeting notes.txt")).value(0).row());
     W->lvFileList->setFocus();
     W->lvFileList->selectRow(file);
     auto previews = [this] { return W->findChildren<TfrmDataPreview*>().size(); };

@@ -11,7 +11,9 @@ std::vector<std::function<std::unique_ptr<QObject>()>>& UiTestClasses();
 
 template <class T>
 struct TRegisterUiTest {
-  TRegisterUiTest() { UiTestClasses().push_back([] { return std::make_unique<T>(); }); }
+  TRegisterUiTest() {
+    UiTestClasses().push_back([] { return std::make_unique<T>(); });
+  }
 };
 
 }  // namespace mirel::test

@@ -5,8 +5,8 @@
 #include <QSettings>
 #include <QStyle>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <cstdio>
 #include <string>
 
