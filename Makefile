@@ -10,7 +10,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchm
   librsvg2-bin desktop-file-utils appstream shared-mime-info man-db groff-base bash-completion dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test install uninstall deb sanitize fuzz bench clean
+.PHONY: all deps configure build run test lint install uninstall deb sanitize fuzz bench clean
 
 all: build
 
@@ -53,6 +53,11 @@ REFRESH_DESKTOP_CACHES = if [ -z "$(DESTDIR)" ] && [ -d "$(PREFIX)/share/mime/pa
 	  ! command -v update-desktop-database >/dev/null || update-desktop-database -q "$(PREFIX)/share/applications"; \
 	  ! command -v gtk-update-icon-cache >/dev/null || gtk-update-icon-cache -q -t "$(PREFIX)/share/icons/hicolor"; \
 	fi
+# The checks in .clang-tidy over every source of src/; any finding fails.
+lint: PACKAGES += clang-tidy
+lint: build
+	run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) '$(CURDIR)/src/'
+
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 	@$(REFRESH_DESKTOP_CACHES)
