@@ -13,9 +13,9 @@
 
 #include "core/ByteRanges.h"
 #include "core/DiskObject.h"
-#include "core/LeReader.h"
 #include "fat/FatDirEntry.h"
 #include "fat/FatScaner.h"
+#include "fat/FatTable.h"
 #include "ntfs/MftReader.h"
 #include "platform/RawSource.h"
 
@@ -87,17 +87,7 @@ private:
   }
 
   // The allocation-table entry of cluster n from the copy kept in Table.
-  uint32_t FatEntry(uint32_t n) const {
-    TLeReader t(Table.data(), Table.size());
-    switch (Disk.FileSystem) {
-      case fsFat12: {
-        const uint32_t v = t.U16(n + n / 2);
-        return n % 2 ? v >> 4 : v & 0xFFF;
-      }
-      case fsFat16: return t.U16(size_t{n} * 2);
-      default: return t.U32(size_t{n} * 4) & 0x0FFFFFFF;
-    }
-  }
+  uint32_t FatEntry(uint32_t n) const { return fat::ReadFatEntry(Table, Kind, n).value_or(0); }
 
   // Contiguous runs of the chain from first, each cluster taken once in the
   // whole walk, so a damaged table cannot make it circle.
@@ -135,7 +125,9 @@ private:
     const int64_t rootAt = int64_t{fat.FirstDataSector - fat.RootDirSectors} * fat.BytesPerSector;
     const int64_t rootBytes = int64_t{fat.RootEntries} * fat::kDirEntrySize;
     Table.assign(static_cast<size_t>(fat.FatSizeBytes), 0);
-    std::vector<uint8_t> root(Disk.FileSystem == fsFat32 ? 0 : static_cast<size_t>(rootBytes));
+    Kind = fat.Kind();
+    const bool fat32 = Kind == fat::TFatKind::Fat32;
+    std::vector<uint8_t> root(fat32 ? 0 : static_cast<size_t>(rootBytes));
     auto keep = [](std::vector<uint8_t>& to, int64_t toAt, int64_t at, const uint8_t* data, size_t size) {
       const int64_t from = std::max(at, toAt),
                     end = std::min(at + static_cast<int64_t>(size), toAt + static_cast<int64_t>(to.size()));
@@ -146,7 +138,6 @@ private:
           keep(root, rootAt, at, data, size);
         }))
       return false;
-    const bool fat32 = Disk.FileSystem == fsFat32;
     if (fat32)
       Pending.push_back(fat.RootCluster);
     else
@@ -170,6 +161,7 @@ private:
   TSourceHandle Source;
   std::vector<uint8_t> Buffer;
   std::vector<uint8_t> Table;
+  fat::TFatKind Kind = fat::TFatKind::Fat12;
   std::deque<uint32_t> Pending;
   std::unordered_set<uint32_t> SeenClusters;
 };

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     }
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("%lld bytes of %s metadata in %zu ranges, %lld reads, %.3f s\n", static_cast<long long>(read.Bytes),
-                mirel::FileSystemCodeName(disk.FileSystem), read.Ranges.size(), static_cast<long long>(read.Reads), s);
+                mirel::FileSystemCodeName(disk.FileSystem).c_str(), read.Ranges.size(),
+                static_cast<long long>(read.Reads), s);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "metadata_read: %s: %s\n", argv[1], e.what());
     return 2;

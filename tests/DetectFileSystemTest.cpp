@@ -4,8 +4,10 @@
 
 #include <stdexcept>
 
+#include "Engine.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
+#include "core/FileSystems.h"
 
 using namespace mirel;
 using namespace mirel::test;
@@ -21,6 +23,7 @@ uint8_t DetectWithClusters(uint32_t clusters, TBpb bpb = {}) {
 }  // namespace
 
 TEST(DetectFileSystem, ClusterCountBoundaries) {
+  StartEngine();
   EXPECT_EQ(DetectWithClusters(1), fsFat12);
   EXPECT_EQ(DetectWithClusters(4084), fsFat12);
   EXPECT_EQ(DetectWithClusters(4085), fsFat16);
@@ -34,6 +37,7 @@ TEST(DetectFileSystem, ClusterCountBoundaries) {
 }
 
 TEST(DetectFileSystem, PartialClusterDoesNotCount) {
+  StartEngine();
   TBpb bpb;
   bpb.SectorsPerCluster = 4;
   bpb.FatSize = 64;
@@ -42,6 +46,7 @@ TEST(DetectFileSystem, PartialClusterDoesNotCount) {
 }
 
 TEST(DetectFileSystem, ThirtyTwoBitFieldsUsedWhenSixteenBitAreZero) {
+  StartEngine();
   TBpb bpb;
   bpb.FatSize = 64;
   bpb.Force32BitTotal = true;
@@ -56,6 +61,7 @@ TEST(DetectFileSystem, ThirtyTwoBitFieldsUsedWhenSixteenBitAreZero) {
 }
 
 TEST(DetectFileSystem, NtfsRuleIgnoresOemName) {
+  StartEngine();
   auto b = MakeBootSector({});
   b[0x10] = 0;  // number of FATs
   PutLe(b, 0x11, 0, 2);
@@ -70,6 +76,7 @@ TEST(DetectFileSystem, NtfsRuleIgnoresOemName) {
 }
 
 TEST(DetectFileSystem, UnusableSectorsAreNoFileSystem) {
+  StartEngine();
   std::vector<uint8_t> blank(512, 0);
   EXPECT_EQ(DetectFileSystem(blank), fsNone);
   std::vector<uint8_t> shortSector(100, 0);
@@ -82,6 +89,7 @@ TEST(DetectFileSystem, UnusableSectorsAreNoFileSystem) {
 }
 
 TEST(DetectFileSystem, ZeroGeometryIsRejectedNotDividedBy) {
+  StartEngine();
   TBpb bpb;
   bpb.FatSize = 9;
   bpb.TotalSectors = 2880;

@@ -17,12 +17,14 @@
 #include "Engine.h"
 #include "TestSupport.h"
 #include "core/DiskObject.h"
+#include "core/FileSystems.h"
 #include "core/StateDir.h"
 #include "core/UpdateView.h"
-#include "workers/DiskEraser.h"
-#include "workers/EraseJournal.h"
+#include "erase/EraseJournal.h"
+#include "erase/TempFileRegistry.h"
+#include "fat/FatEraser.h"
+#include "ntfs/NtfsEraser.h"
 #include "workers/EraseTarget.h"
-#include "workers/TempFileRegistry.h"
 
 namespace fs = std::filesystem;
 using namespace mirel;
@@ -186,6 +188,24 @@ TEST(EraserNames, TemporaryNamesAndTheirRecognition) {
   EXPECT_FALSE(IsEraserTempName("_E100000.BAT"));
 }
 
+TEST(EraserFactory, EachFileSystemGetsItsOwnEraserAndAnUnknownOneNone) {
+  StartEngine();
+  TStateHome state;
+  TDiskObject disk("card", "", 2);
+  for (uint8_t code : {fsFat12, fsFat16, fsFat32}) {
+    disk.FileSystem = code;
+    std::unique_ptr<TDiskEraser> e = CreateEraser(&disk, "/mnt/card");
+    EXPECT_NE(dynamic_cast<TFatEraser*>(e.get()), nullptr) << int(code);
+  }
+  disk.FileSystem = fsNtfs;
+  std::unique_ptr<TDiskEraser> ntfs = CreateEraser(&disk, "/mnt/card");
+  ASSERT_NE(dynamic_cast<TNtfsEraser*>(ntfs.get()), nullptr);
+  EXPECT_EQ(ntfs->Root, "/mnt/card/");
+  disk.FileSystem = fsNone;
+  EXPECT_EQ(CreateEraser(&disk, "/mnt/card"), nullptr);
+  EXPECT_EQ(CreateEraser(nullptr, "/mnt/card"), nullptr);
+}
+
 TEST(EraseTarget, FindsTheMountOfAnImageOrAMountPointAndRefusesTheRest) {
   TTempDir tmp;
   fs::path image = tmp / "card.img", mnt = tmp / "mnt";
@@ -216,7 +236,9 @@ TEST(EraseTarget, FindsTheMountOfAnImageOrAMountPointAndRefusesTheRest) {
   EXPECT_NE(why.find("is not mounted"), std::string::npos) << why;
   EXPECT_FALSE(FindEraseTarget((tmp / "missing").string(), ReadMountTable(table.string()), t, why));
 
-  EXPECT_EQ(FileSystemOfMountType("fuse.fusefat"), fsFat16);
+  // A mount tells no FAT width: the driver's first code stands for all.
+  StartEngine();
+  EXPECT_EQ(FileSystemOfMountType("fuse.fusefat"), fsFat12);
   EXPECT_EQ(FileSystemOfMountType("ntfs3"), fsNtfs);
   EXPECT_EQ(FileSystemOfMountType("ext4"), fsNone);
 }

@@ -64,7 +64,7 @@ TEST_F(FatTable, Fat12EntryStraddlingTwoSectorsTakesItsSecondByteFromTheNext) {
   EXPECT_EQ(s.GetNextCluster(340), 0x123u);
   EXPECT_EQ(s.GetNextCluster(341), 0xABCu);
   // Both sectors came with one read of the table.
-  EXPECT_EQ(s.FatSectorReads, 1u);
+  EXPECT_EQ(s.Table.SectorReads, 1u);
 }
 
 TEST_F(FatTable, Fat16ReadsSixteenBitEntries) {

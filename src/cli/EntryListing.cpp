@@ -50,7 +50,8 @@ void PrintJson(const std::vector<TListedEntry>& rows, std::ostream& out) {
         << ",\"modified\":" << JsonString(FileTimeToIso(e.LastWriteTime))
         << ",\"address\":" << JsonString(AddressOf(e));
     for (const auto& [name, hex] : r.Hashes) out << ",\"" << name << "\":" << (hex.empty() ? "null" : JsonString(hex));
-    if (e.Disk && e.Disk->FileSystem == fsNtfs) {
+    const TFileSystemDriver* driver = e.Disk ? FindFileSystem(e.Disk->FileSystem) : nullptr;
+    if (driver && driver->HasNamedStreams) {
       out << ",\"streams\":[";
       bool first = true;
       for (const TNamedStream& s : e.FsInfo ? e.FsInfo->NamedStreams() : std::vector<TNamedStream>{}) {

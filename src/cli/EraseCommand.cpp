@@ -15,9 +15,9 @@
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
+#include "erase/TempFileRegistry.h"
 #include "workers/EraseTarget.h"
 #include "workers/ErasingThread.h"
-#include "workers/TempFileRegistry.h"
 
 namespace fs = std::filesystem;
 
@@ -98,17 +98,16 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
     }
     mountOnly = std::make_unique<TDiskObject>(fs::path(target.MountPoint).filename().string(), "", 2);
     mountOnly->FileSystem = target.FileSystem;
-    mountOnly->FileSystemName = target.FileSystem == fsNtfs ? "NTFS" : "FAT";
+    mountOnly->FileSystemName = FindFileSystem(target.FileSystem)->Family;
     disk = mountOnly.get();
   }
 
   int64_t free = FreeBytesAt(target.MountPoint);
   const std::string name = PrintableName(disk->Name);
+  const TFileSystemDriver* driver = FindFileSystem(disk->FileSystem);
   ctx.Err << "This fills the free space of " << name << " (" << disk->FileSystemName << ", mounted at "
           << PrintableName(target.MountPoint) << (free >= 0 ? ", " + Megabytes(free) + " free" : "")
-          << ") with random data"
-          << (disk->FileSystem == fsNtfs ? ", after taking every free MFT record with a tiny file"
-                                         : " and takes every free folder entry with an empty file")
+          << ") with random data" << (driver ? driver->EraseNote : std::string())
           << ".\nDeleted files on it can no longer be recovered; live files are not touched.\n";
   if (!args.Has("--yes")) {
     if (!ctx.In || !ctx.InIsTerminal) {

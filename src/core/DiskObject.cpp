@@ -3,25 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "core/DebugLog.h"
 #include "core/DiskScaner.h"
 #include "core/FileSystems.h"
-#include "core/LeReader.h"
-#include "core/Text.h"
 
 namespace mirel {
-
-const char* FileSystemCodeName(uint8_t code) {
-  switch (code) {
-    case fsFat12: return "FAT12";
-    case fsFat16: return "FAT16";
-    case fsFat32: return "FAT32";
-    case fsNtfs: return "NTFS";
-    default: return "";
-  }
-}
 
 TDiskObject::TDiskObject(std::string name, std::string path, unsigned driveType, int64_t base, int64_t length)
     : Name(std::move(name)), Path(std::move(path)), Base(base), Length(length), DriveType(driveType) {
@@ -83,44 +72,6 @@ size_t ReadDiskPatched(const TByteSource& handle, void* buffer, size_t count, in
   return ReadSplitting(handle, static_cast<uint8_t*>(buffer), count, offset, offset, unreadable);
 }
 
-uint8_t DetectFileSystem(std::span<const uint8_t> bootSector) {
-  TLeReader b(bootSector);
-  if (b.Size() < 512) return fsNone;
-  uint32_t bps = b.U16(0x0B), spc = b.U8(0x0D), rsv = b.U16(0x0E), nf = b.U8(0x10), re = b.U16(0x11);
-  uint32_t fs16 = b.U16(0x16);
-  if (nf == 0 && re == 0 && fs16 == 0) {
-    // An NTFS boot sector; a blank sector matches the rule too, but has no
-    // geometry at all and is no file system.
-    return (bps != 0 && spc != 0) ? fsNtfs : fsNone;
-  }
-  if (bps == 0) throw std::runtime_error("boot sector gives zero bytes per sector");
-  if (spc == 0) throw std::runtime_error("boot sector gives zero sectors per cluster");
-  uint64_t ts = b.U16(0x13);
-  if (ts == 0) ts = b.U32(0x20);
-  uint64_t fatSize = fs16 ? fs16 : b.U32(0x24);
-  uint64_t rds = (uint64_t{re} * 32 + bps - 1) / bps;
-  uint64_t overhead = rsv + uint64_t{nf} * fatSize + rds;
-  // A volume smaller than its own tables has no data region and no file system.
-  if (ts <= overhead) return fsNone;
-  uint64_t clusters = (ts - overhead) / spc;
-  if (clusters < 4085) return fsFat12;
-  if (clusters < 65525) return fsFat16;
-  return fsFat32;
-}
-
-namespace {
-
-// The label field is code page 437 text padded with spaces; a NUL ends it.
-std::string TrimLabel(const uint8_t* p, size_t n) {
-  n = static_cast<size_t>(std::find(p, p + n, 0) - p);
-  while (n > 0 && p[n - 1] == ' ') --n;
-  std::string s = Cp437ToUtf8(p, n);
-  if (s == "NO NAME") return {};
-  return s;
-}
-
-}  // namespace
-
 std::string CutShortNote(const TDiskObject& disk) {
   if (!disk.IsCutShort()) return {};
   return "image holds " + std::to_string(disk.TotalSize) + " of " + std::to_string(disk.VolumeBytes) +
@@ -131,37 +82,24 @@ bool ReadBootSector(const TDiskObject& disk, const TByteSource& handle, uint8_t*
   return ReadDisk(handle, sector512, 512, disk.BootSectorOffset) == 512;
 }
 
-uint8_t TDiskObject::FindBootSector(const TByteSource& h, std::array<uint8_t, 512>& boot) {
+uint8_t TDiskObject::FindBootSector(const TByteSource& h, TBootSector& boot) {
   std::string primaryError;
   try {
     if (uint8_t fs = DetectFileSystem(boot); fs != fsNone) return fs;
   } catch (const std::exception& e) {
     primaryError = e.what();
   }
-  // A damaged first sector: FAT32 keeps a copy at sector 6 and NTFS one in the
-  // volume's last sector. A copy counts only when it is plainly one.
-  std::array<uint8_t, 512> copy{};
-  auto signed55AA = [&] { return copy[510] == 0x55 && copy[511] == 0xAA; };
-  const int64_t ntfsBackup = (h.Size() / 512 - 1) * 512;
-  if (ntfsBackup > 0 && ReadDisk(h, copy.data(), copy.size(), ntfsBackup) == copy.size() &&
-      std::equal(copy.begin() + 3, copy.begin() + 11, "NTFS    ") && signed55AA()) {
+  // A damaged first sector: the file systems that keep a copy look for it.
+  for (const TFileSystemDriver* driver : FileSystemDrivers()) {
+    if (!driver->FindBackupBootSector || !driver->Detect) continue;
+    TBootSector copy{};
+    const std::optional<int64_t> at = driver->FindBackupBootSector(h, copy);
+    if (!at) continue;
     try {
-      if (DetectFileSystem(copy) == fsNtfs) {
+      if (uint8_t fs = driver->Detect(copy); fs != fsNone) {
         boot = copy;
-        BootSectorOffset = ntfsBackup;
-        return fsNtfs;
-      }
-    } catch (const std::exception&) {
-    }
-  }
-  for (int64_t sectorSize : {512, 4096}) {
-    if (ReadDisk(h, copy.data(), copy.size(), 6 * sectorSize) != copy.size() || !signed55AA()) continue;
-    try {
-      TLeReader r(copy.data(), copy.size());
-      if (DetectFileSystem(copy) == fsFat32 && r.U16(0x0B) == sectorSize) {
-        boot = copy;
-        BootSectorOffset = 6 * sectorSize;
-        return fsFat32;
+        BootSectorOffset = *at;
+        return fs;
       }
     } catch (const std::exception&) {
     }
@@ -180,27 +118,13 @@ void TDiskObject::ReadVolumeInfo() {
     return;
   }
   TotalSize = h.Size();
-  std::array<uint8_t, 512> boot{};
+  TBootSector boot{};
   if (ReadDisk(h, boot.data(), boot.size(), 0) < boot.size()) {
     OpenError = "too small to hold a boot sector";
     return;
   }
   FileSystem = FindBootSector(h, boot);
   FileSystemName = FileSystemCodeName(FileSystem);
-  TLeReader b(boot.data(), boot.size());
-  if (FileSystem == fsFat12 || FileSystem == fsFat16) {
-    if (b.U8(0x26) == 0x29) {
-      SerialNumber = b.U32(0x27);
-      VolumeLabel = TrimLabel(&boot[0x2B], 11);
-    }
-  } else if (FileSystem == fsFat32) {
-    if (b.U8(0x42) == 0x29) {
-      SerialNumber = b.U32(0x43);
-      VolumeLabel = TrimLabel(&boot[0x47], 11);
-    }
-  } else if (FileSystem == fsNtfs) {
-    SerialNumber = b.U32(0x48);
-  }
   if (const TFileSystemDriver* driver = FindFileSystem(FileSystem); driver && driver->ReadVolumeInfo)
     driver->ReadVolumeInfo(*this, h);
 }

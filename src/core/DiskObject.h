@@ -10,6 +10,7 @@
 
 #include "core/ByteRanges.h"
 #include "core/FileInfo.h"
+#include "core/FileSystems.h"
 #include "platform/SourceHandle.h"
 
 namespace mirel {
@@ -18,8 +19,6 @@ class TDiskScaner;
 class TDiskEraser;
 
 enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4 };
-
-const char* FileSystemCodeName(uint8_t code);
 
 class TDiskObject {
 public:
@@ -66,7 +65,7 @@ public:
 
 private:
   void ReadVolumeInfo();
-  [[nodiscard]] uint8_t FindBootSector(const TByteSource& h, std::array<uint8_t, 512>& boot);
+  [[nodiscard]] uint8_t FindBootSector(const TByteSource& h, TBootSector& boot);
 };
 
 // "image holds N of M bytes of the volume" when the source is shorter than
@@ -88,10 +87,5 @@ constexpr size_t READ_RETRY_BYTES = 512;
 // the bytes that were read.
 [[nodiscard]] size_t ReadDiskPatched(const TByteSource& handle, void* buffer, size_t count, int64_t offset,
                                      TByteRanges& unreadable);
-
-// The file-system code of a 512-byte boot sector by the cluster-count rule.
-// Throws std::runtime_error when a FAT-looking sector has zero bytes per sector
-// or zero sectors per cluster.
-[[nodiscard]] uint8_t DetectFileSystem(std::span<const uint8_t> bootSector);
 
 }  // namespace mirel

@@ -72,7 +72,7 @@ void TFatScaner::ScanForFiles() {
   WalkUnits = SearchLost ? PROGRESS_UNITS / 5 : PROGRESS_UNITS;
   UnreadFolders.clear();
   UnreadFolderCount = 0;
-  FatReadFailed = false;
+  Table.ReadFailed = false;
   LastError = feNone;
   AddRootDir();
   RootFolder = PendingFolders[RootIndex];
@@ -186,9 +186,9 @@ void TFatScaner::SummariseScanProblems() {
     if (UnreadFolderCount > UnreadFolders.size()) w += ", ...";
     ScanWarnings.push_back(std::move(w));
   }
-  if (FatReadFailed)
+  if (Table.ReadFailed)
     ScanWarnings.push_back("the allocation table could not be read in full (from byte " +
-                           std::to_string(int64_t{FirstFailedFatSector} * BytesPerSector) +
+                           std::to_string(int64_t{Table.FirstFailedSector} * BytesPerSector) +
                            "): files whose clusters it lists there are rated 0");
 }
 

@@ -1,8 +1,7 @@
 #pragma once
-// The FAT scanner family: boot-sector geometry, the allocation table read
-// through a one-sector cache, cluster chains, and the directory scan that
-// rebuilds deleted files and folders (FatDirScan.cpp).
-#include <array>
+// The FAT scanner family: the volume geometry taken from the boot sector,
+// cluster chains over the allocation table (FatTable.h), and the directory
+// scan that rebuilds deleted files and folders (FatDirScan.cpp).
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -11,8 +10,10 @@
 #include <vector>
 
 #include "core/DiskScaner.h"
+#include "fat/FatBootSector.h"
 #include "fat/FatDirEntry.h"
 #include "fat/FatRecords.h"
+#include "fat/FatTable.h"
 
 namespace mirel {
 
@@ -42,10 +43,10 @@ public:
   int64_t ClusterOffset(uint32_t n) const;
   // The allocation-table entry of cluster n; BadCluster when it cannot be read
   // or n is no data cluster of the volume.
-  uint32_t GetNextCluster(uint32_t n);
-  bool IsClusterFree(uint32_t n) { return GetNextCluster(n) == 0; }
+  uint32_t GetNextCluster(uint32_t n) { return Table.Next(n); }
+  bool IsClusterFree(uint32_t n) { return Table.IsFree(n); }
   // Whether a table value ends a chain (free, bad, or end of chain).
-  bool EndsChain(uint32_t value) const { return value == 0 || value == BadCluster || value >= EocMin; }
+  bool EndsChain(uint32_t value) const { return Table.EndsChain(value); }
 
   // Fills rec.ClusChain for a file of the given size. A live file follows the
   // allocation table. A deleted file takes the clusters that are free from its
@@ -61,6 +62,8 @@ public:
   // them. 0 when its first cluster is in use again. lastCluster, when given,
   // receives the last cluster the chain takes (0 for none).
   int ComputeCondition(const TFatEntryInfo& rec, uint32_t size, uint32_t* lastCluster = nullptr);
+  // Width of an allocation-table entry.
+  virtual fat::TFatKind Kind() const = 0;
   // Free data clusters, from the FAT32 information sector when it holds a
   // plausible count, else by reading the whole table.
   int64_t CountFreeClusters();
@@ -70,7 +73,7 @@ public:
   int LastError = feNone;
 
   // Geometry, valid after a successful Init.
-  std::array<uint8_t, 90> Bpb{};
+  fat::TFatBootSector Boot;
   uint32_t BytesPerSector = 0;
   uint32_t SectorsPerCluster = 0;
   uint32_t ReservedSectors = 0;
@@ -86,16 +89,12 @@ public:
   uint8_t ActiveFat = 0;
   uint32_t RootCluster = 0;  // FAT32
 
-  // Volume reads made through the allocation-table cache (for tests).
-  uint64_t FatSectorReads = 0;
+  // The table in use, open after a successful Init.
+  fat::TFatTable Table;
   // Whether Init writes its failures to the debug log.
   bool LogInitFailures = true;
 
 protected:
-  // Where cluster n's table entry lies: sets FatSectorNo and EntryOffset.
-  virtual void LocateFatEntry(uint32_t n) = 0;
-  // Reads the entry's value from the cached sector.
-  virtual uint32_t DecodeFatEntry(uint32_t n) = 0;
   // Builds the root folder entry and appends it to PendingFolders.
   virtual void AddRootDir() = 0;
   // The root folder's entry: named after the volume and its label.
@@ -103,21 +102,13 @@ protected:
   // Variant part of Init: what the common geometry leaves open. Logs and
   // returns false when the values cannot be used.
   [[nodiscard]] virtual bool CompleteInit() = 0;
-  // Bits of an allocation-table entry: 12, 16 or 32 (of which 28 are used).
-  virtual uint32_t EntryBits() const = 0;
+  uint32_t EntryBits() const { return static_cast<uint32_t>(Kind()); }
 
-  // Makes sector the cached one, reading it when needed; false (logged) when
-  // it cannot be read.
-  [[nodiscard]] bool LoadFatSector(uint32_t sector);
   // The chain of a live entry from first, at most maxClusters long; stops
   // (logged) where the table leaves the volume or loops back.
   void FollowChain(uint32_t first, uint64_t maxClusters, TClusChain& out, const char* who);
-  // Up to count free clusters from first on (none when first is in use).
+  // Up to count free clusters from first on, by the deleted-file rule.
   void CollectFreeClusters(uint32_t first, uint64_t count, TClusChain& out);
-  // The walk behind it: take(cluster) for each of those clusters; returns
-  // how many there were.
-  template <class Take>
-  uint64_t WalkFreeClusters(uint32_t first, uint64_t count, Take take);
   // Most clusters one directory can fill.
   uint64_t MaxDirClusters() const;
   // The cluster at a byte position of the data region.
@@ -129,20 +120,6 @@ protected:
   // Publishes the folder and, before it, its unpublished ancestors, appending
   // each to the volume's Folders.
   void PublishFolderChain(PFileInfo folder);
-
-  uint32_t FatSectorNo = 0;
-  uint32_t CachedFatSector = 0;  // 0 (the boot sector) means none
-  uint32_t EntryOffset = 0;
-  std::vector<uint8_t> FatSector;
-  // The table is read in blocks of sectors, each sector taken from the last
-  // block read while it holds it.
-  std::vector<uint8_t> FatBlock;
-  uint32_t FatBlockFirst = 0;
-  uint32_t FatBlockSectors = 0;
-  uint32_t LastFailedFatSector = 0;
-  uint32_t FirstFailedFatSector = 0;
-  bool FatReadFailed = false;  // set by a table sector that could not be read
-  bool LogFatReadFailures = true;
 
   std::vector<uint8_t> DirWindow;
   int64_t DirWindowPos = 0;
@@ -214,11 +191,9 @@ public:
   explicit TFat12Scaner(TDiskObject* disk);
 
 protected:
-  void LocateFatEntry(uint32_t n) override;
-  uint32_t DecodeFatEntry(uint32_t n) override;
   void AddRootDir() override;
   bool CompleteInit() override { return true; }
-  uint32_t EntryBits() const override { return 12; }
+  fat::TFatKind Kind() const override { return fat::TFatKind::Fat12; }
 };
 
 // FAT16: 16-bit table entries; otherwise as FAT12 (fixed root region).
@@ -227,9 +202,7 @@ public:
   explicit TFat16Scaner(TDiskObject* disk);
 
 protected:
-  void LocateFatEntry(uint32_t n) override;
-  uint32_t DecodeFatEntry(uint32_t n) override;
-  uint32_t EntryBits() const override { return 16; }
+  fat::TFatKind Kind() const override { return fat::TFatKind::Fat16; }
 };
 
 class TFat32Scaner : public TFatScaner {
@@ -237,11 +210,9 @@ public:
   explicit TFat32Scaner(TDiskObject* disk);
 
 protected:
-  void LocateFatEntry(uint32_t n) override;
-  uint32_t DecodeFatEntry(uint32_t n) override;
   void AddRootDir() override;
   [[nodiscard]] bool CompleteInit() override;
-  uint32_t EntryBits() const override { return 32; }
+  fat::TFatKind Kind() const override { return fat::TFatKind::Fat32; }
 };
 
 // The scanner for a FAT file-system code (1, 2 or 3); null for any other.

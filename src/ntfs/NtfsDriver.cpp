@@ -1,9 +1,14 @@
 #include "ntfs/NtfsDriver.h"
 
+#include <algorithm>
 #include <bit>
+#include <stdexcept>
 
+#include "core/DiskObject.h"
 #include "core/FileSystems.h"
+#include "core/LeReader.h"
 #include "core/Text.h"
+#include "ntfs/NtfsEraser.h"
 #include "ntfs/NtfsScaner.h"
 #include "ntfs/RecoveryNtfsStream.h"
 
@@ -12,6 +17,25 @@ namespace mirel {
 namespace {
 
 constexpr uint32_t atVolumeName = 0x60;
+// Boot-sector fields the detection and the volume information read.
+constexpr size_t kBytesPerSector = 0x0B;
+constexpr size_t kSectorsPerCluster = 0x0D;
+constexpr size_t kNumFats = 0x10;
+constexpr size_t kRootEntries = 0x11;
+constexpr size_t kFatSize16 = 0x16;
+constexpr size_t kTotalSectors = 0x28;
+constexpr size_t kSerialNumber = 0x48;
+constexpr size_t kOemName = 3;
+
+// NTFS keeps a copy of its boot sector in the volume's last sector; it
+// counts only when it is plainly one.
+std::optional<int64_t> FindNtfsBackup(const TByteSource& volume, TBootSector& sector) {
+  const int64_t at = (volume.Size() / 512 - 1) * 512;
+  if (at <= 0 || ReadDisk(volume, sector.data(), sector.size(), at) != sector.size()) return std::nullopt;
+  if (!std::equal(sector.begin() + kOemName, sector.begin() + kOemName + 8, "NTFS    ")) return std::nullopt;
+  if (sector[510] != 0x55 || sector[511] != 0xAA) return std::nullopt;
+  return DetectNtfs(sector) == fsNtfs ? std::optional<int64_t>(at) : std::nullopt;
+}
 
 std::string ReadVolumeLabel(const TMftReader& reader) {
   TRecordBytes rec = reader.OpenMftRec(reader.GetRecordOffset(VOLUME_RECORD));
@@ -48,29 +72,57 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 
 }  // namespace
 
+uint8_t DetectNtfs(std::span<const uint8_t> bootSector) {
+  TLeReader b(bootSector);
+  if (b.Size() < 512) return fsNone;
+  // No FAT tables, no root entries, no 16-bit table size: NTFS, whatever the
+  // OEM name says. A blank sector matches the rule too, but has no geometry
+  // at all and is no file system.
+  if (b.U8(kNumFats) != 0 || b.U16(kRootEntries) != 0 || b.U16(kFatSize16) != 0) return fsNone;
+  return (b.U16(kBytesPerSector) != 0 && b.U8(kSectorsPerCluster) != 0) ? fsNtfs : fsNone;
+}
+
+std::optional<int64_t> CountFreeMftRecords(const TDiskObject& disk) {
+  TSourceHandle handle = disk.AllocHandle();
+  if (!handle.IsValid()) return std::nullopt;
+  TMftReader reader(&handle, disk.BootSectorOffset);
+  return reader.CountFreeMftRecords();
+}
+
 void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
   TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
-  const uint64_t sectors = boot.U64(0x28), bps = boot.U16(0x0B);
+  disk.SerialNumber = boot.U32(kSerialNumber);
+  const uint64_t sectors = boot.U64(kTotalSectors), bps = boot.U16(kBytesPerSector);
   if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps)
     disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
   // Only the clusters the source holds can be free for recovery.
-  const int64_t spc = boot.U8(13);
+  const int64_t spc = boot.U8(kSectorsPerCluster);
   const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(sectors / spc), reader.VolumeClusters);
   disk.FreeSize = CountFreeClusters(reader, clusters) * reader.ClusterSize;
 }
 
 void RegisterNtfsFileSystem() {
   TFileSystemDriver driver;
+  driver.Codes = {{fsNtfs, "NTFS"}};
+  driver.Family = "NTFS";
+  driver.MountTypes = {"ntfs3", "ntfs", "fuse.ntfs-3g"};
+  driver.EraseNote = ", after taking every free MFT record with a tiny file";
+  driver.HasNamedStreams = true;
+  driver.Detect = DetectNtfs;
+  driver.FindBackupBootSector = FindNtfsBackup;
   driver.CreateScaner = [](TDiskObject& disk) { return std::make_unique<TNtfsScaner>(&disk); };
   driver.CreateStream = [](TDiskObject& disk, PFileInfo entry,
                            const std::string& streamName) -> std::unique_ptr<TRecoveryStream> {
     return std::make_unique<TRecoveryNtfsStream>(&disk, entry, streamName);
   };
   driver.ReadVolumeInfo = ReadNtfsVolumeInfo;
-  RegisterFileSystem(fsNtfs, std::move(driver));
+  driver.CreateEraser = [](TDiskObject& disk, const std::string& root) -> std::unique_ptr<TDiskEraser> {
+    return std::make_unique<TNtfsEraser>(&disk, root);
+  };
+  RegisterFileSystem(std::move(driver));
 }
 
 }  // namespace mirel

@@ -18,7 +18,7 @@ std::vector<std::string> SplitMaskTerms(const std::string& mask) {
 }
 
 std::string EntryTimeText(const TFileInfo& entry, TFileTime ft) {
-  if (!entry.Disk || entry.Disk->FileSystem < fsFat12 || entry.Disk->FileSystem > fsNtfs) return {};
+  if (!entry.Disk || !FindFileSystem(entry.Disk->FileSystem)) return {};
   return FileTimeToRowText(ft);
 }
 

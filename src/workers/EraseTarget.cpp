@@ -2,11 +2,10 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 
-#include "core/DiskObject.h"
+#include "core/FileSystems.h"
 
 namespace fs = std::filesystem;
 
@@ -31,21 +30,6 @@ bool Matches(const TMountEntry& m, const std::string& canonical, const struct st
 }
 
 }  // namespace
-
-uint8_t FileSystemOfMountType(const std::string& t) {
-  if (t == "vfat" || t == "msdos" || t == "fuse.fusefat") return fsFat16;
-  if (t == "ntfs3" || t == "ntfs" || t == "fuse.ntfs-3g") return fsNtfs;
-  return fsNone;
-}
-
-bool IsEraserTempName(const std::string& n) {
-  if (n.size() != 12 || (n[0] != '_') || (n[1] != 'E' && n[1] != 'e')) return false;
-  for (size_t i = 2; i < 8; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(n[i]))) return false;
-  std::string ext = n.substr(8);
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext == ".BAK";
-}
 
 bool FindEraseTarget(const std::string& given, const std::vector<TMountEntry>& table, TEraseTarget& target,
                      std::string& why) {

@@ -15,7 +15,7 @@ struct TEraseTarget {
   // file-system daemon chose.
   std::string Source;
   std::string FsType;
-  // 1 to 3 for FAT, 4 for NTFS, 0 when the mount type does not tell.
+  // The file-system code the mount type implies; 0 when it tells none.
   uint8_t FileSystem = 0;
 };
 
@@ -25,11 +25,5 @@ struct TEraseTarget {
 // or the path is a folder that is not a mount point.
 bool FindEraseTarget(const std::string& sourceOrMount, const std::vector<TMountEntry>& table, TEraseTarget& target,
                      std::string& why);
-
-// The file-system code a mount type implies (vfat, fusefat: FAT; ntfs3: NTFS).
-uint8_t FileSystemOfMountType(const std::string& fsType);
-
-// Whether a name is one the eraser gives its temporary files (_E??????.BAK).
-bool IsEraserTempName(const std::string& name);
 
 }  // namespace mirel

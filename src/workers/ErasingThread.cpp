@@ -4,7 +4,7 @@
 
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
-#include "workers/DiskEraser.h"
+#include "erase/DiskEraser.h"
 #include "workers/EraseTarget.h"
 
 namespace mirel {

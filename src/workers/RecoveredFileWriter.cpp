@@ -418,8 +418,7 @@ void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement
 void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
   if (thread.Terminated || !entry) return;
   // Linux has no raw import of encrypted files: they are kept as their raw image.
-  const bool encrypted =
-      entry->Disk && entry->Disk->FileSystem == fsNtfs && entry->FsInfo && entry->FsInfo->IsEncrypted();
+  const bool encrypted = entry->FsInfo && entry->FsInfo->IsEncrypted();
   if (encrypted) name += ".efs";
   TRecoveredFile r;
   // A file deleted twice leaves two entries of one name: both come back.

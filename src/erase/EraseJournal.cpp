@@ -1,4 +1,4 @@
-#include "workers/EraseJournal.h"
+#include "erase/EraseJournal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/DebugLog.h"
-#include "workers/EraseTarget.h"
+#include "erase/EraserNames.h"
 
 namespace mirel {
 

@@ -1,4 +1,4 @@
-#include "workers/TempFileRegistry.h"
+#include "erase/TempFileRegistry.h"
 
 #include <unistd.h>
 #include <atomic>

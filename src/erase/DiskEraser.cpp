@@ -1,16 +1,11 @@
-#include "workers/DiskEraser.h"
+#include "erase/DiskEraser.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/msdos_fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -18,22 +13,18 @@
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
+#include "core/FileSystems.h"
 #include "core/StateDir.h"
 #include "core/UpdateView.h"
-#include "ntfs/MftReader.h"
-#include "workers/TempFileRegistry.h"
+#include "erase/TempFileRegistry.h"
 
 namespace mirel {
 
 namespace {
 
 // Writes go out in whole sectors; the buffer is aligned for any sector size.
-constexpr size_t kSector = 512;
+constexpr size_t kSector = TDiskEraser::kSector;
 constexpr size_t kBufferAlign = 4096;
-// A folder of FAT holds at most 65536 entries; deeper trees than this are not
-// made by any FAT driver.
-constexpr int kMaxFilesPerFolder = 65536;
-constexpr int kMaxFolderDepth = 128;
 
 struct TFreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
@@ -46,41 +37,11 @@ TAlignedBuffer AllocAligned(size_t size) {
   return TAlignedBuffer(static_cast<uint8_t*>(p));
 }
 
-void FillRandom(uint8_t* p, size_t n) {
-  std::mt19937 gen(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::uniform_int_distribution<int> byte(0, 254);
-  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(byte(gen));
-}
-
 // The next, smaller write: a sixteenth, in whole sectors, ending with one sector.
 size_t Shrink(size_t chunk) {
   if (chunk <= kSector) return 0;
   size_t next = chunk / 16 / kSector * kSector;
   return next ? next : kSector;
-}
-
-ssize_t WriteAll(int fd, const uint8_t* p, size_t n) {
-  ssize_t w;
-  do {
-    w = ::write(fd, p, n);
-  } while (w < 0 && errno == EINTR);
-  return w;
-}
-
-// Hides the file where the mounted file system keeps the attribute; the
-// eraser works the same without it.
-void MarkHidden(int fd) {
-  uint32_t attr = 0;
-  if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attr) == 0) {
-    attr |= ATTR_HIDDEN;
-    ::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attr);
-    return;
-  }
-  uint8_t be[4];
-  if (::fgetxattr(fd, "system.ntfs_attrib_be", be, sizeof be) == sizeof be) {
-    be[3] |= 0x02;
-    ::fsetxattr(fd, "system.ntfs_attrib_be", be, sizeof be, 0);
-  }
 }
 
 struct TFreeSpace {
@@ -100,17 +61,20 @@ TFreeSpace MeasureFreeSpace(const std::string& root) {
   return f;
 }
 
-bool IsFolder(const std::string& path, dev_t device) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == device;
-}
-
 }  // namespace
 
-std::string EraserTempName(size_t index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "_E%6zx.BAK", index + 0x100000);
-  return name;
+ssize_t TDiskEraser::WriteAll(int fd, const uint8_t* p, size_t n) {
+  ssize_t w;
+  do {
+    w = ::write(fd, p, n);
+  } while (w < 0 && errno == EINTR);
+  return w;
+}
+
+void TDiskEraser::FillRandom(uint8_t* p, size_t n) {
+  std::mt19937 gen(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::uniform_int_distribution<int> byte(0, 254);
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(byte(gen));
 }
 
 TDiskEraser::TDiskEraser(TDiskObject* disk, std::string root)
@@ -148,7 +112,7 @@ int TDiskEraser::OpenTempFile(const std::string& folder, bool writeThrough, bool
   Journal.Record(path, !writeThrough);
   FileHandles.push_back({fd, path, RegisterTempFile(path)});
   ++FilesCreated;
-  MarkHidden(fd);
+  HideFile(fd);
   return fd;
 }
 
@@ -260,84 +224,11 @@ bool TDiskEraser::Erase() {
   return result;
 }
 
-void TFatEraser::FillFolderEntries(const std::string& folder, int depth) {
-  int tries = 3, made = 0;
-  while (tries != 0 && made < kMaxFilesPerFolder && !IsCancelled()) {
-    if (OpenTempFile(folder, true, false) >= 0) {
-      tries = 3;
-      ++made;
-    } else {
-      --tries;
-    }
-  }
-  if (depth >= kMaxFolderDepth) return;
-  struct stat self {};
-  if (::stat(folder.c_str(), &self) != 0) return;
-  std::vector<std::string> subfolders;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* e = ::readdir(dir)) {
-      if (IsCancelled()) break;
-      std::string name = e->d_name;
-      if (name != "." && name != ".." && IsFolder(folder + name, self.st_dev)) subfolders.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  for (const std::string& name : subfolders) {
-    if (IsCancelled()) break;
-    FillFolderEntries(folder + name + "/", depth + 1);
-  }
-}
-
-bool TFatEraser::Erase() {
-  RemoveLeftovers();
-  bool result = TDiskEraser::Erase();
-  if (result) FillFolderEntries(Root);
-  CloseFileHandles();
-  UpdatingThread().EraseDone(Disk);
-  return result;
-}
-
-int64_t TNtfsEraser::FillFreeRecords(int64_t count) {
-  TAlignedBuffer data = AllocAligned(kSector);
-  if (!data) return 0;
-  FillRandom(data.get(), kSector);
-  int64_t made = 0;
-  for (; made < count && !IsCancelled(); ++made) {
-    int fd = OpenTempFile(Root, true, false);
-    if (fd < 0) break;
-    WriteAll(fd, data.get(), kSector);
-  }
-  return made;
-}
-
-bool TNtfsEraser::Erase() {
-  RemoveLeftovers();
-  int64_t freeRecords = 0;
-  if (Disk) {
-    TSourceHandle handle = Disk->AllocHandle();
-    if (handle.IsValid()) {
-      TMftReader reader(&handle, Disk->BootSectorOffset);
-      // Without a readable MFT bitmap no free record is known to fill.
-      freeRecords = reader.CountFreeMftRecords().value_or(0);
-    }
-  }
-  FillFreeRecords(freeRecords);
-  CloseFileHandles();
-  bool result = TDiskEraser::Erase();
-  CloseFileHandles();
-  UpdatingThread().EraseDone(Disk);
-  return result;
-}
-
 std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& root) {
   if (!disk) return nullptr;
-  switch (disk->FileSystem) {
-    case fsFat12:
-    case fsFat16:
-    case fsFat32: return std::make_unique<TFatEraser>(disk, root);
-    case fsNtfs: return std::make_unique<TNtfsEraser>(disk, root);
-    default: return nullptr;
-  }
+  const TFileSystemDriver* driver = FindFileSystem(disk->FileSystem);
+  if (!driver || !driver->CreateEraser) return nullptr;
+  return driver->CreateEraser(*disk, root);
 }
 
 }  // namespace mirel

@@ -1,18 +1,20 @@
 #pragma once
 // Makes the remains of deleted files on a mounted volume unrecoverable without
 // touching live files: fills the free space with temporary files of random
-// bytes; on NTFS first takes every free MFT record with a tiny file, on FAT
-// afterwards takes every free directory entry with an empty file. Every
-// temporary file is removed again when the eraser closes it, and recorded
-// until then, so that the next run removes what a crashed one left.
+// bytes. The file systems derive their erasers from it, adding the passes
+// over their own metadata. Every temporary file is removed again when the
+// eraser closes it, and recorded until then, so that the next run removes
+// what a crashed one left.
+#include <sys/types.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "erase/EraseJournal.h"
+#include "erase/EraserNames.h"
 #include "platform/Event.h"
-#include "workers/EraseJournal.h"
 
 namespace mirel {
 
@@ -39,6 +41,8 @@ public:
 
   TDiskObject* Disk;
   std::string Root;
+  // Writes go out in whole sectors of this size.
+  static constexpr size_t kSector = 512;
   // Clusters per fill write at the start.
   int64_t ChunkClusters = 4096;
   std::atomic<int64_t> BytesWritten{0};
@@ -53,6 +57,13 @@ protected:
   void CloseFileHandles();
   // Names for the next temporary file are counted from the list's length.
   size_t TempFileCount() const { return FileHandles.size(); }
+  // Marks a new temporary file hidden where the mounted file system keeps
+  // the attribute; the eraser works the same without it.
+  virtual void HideFile(int fd) {}
+
+  static ssize_t WriteAll(int fd, const uint8_t* p, size_t n);
+  // Bytes 0 to 254 from a generator seeded by the clock.
+  static void FillRandom(uint8_t* p, size_t n);
 
 private:
   struct TTempFile {
@@ -66,26 +77,7 @@ private:
   TEraseJournal Journal;
 };
 
-class TFatEraser : public TDiskEraser {
-public:
-  using TDiskEraser::TDiskEraser;
-  bool Erase() override;
-  // Fills folder's free directory entries with empty files, then its subfolders'.
-  void FillFolderEntries(const std::string& folder, int depth = 0);
-};
-
-class TNtfsEraser : public TDiskEraser {
-public:
-  using TDiskEraser::TDiskEraser;
-  bool Erase() override;
-  // Takes free MFT records with tiny files; returns how many were created.
-  int64_t FillFreeRecords(int64_t count);
-};
-
-// The eraser that fits the volume's file system, or null.
+// The eraser that the volume's file-system driver gives, or null.
 std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& root);
-
-// "_E100000.BAK" for index 0: the temporary names, six lower-case hex digits.
-std::string EraserTempName(size_t index);
 
 }  // namespace mirel
