@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "Engine.h"
 #include "TestSupport.h"
 #include "core/DiskList.h"
 #include "core/DiskObject.h"
@@ -19,6 +20,8 @@ struct TVolumeFacts {
 };
 
 std::vector<TVolumeFacts> Volumes(const std::vector<std::string>& sources) {
+  // The file systems are known to the volume list through their drivers.
+  StartEngine();
   TDiskList list(sources, false);
   std::vector<TVolumeFacts> out;
   for (TDiskObject* d : list.Items)

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <thread>
 
+#include "Engine.h"
 #include "core/DiskObject.h"
 #include "query/QueryObject.h"
 
@@ -222,6 +223,8 @@ TEST(QueryObject, FolderFilesIgnoreTheFolderCriterion) {
 }
 
 TEST(QueryObject, RowTexts) {
+  // Times are shown for entries of file systems the engine knows.
+  StartEngine();
   TCatalogue c;
   TQueryObject q;
   TFileRow row;
