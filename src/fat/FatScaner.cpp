@@ -13,7 +13,7 @@ namespace mirel {
 namespace {
 
 // A directory holds at most 65,536 entries of 32 bytes.
-constexpr int64_t kMaxDirBytes = 65536 * 32;
+constexpr int64_t kMaxDirBytes = int64_t{65536} * 32;
 // Clusters larger than this come only from a damaged boot sector.
 constexpr uint32_t kMaxClusterSize = 256 * 1024;
 

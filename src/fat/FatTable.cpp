@@ -72,7 +72,7 @@ const uint8_t* TFatTable::Sector(uint32_t sector) {
     // A run of lookups in one unreadable sector is logged once.
     if (sector != LastFailedSector && LogReadFailures)
       WriteDebugLog("%s: unable to read FAT sector; Sector Number : %u; Offset : %lld", "FatScaner.GetNextCluster",
-                    sector, static_cast<long long>(int64_t{sector} * BytesPerSector));
+                    sector, static_cast<long long>(sector) * BytesPerSector);
     LastFailedSector = sector;
     return nullptr;
   }
