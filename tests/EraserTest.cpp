@@ -287,7 +287,7 @@ TEST(EraseCommand, RefusesWithoutConfirmationAndExplainsAnUnmountedImage) {
   if (std::string why = v.Make(); !why.empty()) GTEST_SKIP() << why;
   r = RunMirel({"erase", v.Mount.string(), "--yes"});
   EXPECT_EQ(r.Status, 2);
-  EXPECT_NE(r.Err.find("not a FAT or NTFS volume"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("not a FAT, exFAT or NTFS volume"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadWholeFile(v.Mount / "live.bin"), v.Live);
 }
 

@@ -50,7 +50,7 @@ const char* const kFilterNotes =
 
 const char* const kExitStatuses =
     "Exit status: 0 everything complete; 1 usage error; 2 the source cannot be read,\n"
-    "holds no FAT or NTFS file system, or a fatal error; 3 the run finished but some\n"
+    "holds no FAT, exFAT or NTFS file system, or a fatal error; 3 the run finished but some\n"
     "files are incomplete, failed or not written, or data was delivered with gaps;\n"
     "130 stopped by the user (Ctrl+C, SIGTERM).\n";
 

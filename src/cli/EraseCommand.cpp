@@ -92,13 +92,13 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   std::unique_ptr<TDiskObject> mountOnly;
   if (!disk) {
     if (target.FileSystem == fsNone) {
-      ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": not a FAT or NTFS volume (mounted as "
+      ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": not a FAT, exFAT or NTFS volume (mounted as "
               << PrintableName(target.FsType) << ")\n";
       return exitSource;
     }
     mountOnly = std::make_unique<TDiskObject>(fs::path(target.MountPoint).filename().string(), "", 2);
     mountOnly->FileSystem = target.FileSystem;
-    mountOnly->FileSystemName = target.FileSystem == fsNtfs ? "NTFS" : "FAT";
+    mountOnly->FileSystemName = target.FileSystem == fsFat16 ? "FAT" : FileSystemCodeName(target.FileSystem);
     disk = mountOnly.get();
   }
 

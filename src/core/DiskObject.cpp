@@ -10,6 +10,7 @@
 #include "core/FileSystems.h"
 #include "core/LeReader.h"
 #include "core/Text.h"
+#include "exfat/ExfatVolume.h"
 
 namespace mirel {
 
@@ -19,6 +20,7 @@ const char* FileSystemCodeName(uint8_t code) {
     case fsFat16: return "FAT16";
     case fsFat32: return "FAT32";
     case fsNtfs: return "NTFS";
+    case fsExfat: return "exFAT";
     default: return "";
   }
 }
@@ -132,6 +134,7 @@ bool ReadBootSector(const TDiskObject& disk, const TByteSource& handle, uint8_t*
 }
 
 uint8_t TDiskObject::FindBootSector(const TByteSource& h, std::array<uint8_t, 512>& boot) {
+  if (std::optional<int64_t> at = FindExfatBootRegion(h, true)) return BootSectorOffset = *at, fsExfat;
   std::string primaryError;
   try {
     if (uint8_t fs = DetectFileSystem(boot); fs != fsNone) return fs;
@@ -166,6 +169,7 @@ uint8_t TDiskObject::FindBootSector(const TByteSource& h, std::array<uint8_t, 51
     } catch (const std::exception&) {
     }
   }
+  if (std::optional<int64_t> at = FindExfatBootRegion(h, false)) return BootSectorOffset = *at, fsExfat;
   if (!primaryError.empty()) throw std::runtime_error(primaryError);
   return fsNone;
 }

@@ -17,7 +17,7 @@ namespace mirel {
 class TDiskScaner;
 class TDiskEraser;
 
-enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4 };
+enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4, fsExfat = 5 };
 
 const char* FileSystemCodeName(uint8_t code);
 

@@ -20,6 +20,7 @@
 #include "core/DiskObject.h"
 #include "core/StateDir.h"
 #include "core/UpdateView.h"
+#include "exfat/ExfatEraser.h"
 #include "ntfs/MftReader.h"
 #include "workers/TempFileRegistry.h"
 
@@ -336,6 +337,7 @@ std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& 
     case fsFat16:
     case fsFat32: return std::make_unique<TFatEraser>(disk, root);
     case fsNtfs: return std::make_unique<TNtfsEraser>(disk, root);
+    case fsExfat: return std::make_unique<TExfatEraser>(disk, root);
     default: return nullptr;
   }
 }

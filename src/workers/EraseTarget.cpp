@@ -35,6 +35,7 @@ bool Matches(const TMountEntry& m, const std::string& canonical, const struct st
 uint8_t FileSystemOfMountType(const std::string& t) {
   if (t == "vfat" || t == "msdos" || t == "fuse.fusefat") return fsFat16;
   if (t == "ntfs3" || t == "ntfs" || t == "fuse.ntfs-3g") return fsNtfs;
+  if (t == "exfat" || t == "fuse.exfat") return fsExfat;
   return fsNone;
 }
 
