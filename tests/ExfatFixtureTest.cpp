@@ -98,7 +98,7 @@ TEST_F(ExfatFixture, QuickScanListsEveryDeletedFileAtItsPath) {
   std::set<std::string> expected(Deleted.begin(), Deleted.end());
   expected.insert(Reused);
   EXPECT_EQ(files, expected);
-  EXPECT_EQ(folders, (std::set<std::string>{"DCIM", "DCIM/100CAM", "DCIM/100CAM/2024", "Trash", "Trash/old"}));
+  EXPECT_EQ(folders, (std::set<std::string>{"DCIM", "DCIM/100CAM", "DCIM/100CAM/2024", "Trash", "Trash/old", "reuse"}));
   EXPECT_TRUE(rows["Trash"].Deleted);
   EXPECT_TRUE(rows["Trash/old"].Deleted);
   EXPECT_FALSE(rows["DCIM/100CAM"].Deleted);
@@ -217,6 +217,9 @@ TEST_F(ExfatFixture, ImageCutShortSaysSoAndRatesWhatIsGone) {
   for (const auto& [path, row] : rows) {
     if (row.Folder || row.Condition == 100) continue;
     TCliRun r = RunMirel({"cat", cut.string(), path});
-    if (row.Size > 0) EXPECT_NE(r.Status, 0) << path;  // a file with gaps is not complete
+    // A file with gaps is not complete.
+    if (row.Size > 0) {
+      EXPECT_NE(r.Status, 0) << path;
+    }
   }
 }
