@@ -91,7 +91,7 @@ TEST(ExfatBootSector, RefusesWhatNoExfatVolumeHolds) {
 }
 
 TEST(ExfatBootSector, RegionChecksumLeavesOutFlagsAndUsage) {
-  std::vector<uint8_t> region(12 * 512);
+  std::vector<uint8_t> region(size_t{12} * 512);
   region[0] = 1;
   // One bit rotated right once per later byte summed (5628 of them).
   EXPECT_EQ(BootRegionChecksum(region, 512), 0x10u);
@@ -101,23 +101,23 @@ TEST(ExfatBootSector, RegionChecksumLeavesOutFlagsAndUsage) {
   region[0x71] = 1;
   const uint32_t changed = BootRegionChecksum(region, 512);
   EXPECT_NE(changed, before);
-  region[11 * 512] = 0xFF;  // the checksum sector itself is not summed
+  region[size_t{11} * 512] = 0xFF;  // the checksum sector itself is not summed
   EXPECT_EQ(BootRegionChecksum(region, 512), changed);
 }
 
 TEST(ExfatBootSector, RegionCountsOnlyWithItsChecksumSector) {
-  std::vector<uint8_t> region(12 * 512);
+  std::vector<uint8_t> region(size_t{12} * 512);
   const std::vector<uint8_t> boot = BootSector();
   std::copy(boot.begin(), boot.end(), region.begin());
   const uint32_t sum = BootRegionChecksum(region, 512);
-  for (size_t off = 11 * 512; off < region.size(); off += 4) PutLe(region, off, sum, 4);
+  for (size_t off = size_t{11} * 512; off < region.size(); off += 4) PutLe(region, off, sum, 4);
   EXPECT_TRUE(CheckBootRegion(region));
   region[0x200] ^= 1;  // an extended boot sector changed behind the sum's back
   EXPECT_FALSE(CheckBootRegion(region));
   region[0x200] ^= 1;
   PutLe(region, region.size() - 4, sum + 1, 4);
   EXPECT_FALSE(CheckBootRegion(region));
-  EXPECT_FALSE(CheckBootRegion(std::span(region).first(11 * 512)));
+  EXPECT_FALSE(CheckBootRegion(std::span(region).first(size_t{11} * 512)));
 }
 
 TEST(ExfatEntrySet, LiveSetAsWritten) {

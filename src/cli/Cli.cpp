@@ -295,7 +295,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
     return exitUsage;
   }
   command = FindCommand(argv[1]);
-  if (!command && argv[1].rfind("-", 0) != 0) return UsageError(ctx, "unknown command '" + argv[1] + "'", nullptr);
+  if (!command && argv[1].rfind('-', 0) != 0) return UsageError(ctx, "unknown command '" + argv[1] + "'", nullptr);
   if (std::string error = command ? CheckValues(*command, argv) : ""; !error.empty())
     return UsageError(ctx, error, command);
 
@@ -310,6 +310,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
     Declare(*sub, c);
   }
   std::vector<const char*> raw;
+  raw.reserve(argv.size());
   for (const std::string& a : argv) raw.push_back(a.c_str());
   try {
     app.parse(static_cast<int>(raw.size()), raw.data());

@@ -43,7 +43,7 @@ static_assert(kNameText + kNameUnitsPerEntry * 2 == kEntrySize);
 static_assert(kLabelText + kMaxLabelUnits * 2 <= kEntrySize);
 static_assert(kStreamDataLength + 8 == kEntrySize);
 
-constexpr int64_t kQuarterHour = 15 * 60;
+constexpr int64_t kQuarterHour = int64_t{15} * 60;
 
 int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -105,7 +105,7 @@ TFileTime DecodeTimestamp(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset) {
   if (day < 1 || month < 1 || month > 12 || hour > 23 || min > 59 || sec > 59) return 0;
   // Seven-bit two's complement: quarter hours east of UTC.
   const int quarters = (utcOffset & 0x40) ? static_cast<int>(utcOffset & 0x7F) - 128 : utcOffset & 0x3F;
-  const int64_t local = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + min * 60 + sec;
+  const int64_t local = DaysFromCivil(year, month, day) * 86400 + int64_t{hour} * 3600 + int64_t{min} * 60 + sec;
   return UnixToFileTime(local - quarters * kQuarterHour + tenMs / 100, (tenMs % 100) * 10000000L);
 }
 
