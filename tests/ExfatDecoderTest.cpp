@@ -180,7 +180,7 @@ TEST(ExfatEntrySet, NameLengthMustFitItsEntriesAndBeLegal) {
 TEST(ExfatEntrySet, LongNamesSpanEntriesAndExtraSecondariesAreAllowed) {
   // A 20-unit name in two name entries, then a vendor entry.
   std::vector<uint8_t> v(kLiveSet.begin(), kLiveSet.begin() + 64);
-  v.resize(5 * 32);
+  v.resize(size_t{5} * 32);
   v[1] = 4;
   v[32 + 3] = 20;
   for (int k = 0; k < 20; ++k) {

@@ -208,7 +208,7 @@ TEST_F(ExfatFixture, ImageCutShortSaysSoAndRatesWhatIsGone) {
   const auto cut = dir / "cut.img";
   std::filesystem::copy_file(Fixture("exfat.img"), cut);
   // The deleted files were written last, near the volume's end.
-  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 6 * 1024 * 1024);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - (uintmax_t{6} << 20));
   TCliRun list = RunMirel({"list", cut.string()});
   EXPECT_EQ(list.Status, 0) << list.Err;
   TCliRun scan = RunMirel({"scan", cut.string(), "--format", "json"});
