@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
   libjpeg62-turbo-dev libblkid-dev libcli11-dev libssl-dev qt6-base-dev qt6-base-dev-tools \
-  dosfstools mtools ntfs-3g attr xz-utils fdisk gdisk xvfb imagemagick \
+  dosfstools mtools ntfs-3g exfatprogs exfat-fuse attr xz-utils fdisk gdisk xvfb imagemagick \
   libfuse3-dev fuse3 dbus python3-dbusmock \
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils sleuthkit \
   librsvg2-bin desktop-file-utils appstream shared-mime-info man-db groff-base bash-completion dpkg-dev file

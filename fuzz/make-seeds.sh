@@ -4,7 +4,7 @@
 set -euo pipefail
 fix=$1
 out=$2
-mkdir -p "$out"/{fat_boot_fuzz,fat_dir_fuzz,mft_record_fuzz,runlist_fuzz,lznt1_fuzz,volume_scan_fuzz}
+mkdir -p "$out"/{fat_boot_fuzz,fat_dir_fuzz,exfat_dir_fuzz,mft_record_fuzz,runlist_fuzz,lznt1_fuzz,volume_scan_fuzz}
 
 le() {  # le FILE OFFSET BYTES: an unsigned little-endian field
   od -An -tu"$3" -j "$2" -N "$3" --endian=little "$1" | tr -d ' '
@@ -44,6 +44,14 @@ for img in ntfs ntfs-c512; do
   cut_bytes "$f" 0 512 "$out/fat_boot_fuzz/$img"
   cut_bytes "$f" 0 $(( mft + 96 * 1024 )) "$out/volume_scan_fuzz/$img"
 done
+
+# exFAT: the root folder's entries after its bitmap entry.
+f=$fix/exfat.img
+if [ -f "$f" ]; then
+  bps=$((1 << $(le "$f" 108 1))) cluster=$((bps << $(le "$f" 109 1)))
+  root=$(( $(le "$f" 88 4) * bps + ($(le "$f" 96 4) - 2) * cluster ))
+  cut_bytes "$f" $(( root + 32 )) 4064 "$out/exfat_dir_fuzz/exfat-root"
+fi
 
 # Run lists: a starting VCN of eight bytes, then the mapping pairs.
 seed() { printf "$2" >"$out/$1"; }

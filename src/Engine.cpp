@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "exfat/ExfatDriver.h"
 #include "fat/FatDriver.h"
 #include "ntfs/NtfsDriver.h"
 
@@ -12,6 +13,7 @@ void StartEngine() {
   std::call_once(once, [] {
     RegisterFatFileSystems();
     RegisterNtfsFileSystem();
+    RegisterExfatFileSystem();
   });
 }
 

@@ -58,7 +58,7 @@ TEST(CliList, BadSourcesAreNamedWithTheReasonAndOthersStillListed) {
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Err.find("missing.img: No such file or directory"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("zero-spc.img: boot sector gives zero sectors per cluster"), std::string::npos) << r.Err;
-  EXPECT_NE(r.Err.find("blank.img: no FAT or NTFS file system found"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("blank.img: no FAT, exFAT or NTFS file system found"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("tiny.img: too small to hold a boot sector"), std::string::npos) << r.Err;
   EXPECT_NE(r.Out.find("fat12.img "), std::string::npos) << r.Out;
   EXPECT_EQ(r.Out.find("zero-spc"), std::string::npos) << r.Out;

@@ -109,6 +109,19 @@ std::vector<TRegion> NtfsMetadata(const TDamagedImage& img, int64_t& metadataEnd
   return regions;
 }
 
+// The metadata of an exFAT image: the boot region and its backup, the table,
+// and the heap's first clusters (the bitmap, the up-case table, the root).
+std::vector<TRegion> ExfatMetadata(const TDamagedImage& img, int64_t& metadataEnd) {
+  const TBytes boot = img.ReadAt(0, 512);
+  TLeReader b(boot);
+  const int64_t bps = int64_t{1} << b.U8(0x6C), cluster = bps << b.U8(0x6D);
+  const int64_t fat = b.U32(0x50) * bps, heap = b.U32(0x58) * bps;
+  std::vector<TRegion> regions = {{0, 12 * bps}, {12 * bps, 12 * bps}, {fat, b.U32(0x54) * bps}};
+  for (int64_t c = 0; c < 6; ++c) regions.push_back({heap + c * cluster, cluster});
+  metadataEnd = heap + 6 * cluster;
+  return regions;
+}
+
 struct TScanOutcome {
   bool Opened = false;  // a scanner was made for the volume
   int LogLines = 0;
@@ -153,9 +166,11 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
 const uint32_t kExtremes[] = {0,      1,      2,          0x7F,       0x80,       0xFF,       0x7FFF,
                               0x8000, 0xFFFF, 0x0FFFFFF7, 0x0FFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
 
+enum class TKind { Fat, Ntfs, Exfat };
+
 struct TDamageCase {
   const char* Fixture;
-  bool Ntfs;
+  TKind Kind;
 };
 
 class DamagedVolume : public testing::TestWithParam<TDamageCase> {};
@@ -192,9 +207,12 @@ TEST(DamagedVolumeCheck, NtfsNameWithANulIsPrintable) {
 TEST_P(DamagedVolume, MutatedMetadataNeverBreaksTheScan) {
   StartEngine();
   const TDamageCase& c = GetParam();
+  if (!std::filesystem::exists(Fixture(c.Fixture))) GTEST_SKIP() << c.Fixture << " was not made";
   TDamagedImage img(c.Fixture);
   int64_t metadataEnd = 0;
-  const std::vector<TRegion> regions = c.Ntfs ? NtfsMetadata(img, metadataEnd) : FatMetadata(img, metadataEnd);
+  const std::vector<TRegion> regions = c.Kind == TKind::Ntfs    ? NtfsMetadata(img, metadataEnd)
+                                       : c.Kind == TKind::Exfat ? ExfatMetadata(img, metadataEnd)
+                                                                : FatMetadata(img, metadataEnd);
   ASSERT_GT(regions.size(), 3u);
   const int64_t size = static_cast<int64_t>(std::filesystem::file_size(img.Path()));
 
@@ -258,9 +276,10 @@ TEST_P(DamagedVolume, MutatedMetadataNeverBreaksTheScan) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, DamagedVolume,
-                         testing::Values(TDamageCase{"fat12.img", false}, TDamageCase{"fat16.img", false},
-                                         TDamageCase{"fat32.img", false}, TDamageCase{"ntfs.img", true},
-                                         TDamageCase{"ntfs-c512.img", true}),
+                         testing::Values(TDamageCase{"fat12.img", TKind::Fat}, TDamageCase{"fat16.img", TKind::Fat},
+                                         TDamageCase{"fat32.img", TKind::Fat}, TDamageCase{"ntfs.img", TKind::Ntfs},
+                                         TDamageCase{"ntfs-c512.img", TKind::Ntfs},
+                                         TDamageCase{"exfat.img", TKind::Exfat}),
                          [](const auto& p) {
                            std::string n = p.param.Fixture;
                            n = n.substr(0, n.find('.'));

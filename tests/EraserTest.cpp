@@ -309,7 +309,7 @@ TEST(EraseCommand, RefusesWithoutConfirmationAndExplainsAnUnmountedImage) {
   if (std::string why = v.Make(); !why.empty()) GTEST_SKIP() << why;
   r = RunMirel({"erase", v.Mount.string(), "--yes"});
   EXPECT_EQ(r.Status, 2);
-  EXPECT_NE(r.Err.find("not a FAT or NTFS volume"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("not a FAT, exFAT or NTFS volume"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadWholeFile(v.Mount / "live.bin"), v.Live);
 }
 
@@ -421,4 +421,44 @@ TEST(NtfsEraser, WipesDeletedDataAndRecordsOfAnImageMountedByNtfs3g) {
     TCliRun cat = RunMirel({"cat", image.string(), name});
     EXPECT_NE(cat.Out, name == std::string("photos/gone.bin") ? gone : resident);
   }
+}
+
+TEST(ExfatEraser, WipesDeletedDataAndEntrySetsOfAVolumeMountedByExfatFuse) {
+  StartEngine();
+  TStateHome state;
+  if (!HaveTool("mkfs.exfat") || !HaveTool("mount.exfat-fuse") || !HaveTool("losetup"))
+    GTEST_SKIP() << "exfatprogs, exfat-fuse or losetup is not installed";
+  TTempDir tmp;
+  fs::path image = tmp / "card.img", mnt = tmp / "mnt", loopFile = tmp / "loop";
+  { std::ofstream(image).close(); }
+  fs::resize_file(image, 8 << 20);
+  ASSERT_TRUE(RunShell("mkfs.exfat -c 4K -L CARD '" + image.string() + "'"));
+  // exfat-fuse run by root wants a block device.
+  if (!RunShell("{ losetup -f --show '" + image.string() + "' >'" + loopFile.string() + "'; }"))
+    GTEST_SKIP() << "no loop device";
+  const std::string loop = ReadWholeFile(loopFile).substr(0, ReadWholeFile(loopFile).find('\n'));
+  std::string live = RandomBytes(200000, 7), gone = RandomBytes(300000, 8);
+  {
+    TFuseMount fuse("mount.exfat-fuse -d", loop, mnt);
+    if (!fuse.Ok()) {
+      RunShell("losetup -d " + loop);
+      GTEST_SKIP() << fuse.WhyNot();
+    }
+    fs::create_directories(mnt / "DCIM");
+    Put(mnt / "live.bin", live);
+    Put(mnt / "DCIM" / "gone photo with a long name.jpg", gone);
+    fs::remove(mnt / "DCIM" / "gone photo with a long name.jpg");
+    const TCliRun r = RunMirel({"erase", mnt.string(), "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("exFAT"), std::string::npos) << r.Err;
+    EXPECT_TRUE(TempNamesUnder(mnt).empty());
+    EXPECT_EQ(ReadWholeFile(mnt / "live.bin"), live);
+    fuse.Unmount();
+  }
+  RunShell("losetup -d " + loop);
+  EXPECT_FALSE(ImageHoldsPieceOf(image, gone));
+  // The deleted file's entry set was taken by the eraser's own files.
+  const TCliRun scan = RunMirel({"scan", image.string(), "--format", "csv"});
+  ASSERT_EQ(scan.Status, 0) << scan.Err;
+  EXPECT_EQ(scan.Out.find("gone photo"), std::string::npos) << scan.Out;
 }

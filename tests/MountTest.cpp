@@ -359,7 +359,7 @@ TEST(Mount, BadInputIsRefusedBeforeAnythingIsServed) {
            {{img, (tmp / "none").string()}, "none: the mount point does not exist"},
            {{img, (tmp / "zeros.img").string()}, "zeros.img: the mount point is not a folder"},
            {{img, (tmp / "full").string()}, "full: the mount point is not empty"},
-           {{(tmp / "zeros.img").string(), (tmp / "mnt").string()}, "no FAT or NTFS file system found"},
+           {{(tmp / "zeros.img").string(), (tmp / "mnt").string()}, "no FAT, exFAT or NTFS file system found"},
            {{(tmp / "missing.img").string(), (tmp / "mnt").string()}, "missing.img"},
        }) {
     std::vector<std::string> args = {"mount"};

@@ -50,7 +50,7 @@ const char* const kFilterNotes =
 
 const char* const kExitStatuses =
     "Exit status: 0 everything complete; 1 usage error; 2 the source cannot be read,\n"
-    "holds no FAT or NTFS file system, or a fatal error; 3 the run finished but some\n"
+    "holds no FAT, exFAT or NTFS file system, or a fatal error; 3 the run finished but some\n"
     "files are incomplete, failed or not written, or data was delivered with gaps;\n"
     "130 stopped by the user (Ctrl+C, SIGTERM).\n";
 
@@ -295,7 +295,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
     return exitUsage;
   }
   command = FindCommand(argv[1]);
-  if (!command && argv[1].rfind("-", 0) != 0) return UsageError(ctx, "unknown command '" + argv[1] + "'", nullptr);
+  if (!command && argv[1].rfind('-', 0) != 0) return UsageError(ctx, "unknown command '" + argv[1] + "'", nullptr);
   if (std::string error = command ? CheckValues(*command, argv) : ""; !error.empty())
     return UsageError(ctx, error, command);
 
@@ -310,6 +310,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, TCliContext& ctx,
     Declare(*sub, c);
   }
   std::vector<const char*> raw;
+  raw.reserve(argv.size());
   for (const std::string& a : argv) raw.push_back(a.c_str());
   try {
     app.parse(static_cast<int>(raw.size()), raw.data());

@@ -44,7 +44,7 @@ int CmdList(const TCliArgs& args, TCliContext& ctx) {
       continue;
     }
     if (d->FileSystem == fsNone) {
-      ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT or NTFS file system found\n";
+      ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT, exFAT or NTFS file system found\n";
       if (!args.Positional.empty()) status = exitSource;
     }
     if (const std::string note = CutShortNote(*d); !note.empty())

@@ -149,7 +149,7 @@ TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ct
     return;
   }
   if (!d->Scaner) {
-    Ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT or NTFS file system found\n";
+    Ctx.Err << "mirel: " << PrintableName(d->Path) << ": no FAT, exFAT or NTFS file system found\n";
     return;
   }
   if (!d->Scaner->Init()) {

@@ -83,6 +83,14 @@ bool ReadBootSector(const TDiskObject& disk, const TByteSource& handle, uint8_t*
 }
 
 uint8_t TDiskObject::FindBootSector(const TByteSource& h, TBootSector& boot) {
+  for (const TFileSystemDriver* driver : FileSystemDrivers()) {
+    if (!driver->FindBootRegion || driver->Codes.empty()) continue;
+    const std::optional<int64_t> at = driver->FindBootRegion(h);
+    if (!at) continue;
+    if (*at != 0 && ReadDisk(h, boot.data(), boot.size(), *at) != boot.size()) continue;
+    BootSectorOffset = *at;
+    return driver->Codes.front().Code;
+  }
   std::string primaryError;
   try {
     if (uint8_t fs = DetectFileSystem(boot); fs != fsNone) return fs;

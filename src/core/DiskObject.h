@@ -18,7 +18,7 @@ namespace mirel {
 class TDiskScaner;
 class TDiskEraser;
 
-enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4 };
+enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4, fsExfat = 5 };
 
 class TDiskObject {
 public:

@@ -49,6 +49,12 @@ struct TFileSystemDriver {
   // system. Throws std::runtime_error, naming the fault, for a sector of this
   // file system whose geometry cannot be used.
   std::function<uint8_t(std::span<const uint8_t> bootSector)> Detect;
+  // For a file system whose boot sector is trusted only together with the
+  // sectors after it (exFAT's checksummed boot region): where the region to
+  // use starts when the volume's first sector names this file system (the
+  // backup's offset when only that copy is whole); nothing otherwise. Asked
+  // before Detect.
+  std::function<std::optional<int64_t>(const TByteSource& volume)> FindBootRegion;
   // Where a backup copy of the boot sector lies, read into sector, for a
   // volume whose first sector is damaged; nothing when there is no plain copy.
   std::function<std::optional<int64_t>(const TByteSource& volume, TBootSector& sector)> FindBackupBootSector;

@@ -1,5 +1,6 @@
 #include "erase/DiskEraser.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
@@ -222,6 +224,41 @@ bool TDiskEraser::Erase() {
     }
   }
   return result;
+}
+
+void TDiskEraser::FillFolderSlots(const std::string& folder, int maxFiles, int depth) {
+  // Deeper trees than this are made by no driver of these file systems.
+  constexpr int kMaxFolderDepth = 128;
+  int tries = 3, made = 0;
+  while (tries != 0 && made < maxFiles && !IsCancelled()) {
+    if (OpenTempFile(folder, true, false) >= 0) {
+      tries = 3;
+      ++made;
+    } else {
+      --tries;
+    }
+  }
+  if (depth >= kMaxFolderDepth) return;
+  struct stat self {};
+  if (::stat(folder.c_str(), &self) != 0) return;
+  std::vector<std::string> subfolders;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir)) {
+      if (IsCancelled()) break;
+      const std::string name = e->d_name;
+      struct stat st {};
+      const std::string path = folder + name;
+      // Only folders of this volume: a mount below it is another one.
+      if (name != "." && name != ".." && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+          st.st_dev == self.st_dev)
+        subfolders.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  for (const std::string& name : subfolders) {
+    if (IsCancelled()) break;
+    FillFolderSlots(folder + name + "/", maxFiles, depth + 1);
+  }
 }
 
 std::unique_ptr<TDiskEraser> CreateEraser(TDiskObject* disk, const std::string& root) {

@@ -55,6 +55,11 @@ protected:
   int OpenTempFile(const std::string& folder, bool writeThrough, bool keepFailed);
   // Closes and removes every temporary file, and empties the list.
   void CloseFileHandles();
+  // Takes every free entry slot of folder (ending with '/') and of the
+  // folders below it with empty files, at most maxFiles per folder: with the
+  // free space taken a folder cannot grow, so files are made until its own
+  // free slots run out, and the entries of deleted files are overwritten.
+  void FillFolderSlots(const std::string& folder, int maxFiles, int depth = 0);
   // Names for the next temporary file are counted from the list's length.
   size_t TempFileCount() const { return FileHandles.size(); }
   // Marks a new temporary file hidden where the mounted file system keeps

@@ -1,11 +1,8 @@
 #include "fat/FatEraser.h"
 
-#include <dirent.h>
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <cstdint>
-#include <vector>
 
 #include "core/UpdateView.h"
 
@@ -13,15 +10,8 @@ namespace mirel {
 
 namespace {
 
-// A folder of FAT holds at most 65536 entries; deeper trees than this are not
-// made by any FAT driver.
+// A folder of FAT holds at most 65536 entries.
 constexpr int kMaxFilesPerFolder = 65536;
-constexpr int kMaxFolderDepth = 128;
-
-bool IsFolder(const std::string& path, dev_t device) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == device;
-}
 
 }  // namespace
 
@@ -33,31 +23,7 @@ void TFatEraser::HideFile(int fd) {
 }
 
 void TFatEraser::FillFolderEntries(const std::string& folder, int depth) {
-  int tries = 3, made = 0;
-  while (tries != 0 && made < kMaxFilesPerFolder && !IsCancelled()) {
-    if (OpenTempFile(folder, true, false) >= 0) {
-      tries = 3;
-      ++made;
-    } else {
-      --tries;
-    }
-  }
-  if (depth >= kMaxFolderDepth) return;
-  struct stat self {};
-  if (::stat(folder.c_str(), &self) != 0) return;
-  std::vector<std::string> subfolders;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* e = ::readdir(dir)) {
-      if (IsCancelled()) break;
-      std::string name = e->d_name;
-      if (name != "." && name != ".." && IsFolder(folder + name, self.st_dev)) subfolders.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  for (const std::string& name : subfolders) {
-    if (IsCancelled()) break;
-    FillFolderEntries(folder + name + "/", depth + 1);
-  }
+  FillFolderSlots(folder, kMaxFilesPerFolder, depth);
 }
 
 bool TFatEraser::Erase() {

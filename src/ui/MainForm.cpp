@@ -472,7 +472,7 @@ void TfrmMainForm::FillDiskList() {
     else if (!d->OpenError.empty())
       text += QStringLiteral(" (cannot be read)");
     else if (d->FileSystem == fsNone)
-      text += QStringLiteral(" (no FAT or NTFS file system)");
+      text += QStringLiteral(" (no FAT, exFAT or NTFS file system)");
     else
       text += QStringLiteral(" (%1, %2)").arg(QString::fromStdString(d->FileSystemName), SizeInUnits(d->TotalSize));
     cbxDiskList->addItem(text, i);
@@ -713,7 +713,7 @@ bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
               .arg(QString::fromStdString(disk->Path), QString::fromStdString(disk->OpenError),
                    AccessProblem.isEmpty() ? QString() : QStringLiteral("; ") + AccessProblem);
   else if (!disk->Scaner)
-    why = QStringLiteral("%1 holds no FAT or NTFS file system.").arg(QString::fromStdString(disk->Path));
+    why = QStringLiteral("%1 holds no FAT, exFAT or NTFS file system.").arg(QString::fromStdString(disk->Path));
   if (!why.isEmpty()) {
     Dialogs().Message(this, QMessageBox::Warning, QStringLiteral("Cannot scan"), why, QMessageBox::Ok);
     return false;

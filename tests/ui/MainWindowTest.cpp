@@ -183,7 +183,7 @@ private slots:
                  W->cbxDiskList->currentText().endsWith(QStringLiteral(" MB)")),
              qPrintable(W->cbxDiskList->currentText()));
     QVERIFY(W->cbxDiskList->itemText(2).contains(QStringLiteral("gone.img")));
-    QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT or NTFS")));
+    QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT, exFAT or NTFS")));
     QVERIFY(W->btnScan->isHidden() && W->btnErase->isHidden() && W->RadioGroup1->isHidden());
     // The window system adds the program's name itself.
     QCOMPARE(W->windowTitle(), QStringLiteral("Deleted File Recovery"));
@@ -526,7 +526,7 @@ private slots:
     emit W->cbxDiskList->activated(3);
     Scan();
     QCOMPARE(Messages.size(), 1);
-    QVERIFY(Messages[0].contains(QStringLiteral("holds no FAT or NTFS file system")));
+    QVERIFY(Messages[0].contains(QStringLiteral("holds no FAT, exFAT or NTFS file system")));
   }
 
   void listShortcutsWinWhileItHasFocus() {
