@@ -225,7 +225,7 @@ TEST(NtfsLostData, MetadataThatCannotBeReadFailsTheScan) {
   size_t at = 0;
   const TNtfsAttr data = NextAttrIn(rec, akData, at);
   ASSERT_TRUE(data.NonResident());
-  const int64_t pairs = mft + (data.Span().data() - rec->data()) + data.Reader().U16(0x20);
+  const int64_t pairs = mft + (data.Span().data() - rec->data()) + data.Header().MappingPairsOffset;
 
   TBytes geometry = img.ReadAt(0, 512);
   geometry[0x40] = 0x7F;  // 127 clusters per record

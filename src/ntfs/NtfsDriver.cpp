@@ -50,15 +50,13 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 
 void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
-  TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
-  const uint64_t sectors = boot.U64(0x28), bps = boot.U16(0x0B);
-  if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps)
-    disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
+  const TNtfsBootSector& boot = reader.Boot;
+  if (const int64_t bytes = boot.VolumeBytes(); bytes != 0) disk.VolumeBytes = bytes;
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
   // Only the clusters the source holds can be free for recovery.
-  const int64_t spc = boot.U8(13);
-  const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(sectors / spc), reader.VolumeClusters);
+  const auto clusters =
+      std::min<int64_t>(static_cast<int64_t>(boot.TotalSectors / boot.SectorsPerCluster), reader.VolumeClusters);
   disk.FreeSize = CountFreeClusters(reader, clusters) * reader.ClusterSize;
 }
 
