@@ -111,12 +111,16 @@ TEST(NtfsAttrHeader, FieldsPointingOutsideGiveEmptyViews) {
   std::vector<uint8_t> pairsPast = kCompressedData;
   PutLe(pairsPast, 0x20, 0x60, 2);
   EXPECT_TRUE(DecodeAttrHeader(pairsPast).value().MappingPairs(pairsPast).empty());
-  // A non-resident header cut short: the missing fields read as zero.
+  // A non-resident header cut short: the missing fields read as zero, and
+  // pairs at offset 0 would be the header itself.
   std::vector<uint8_t> stub(kCompressedData.begin(), kCompressedData.begin() + 0x20);
   PutLe(stub, 4, 0x20, 4);
   const TNtfsAttrHeader s = DecodeAttrHeader(stub).value();
   EXPECT_EQ(s.DataSize, 0);
   EXPECT_TRUE(s.MappingPairs(stub).empty());
+  std::vector<uint8_t> intoHeader = kCompressedData;
+  PutLe(intoHeader, 0x20, 0x18, 2);
+  EXPECT_TRUE(DecodeAttrHeader(intoHeader).value().MappingPairs(intoHeader).empty());
 }
 
 TEST(NtfsAttrHeader, WalkStopsAtTheEndMarkerAndAtDamage) {

@@ -44,7 +44,8 @@ std::span<const uint8_t> TNtfsAttrHeader::Value(std::span<const uint8_t> attr) c
 
 std::span<const uint8_t> TNtfsAttrHeader::MappingPairs(std::span<const uint8_t> attr) const {
   const size_t end = std::min<size_t>(attr.size(), Length);
-  if (!NonResident || MappingPairsOffset >= end) return {};
+  // Pairs that start inside the header would decode the header as runs.
+  if (!NonResident || MappingPairsOffset < kNonResidentHeaderBytes || MappingPairsOffset >= end) return {};
   return attr.subspan(MappingPairsOffset, end - MappingPairsOffset);
 }
 

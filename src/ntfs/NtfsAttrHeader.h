@@ -37,7 +37,7 @@ struct TNtfsAttrHeader {
   int64_t InitializedSize = 0;
 
   // Views into the attribute's bytes (those decoded); empty where a field
-  // points outside them.
+  // points outside them, or mapping pairs into the header.
   [[nodiscard]] std::span<const uint8_t> Name(std::span<const uint8_t> attr) const;
   [[nodiscard]] std::span<const uint8_t> Value(std::span<const uint8_t> attr) const;
   [[nodiscard]] std::span<const uint8_t> MappingPairs(std::span<const uint8_t> attr) const;
