@@ -18,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -163,11 +164,30 @@ TEST(Mount, CopiedOutFilesEqualWhatRecoverWrites) {
     SCOPED_TRACE(image);
     TMountRun mount(Fixture(image).string());
     ASSERT_TRUE(mount.WaitMounted()) << mount.Err();
-    TTempDir copied, recovered;
-    ASSERT_EQ(Shell("cp -a '" + mount.Point.string() + "/.' '" + copied.Path().string() + "'"), 0);
-    const TCliRun r = RunMirel({"recover", Fixture(image).string(), "--to", recovered.Path().string()});
-    ASSERT_EQ(r.Status, 0) << r.Err;
-    const auto got = Files(copied.Path()), want = Files(recovered.Path());
+    TTempDir copied, recovered, reportDir;
+    const int copy = Shell("cp -a '" + mount.Point.string() + "/.' '" + copied.Path().string() + "' 2>/dev/null");
+    const fs::path report = reportDir / "report.jsonl";
+    const TCliRun r =
+        RunMirel({"recover", Fixture(image).string(), "--to", recovered.Path().string(), "--report", report.string()});
+    // NTFS deleted files whose clusters live files took since are incomplete:
+    // recover writes zeros there and says so, the mount refuses to read them,
+    // so cp fails on them. Every other file is the same both ways.
+    std::set<std::string> incomplete;
+    std::istringstream lines(ReadWholeFile(report));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("\"status\":\"incomplete\"") == std::string::npos) continue;
+      const size_t at = line.find("\"path\":\"") + 8;
+      incomplete.insert(line.substr(at, line.find('"', at) - at));
+    }
+    const bool reused = std::string(image) == "ntfs.img";
+    EXPECT_EQ(r.Status, reused ? 3 : 0) << r.Err;
+    EXPECT_EQ(copy != 0, reused);
+    EXPECT_EQ(incomplete.count("victim.bin"), reused ? 1u : 0u);
+    auto got = Files(copied.Path()), want = Files(recovered.Path());
+    for (const std::string& path : incomplete) {
+      got.erase(path);
+      EXPECT_EQ(want.erase(path), 1u) << path;
+    }
     EXPECT_GE(got.size(), 8u);
     ASSERT_EQ(got.size(), want.size());
     for (const auto& [path, file] : want) {
@@ -176,7 +196,8 @@ TEST(Mount, CopiedOutFilesEqualWhatRecoverWrites) {
       EXPECT_EQ(got.at(path).second, file.second) << path;
     }
     EXPECT_EQ(mount.Unmount(), 0);
-    EXPECT_EQ(mount.Finish(), 0) << mount.Err();
+    // The mount names the reads it refused and ends with the status of data with gaps.
+    EXPECT_EQ(mount.Finish(), reused ? 3 : 0) << mount.Err();
     EXPECT_FALSE(Mounted(mount.Point));
   }
 }
