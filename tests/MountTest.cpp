@@ -232,13 +232,14 @@ TEST(Mount, ReadsAtAnyOffsetEqualCatFromManyReadersAtOnce) {
     }
     const std::string& want = cat.Out;
     // Four readers, two of them on one descriptor.
-    const int shared = ::open((mount / path).c_str(), O_RDONLY);
+    const fs::path served = mount / path;
+    const int shared = ::open(served.c_str(), O_RDONLY);
     ASSERT_GE(shared, 0);
     std::vector<std::thread> readers;
     std::atomic<int> wrong{0};
     for (int t = 0; t < 4; ++t) {
       readers.emplace_back([&, t] {
-        const int fd = t < 2 ? shared : ::open((mount / path).c_str(), O_RDONLY);
+        const int fd = t < 2 ? shared : ::open(served.c_str(), O_RDONLY);
         std::mt19937_64 random(t);
         for (int i = 0; i < 150; ++i) {
           const off_t offset = static_cast<off_t>(random() % (want.size() + 100));
@@ -369,7 +370,7 @@ TEST(Mount, BadInputIsRefusedBeforeAnythingIsServed) {
   const std::string img = Fixture("fat12.img").string();
   fs::create_directory(tmp / "full");
   WriteFile(tmp / "full" / "x", {1});
-  WriteFile(tmp / "zeros.img", std::vector<uint8_t>(64 * 1024, 0));
+  WriteFile(tmp / "zeros.img", std::vector<uint8_t>(size_t{64} * 1024, 0));
   fs::create_directory(tmp / "mnt");
   struct TCase {
     std::vector<std::string> Args;

@@ -119,7 +119,7 @@ TEST(NtfsStream, EncryptedFileImageLayout) {
 
 TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
   TNtfsImageCopy img;
-  const TBytes disk = Pattern(2 * 4096, 5);
+  const TBytes disk = Pattern(size_t{2} * 4096, 5);
   img.WriteAt(FREE_LCN * 4096, disk);
   img.WriteRecord(40, EncryptedRecord(1532, EfsData(400, 400)));
   // Its second 512-byte block lies on a cluster past the end of the volume.
@@ -201,9 +201,9 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
   const TRunList runs = r.GetFileDataStreamsRunList(*static_cast<TNtfsFileInfo*>(packed->FsInfo.get()), {}).Runs;
   ASSERT_GE(runs.size(), 2u);
   ASSERT_EQ(runs[0].Length, 3u);  // 16 clusters stored in 3
-  TBytes stored = img.ReadAt(runs[0].Lcn * 4096, 3 * 4096);
-  img.WriteAt(3100 * 4096, TBytes(stored.begin(), stored.begin() + 8192));
-  img.WriteAt(3200 * 4096, TBytes(stored.begin() + 8192, stored.end()));
+  TBytes stored = img.ReadAt(runs[0].Lcn * 4096, size_t{3} * 4096);
+  img.WriteAt(int64_t{3100} * 4096, TBytes(stored.begin(), stored.begin() + 8192));
+  img.WriteAt(int64_t{3200} * 4096, TBytes(stored.begin() + 8192, stored.end()));
   img.WriteRecord(40, TRecordBuilder()
                           .StdInfo(faCompressed | faArchive)
                           .FileName(5, "split.txt")
@@ -220,7 +220,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
 TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
   TCapturedLog log;
   TNtfsImageCopy img;
-  TBytes garbage = Pattern(3 * 4096, 8);
+  TBytes garbage = Pattern(size_t{3} * 4096, 8);
   garbage[0] = 0x10;  // a stored chunk that claims 17 bytes: no LZNT1 data
   garbage[1] = 0x30;
   img.WriteAt(FREE_LCN * 4096, garbage);
@@ -256,7 +256,7 @@ TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
 
 TEST(NtfsStream, RunListStartingAtAnImpossibleVcnDeliversNoOtherData) {
   TNtfsImageCopy img;
-  img.WriteAt(FREE_LCN * 4096, Pattern(2 * 4096, 3));
+  img.WriteAt(FREE_LCN * 4096, Pattern(size_t{2} * 4096, 3));
   // The data's runs start at VCN 2^63 (the run lookup must not overflow on
   // it): none of them holds the file's clusters, whose bytes are not found.
   img.WriteRecord(42, TRecordBuilder()
@@ -276,7 +276,7 @@ TEST(NtfsStream, KernelCopyAndReadsTogetherDeliverTheSameBytes) {
   // Plain data in two runs with a hole between, ending inside a cluster: the
   // runs go across in the kernel, the hole and the tail through Read.
   TNtfsImageCopy img;
-  const TBytes first = Pattern(2 * 4096, 5), second = Pattern(3 * 4096, 6);
+  const TBytes first = Pattern(size_t{2} * 4096, 5), second = Pattern(size_t{3} * 4096, 6);
   img.WriteAt(FREE_LCN * 4096, first);
   img.WriteAt((FREE_LCN + 40) * 4096, second);
   const int64_t size = 6 * 4096 + 1000;
