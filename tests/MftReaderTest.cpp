@@ -232,8 +232,8 @@ TEST(MftReader, AttributeListAcrossExtensionRecords) {
   TNtfsImageCopy img;
   const uint64_t seq = uint64_t{7} << 48;
   const TBytes one = Pattern(8192, 1), two = Pattern(8192, 2);
-  img.WriteAt(3000 * 4096, one);
-  img.WriteAt(3010 * 4096, two);
+  img.WriteAt(int64_t{3000} * 4096, one);
+  img.WriteAt(int64_t{3010} * 4096, two);
   TBytes list;
   for (const TBytes& e : {AttrListEntry(0x10, 40 | seq, 0), AttrListEntry(0x30, 40 | seq, 1),
                           AttrListEntry(0x80, 41 | seq, 5), AttrListEntry(0x80, 41 | seq, 5),  // named twice

@@ -58,6 +58,7 @@ public:
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(err, STDERR_FILENO);
       std::vector<char*> argv;
+      argv.reserve(args.size() + 1);
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
@@ -236,6 +237,7 @@ TEST(Mount, ReadsAtAnyOffsetEqualCatFromManyReadersAtOnce) {
     const int shared = ::open(served.c_str(), O_RDONLY);
     ASSERT_GE(shared, 0);
     std::vector<std::thread> readers;
+    readers.reserve(4);
     std::atomic<int> wrong{0};
     for (int t = 0; t < 4; ++t) {
       readers.emplace_back([&, t] {

@@ -163,7 +163,7 @@ TEST(NtfsLostData, FailingSectorsCostThemselvesOnly) {
   // data), and one in the MFT record of deleted-root.bin.
   const int64_t bigSector = (FREE_LCN * 4096 + 614400) / 512;
   ASSERT_EQ(packedRuns[2].Vcn, 16);
-  const int64_t unitSector = (reader.ClusterOffset(packedRuns[2].Lcn) + packedRuns[2].Length * 4096) / 512 - 1;
+  const int64_t unitSector = (reader.ClusterOffset(packedRuns[2].Lcn) + int64_t{packedRuns[2].Length} * 4096) / 512 - 1;
   const int64_t recordSector = img.RecordOffset(78) / 512;
   TFaultyImage faulty(img.Path(), {{bigSector, 1}, {unitSector, 1}, {recordSector, 1}});
   ASSERT_TRUE(faulty.Mounted()) << faulty.Error;
