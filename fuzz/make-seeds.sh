@@ -4,7 +4,7 @@
 set -euo pipefail
 fix=$1
 out=$2
-mkdir -p "$out"/{fat_boot_fuzz,fat_dir_fuzz,exfat_dir_fuzz,mft_record_fuzz,runlist_fuzz,lznt1_fuzz,volume_scan_fuzz}
+mkdir -p "$out"/{fat_boot_fuzz,ntfs_boot_fuzz,fat_dir_fuzz,exfat_dir_fuzz,mft_record_fuzz,runlist_fuzz,lznt1_fuzz,volume_scan_fuzz}
 
 le() {  # le FILE OFFSET BYTES: an unsigned little-endian field
   od -An -tu"$3" -j "$2" -N "$3" --endian=little "$1" | tr -d ' '
@@ -42,6 +42,7 @@ for img in ntfs ntfs-c512; do
     cut_bytes "$f" $(( mft + n * 1024 )) 1024 "$out/mft_record_fuzz/$img-$n"
   done
   cut_bytes "$f" 0 512 "$out/fat_boot_fuzz/$img"
+  cut_bytes "$f" 0 512 "$out/ntfs_boot_fuzz/$img"
   cut_bytes "$f" 0 $(( mft + 96 * 1024 )) "$out/volume_scan_fuzz/$img"
 done
 

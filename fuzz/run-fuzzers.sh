@@ -12,7 +12,7 @@ bash "$src/tests/fixtures/make-images.sh" "$build/fixtures" >/dev/null
 bash "$src/fuzz/make-seeds.sh" "$build/fixtures" "$build/fuzz-seeds"
 
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fat_boot_fuzz fat_dir_fuzz exfat_dir_fuzz mft_record_fuzz runlist_fuzz lznt1_fuzz volume_scan_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(fat_boot_fuzz fat_dir_fuzz ntfs_boot_fuzz exfat_dir_fuzz mft_record_fuzz runlist_fuzz lznt1_fuzz volume_scan_fuzz)
 for t in "${targets[@]}"; do
   corpus=$build/fuzz-corpus/$t
   mkdir -p "$corpus" "$build/fuzz-findings"

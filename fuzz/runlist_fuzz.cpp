@@ -1,9 +1,8 @@
-// The run-list decoder: the input is the mapping pairs of a non-resident
-// attribute, whose first eight bytes give the starting VCN.
+// The run-list decoder: the input is a starting VCN of eight bytes, then the
+// mapping pairs.
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <vector>
+#include <span>
 
 #include "FuzzSupport.h"
 #include "ntfs/RunList.h"
@@ -12,22 +11,13 @@ using namespace mirel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::StartFuzzEngine();
-  constexpr size_t kHeader = 64;
-  auto attr = std::make_shared<std::vector<uint8_t>>(kHeader, 0);
-  std::vector<uint8_t>& a = *attr;
-  a[0] = 0x80;
-  a[8] = 1;
-  a[0x20] = kHeader;
+  int64_t startVcn = 0;
   if (size >= 8) {
-    std::memcpy(&a[0x10], data, 8);
+    std::memcpy(&startVcn, data, 8);
     data += 8;
     size -= 8;
   }
-  a.insert(a.end(), data, data + size);
-  const uint32_t length = static_cast<uint32_t>(a.size());
-  std::memcpy(&a[4], &length, 4);
-
-  std::optional<TRunList> runs = DecompressRunList(TNtfsAttr(attr, 0, a.size()));
+  std::optional<TRunList> runs = DecodeRunList(std::span<const uint8_t>(data, size), startVcn);
   if (!runs) return 0;
   // Placed by VCN, every run that maps anything is found at its own start.
   TStreamRuns placed;

@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 #include "core/DiskScaner.h"
 #include "core/LeReader.h"
+#include "ntfs/NtfsBootSector.h"
 
 using namespace mirel;
 
@@ -13,12 +14,14 @@ constexpr int64_t kMaxVolume = int64_t{48} << 20;
 
 int64_t DeclaredSize(const uint8_t* data, size_t size) {
   TLeReader b(data, size);
+  if (size >= 11 && std::equal(data + 3, data + 11, "NTFS    ")) {
+    const std::optional<TNtfsBootSector> boot = DecodeNtfsBootSector(std::span<const uint8_t>(data, size));
+    if (!boot) return kMaxVolume;
+    const auto sectors = static_cast<int64_t>(std::min<uint64_t>(boot->TotalSectors, uint64_t{1} << 40));
+    return std::min(kMaxVolume, boot->BytesPerSector * sectors + boot->BytesPerSector);
+  }
   const int64_t bps = b.U16(0x0B);
-  int64_t sectors = 0;
-  if (size >= 0x30 && std::equal(data + 3, data + 11, "NTFS    "))
-    sectors = static_cast<int64_t>(std::min<uint64_t>(b.U64(0x28), uint64_t{1} << 40));
-  else
-    sectors = b.U16(0x13) ? b.U16(0x13) : b.U32(0x20);
+  const int64_t sectors = b.U16(0x13) ? b.U16(0x13) : b.U32(0x20);
   return std::min(kMaxVolume, bps * sectors + bps);
 }
 

@@ -125,6 +125,8 @@ std::vector<TRegion> ExfatMetadata(const TDamagedImage& img, int64_t& metadataEn
 struct TScanOutcome {
   bool Opened = false;  // a scanner was made for the volume
   int LogLines = 0;
+  // Lines about deleted files whose clusters live files took: no damage.
+  int ReuseLines = 0;
   int Entries = 0;
 };
 
@@ -160,6 +162,7 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
   }
   const std::string text = log.Text();
   out.LogLines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  out.ReuseLines = log.Count("In Use By Other Files");
   return out;
 }
 
@@ -272,7 +275,7 @@ TEST_P(DamagedVolume, MutatedMetadataNeverBreaksTheScan) {
   // The repairs restored the image exactly: the next scan is the undamaged one.
   const TScanOutcome clean = ScanAndCheck(img.Path(), -1, true, std::string(c.Fixture) + " repaired");
   EXPECT_TRUE(clean.Opened);
-  EXPECT_EQ(clean.LogLines, 0);
+  EXPECT_EQ(clean.LogLines, clean.ReuseLines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, DamagedVolume,

@@ -81,8 +81,11 @@ TEST(ImageFormats, EveryFormatScansAndRecoversAsTheRawImage) {
     const fs::path raw = Fixture(fixture);
     const TCliRun plain = Scan(raw);
     ASSERT_EQ(plain.Status, 0) << plain.Err;
+    // The NTFS fixture holds deleted files whose clusters live files took
+    // since: their recovery is incomplete, whatever the image format.
+    const int status = std::string(fixture) == "ntfs.img" ? 3 : 0;
     TTempDir expected;
-    ASSERT_EQ(RunMirel({"recover", raw.string(), "--to", expected.Path().string(), "--all"}).Status, 0);
+    ASSERT_EQ(RunMirel({"recover", raw.string(), "--to", expected.Path().string(), "--all"}).Status, status);
     for (const TConversion& c : Conversions()) {
       SCOPED_TRACE(std::string(fixture) + " as " + c.Name);
       TTempDir dir;
@@ -93,7 +96,7 @@ TEST(ImageFormats, EveryFormatScansAndRecoversAsTheRawImage) {
       EXPECT_EQ(scan.Out, plain.Out);
       TTempDir got;
       const TCliRun recover = RunMirel({"recover", image.string(), "--to", got.Path().string(), "--all"});
-      EXPECT_EQ(recover.Status, 0) << recover.Err;
+      EXPECT_EQ(recover.Status, status) << recover.Err;
       EXPECT_TRUE(Sh("diff -r " + Q(expected.Path()) + " " + Q(got.Path()))) << "recovered files differ";
     }
   }

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -57,6 +58,7 @@ public:
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(err, STDERR_FILENO);
       std::vector<char*> argv;
+      argv.reserve(args.size() + 1);
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
@@ -163,11 +165,30 @@ TEST(Mount, CopiedOutFilesEqualWhatRecoverWrites) {
     SCOPED_TRACE(image);
     TMountRun mount(Fixture(image).string());
     ASSERT_TRUE(mount.WaitMounted()) << mount.Err();
-    TTempDir copied, recovered;
-    ASSERT_EQ(Shell("cp -a '" + mount.Point.string() + "/.' '" + copied.Path().string() + "'"), 0);
-    const TCliRun r = RunMirel({"recover", Fixture(image).string(), "--to", recovered.Path().string()});
-    ASSERT_EQ(r.Status, 0) << r.Err;
-    const auto got = Files(copied.Path()), want = Files(recovered.Path());
+    TTempDir copied, recovered, reportDir;
+    const int copy = Shell("cp -a '" + mount.Point.string() + "/.' '" + copied.Path().string() + "' 2>/dev/null");
+    const fs::path report = reportDir / "report.jsonl";
+    const TCliRun r =
+        RunMirel({"recover", Fixture(image).string(), "--to", recovered.Path().string(), "--report", report.string()});
+    // NTFS deleted files whose clusters live files took since are incomplete:
+    // recover writes zeros there and says so, the mount refuses to read them,
+    // so cp fails on them. Every other file is the same both ways.
+    std::set<std::string> incomplete;
+    std::istringstream lines(ReadWholeFile(report));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("\"status\":\"incomplete\"") == std::string::npos) continue;
+      const size_t at = line.find("\"path\":\"") + 8;
+      incomplete.insert(line.substr(at, line.find('"', at) - at));
+    }
+    const bool reused = std::string(image) == "ntfs.img";
+    EXPECT_EQ(r.Status, reused ? 3 : 0) << r.Err;
+    EXPECT_EQ(copy != 0, reused);
+    EXPECT_EQ(incomplete.count("victim.bin"), reused ? 1u : 0u);
+    auto got = Files(copied.Path()), want = Files(recovered.Path());
+    for (const std::string& path : incomplete) {
+      got.erase(path);
+      EXPECT_EQ(want.erase(path), 1u) << path;
+    }
     EXPECT_GE(got.size(), 8u);
     ASSERT_EQ(got.size(), want.size());
     for (const auto& [path, file] : want) {
@@ -176,7 +197,8 @@ TEST(Mount, CopiedOutFilesEqualWhatRecoverWrites) {
       EXPECT_EQ(got.at(path).second, file.second) << path;
     }
     EXPECT_EQ(mount.Unmount(), 0);
-    EXPECT_EQ(mount.Finish(), 0) << mount.Err();
+    // The mount names the reads it refused and ends with the status of data with gaps.
+    EXPECT_EQ(mount.Finish(), reused ? 3 : 0) << mount.Err();
     EXPECT_FALSE(Mounted(mount.Point));
   }
 }
@@ -211,13 +233,15 @@ TEST(Mount, ReadsAtAnyOffsetEqualCatFromManyReadersAtOnce) {
     }
     const std::string& want = cat.Out;
     // Four readers, two of them on one descriptor.
-    const int shared = ::open((mount / path).c_str(), O_RDONLY);
+    const fs::path served = mount / path;
+    const int shared = ::open(served.c_str(), O_RDONLY);
     ASSERT_GE(shared, 0);
     std::vector<std::thread> readers;
+    readers.reserve(4);
     std::atomic<int> wrong{0};
     for (int t = 0; t < 4; ++t) {
       readers.emplace_back([&, t] {
-        const int fd = t < 2 ? shared : ::open((mount / path).c_str(), O_RDONLY);
+        const int fd = t < 2 ? shared : ::open(served.c_str(), O_RDONLY);
         std::mt19937_64 random(t);
         for (int i = 0; i < 150; ++i) {
           const off_t offset = static_cast<off_t>(random() % (want.size() + 100));
@@ -348,7 +372,7 @@ TEST(Mount, BadInputIsRefusedBeforeAnythingIsServed) {
   const std::string img = Fixture("fat12.img").string();
   fs::create_directory(tmp / "full");
   WriteFile(tmp / "full" / "x", {1});
-  WriteFile(tmp / "zeros.img", std::vector<uint8_t>(64 * 1024, 0));
+  WriteFile(tmp / "zeros.img", std::vector<uint8_t>(size_t{64} * 1024, 0));
   fs::create_directory(tmp / "mnt");
   struct TCase {
     std::vector<std::string> Args;

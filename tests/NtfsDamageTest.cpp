@@ -69,7 +69,7 @@ TEST(NtfsDamage, MalformedAttributeListEndsItsWalk) {
   img.WriteRecord(54, TRecordBuilder().StdInfo(0x20).FileName(5, "badlist.txt").Resident(0x20, "", list).Build());
   TScannedImage s(img.Path());
   EXPECT_EQ(s.Disk->Files.Count(), 16);  // found without a name: the walk stopped
-  EXPECT_GE(log.Count("MftReader.FindExternalAttribue: attribute list entry out of bounds"), 1);
+  EXPECT_GE(log.Count("MftReader.FindExternalAttribute: attribute list entry out of bounds"), 1);
 }
 
 TEST(NtfsDamage, ScrambledRecordsNeverBreakTheScan) {

@@ -163,7 +163,7 @@ TEST(NtfsLostData, FailingSectorsCostThemselvesOnly) {
   // data), and one in the MFT record of deleted-root.bin.
   const int64_t bigSector = (FREE_LCN * 4096 + 614400) / 512;
   ASSERT_EQ(packedRuns[2].Vcn, 16);
-  const int64_t unitSector = (reader.ClusterOffset(packedRuns[2].Lcn) + packedRuns[2].Length * 4096) / 512 - 1;
+  const int64_t unitSector = (reader.ClusterOffset(packedRuns[2].Lcn) + int64_t{packedRuns[2].Length} * 4096) / 512 - 1;
   const int64_t recordSector = img.RecordOffset(78) / 512;
   TFaultyImage faulty(img.Path(), {{bigSector, 1}, {unitSector, 1}, {recordSector, 1}});
   ASSERT_TRUE(faulty.Mounted()) << faulty.Error;
@@ -225,7 +225,7 @@ TEST(NtfsLostData, MetadataThatCannotBeReadFailsTheScan) {
   size_t at = 0;
   const TNtfsAttr data = NextAttrIn(rec, akData, at);
   ASSERT_TRUE(data.NonResident());
-  const int64_t pairs = mft + (data.Span().data() - rec->data()) + data.Reader().U16(0x20);
+  const int64_t pairs = mft + (data.Span().data() - rec->data()) + data.Header().MappingPairsOffset;
 
   TBytes geometry = img.ReadAt(0, 512);
   geometry[0x40] = 0x7F;  // 127 clusters per record

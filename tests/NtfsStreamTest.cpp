@@ -2,6 +2,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "NtfsTestImage.h"
 #include "core/DiskScaner.h"
 #include "core/FileSystems.h"
@@ -9,6 +11,7 @@
 #include "ntfs/EfsImage.h"
 #include "ntfs/MftReader.h"
 #include "ntfs/NtfsTypes.h"
+#include "ntfs/RecoveryNtfsStream.h"
 #include "platform/RawSource.h"
 
 using namespace mirel;
@@ -116,7 +119,7 @@ TEST(NtfsStream, EncryptedFileImageLayout) {
 
 TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
   TNtfsImageCopy img;
-  const TBytes disk = Pattern(2 * 4096, 5);
+  const TBytes disk = Pattern(size_t{2} * 4096, 5);
   img.WriteAt(FREE_LCN * 4096, disk);
   img.WriteRecord(40, EncryptedRecord(1532, EfsData(400, 400)));
   // Its second 512-byte block lies on a cluster past the end of the volume.
@@ -198,9 +201,9 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
   const TRunList runs = r.GetFileDataStreamsRunList(*static_cast<TNtfsFileInfo*>(packed->FsInfo.get()), {}).Runs;
   ASSERT_GE(runs.size(), 2u);
   ASSERT_EQ(runs[0].Length, 3u);  // 16 clusters stored in 3
-  TBytes stored = img.ReadAt(runs[0].Lcn * 4096, 3 * 4096);
-  img.WriteAt(3100 * 4096, TBytes(stored.begin(), stored.begin() + 8192));
-  img.WriteAt(3200 * 4096, TBytes(stored.begin() + 8192, stored.end()));
+  TBytes stored = img.ReadAt(runs[0].Lcn * 4096, size_t{3} * 4096);
+  img.WriteAt(int64_t{3100} * 4096, TBytes(stored.begin(), stored.begin() + 8192));
+  img.WriteAt(int64_t{3200} * 4096, TBytes(stored.begin() + 8192, stored.end()));
   img.WriteRecord(40, TRecordBuilder()
                           .StdInfo(faCompressed | faArchive)
                           .FileName(5, "split.txt")
@@ -217,7 +220,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
 TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
   TCapturedLog log;
   TNtfsImageCopy img;
-  TBytes garbage = Pattern(3 * 4096, 8);
+  TBytes garbage = Pattern(size_t{3} * 4096, 8);
   garbage[0] = 0x10;  // a stored chunk that claims 17 bytes: no LZNT1 data
   garbage[1] = 0x30;
   img.WriteAt(FREE_LCN * 4096, garbage);
@@ -253,7 +256,7 @@ TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
 
 TEST(NtfsStream, RunListStartingAtAnImpossibleVcnDeliversNoOtherData) {
   TNtfsImageCopy img;
-  img.WriteAt(FREE_LCN * 4096, Pattern(2 * 4096, 3));
+  img.WriteAt(FREE_LCN * 4096, Pattern(size_t{2} * 4096, 3));
   // The data's runs start at VCN 2^63 (the run lookup must not overflow on
   // it): none of them holds the file's clusters, whose bytes are not found.
   img.WriteRecord(42, TRecordBuilder()
@@ -273,7 +276,7 @@ TEST(NtfsStream, KernelCopyAndReadsTogetherDeliverTheSameBytes) {
   // Plain data in two runs with a hole between, ending inside a cluster: the
   // runs go across in the kernel, the hole and the tail through Read.
   TNtfsImageCopy img;
-  const TBytes first = Pattern(2 * 4096, 5), second = Pattern(3 * 4096, 6);
+  const TBytes first = Pattern(size_t{2} * 4096, 5), second = Pattern(size_t{3} * 4096, 6);
   img.WriteAt(FREE_LCN * 4096, first);
   img.WriteAt((FREE_LCN + 40) * 4096, second);
   const int64_t size = 6 * 4096 + 1000;
@@ -343,4 +346,60 @@ TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanIsMissingWhole) {
   img.WriteRecord(40, reused);
   EXPECT_TRUE(lostWhole());
   EXPECT_EQ(log.Count("MftReader.LoadRecord: the record was reused since the scan"), 2);
+}
+
+TEST(NtfsStream, ClustersOfADeletedFileTakenByALiveFileAreMissingZeros) {
+  // victim.bin was deleted, then keep/live.txt grew over 4 of its 16 clusters.
+  TScannedImage s(Fixture("ntfs.img"));
+  PFileInfo e = s.File("victim.bin");
+  ASSERT_TRUE(e);
+  ASSERT_EQ(e->Condition, 75);
+  const std::string original = ReadWholeFile(Fixture("ntfs.files") / "victim.bin");
+  std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+  ASSERT_TRUE(st);
+  // Those clusters hold the live file's bytes: only a copy through Read,
+  // which leaves them out, may deliver anything.
+  const int fd = memfd_create("victim", 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(st->CopyTo(fd, original.size()), 0u);
+  ::close(fd);
+  std::string got(original.size() + 100, 'x');
+  got.resize(st->Read(got.data(), got.size()));
+  ASSERT_EQ(got.size(), original.size());
+
+  const std::vector<TByteRange>& missing = st->Missing().Ranges();
+  ASSERT_FALSE(missing.empty());
+  int64_t clusters = 0;
+  const auto* ntfs = dynamic_cast<const TRecoveryNtfsStream*>(st.get());
+  ASSERT_TRUE(ntfs);
+  ASSERT_EQ(ntfs->Data.Runs.size(), 1u);
+  const std::string volume = ReadWholeFile(Fixture("ntfs.img"));
+  const int64_t firstByte = ntfs->Data.Runs[0].Lcn * 4096;
+  size_t at = 0;
+  for (const TByteRange& r : missing) {
+    EXPECT_EQ(r.Offset % 4096, 0);
+    clusters += (r.Length + 4095) / 4096;
+    EXPECT_TRUE(got.substr(at, r.Offset - at) == original.substr(at, r.Offset - at));
+    EXPECT_TRUE(got.substr(r.Offset, r.Length) == std::string(r.Length, '\0'));
+    // What the volume holds there is not the deleted file's.
+    const auto onDisk = volume.begin() + firstByte + r.Offset;
+    EXPECT_FALSE(std::equal(onDisk, onDisk + r.Length, original.begin() + r.Offset));
+    EXPECT_FALSE(std::all_of(onDisk, onDisk + r.Length, [](char b) { return b == 0; }));
+    at = static_cast<size_t>(r.End());
+  }
+  EXPECT_TRUE(got.substr(at) == original.substr(at));
+  EXPECT_EQ(clusters, 4);
+}
+
+TEST(NtfsStream, LiveFilesAndWholeDeletedFilesHaveNothingMissing) {
+  TScannedImage s(Fixture("ntfs.img"), false);
+  for (const char* path : {"keep/live.txt", "deleted-root.bin", "keep/frag-b.bin", "frag-a.bin"}) {
+    PFileInfo e = s.File(path);
+    ASSERT_TRUE(e) << path;
+    std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
+    std::string got(static_cast<size_t>(e->Size) + 10, 'x');
+    got.resize(st->Read(got.data(), got.size()));
+    EXPECT_TRUE(st->Missing().Empty()) << path;
+    EXPECT_TRUE(got == ReadWholeFile(Fixture("ntfs.files") / path)) << path;
+  }
 }

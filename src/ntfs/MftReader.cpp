@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "core/ByteRanges.h"
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/Text.h"
+#include "ntfs/NtfsAttrListEntry.h"
+#include "ntfs/NtfsFileName.h"
+#include "ntfs/NtfsFixups.h"
+#include "ntfs/NtfsRecordHeader.h"
+#include "ntfs/NtfsStdInfo.h"
 
 namespace mirel {
 
@@ -17,8 +21,6 @@ namespace {
 constexpr size_t MAX_ATTR_LIST_BYTES = 1 << 20;
 constexpr size_t MAX_EFS_BYTES = 256 << 10;
 constexpr size_t MAX_MFT_BITMAP_BYTES = 64 << 20;
-// Shortest attribute-list entry: the fields up to the instance number.
-constexpr size_t MIN_LIST_ENTRY = 26;
 
 bool ValidSectorSize(uint32_t bps) { return bps >= 256 && bps <= 4096 && std::has_single_bit(bps); }
 
@@ -37,46 +39,20 @@ uint16_t NextSequence(uint16_t s) { return s == 0 ? 0 : s == 0xFFFF ? 1 : static
 // file's sequence number or the one before. An extension in use while the
 // file is deleted belongs to another file now, whatever it names.
 const char* RecordMismatch(const TNtfsFileInfo& file, bool isBase, uint16_t entrySeq, const std::vector<uint8_t>& rec) {
-  TLeReader r(rec);
-  const uint16_t seq = r.U16(16);
-  const bool inUse = r.U16(22) & 0x0001;
-  const uint64_t baseRef = r.U64(32);
-  const int64_t baseNumber = static_cast<int64_t>(baseRef) & MFT_REF_MASK;
-  const auto baseSeq = static_cast<uint16_t>(baseRef >> 48);
+  const std::optional<TMftRecordHeader> h = DecodeMftRecordHeader(rec);
+  if (!h) return "it is no MFT record";
   const bool deleted = file.Deleted;
-  if (seq != entrySeq && !(deleted && seq == NextSequence(entrySeq)))
+  if (h->Sequence != entrySeq && !(deleted && h->Sequence == NextSequence(entrySeq)))
     return "its sequence number is not the one the attribute list gives";
   if (isBase) return nullptr;
-  if (inUse == deleted) return deleted ? "it is in use by another file" : "it is not in use";
-  if (baseNumber != (file.RecordNumber & MFT_REF_MASK) ||
-      (baseSeq != file.Sequence && !(deleted && NextSequence(baseSeq) == file.Sequence)))
+  if (h->InUse() == deleted) return deleted ? "it is in use by another file" : "it is not in use";
+  if (h->BaseRecord != (file.RecordNumber & MFT_REF_MASK) ||
+      (h->BaseSequence != file.Sequence && !(deleted && NextSequence(h->BaseSequence) == file.Sequence)))
     return "it belongs to another file";
   return nullptr;
 }
 
 }  // namespace
-
-uint32_t NtfsRecordSize(std::span<const uint8_t> boot) {
-  TLeReader b(boot);
-  if (!b.Has(64, 4)) return 0;
-  uint8_t v[4] = {b.U8(64), b.U8(65), b.U8(66), b.U8(67)};
-  if (v[0] & 0x80) {
-    // A negative power of two, stored as a byte that may not be sign-extended.
-    if (v[3] == 0) {
-      v[3] = 0xFF;
-      if (v[2] == 0) {
-        v[2] = 0xFF;
-        if (v[1] == 0) v[1] = 0xFF;
-      }
-    }
-    int32_t n =
-        static_cast<int32_t>(uint32_t{v[0]} | uint32_t{v[1]} << 8 | uint32_t{v[2]} << 16 | uint32_t{v[3]} << 24);
-    int64_t e = n < 0 ? -int64_t{n} : int64_t{n};
-    return e > 16 ? 0 : uint32_t{1} << e;
-  }
-  uint64_t size = uint64_t{b.U16(11)} * b.U8(13) * b.U32(64);
-  return size > 65536 ? 0 : static_cast<uint32_t>(size);
-}
 
 TMftReader::TMftReader(const TByteSource* volumeHandle, int64_t bootSectorOffset)
     : VolumeHandle(volumeHandle), BootSectorOffset(bootSectorOffset) {
@@ -90,12 +66,12 @@ void TMftReader::Clear() {
   MftLostExtents = 0;
 }
 
-bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
-  TLeReader b(boot);
-  uint32_t bps = b.U16(11), spc = b.U8(13);
-  uint32_t rs = NtfsRecordSize(boot);
-  int64_t mftLcn = static_cast<int64_t>(b.U64(48));
-  int64_t volumeBytes = VolumeHandle ? VolumeHandle->Size() : 0;
+bool TMftReader::ReadGeometry(std::span<const uint8_t> sector) {
+  const std::optional<TNtfsBootSector> boot = DecodeNtfsBootSector(sector);
+  if (boot) Boot = *boot;
+  const uint32_t bps = Boot.BytesPerSector, spc = Boot.SectorsPerCluster, rs = Boot.RecordSize;
+  const int64_t mftLcn = Boot.MftLcn;
+  const int64_t volumeBytes = VolumeHandle ? VolumeHandle->Size() : 0;
   if (!ValidSectorSize(bps) || spc == 0 || rs < 256 || rs < bps) {
     WriteDebugLog(
         "%s: unusable boot sector geometry; Bytes Per Sector = %u; Sectors Per Cluster = %u; "
@@ -105,7 +81,7 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
               std::to_string(spc) + " sectors per cluster, MFT records of " + std::to_string(rs) + " bytes)";
     return false;
   }
-  if (mftLcn < 0 || mftLcn >= volumeBytes / int64_t{bps * spc}) {
+  if (mftLcn < 0 || mftLcn >= volumeBytes / (int64_t{bps} * spc)) {
     WriteDebugLog("%s: the MFT lies outside the volume; Mft Lcn = %lld; Volume Bytes = %lld", "MftReader.Init",
                   static_cast<long long>(mftLcn), static_cast<long long>(volumeBytes));
     Failure = "the boot sector places the MFT at cluster " + std::to_string(mftLcn) + ", outside the " +
@@ -132,7 +108,6 @@ bool TMftReader::Init() {
     Failure = "the boot sector cannot be read";
     return false;
   }
-  std::memcpy(BootSector.data(), boot.data(), BootSector.size());
   return ReadGeometry(boot) && ReadMftRecord();
 }
 
@@ -197,29 +172,15 @@ int64_t TMftReader::GetRecordOffset(int64_t n) const {
 }
 
 bool TMftReader::FixupsIntact(std::span<const uint8_t> rec) const {
-  if (RecordSize == 0 || rec.size() < RecordSize || std::memcmp(rec.data(), "FILE", 4) != 0) return false;
-  TLeReader r(rec.data(), RecordSize);
-  size_t usa = r.U16(4), count = r.U16(6);
-  if (count == 0) return true;
-  if (usa > RecordSize) return false;
-  // The array and every sector it protects must lie inside the record.
-  if (usa + 2 * count > RecordSize || (count - 1) * size_t{BytesPerSector} > RecordSize) return false;
-  uint16_t seq = r.U16(usa);
-  for (size_t i = 1; i < count; ++i)
-    if (r.U16(i * BytesPerSector - 2) != seq) return false;
-  return true;
+  if (RecordSize == 0 || rec.size() < RecordSize) return false;
+  const std::span<const uint8_t> record = rec.first(RecordSize);
+  return DecodeMftRecordHeader(record) && mirel::FixupsIntact(record, BytesPerSector);
 }
 
 bool TMftReader::FixupRecord(std::vector<uint8_t>& rec) const {
-  if (!FixupsIntact(rec)) return false;
-  TLeReader r(rec.data(), RecordSize);
-  const size_t usa = r.U16(4), count = r.U16(6);
-  for (size_t i = 1; i < count; ++i) {
-    const size_t end = i * BytesPerSector - 2;
-    rec[end] = rec[usa + 2 * i];
-    rec[end + 1] = rec[usa + 2 * i + 1];
-  }
-  return true;
+  if (RecordSize == 0 || rec.size() < RecordSize) return false;
+  const std::span<uint8_t> record(rec.data(), RecordSize);
+  return DecodeMftRecordHeader(record) && ApplyFixups(record, BytesPerSector) == TFixupResult::Applied;
 }
 
 TRecordBytes TMftReader::LoadRecord(const TNtfsFileInfo& fileInfo) const {
@@ -231,11 +192,10 @@ TRecordBytes TMftReader::LoadRecord(const TNtfsFileInfo& fileInfo) const {
                   static_cast<long long>(n));
     return nullptr;
   }
-  TLeReader r(*rec);
-  const bool inUse = r.U16(22) & 0x0001;
-  if (r.U16(16) != fileInfo.Sequence || inUse == fileInfo.Deleted) {
+  const TMftRecordHeader h = DecodeMftRecordHeader(*rec).value_or(TMftRecordHeader{});
+  if (h.Sequence != fileInfo.Sequence || h.InUse() == fileInfo.Deleted) {
     WriteDebugLog("%s: the record was reused since the scan; Record = %lld; Sequence = %u; Now = %u",
-                  "MftReader.LoadRecord", static_cast<long long>(n), fileInfo.Sequence, r.U16(16));
+                  "MftReader.LoadRecord", static_cast<long long>(n), fileInfo.Sequence, h.Sequence);
     return nullptr;
   }
   return rec;
@@ -265,30 +225,23 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   valid = true;
   // The flags and the base reference lie before the first sector's end,
   // where no fixup reaches: records passed over are never copied.
-  TLeReader head(bytes.data(), RecordSize);
-  const uint16_t recFlags = head.U16(22);
-  const bool inUse = recFlags & 0x0001;
-  if ((flags & rfDeletedOnly) && (inUse || head.U64(32) != 0)) return nullptr;
+  const std::optional<TMftRecordHeader> head = DecodeMftRecordHeader(bytes);
+  if (!head) return nullptr;
+  if ((flags & rfDeletedOnly) && (head->InUse() || !head->IsBase())) return nullptr;
   auto rec = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.begin() + RecordSize);
   if (!FixupRecord(*rec)) return nullptr;
-  TLeReader r(rec->data(), RecordSize);
-  size_t first = r.U16(20);
-  if (first >= RecordSize) return nullptr;
+  if (head->FirstAttribute >= RecordSize) return nullptr;
 
   auto fi = std::make_unique<TNtfsFileInfo>();
-  fi->Deleted = !inUse;
-  fi->IsDirectory = recFlags & 0x0002;
-  fi->Sequence = r.U16(16);
-  size_t off = first;
-  while (off + 8 <= RecordSize) {
-    uint32_t type = r.U32(off);
-    if (type == atEnd) break;
-    size_t len = r.U16(off + 4);
-    // An attribute that does not fit the record ends the walk: it and what
-    // follows are never looked at.
-    if (len < 16 || off + len > RecordSize) break;
-    if (type == atAttributeList) fi->AttrList = true;
-    off += len;
+  fi->Deleted = !head->InUse();
+  fi->IsDirectory = head->IsDirectory();
+  fi->Sequence = head->Sequence;
+  // An attribute that does not fit the record ends the walk: it and what
+  // follows are never looked at.
+  size_t off = head->FirstAttribute;
+  while (std::optional<TNtfsAttrHeader> a = AttrAt(*rec, off)) {
+    if (a->Type == atAttributeList) fi->AttrList = true;
+    off += a->Length;
   }
   fi->RecordData = std::move(rec);
   return fi;
@@ -316,13 +269,14 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
 
 TNtfsAttr TMftReader::FindNextAttr(TNtfsAttrLookupContext& ctx) const {
   if (!ctx.FileInfo || !ctx.Record) return {};
-  if (ctx.FileInfo->HasAttrList()) return FindExternalAttribue(*ctx.FileInfo, ctx.AttrType, ctx.ListCursor, ctx.AttrId);
+  if (ctx.FileInfo->HasAttrList())
+    return FindExternalAttribute(*ctx.FileInfo, ctx.AttrType, ctx.ListCursor, ctx.AttrId);
   if (ctx.Kind == akCount) return {};
   return NextAttrIn(ctx.Record, ctx.Kind, ctx.Index);
 }
 
-TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
-                                           int32_t id) const {
+TNtfsAttr TMftReader::FindExternalAttribute(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
+                                            int32_t id) const {
   if (cursor.NeedLoad) {
     cursor.NeedLoad = false;
     cursor.Current = 0;
@@ -331,7 +285,7 @@ TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32
     const TNtfsAttr listAttr = NextAttrIn(cursor.Base, akAttrList, index);
     std::optional<std::vector<uint8_t>> list = ReadAttrContent(listAttr, MAX_ATTR_LIST_BYTES);
     if (!list) {
-      WriteDebugLog("%s: the attribute list cannot be read; Record = %lld", "MftReader.FindExternalAttribue",
+      WriteDebugLog("%s: the attribute list cannot be read; Record = %lld", "MftReader.FindExternalAttribute",
                     static_cast<long long>(fileInfo.RecordNumber & MFT_REF_MASK));
       cursor.Unreadable = true;
       list.emplace();
@@ -343,47 +297,39 @@ TNtfsAttr TMftReader::FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32
   }
   const std::vector<uint8_t>& list = cursor.ListData;
   const int64_t own = fileInfo.RecordNumber & MFT_REF_MASK;
-  while (cursor.Current + MIN_LIST_ENTRY <= list.size()) {
-    TLeReader e(list.data() + cursor.Current, list.size() - cursor.Current);
-    size_t len = e.U16(4);
-    if (len == 0) break;
-    if (len < MIN_LIST_ENTRY || len > e.Size()) {
-      WriteDebugLog("%s: attribute list entry out of bounds; Offset = %zu; Length = %zu; List Size = %zu",
-                    "MftReader.FindExternalAttribue", cursor.Current, len, list.size());
+  while (cursor.Current < list.size()) {
+    const TAttrListStep step = DecodeAttrListEntry(std::span<const uint8_t>(list).subspan(cursor.Current));
+    if (step.Kind == TAttrListStep::End) break;
+    if (step.Kind == TAttrListStep::Damaged) {
+      WriteDebugLog("%s: attribute list entry out of bounds; Offset = %zu; List Size = %zu",
+                    "MftReader.FindExternalAttribute", cursor.Current, list.size());
       cursor.Current = list.size();
       break;
     }
-    cursor.Current += len;
-    const uint32_t etype = e.U32(0);
-    const uint16_t eid = e.U16(24);
-    const int64_t ref = static_cast<int64_t>(e.U64(16)) & MFT_REF_MASK;
-    const auto entrySeq = static_cast<uint16_t>(e.U64(16) >> 48);
-    if ((type != atEnd && etype != type) || (id != -1 && eid != id)) continue;
-    if (!cursor.Seen.insert({ref, etype, eid}).second) continue;
-    TRecordBytes rec = ref == own ? cursor.Base : OpenMftRec(GetRecordOffset(ref));
-    const char* why = !rec ? "the record cannot be read" : RecordMismatch(fileInfo, ref == own, entrySeq, *rec);
-    TNtfsAttr a = why ? TNtfsAttr() : FindAttrInRecord(rec, etype, eid);
+    const TAttrListEntry& e = step.Entry;
+    cursor.Current += e.Length;
+    if ((type != atEnd && e.Type != type) || (id != -1 && e.Instance != id)) continue;
+    if (!cursor.Seen.insert({e.Record, e.Type, e.Instance}).second) continue;
+    TRecordBytes rec = e.Record == own ? cursor.Base : OpenMftRec(GetRecordOffset(e.Record));
+    const char* why =
+        !rec ? "the record cannot be read" : RecordMismatch(fileInfo, e.Record == own, e.RecordSequence, *rec);
+    TNtfsAttr a = why ? TNtfsAttr() : FindAttrInRecord(rec, e.Type, e.Instance);
     if (a) return a;
-    TLostListEntry lost{etype, {}, ref, static_cast<int64_t>(e.U64(8)), why ? why : "the record lacks the attribute"};
-    const size_t nameLength = e.U8(6);
-    if (std::span<const uint8_t> name = e.Bytes(e.U8(7), nameLength * 2); !name.empty())
-      lost.Name = Utf16LeToUtf8(name.data(), nameLength);
-    cursor.Lost.push_back(std::move(lost));
+    cursor.Lost.push_back({e.Type, e.Name, e.Record, e.LowestVcn, why ? why : "the record lacks the attribute"});
   }
   return {};
 }
 
 TNtfsAttr TMftReader::FindAttrInRecord(const TRecordBytes& record, uint32_t type, int32_t id) const {
   if (!record || record->size() < RecordSize || RecordSize == 0) return {};
-  TLeReader r(record->data(), RecordSize);
-  for (size_t off = r.U16(20); off + 8 <= RecordSize;) {
-    uint32_t t = r.U32(off);
-    if (t == atEnd) break;
-    size_t len = r.U16(off + 4);
-    if (len < 16 || off + len > RecordSize) break;
-    if ((type == atEnd || t == type) && (id == -1 || r.U16(off + 14) == static_cast<uint16_t>(id)))
-      return TNtfsAttr(record, off, len);
-    off += len;
+  const std::span<const uint8_t> bytes(record->data(), RecordSize);
+  const std::optional<TMftRecordHeader> head = DecodeMftRecordHeader(bytes);
+  if (!head) return {};
+  size_t off = head->FirstAttribute;
+  while (std::optional<TNtfsAttrHeader> a = AttrAt(bytes, off)) {
+    if ((type == atEnd || a->Type == type) && (id == -1 || a->Instance == static_cast<uint16_t>(id)))
+      return TNtfsAttr(record, off, a->Length);
+    off += a->Length;
   }
   return {};
 }
@@ -413,7 +359,7 @@ TStreamRuns TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo,
       break;
     }
     if (a.StartVcn() == 0 && !vcnZero) vcnZero = a;
-    std::optional<TRunList> runs = DecompressRunList(a);
+    std::optional<TRunList> runs = DecodeRunList(a);
     if (!runs)
       lose("its run list is damaged", a.StartVcn());
     else if (!out.Place(*runs))
@@ -467,15 +413,11 @@ std::string TMftReader::GetFileName(TNtfsFileInfo& fileInfo) const {
   TNtfsAttrLookupContext ctx;
   InitAttrSearchContext(fileInfo, atFileName, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
-    std::span<const uint8_t> v = a.Value();
-    TLeReader r(v);
-    if (v.size() < 66 || r.U8(65) == 2) continue;
-    fileInfo.ParentRecord = static_cast<int64_t>(r.U64(0)) & MFT_REF_MASK;
-    fileInfo.FnTimes = TMacbTimes{r.U64(16), r.U64(32), r.U64(24), r.U64(8)};
-    size_t len = r.U8(64);
-    std::span<const uint8_t> chars = r.Bytes(66, len * 2);
-    if (len != 0 && chars.empty()) continue;
-    return Utf16LeToUtf8(chars.data(), len);
+    std::optional<TNtfsFileName> name = DecodeFileName(a.Value());
+    if (!name || name->NameSpace == fnDos) continue;
+    fileInfo.ParentRecord = name->ParentRecord;
+    fileInfo.FnTimes = name->Times;
+    return std::move(name->Name);
   }
   return {};
 }
@@ -495,15 +437,13 @@ int64_t TMftReader::GetFileSize(TNtfsFileInfo& fileInfo) const {
 bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   TNtfsAttrLookupContext ctx;
   InitAttrSearchContext(fileInfo, atStandardInformation, ctx);
-  TNtfsAttr a = FindNextAttr(ctx);
-  std::span<const uint8_t> v = a.Value();
-  if (v.size() < 40) return false;
-  TLeReader r(v);
-  entry.Attributes = r.U32(32);
-  entry.CreationTime = r.U64(0);
-  entry.LastWriteTime = r.U64(8);
-  fileInfo.SiChanged = r.U64(16);
-  fileInfo.SiAccessed = r.U64(24);
+  const std::optional<TNtfsStdInfo> si = DecodeStdInfo(FindNextAttr(ctx).Value());
+  if (!si) return false;
+  entry.Attributes = si->Attributes;
+  entry.CreationTime = si->Times.Created;
+  entry.LastWriteTime = si->Times.Modified;
+  fileInfo.SiChanged = si->Times.Changed;
+  fileInfo.SiAccessed = si->Times.Accessed;
   fileInfo.Compressed = entry.Attributes & faCompressed;
   fileInfo.Encrypted = entry.Attributes & faEncrypted;
   return true;
@@ -534,7 +474,7 @@ std::optional<std::vector<uint8_t>> TMftReader::ReadAttrContent(const TNtfsAttr&
     std::span<const uint8_t> v = attr.Value();
     return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<long>(std::min(v.size(), limit)));
   }
-  std::optional<TRunList> runs = DecompressRunList(attr);
+  std::optional<TRunList> runs = DecodeRunList(attr);
   if (!runs) return std::nullopt;
   return ReadRuns(*runs, limit);
 }

@@ -3,7 +3,6 @@
 // sector, records with their update-sequence fixups, attributes (also those
 // moved to extension records through an attribute list), run lists, names,
 // sizes, standard information, data streams and $EFS data. Read only.
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ntfs/NtfsBootSector.h"
 #include "ntfs/NtfsTypes.h"
 #include "ntfs/RunList.h"
 #include "platform/ByteSource.h"
@@ -100,8 +100,8 @@ public:
   // The next attribute of the type through the attribute list, taken only
   // from a record that holds a part of this file; entries whose record does
   // not are passed over and kept in cursor.Lost.
-  [[nodiscard]] TNtfsAttr FindExternalAttribue(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
-                                               int32_t id) const;
+  [[nodiscard]] TNtfsAttr FindExternalAttribute(const TNtfsFileInfo& fileInfo, uint32_t type, TAttrListCursor& cursor,
+                                                int32_t id) const;
   [[nodiscard]] TNtfsAttr FindAttrInRecord(const TRecordBytes& record, uint32_t type, int32_t id) const;
 
   // The named data stream (empty name: the unnamed one): its first extent
@@ -129,7 +129,7 @@ public:
 
   const TByteSource* VolumeHandle = nullptr;
   int64_t MftDataSize = 0;
-  std::array<uint8_t, 92> BootSector{};
+  TNtfsBootSector Boot;
   int64_t BootSectorOffset = 0;
   uint32_t RecordSize = 0;
   uint32_t ClusterSize = 0;
@@ -146,11 +146,8 @@ public:
 
 private:
   [[nodiscard]] bool Init();
-  [[nodiscard]] bool ReadGeometry(std::span<const uint8_t> boot);
+  [[nodiscard]] bool ReadGeometry(std::span<const uint8_t> sector);
   [[nodiscard]] bool ReadMftRecord();
 };
-
-// Record size from the boot sector's clusters-per-record field; 0 when unusable.
-[[nodiscard]] uint32_t NtfsRecordSize(std::span<const uint8_t> boot);
 
 }  // namespace mirel

@@ -6,8 +6,8 @@
 
 #include "core/DiskObject.h"
 #include "core/FileSystems.h"
-#include "core/LeReader.h"
 #include "core/Text.h"
+#include "ntfs/NtfsBootSector.h"
 #include "ntfs/NtfsEraser.h"
 #include "ntfs/NtfsScaner.h"
 #include "ntfs/RecoveryNtfsStream.h"
@@ -17,24 +17,15 @@ namespace mirel {
 namespace {
 
 constexpr uint32_t atVolumeName = 0x60;
-// Boot-sector fields the detection and the volume information read.
-constexpr size_t kBytesPerSector = 0x0B;
-constexpr size_t kSectorsPerCluster = 0x0D;
-constexpr size_t kNumFats = 0x10;
-constexpr size_t kRootEntries = 0x11;
-constexpr size_t kFatSize16 = 0x16;
-constexpr size_t kTotalSectors = 0x28;
-constexpr size_t kSerialNumber = 0x48;
-constexpr size_t kOemName = 3;
 
 // NTFS keeps a copy of its boot sector in the volume's last sector; it
 // counts only when it is plainly one.
 std::optional<int64_t> FindNtfsBackup(const TByteSource& volume, TBootSector& sector) {
   const int64_t at = (volume.Size() / 512 - 1) * 512;
   if (at <= 0 || ReadDisk(volume, sector.data(), sector.size(), at) != sector.size()) return std::nullopt;
-  if (!std::equal(sector.begin() + kOemName, sector.begin() + kOemName + 8, "NTFS    ")) return std::nullopt;
-  if (sector[510] != 0x55 || sector[511] != 0xAA) return std::nullopt;
-  return DetectNtfs(sector) == fsNtfs ? std::optional<int64_t>(at) : std::nullopt;
+  const std::optional<TNtfsBootSector> boot = DecodeNtfsBootSector(sector);
+  if (!boot || !boot->NamedNtfs || !boot->HasSignature) return std::nullopt;
+  return at;
 }
 
 std::string ReadVolumeLabel(const TMftReader& reader) {
@@ -73,13 +64,11 @@ int64_t CountFreeClusters(const TMftReader& reader, int64_t clusters) {
 }  // namespace
 
 uint8_t DetectNtfs(std::span<const uint8_t> bootSector) {
-  TLeReader b(bootSector);
-  if (b.Size() < 512) return fsNone;
   // No FAT tables, no root entries, no 16-bit table size: NTFS, whatever the
   // OEM name says. A blank sector matches the rule too, but has no geometry
   // at all and is no file system.
-  if (b.U8(kNumFats) != 0 || b.U16(kRootEntries) != 0 || b.U16(kFatSize16) != 0) return fsNone;
-  return (b.U16(kBytesPerSector) != 0 && b.U8(kSectorsPerCluster) != 0) ? fsNtfs : fsNone;
+  if (bootSector.size() < 512) return fsNone;
+  return DecodeNtfsBootSector(bootSector) ? fsNtfs : fsNone;
 }
 
 std::optional<int64_t> CountFreeMftRecords(const TDiskObject& disk) {
@@ -91,16 +80,14 @@ std::optional<int64_t> CountFreeMftRecords(const TDiskObject& disk) {
 
 void ReadNtfsVolumeInfo(TDiskObject& disk, const TByteSource& handle) {
   TMftReader reader(&handle, disk.BootSectorOffset);
-  TLeReader boot(reader.BootSector.data(), reader.BootSector.size());
-  disk.SerialNumber = boot.U32(kSerialNumber);
-  const uint64_t sectors = boot.U64(kTotalSectors), bps = boot.U16(kBytesPerSector);
-  if (bps != 0 && sectors <= static_cast<uint64_t>(INT64_MAX) / bps)
-    disk.VolumeBytes = static_cast<int64_t>(sectors * bps);
+  const TNtfsBootSector& boot = reader.Boot;
+  disk.SerialNumber = static_cast<uint32_t>(boot.Serial);
+  if (const int64_t bytes = boot.VolumeBytes(); bytes != 0) disk.VolumeBytes = bytes;
   if (reader.MftRunList.empty()) return;
   disk.VolumeLabel = ReadVolumeLabel(reader);
   // Only the clusters the source holds can be free for recovery.
-  const int64_t spc = boot.U8(kSectorsPerCluster);
-  const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(sectors / spc), reader.VolumeClusters);
+  const auto clusters =
+      std::min<int64_t>(static_cast<int64_t>(boot.TotalSectors / boot.SectorsPerCluster), reader.VolumeClusters);
   disk.FreeSize = CountFreeClusters(reader, clusters) * reader.ClusterSize;
 }
 

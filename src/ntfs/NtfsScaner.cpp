@@ -85,6 +85,7 @@ void TNtfsScaner::ReleaseScanData() {
   BitmapStream.reset();
   BitmapEntry.reset();
   BitmapChunks.clear();
+  BitmapUnread.Clear();
   Reader.reset();
 }
 
@@ -339,14 +340,17 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
   return i >= 0 ? Disk->Folders[i] : nullptr;
 }
 
-void TNtfsScaner::ReadClustersBitmap() {
+void TNtfsScaner::ReadClustersBitmap(bool quiet) {
   BitmapStream.reset();
   BitmapEntry.reset();
   BitmapChunks.clear();
+  BitmapUnread.Clear();
+  BitmapQuiet = quiet;
   if (!Reader) return;
   const int64_t offset = Reader->GetRecordOffset(BITMAP_RECORD);
   bool valid = false;
   std::unique_ptr<TNtfsFileInfo> rec = Reader->ReadFileInfo(0, valid, offset);
+  if (!rec && quiet) return;
   if (!rec) {
     WriteDebugLog("%s: unable to read the cluster bitmap record; Offset = %lld", "NtfsScaner.ReadClustersBitmap",
                   static_cast<long long>(offset));
@@ -360,7 +364,7 @@ void TNtfsScaner::ReadClustersBitmap() {
   BitmapEntry->Disk = Disk;
   BitmapEntry->Size = Reader->GetFileSize(*rec);
   BitmapEntry->FsInfo = std::move(rec);
-  BitmapStream = std::make_unique<TRecoveryNtfsStream>(Reader.get(), BitmapEntry.get());
+  BitmapStream = std::make_unique<TRecoveryNtfsStream>(Reader.get(), BitmapEntry.get(), quiet);
 }
 
 std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
@@ -373,9 +377,17 @@ std::span<const uint8_t> TNtfsScaner::BitmapBytes(int64_t byte) {
     bytes.resize(static_cast<size_t>(std::min<int64_t>(BITMAP_CHUNK, BitmapStream->GetSize() - first)));
     BitmapStream->Seek(first, TSeekOrigin::Beginning);
     // What the bitmap does not deliver counts as clusters in use.
-    if (ReadMarkingMissing(*BitmapStream, bytes.data(), bytes.size()) < bytes.size())
-      WriteDebugLog("%s: the cluster bitmap ends early; Offset = %lld", "NtfsScaner.BitmapBytes",
-                    static_cast<long long>(first));
+    const size_t got = ReadMarkingMissing(*BitmapStream, bytes.data(), bytes.size());
+    if (got < bytes.size()) {
+      BitmapUnread.Add(first + static_cast<int64_t>(got), static_cast<int64_t>(bytes.size() - got));
+      if (!BitmapQuiet)
+        WriteDebugLog("%s: the cluster bitmap ends early; Offset = %lld", "NtfsScaner.BitmapBytes",
+                      static_cast<long long>(first));
+    }
+    for (const TByteRange& r : BitmapStream->Missing()) {
+      const int64_t from = std::max(r.Offset, first), to = std::min(r.End(), first + static_cast<int64_t>(got));
+      if (from < to) BitmapUnread.Add(from, to - from);
+    }
   }
   const size_t at = static_cast<size_t>(byte % BITMAP_CHUNK);
   return std::span<const uint8_t>(bytes).subspan(at);
@@ -417,6 +429,34 @@ int64_t TNtfsScaner::CountFreeClusters(int64_t lcn, int64_t count, bool& stopped
 bool TNtfsScaner::IsClusterFree(int64_t lcn) {
   bool stopped = false;
   return CountFreeClusters(lcn, 1, stopped) == 1;
+}
+
+std::vector<TVcnRange> TNtfsScaner::ClustersInUse(int64_t lcn, int64_t count) {
+  std::vector<TVcnRange> used;
+  if (!BitmapStream || lcn < 0 || count <= 0) return used;
+  const int64_t end = count > INT64_MAX - lcn ? INT64_MAX : lcn + count;
+  const int64_t bitmapClusters = BitmapStream->GetSize() > INT64_MAX / 8 ? INT64_MAX : BitmapStream->GetSize() * 8;
+  const int64_t known = std::clamp<int64_t>(bitmapClusters, lcn, end);
+  for (int64_t c = lcn; c < known;) {
+    const int64_t firstByte = c / 8;
+    std::span<const uint8_t> bytes = BitmapBytes(firstByte);
+    if (bytes.empty()) break;
+    const int64_t sliceEnd = std::min(known, (firstByte + static_cast<int64_t>(bytes.size())) * 8);
+    for (; c < sliceEnd; ++c) {
+      const uint8_t b = bytes[static_cast<size_t>(c / 8 - firstByte)];
+      // Whole free bytes are passed over at once.
+      if (b == 0 && c % 8 == 0 && c + 8 <= sliceEnd) {
+        c += 7;
+        continue;
+      }
+      if (!(b >> (c % 8) & 1) || (!BitmapUnread.Empty() && BitmapUnread.Intersects(c / 8, 1))) continue;
+      if (!used.empty() && used.back().End == c)
+        ++used.back().End;
+      else
+        used.push_back({c, c + 1});
+    }
+  }
+  return used;
 }
 
 int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& rec, const TStreamRuns& data) {

@@ -40,8 +40,14 @@ public:
   // null when the record cannot be read.
   [[nodiscard]] PFileInfo AddDirToTree(int64_t n);
   PFileInfo FindFolder(int64_t n) const;
-  void ReadClustersBitmap();
+  // quiet: for a recovery stream, which leaves what cannot be read to the
+  // scan to report.
+  void ReadClustersBitmap(bool quiet = false);
   bool IsClusterFree(int64_t lcn);
+  // The clusters of [lcn, lcn + count) whose bits the bitmap sets, as ranges
+  // of LCNs in order. Bits that could not be read, and clusters past the
+  // bitmap, are not named: the bitmap says nothing about them.
+  [[nodiscard]] std::vector<TVcnRange> ClustersInUse(int64_t lcn, int64_t count);
   // The share of the data's clusters still there: free ones for a deleted
   // file, those the source holds for a live one. Below 100 when an extent
   // of the data is lost.
@@ -69,6 +75,9 @@ private:
   void PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber);
 
   std::vector<std::vector<uint8_t>> BitmapChunks;
+  bool BitmapQuiet = false;
+  // Bitmap bytes that were not read, by position in the bitmap.
+  TByteRanges BitmapUnread;
 };
 
 }  // namespace mirel

@@ -10,6 +10,7 @@
 
 #include "core/FileInfo.h"
 #include "core/LeReader.h"
+#include "ntfs/NtfsAttrHeader.h"
 
 namespace mirel {
 
@@ -52,31 +53,34 @@ public:
   TNtfsAttr(TRecordBytes record, size_t offset, size_t length);
 
   explicit operator bool() const { return !Bytes.empty(); }
-  TLeReader Reader() const { return TLeReader(Bytes); }
   std::span<const uint8_t> Span() const { return Bytes; }
+  const TNtfsAttrHeader& Header() const { return Head; }
 
-  uint32_t Type() const { return Reader().U32(0); }
-  bool NonResident() const { return Reader().U8(8) != 0; }
-  uint16_t Instance() const { return Reader().U16(14); }
+  uint32_t Type() const { return Head.Type; }
+  bool NonResident() const { return Head.NonResident; }
+  uint16_t Instance() const { return Head.Instance; }
   // Attribute flags: 0x00FF compression method, 0x4000 encrypted, 0x8000 sparse.
-  uint16_t Flags() const { return Reader().U16(12); }
-  bool HasName() const { return Reader().U8(9) != 0; }
+  uint16_t Flags() const { return Head.Flags; }
+  bool HasName() const { return Head.NameLength != 0; }
   // Whether the name's characters lie inside the attribute.
-  bool NameReadable() const;
+  bool NameReadable() const { return !HasName() || !Head.Name(Bytes).empty(); }
   // The attribute's name in UTF-8; empty for an unnamed attribute or one whose
   // name lies outside the attribute.
   std::string Name() const;
   // A resident attribute's value; empty when it is non-resident or out of range.
-  [[nodiscard]] std::span<const uint8_t> Value() const;
-  // Data size: offset 48 of a non-resident attribute, value length of a resident one.
-  int64_t DataSize() const;
+  [[nodiscard]] std::span<const uint8_t> Value() const { return Head.Value(Bytes); }
+  // A non-resident attribute's mapping pairs; empty otherwise.
+  [[nodiscard]] std::span<const uint8_t> MappingPairs() const { return Head.MappingPairs(Bytes); }
+  // Data size of a non-resident attribute, value length of a resident one.
+  int64_t DataSize() const { return Head.NonResident ? Head.DataSize : int64_t{Head.ValueLength}; }
   // Compression-unit exponent of a non-resident attribute, 0 otherwise.
-  uint16_t CompressionExponent() const { return NonResident() ? Reader().U16(0x22) : 0; }
-  int64_t StartVcn() const { return NonResident() ? static_cast<int64_t>(Reader().U64(0x10)) : 0; }
+  uint16_t CompressionExponent() const { return Head.CompressionUnit; }
+  int64_t StartVcn() const { return Head.StartVcn; }
 
 private:
   TRecordBytes Holder;
   std::span<const uint8_t> Bytes;
+  TNtfsAttrHeader Head;
 };
 
 // Stream names compare without regard to the case of ASCII letters.

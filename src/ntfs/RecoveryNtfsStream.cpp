@@ -32,8 +32,11 @@ TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, PFileInfo entry, con
   OpenDataStream(streamName);
 }
 
-TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry) : TRecoveryStream(nullptr, entry) {
+TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry, bool quiet)
+    : TRecoveryStream(nullptr, entry) {
   Reader = reader;
+  Logged = quiet;
+  Quiet = quiet;
   if (entry) Disk = entry->Disk;
   OpenDataStream({});
 }
@@ -95,10 +98,12 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& name) {
     AddMissing(static_cast<int64_t>(Data.First.Value().size()), DataLimit);
   else
     AddKnownGaps();
-  if (!FMissing.Empty())
-    WriteDebugLog("%s: parts of the data are lost; Record = %lld; Stream = %s; Missing = %s",
+  if (!gone && !Resident && FileInfo->Deleted) MarkReusedClusters();
+  if (!FMissing.Empty() && !Quiet)
+    WriteDebugLog("%s: parts of the data are lost; Record = %lld; Stream = %s; Missing = %s%s%s",
                   "RecoveryNtfsStream.OpenDataStream", static_cast<long long>(FileInfo->RecordNumber & MFT_REF_MASK),
-                  name.c_str(), FMissing.Describe().c_str());
+                  name.c_str(), FMissing.Describe().c_str(),
+                  Reused.Empty() ? "" : "; In Use By Other Files = ", Reused.Empty() ? "" : Reused.Describe().c_str());
 }
 
 void TRecoveryNtfsStream::AddKnownGaps() {
@@ -119,6 +124,33 @@ void TRecoveryNtfsStream::AddKnownGaps() {
       const int64_t held = std::max<int64_t>(0, sourceBytes - at);
       AddMissing(SaturatingAdd(bytes(run.Vcn), held), length - held);
     }
+  }
+}
+
+void TRecoveryNtfsStream::MarkReusedClusters() {
+  auto* scaner = dynamic_cast<TNtfsScaner*>(Scaner.get());
+  if (!scaner) return;
+  scaner->ReadClustersBitmap(true);
+  const int64_t cs = Reader->ClusterSize;
+  for (size_t i = 0; i < Data.Runs.size(); ++i) {
+    const TNtfsRun& run = Data.Runs[i];
+    const int64_t end = std::min(Data.RunEnd(i), DataClusters);
+    if (run.Lcn < 0 || run.Vcn >= end) continue;
+    for (const TVcnRange& used : scaner->ClustersInUse(run.Lcn, end - run.Vcn)) {
+      // Within the data's clusters, so the byte positions stay in range.
+      const int64_t at = (run.Vcn + (used.First - run.Lcn)) * cs;
+      const int64_t length = (used.End - used.First) * cs;
+      Reused.Add(at, length);
+      AddMissing(at, length);
+    }
+  }
+}
+
+void TRecoveryNtfsStream::ZeroReused(int64_t at, uint8_t* out, size_t size) const {
+  const int64_t end = SaturatingAdd(at, static_cast<int64_t>(size));
+  for (const TByteRange& r : Reused) {
+    const int64_t from = std::max(at, r.Offset), to = std::min(end, r.End());
+    if (from < to) std::memset(out + (from - at), 0, static_cast<size_t>(to - from));
   }
 }
 
@@ -184,6 +216,7 @@ void TRecoveryNtfsStream::LoadBlock(int64_t vc) {
   CacheVcn = run.Vcn + into;
   CacheValid = static_cast<size_t>(piece * cs);
   for (const TByteRange& r : bad) AddMissing(SaturatingAdd(CacheVcn * cs, r.Offset), r.Length);
+  ZeroReused(CacheVcn * cs, Cache.data(), CacheValid);
 }
 
 void TRecoveryNtfsStream::LoseUnit(int64_t first, const char* why) {
@@ -226,6 +259,7 @@ void TRecoveryNtfsStream::LoadUnit(int64_t unit) {
   CacheVcn = first;
   // The unit's data as far as the stream delivers them.
   const int64_t needed = std::min<int64_t>(static_cast<int64_t>(Cache.size()), DataLimit - first * cs);
+  lost = lost || Reused.Intersects(first * cs, static_cast<int64_t>(Cache.size()));
   if (lost) return LoseUnit(first, "cannot be read whole");
   if (stored > 0 && holes > 0) {
     const int64_t n = Lznt1Decompress(std::span<const uint8_t>(raw.data(), static_cast<size_t>(stored) * cs), Cache);
@@ -304,7 +338,10 @@ size_t TRecoveryNtfsStream::Read(void* buffer, size_t count) {
 }
 
 size_t TRecoveryNtfsStream::CopyTo(int outFd, size_t count) {
-  if (!FileInfo || FileInfo->Encrypted || UnitCompressed || Resident || !Reader || !Reader->VolumeHandle) return 0;
+  // Clusters another file took are zeros that only Read delivers.
+  if (!FileInfo || FileInfo->Encrypted || UnitCompressed || Resident || !Reused.Empty() || !Reader ||
+      !Reader->VolumeHandle)
+    return 0;
   const int64_t cs = Reader->ClusterSize;
   if (FPosition < 0 || FPosition >= DataLimit || FPosition % cs != 0) return 0;
   const int64_t vc = FPosition / cs;

@@ -5,7 +5,8 @@
 // record. An encrypted entry is delivered as the raw encrypted-file image.
 // What cannot be read (clusters no usable extent maps, past the end of the
 // source, read errors, units that do not decode) is delivered as zeros and
-// named in Missing().
+// named in Missing(); so are the clusters of a deleted file that the volume
+// bitmap gives to another file now.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,8 +20,9 @@ class TRecoveryNtfsStream : public TRecoveryStream {
 public:
   // Reads through the reader of a private scanner on the volume.
   TRecoveryNtfsStream(TDiskObject* disk, PFileInfo entry, const std::string& streamName = {});
-  // Reads through a reader that outlives the stream (the scanner's own).
-  TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry);
+  // Reads through a reader that outlives the stream (the scanner's own);
+  // quiet: what cannot be read is not logged.
+  TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry, bool quiet = false);
 
   // The selected stream's own size; for an encrypted entry, the image's.
   int64_t GetSize() const override;
@@ -48,6 +50,11 @@ private:
   // Names the parts of the data known to be lost before anything is read:
   // clusters no run maps, clusters past the end of the source.
   void AddKnownGaps();
+  // A deleted file's clusters that the volume bitmap marks in use hold
+  // another file's data now: they go into Reused and are missing.
+  void MarkReusedClusters();
+  // Zeros the bytes of Reused among size bytes at data position at.
+  void ZeroReused(int64_t at, uint8_t* out, size_t size) const;
   // Names data bytes [offset, offset + length) as missing, widened to whole
   // units for compressed data, as positions of the stream.
   void AddMissing(int64_t offset, int64_t length);
@@ -61,6 +68,8 @@ private:
   void LoseUnit(int64_t first, const char* why);
 
   bool Resident = false;
+  // Data positions of clusters that belong to another file now.
+  TByteRanges Reused;
   // Data positions past this are not delivered (rounded up to 512 for an
   // encrypted entry, whose data are stored in whole blocks).
   int64_t DataLimit = 0;
@@ -72,6 +81,7 @@ private:
   size_t Avail = 0;
   // One debug-log line per stream for what it could not read.
   bool Logged = false;
+  bool Quiet = false;
 };
 
 }  // namespace mirel

@@ -6,18 +6,16 @@
 
 namespace mirel {
 
-std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
+std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t startVcn) {
   TRunList runs;
-  if (!attr || !attr.NonResident()) return runs;
-  std::span<const uint8_t> a = attr.Span();
+  if (pairs.empty()) return runs;
+  const std::span<const uint8_t> a = pairs;
   TLeReader r(a);
   const size_t end = a.size();
-  size_t p = r.U16(0x20);
-  if (p >= end) return runs;
-  int64_t vcn = attr.StartVcn();
+  size_t p = 0;
+  int64_t vcn = startVcn;
   if (vcn < 0) {
-    WriteDebugLog("%s: starting VCN out of range; Vcn = %lld", "RunList.DecompressRunList",
-                  static_cast<long long>(vcn));
+    WriteDebugLog("%s: starting VCN out of range; Vcn = %lld", "RunList.DecodeRunList", static_cast<long long>(vcn));
     return std::nullopt;
   }
   int64_t lcn = 0;
@@ -26,14 +24,14 @@ std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
     if (L == 0) break;
     const size_t next = p + 1 + L + F;
     if (L > 8 || F > 8 || next > end) {
-      WriteDebugLog("%s: run reaches past its attribute; Offset = %zu; Attribute Length = %zu",
-                    "RunList.DecompressRunList", p, end);
+      WriteDebugLog("%s: run reaches past its attribute; Offset = %zu; Run List Length = %zu", "RunList.DecodeRunList",
+                    p, end);
       return std::nullopt;
     }
     const uint64_t len = r.UN(p + 1, L);
     TNtfsRun run{vcn, -1, static_cast<uint32_t>(len)};
     if (len > static_cast<uint64_t>(INT64_MAX - vcn)) {
-      WriteDebugLog("%s: run numbers overflow; Offset = %zu", "RunList.DecompressRunList", p);
+      WriteDebugLog("%s: run numbers overflow; Offset = %zu", "RunList.DecodeRunList", p);
       return std::nullopt;
     }
     vcn += static_cast<int64_t>(len);
@@ -41,7 +39,7 @@ std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
       int64_t offset = r.SN(p + 1 + L, F);
       if (offset != 0) {
         if (__builtin_add_overflow(lcn, offset, &lcn)) {
-          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecompressRunList", p);
+          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecodeRunList", p);
           return std::nullopt;
         }
       } else {
@@ -51,7 +49,7 @@ std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr) {
         if (!runs.empty())
           prev = runs.back().Lcn > 0 ? &runs.back() : (runs.size() >= 2 ? &runs[runs.size() - 2] : nullptr);
         if (prev && __builtin_add_overflow(lcn, int64_t{prev->Length}, &lcn)) {
-          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecompressRunList", p);
+          WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecodeRunList", p);
           return std::nullopt;
         }
         if (next + 1 < end && a[next] != 0 && a[next + 1] <= 16) run.Length = 16u - a[next + 1];

@@ -4,6 +4,7 @@
 // numbers, extent by extent.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -11,10 +12,14 @@
 
 namespace mirel {
 
-// The runs of a non-resident attribute's mapping pairs, numbered from its
-// starting VCN; none for a resident attribute. nullopt when the pairs reach
-// past the attribute or number a cluster that cannot be represented.
-[[nodiscard]] std::optional<TRunList> DecompressRunList(const TNtfsAttr& attr);
+// The runs that mapping pairs give, numbered from startVcn; none for no
+// pairs. nullopt when a run reaches past the pairs' bytes or numbers a
+// cluster that cannot be represented.
+[[nodiscard]] std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t startVcn);
+// The runs of an attribute's mapping pairs; none for a resident attribute.
+[[nodiscard]] inline std::optional<TRunList> DecodeRunList(const TNtfsAttr& attr) {
+  return DecodeRunList(attr.MappingPairs(), attr.StartVcn());
+}
 
 // A virtual cluster range [First, End).
 struct TVcnRange {
