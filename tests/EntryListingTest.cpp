@@ -12,7 +12,6 @@ namespace {
 
 struct TTestFsInfo : TFsInfo {
   bool Deleted = true;
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TTestFsInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
 };
 

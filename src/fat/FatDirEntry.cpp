@@ -145,6 +145,6 @@ TFileTime EntryCreationTime(const uint8_t* e) { return DosDateTimeToFileTime(U16
 
 TFileTime EntryWriteTime(const uint8_t* e) { return DosDateTimeToFileTime(U16(e + 24), U16(e + 22)); }
 
-TFileTime EntryAccessDate(const uint8_t* e) { return U16(e + 18) == 0 ? 0 : DosDateTimeToFileTime(U16(e + 18), 0); }
+uint16_t EntryAccessDosDate(const uint8_t* e) { return U16(e + 18); }
 
 }  // namespace mirel::fat

@@ -472,6 +472,7 @@ std::string TMftReader::GetFileName(TNtfsFileInfo& fileInfo) const {
     if (v.size() < 66 || r.U8(65) == 2) continue;
     fileInfo.ParentRecord = static_cast<int64_t>(r.U64(0)) & MFT_REF_MASK;
     fileInfo.FnTimes = TMacbTimes{r.U64(16), r.U64(32), r.U64(24), r.U64(8)};
+    fileInfo.HasFnTimes = true;
     size_t len = r.U8(64);
     std::span<const uint8_t> chars = r.Bytes(66, len * 2);
     if (len != 0 && chars.empty()) continue;
@@ -485,7 +486,6 @@ int64_t TMftReader::GetFileSize(TNtfsFileInfo& fileInfo) const {
   InitAttrSearchContext(fileInfo, atData, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
     if (a.HasName()) continue;
-    fileInfo.CompressionUnit = a.CompressionExponent();
     int64_t size = a.DataSize();
     return size < 0 ? 0 : size;
   }
@@ -504,7 +504,6 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   entry.LastWriteTime = r.U64(8);
   fileInfo.SiChanged = r.U64(16);
   fileInfo.SiAccessed = r.U64(24);
-  fileInfo.Compressed = entry.Attributes & faCompressed;
   fileInfo.Encrypted = entry.Attributes & faEncrypted;
   return true;
 }
