@@ -55,7 +55,7 @@ bool IsInvalidNameChar(uint8_t b) { return kInvalidNameChars[b]; }
 
 bool IsDotEntry(const uint8_t* e, int dots) {
   for (int i = 0; i < 11; ++i)
-    if (e[i] != (i < dots ? '.' : ' ')) return false;
+    if (e[i] != static_cast<uint8_t>(i < dots ? '.' : ' ')) return false;
   return (EntryAttributes(e) & 0x10) != 0 && !IsLongNameEntry(e);
 }
 

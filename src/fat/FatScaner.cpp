@@ -14,7 +14,7 @@ namespace mirel {
 namespace {
 
 // A directory holds at most 65,536 entries of 32 bytes.
-constexpr int64_t kMaxDirBytes = 65536 * 32;
+constexpr int64_t kMaxDirBytes = int64_t{65536} * 32;
 // Clusters larger than this come only from a damaged boot sector.
 constexpr uint32_t kMaxClusterSize = 256 * 1024;
 // Allocation-table bytes read at a time: 16,384 FAT32 entries.
@@ -142,7 +142,7 @@ bool TFatScaner::LoadFatSector(uint32_t sector) {
     // A run of lookups in one unreadable sector is logged once.
     if (sector != LastFailedFatSector && LogFatReadFailures)
       WriteDebugLog("%s: unable to read FAT sector; Sector Number : %u; Offset : %lld", "FatScaner.GetNextCluster",
-                    sector, static_cast<long long>(int64_t{sector} * BytesPerSector));
+                    sector, static_cast<long long>(sector) * BytesPerSector);
     LastFailedFatSector = sector;
     return false;
   }

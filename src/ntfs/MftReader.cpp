@@ -105,7 +105,7 @@ bool TMftReader::ReadGeometry(std::span<const uint8_t> boot) {
               std::to_string(spc) + " sectors per cluster, MFT records of " + std::to_string(rs) + " bytes)";
     return false;
   }
-  if (mftLcn < 0 || mftLcn >= volumeBytes / int64_t{bps * spc}) {
+  if (mftLcn < 0 || mftLcn >= volumeBytes / (int64_t{bps} * spc)) {
     WriteDebugLog("%s: the MFT lies outside the volume; Mft Lcn = %lld; Volume Bytes = %lld", "MftReader.Init",
                   static_cast<long long>(mftLcn), static_cast<long long>(volumeBytes));
     Failure = "the boot sector places the MFT at cluster " + std::to_string(mftLcn) + ", outside the " +
