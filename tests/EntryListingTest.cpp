@@ -12,7 +12,6 @@ namespace {
 
 struct TTestFsInfo : TFsInfo {
   bool Deleted = true;
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TTestFsInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
 };
 
@@ -36,9 +35,9 @@ struct TEntries {
   TFileInfo Folder{.Name = "Fotos", .Size = 9000, .Attributes = faDirectory, .IsFolder = true};
   TFileInfo Photo{.Name = "a,\"b\".jpg",
                   .Size = 5000,
-                  .Attributes = faReadOnly | faArchive,
                   .CreationTime = kCreated,
                   .LastWriteTime = kModified,
+                  .Attributes = faReadOnly | faArchive,
                   .Condition = 100};
   TFileInfo Odd{.Name = "x|y\nz", .Size = 7, .Condition = 12};
   std::vector<TListedEntry> Rows{{"", &Folder}, {"Fotos/", &Photo}, {"", &Odd}};

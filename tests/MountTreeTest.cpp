@@ -13,13 +13,12 @@ namespace {
 
 // An NTFS-like record that says its data is encrypted.
 struct TEncrypted : TFsInfo {
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TEncrypted>(*this); }
   bool IsDeleted() const override { return true; }
   bool IsEncrypted() const override { return true; }
 };
 
 // Hand-made catalogue entries, owned here.
-class TCatalogue {
+class TTestCatalogue {
 public:
   PFileInfo Folder(const std::string& name, PFileInfo parent) { return Add(name, parent, true, Folders); }
   PFileInfo File(const std::string& name, PFileInfo parent, int64_t size = 10) {
@@ -88,7 +87,7 @@ TEST(MountTree, NamesAreSafeNumberedAndShortEnoughToLookUp) {
 }
 
 TEST(MountTree, DuplicateNamesInAFolderAreToldApart) {
-  TCatalogue c;
+  TTestCatalogue c;
   PFileInfo root = c.Folder("vol.img:", nullptr);
   PFileInfo docs = c.Folder("docs", root);
   c.File("a.txt", docs);
@@ -124,7 +123,7 @@ TEST(MountTree, DuplicateNamesInAFolderAreToldApart) {
 }
 
 TEST(MountTree, OnlyAcceptedFilesAndTheFoldersAboveThemAreServed) {
-  TCatalogue c;
+  TTestCatalogue c;
   PFileInfo root = c.Folder("vol.img:", nullptr);
   PFileInfo a = c.Folder("a", root);
   PFileInfo b = c.Folder("b", a);

@@ -27,7 +27,7 @@ TFileTime LocalFileTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) 
 
 // A volume with a hand-made catalogue: folders "docs" (top) and "docs/old",
 // files at the top and inside.
-struct TCatalogue {
+struct TTestCatalogue {
   TDiskObject Disk{"vol", "/nonexistent/query-test", 7};
   std::vector<std::unique_ptr<TFileInfo>> Entries;
 
@@ -68,7 +68,7 @@ TFilter Only(uint32_t flags) {
 }  // namespace
 
 TEST(QueryObject, NoCriteriaListsFoldersThenFilesInCatalogueOrder) {
-  TCatalogue c;
+  TTestCatalogue c;
   TQueryObject q;
   q.AddDisk(nullptr);
   q.AddDisk(&c.Disk);
@@ -78,7 +78,7 @@ TEST(QueryObject, NoCriteriaListsFoldersThenFilesInCatalogueOrder) {
 }
 
 TEST(QueryObject, FolderCriterion) {
-  TCatalogue c;
+  TTestCatalogue c;
   TQueryObject q;
   q.AddDisk(&c.Disk);
   TFilter f = Only(qfFolder);
@@ -90,7 +90,7 @@ TEST(QueryObject, FolderCriterion) {
 }
 
 TEST(QueryObject, SizeInWholeKilobytesAndBounds) {
-  TCatalogue c;
+  TTestCatalogue c;
   std::vector<int64_t> sizes = {0, 1023, 1024, 2047, 2048, 1025, 5LL << 32};
   std::vector<PFileInfo> entries;
   for (int64_t s : sizes) entries.push_back(c.Add(std::to_string(s), nullptr, false, s));
@@ -114,7 +114,7 @@ TEST(QueryObject, SizeInWholeKilobytesAndBounds) {
 }
 
 TEST(QueryObject, AttributesConditionAndMask) {
-  TCatalogue c;
+  TTestCatalogue c;
   c.Readme->Attributes = faReadOnly | faHidden | faArchive;
   c.Photo->Attributes = faReadOnly;
   c.Letter->Condition = 99;
@@ -148,7 +148,7 @@ TEST(QueryObject, AttributesConditionAndMask) {
 }
 
 TEST(QueryObject, DateRangeOnCreationOrLastWrite) {
-  TCatalogue c;
+  TTestCatalogue c;
   TQueryObject q;
   TFilter f = Only(qfDate);
   f.DateFrom = EncodeDateTime(2024, 3, 8);
@@ -179,7 +179,7 @@ TEST(QueryObject, DateRangeOnCreationOrLastWrite) {
 }
 
 TEST(QueryObject, SameFilterTwiceKeepsTheResults) {
-  TCatalogue c;
+  TTestCatalogue c;
   TQueryObject q;
   q.AddDisk(&c.Disk);
   TFilter f = Only(qfMask);
@@ -207,7 +207,7 @@ TEST(QueryObject, SameFilterTwiceKeepsTheResults) {
 }
 
 TEST(QueryObject, FolderFilesIgnoreTheFolderCriterion) {
-  TCatalogue c;
+  TTestCatalogue c;
   c.Add("notes.txt", c.Docs);
   TQueryObject q;
   TFilter f = Only(qfFolder | qfMask);
@@ -225,7 +225,7 @@ TEST(QueryObject, FolderFilesIgnoreTheFolderCriterion) {
 TEST(QueryObject, RowTexts) {
   // Times are shown for entries of file systems the engine knows.
   StartEngine();
-  TCatalogue c;
+  TTestCatalogue c;
   TQueryObject q;
   TFileRow row;
   row.Caption = "untouched";
@@ -235,7 +235,6 @@ TEST(QueryObject, RowTexts) {
   c.Photo->Name = "Urlaub.tar.gz\xC3\xA9";
   c.Photo->Size = 5LL << 32;
   c.Photo->Condition = 42;
-  c.Photo->Checked = true;
   c.Photo->LastWriteTime = LocalFileTime(2024, 5, 1, 12, 30, 5);
   c.Photo->CreationTime = LocalFileTime(2024, 4, 30);
   ASSERT_TRUE(q.FillRow(row, c.Photo));
@@ -244,7 +243,6 @@ TEST(QueryObject, RowTexts) {
   c.Disk.FileSystem = fsFat16;
   ASSERT_TRUE(q.FillRow(row, c.Photo));
   EXPECT_EQ(row.Caption, "Urlaub.tar.gz\xC3\xA9");
-  EXPECT_TRUE(row.Checked);
   EXPECT_EQ(row.Entry, c.Photo);
   EXPECT_EQ(row.Columns[3], "2024-05-01 12:30:05");
   EXPECT_EQ(row.Columns[4], "2024-04-30");  // midnight: the date alone
@@ -261,7 +259,7 @@ TEST(QueryObject, RowTexts) {
 }
 
 TEST(QueryObject, ScanningThreadAddsWhileTheFrontEndReads) {
-  TCatalogue c;
+  TTestCatalogue c;
   std::vector<PFileInfo> files;
   for (int i = 0; i < 20000; ++i) files.push_back(c.Add("f" + std::to_string(i) + (i % 2 ? ".jpg" : ".txt"), nullptr));
   TQueryObject q;

@@ -42,17 +42,6 @@ TEST(RecoveryStreamBase, SeekRules) {
   EXPECT_EQ(s.Position(), 100);
 }
 
-TEST(RecoveryStreamBase, WriteAndResizeDoNothing) {
-  TFileInfo entry;
-  entry.Size = 100;
-  TCountingStream s(nullptr, &entry);
-  const char data[10] = "123456789";
-  EXPECT_EQ(s.Write(data, 10), 0u);
-  s.SetSize(5);
-  EXPECT_EQ(s.GetSize(), 100);
-  EXPECT_EQ(s.Position(), 0);
-}
-
 TEST(RecoveryStreamBase, WithoutEntryPositionStays) {
   TCountingStream s(nullptr, nullptr);
   EXPECT_EQ(s.GetSize(), 0);

@@ -37,10 +37,10 @@ public:
   void ScanForFiles() override {
     TDiskScaner::ScanForFiles();
     if (!Init()) return;
-    auto* root = new TFileInfo{.Name = "root:"};
+    PFileInfo root = Disk->Catalogue.Add(TFileInfo{.Name = "root:"});
     Disk->Folders.Add(root);
     PublishFolder(root);
-    auto* file = new TFileInfo{.Name = "f.txt", .Size = 10, .Parent = root};
+    PFileInfo file = Disk->Catalogue.Add(TFileInfo{.Name = "f.txt", .Size = 10, .Parent = root});
     Disk->Files.Add(file);
     PublishFile(file);
     while (Endless && !IsStopped()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -24,15 +24,14 @@ TDiskObject::~TDiskObject() {
 }
 
 void TDiskObject::ClearCatalogue() {
+  // The scanner's own data may point into the catalogue: it goes first.
   if (Scaner) {
     try {
       Scaner->ReleaseScanData();
-      Scaner->FreeCatalogue();
     } catch (...) {
     }
   }
-  Files.Clear();
-  Folders.Clear();
+  Catalogue.Clear();
 }
 
 TSourceHandle TDiskObject::AllocHandle() const { return TSourceHandle::Open(Path, Base, Length); }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/ByteRanges.h"
+#include "core/Catalogue.h"
 #include "core/FileInfo.h"
 #include "core/FileSystems.h"
 #include "platform/SourceHandle.h"
@@ -34,8 +35,10 @@ public:
   // A fresh read-only handle on the volume; invalid when it cannot be opened.
   TSourceHandle AllocHandle() const;
 
-  TDiskItems Files;
-  TDiskItems Folders;
+  // Every entry the last scan found; Files and Folders are its two lists.
+  TCatalogue Catalogue;
+  TDiskItems& Files = Catalogue.Files;
+  TDiskItems& Folders = Catalogue.Folders;
   std::unique_ptr<TDiskScaner> Scaner;
   std::string Name;
   std::string Path;

@@ -15,10 +15,6 @@ TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
 
 TDiskScaner::~TDiskScaner() { Handle.Close(); }
 
-void TDiskScaner::FreeFileInfo(PFileInfo entry) { delete entry; }
-
-void TDiskScaner::FreeFolderInfo(PFileInfo entry) { delete entry; }
-
 bool TDiskScaner::Init() {
   StopEvent.Reset();
   Handle.Close();
@@ -47,14 +43,6 @@ void TDiskScaner::SetStopped(bool stopped) {
     StopEvent.Set();
   else
     StopEvent.Reset();
-}
-
-void TDiskScaner::FreeCatalogue() {
-  if (!Disk) return;
-  for (PFileInfo e : Disk->Files) FreeFileInfo(e);
-  Disk->Files.Clear();
-  for (PFileInfo e : Disk->Folders) FreeFolderInfo(e);
-  Disk->Folders.Clear();
 }
 
 void TDiskScaner::PublishFile(PFileInfo entry) {

@@ -1,7 +1,7 @@
 #pragma once
 // The base of the file-system scanners: the stop signal, publication of found
-// entries into the catalogue and to the front end, freeing the catalogue, and
-// an entry's path.
+// entries to the front end, and an entry's path. The volume's catalogue owns
+// the entries.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -29,9 +29,6 @@ public:
   TDiskScaner(const TDiskScaner&) = delete;
   TDiskScaner& operator=(const TDiskScaner&) = delete;
 
-  // Free an entry made by this scanner, with its file-system record.
-  virtual void FreeFileInfo(PFileInfo entry);
-  virtual void FreeFolderInfo(PFileInfo entry);
   // Drops what the scanner keeps between the steps of one scan.
   virtual void ReleaseScanData() {}
   // Opens the handle (resetting the stop signal); subclasses read geometry.
@@ -42,7 +39,6 @@ public:
   bool IsStopped() const { return StopEvent.IsSet(); }
   void SetStopped(bool stopped);
 
-  void FreeCatalogue();
   void PublishFile(PFileInfo entry);
   void PublishFolder(PFileInfo entry);
 

@@ -4,23 +4,6 @@
 
 namespace mirel {
 
-std::unique_ptr<TFileInfo> TFileInfo::Copy() const {
-  auto c = std::make_unique<TFileInfo>();
-  c->Name = Name;
-  c->Size = Size;
-  c->Attributes = Attributes;
-  c->CreationTime = CreationTime;
-  c->LastWriteTime = LastWriteTime;
-  c->Condition = Condition;
-  c->FsInfo = FsInfo ? FsInfo->Clone() : nullptr;
-  c->IsFolder = IsFolder;
-  c->Parent = Parent;
-  c->Disk = Disk;
-  c->TreeNode = TreeNode;
-  c->Checked = Checked;
-  return c;
-}
-
 int TDiskItems::IndexOf(PFileInfo p) const {
   for (size_t i = 0; i < List.size(); ++i)
     if (List[i] == p) return static_cast<int>(i);

@@ -1,12 +1,17 @@
 #pragma once
 // Found entries: one record per file or folder a scan keeps, and the plain
-// lists that hold them. Lists never own the records; the scanner that made an
-// entry frees it.
+// lists that hold them. Lists never own the records; the volume's catalogue
+// (core/Catalogue.h) does.
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/FileTime.h"
@@ -40,8 +45,17 @@ struct TMacbTimes {
 };
 
 struct TFsInfo {
+  TFsInfo() = default;
+  // A copy is a record of its own, wherever it is made: where the original
+  // lives does not pass on.
+  TFsInfo(const TFsInfo&) noexcept {}
+  TFsInfo& operator=(const TFsInfo&) noexcept { return *this; }
   virtual ~TFsInfo() = default;
-  virtual std::unique_ptr<TFsInfo> Clone() const = 0;
+  // Size of the most-derived record, and a move of it into storage of that
+  // size; 0 and null for a record that cannot be moved (it then stays on the
+  // heap where it was made).
+  virtual size_t StorageBytes() const { return 0; }
+  virtual TFsInfo* MoveTo(void* place) { return nullptr; }
   // Whether the volume marks the entry as deleted (false for live entries
   // that a Long scan keeps).
   virtual bool IsDeleted() const = 0;
@@ -58,27 +72,51 @@ struct TFsInfo {
   virtual TFileTime ChangeTime() const { return 0; }
   // NTFS's second set of times, in the $FILE_NAME attribute.
   virtual std::optional<TMacbTimes> FileNameTimes() const { return std::nullopt; }
+
+  // Set on a record that lives in a catalogue's storage: releasing it only
+  // destroys it, the catalogue frees the memory.
+  bool InCatalogue = false;
 };
+
+// Records of type T can move into a catalogue's storage.
+template <class T>
+struct TMovableFsInfo : TFsInfo {
+  size_t StorageBytes() const override {
+    static_assert(alignof(T) <= 8 && std::is_nothrow_move_constructible_v<T>);
+    return sizeof(T);
+  }
+  TFsInfo* MoveTo(void* place) override { return new (place) T(std::move(static_cast<T&>(*this))); }
+};
+
+struct TFsInfoRelease {
+  TFsInfoRelease() = default;
+  // Records made with std::make_unique are released the same way.
+  template <class U>
+  TFsInfoRelease(const std::default_delete<U>&) {}  // NOLINT(google-explicit-constructor)
+  void operator()(TFsInfo* p) const {
+    if (p && p->InCatalogue)
+      std::destroy_at(p);
+    else
+      delete p;
+  }
+};
+using TFsInfoPtr = std::unique_ptr<TFsInfo, TFsInfoRelease>;
 
 struct TFileInfo;
 using PFileInfo = TFileInfo*;
 
+// Fields ordered by size: a catalogue holds one of these per entry.
 struct TFileInfo {
   std::string Name;
   int64_t Size = 0;
-  uint32_t Attributes = 0;
   TFileTime CreationTime = 0;
   TFileTime LastWriteTime = 0;
-  int32_t Condition = 0;
-  std::unique_ptr<TFsInfo> FsInfo;
-  bool IsFolder = false;
   PFileInfo Parent = nullptr;
   TDiskObject* Disk = nullptr;
-  void* TreeNode = nullptr;
-  bool Checked = false;
-
-  // A copy whose FsInfo is deep-copied; used for templates and selections.
-  std::unique_ptr<TFileInfo> Copy() const;
+  TFsInfoPtr FsInfo;
+  uint32_t Attributes = 0;
+  int16_t Condition = 0;  // 0 to 100
+  bool IsFolder = false;
 };
 
 // Longest parent chain any walk follows: deeper chains can only come from a
@@ -101,12 +139,13 @@ public:
   int IndexOf(PFileInfo p) const;
   void Delete(int i);
   void Clear() { List.clear(); }
-  void Reserve(size_t n) { List.reserve(n); }
   auto begin() const { return List.begin(); }
   auto end() const { return List.end(); }
 
 private:
-  std::vector<PFileInfo> List;
+  // A deque grows without copying its slots: a catalogue list of millions
+  // never holds two copies of itself.
+  std::deque<PFileInfo> List;
 };
 
 // The volumes of the volume list; owns nothing either.

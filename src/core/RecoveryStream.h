@@ -1,6 +1,6 @@
 #pragma once
 // Read-only seekable stream over a found entry's data; preview and recovery
-// read through it. Writing and resizing do nothing.
+// read through it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,10 +24,8 @@ public:
   TRecoveryStream& operator=(const TRecoveryStream&) = delete;
 
   virtual int64_t GetSize() const;
-  void SetSize(int64_t) {}
   // Reads up to count bytes at the position and advances it; returns bytes read.
   [[nodiscard]] virtual size_t Read(void* buffer, size_t count) = 0;
-  size_t Write(const void*, size_t) { return 0; }
   // Like Read, but the bytes go straight into outFd at its file position
   // where they lie on the volume as they are; 0 where they do not (or the
   // kernel cannot copy them), and the caller reads them instead.

@@ -26,7 +26,6 @@ struct TExfatFileInfo : TFsInfo {
   int PendingIndex = -1;
   int Depth = 0;
 
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TExfatFileInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
   std::string Address() const override { return EntryOffset < 0 ? std::string() : std::to_string(EntryOffset); }
   TFileTime AccessTime() const override { return AccessDate; }

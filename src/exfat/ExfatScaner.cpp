@@ -273,7 +273,8 @@ void TExfatScaner::ScanForFiles() {
   if (AddDir(std::move(root)) == 0) ReadPendingFolders();
   SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
-  for (PFileInfo e : PendingFolders) delete e;
+  for (PFileInfo e : PendingFolders)
+    if (e && Disk) Disk->Catalogue.Discard(e);
   PendingFolders.Clear();
   ReadClusters = {};
   UpdatingThread().ScanDone(Disk);
@@ -401,12 +402,12 @@ void TExfatScaner::AddEntry(PFileInfo folder, const TExfatFileInfo& parent, std:
 }
 
 int TExfatScaner::AddDir(TFileInfo&& tmpl) {
+  if (!Disk) return -1;
   try {
-    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
+    PFileInfo entry = Disk->Catalogue.Add(std::move(tmpl));
     entry->IsFolder = true;
-    const int idx = PendingFolders.Add(entry.get());
-    if (TExfatFileInfo* rec = ExfatInfoOf(entry.get())) rec->PendingIndex = idx;
-    entry.release();
+    const int idx = PendingFolders.Add(entry);
+    if (TExfatFileInfo* rec = ExfatInfoOf(entry)) rec->PendingIndex = idx;
     return idx;
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: GetMem unable to allocate memory block; Size = %zu", "ExfatScaner.AddDir", sizeof(TFileInfo));
@@ -418,9 +419,7 @@ int TExfatScaner::AddFile(TFileInfo&& tmpl) {
   if (!Disk) return -1;
   int idx;
   try {
-    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
-    idx = Disk->Files.Add(entry.get());
-    entry.release();
+    idx = Disk->Files.Add(Disk->Catalogue.Add(std::move(tmpl)));
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: GetMem unable to allocate memory block; Size = %zu", "ExfatScaner.AddFile", sizeof(TFileInfo));
     return -1;

@@ -55,7 +55,7 @@ bool IsInvalidNameChar(uint8_t b) { return kInvalidNameChars[b]; }
 
 bool IsDotEntry(const uint8_t* e, int dots) {
   for (int i = 0; i < 11; ++i)
-    if (e[i] != (i < dots ? '.' : ' ')) return false;
+    if (e[i] != static_cast<uint8_t>(i < dots ? '.' : ' ')) return false;
   return (EntryAttributes(e) & 0x10) != 0 && !IsLongNameEntry(e);
 }
 
@@ -145,6 +145,6 @@ TFileTime EntryCreationTime(const uint8_t* e) { return DosDateTimeToFileTime(U16
 
 TFileTime EntryWriteTime(const uint8_t* e) { return DosDateTimeToFileTime(U16(e + 24), U16(e + 22)); }
 
-TFileTime EntryAccessDate(const uint8_t* e) { return U16(e + 18) == 0 ? 0 : DosDateTimeToFileTime(U16(e + 18), 0); }
+uint16_t EntryAccessDosDate(const uint8_t* e) { return U16(e + 18); }
 
 }  // namespace mirel::fat

@@ -71,7 +71,7 @@ std::string BuildLongName(std::span<const TDirEntryBytes> run, const uint8_t* sh
 // time, as UTC FILETIMEs; 0 where the entry holds no valid date.
 TFileTime EntryCreationTime(const uint8_t* e);
 TFileTime EntryWriteTime(const uint8_t* e);
-// The last-access date (no time of day is kept); 0 when not set.
-TFileTime EntryAccessDate(const uint8_t* e);
+// The last-access date as a DOS date (no time of day is kept); 0 when not set.
+uint16_t EntryAccessDosDate(const uint8_t* e);
 
 }  // namespace mirel::fat

@@ -83,7 +83,8 @@ void TFatScaner::ScanForFiles() {
   }
   SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
-  for (PFileInfo e : PendingFolders) delete e;
+  for (PFileInfo e : PendingFolders)
+    if (e && Disk) Disk->Catalogue.Discard(e);
   PendingFolders.Clear();
   ReadWindows = {};
   RootFolder = nullptr;
@@ -122,7 +123,6 @@ void TFatScaner::ReadDir(int index) {
     if (!e) continue;
     tmpl.Parent = folder;
     if (Quick && !e->Deleted && !e->IsDirectory) continue;
-    e->ParentDir = folder;
     if (e->IsDirectory) {
       if (dir->Depth + 1 >= MAX_FOLDER_DEPTH) {
         WriteDebugLog("%s: folder nested too deep, not read; Name = %s; Depth = %d", "FatScaner.ReadDir",
@@ -399,7 +399,7 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
       rec->IsDirectory = (tmpl.Attributes & faDirectory) != 0;
       rec->FirstCluster = EntryFirstCluster(e, EntryBits() == 32);
       rec->EntryOffset = DirWindowPos + (e - DirWindow.data());
-      rec->AccessDate = EntryAccessDate(e);
+      rec->AccessDosDate = EntryAccessDosDate(e);
       tmpl.FsInfo = std::move(rec);
     } catch (const std::bad_alloc&) {
       WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.ReadFileInfo",
@@ -411,12 +411,12 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
 }
 
 int TFatScaner::AddDir(TFileInfo&& tmpl) {
+  if (!Disk) return -1;
   try {
-    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
+    PFileInfo entry = Disk->Catalogue.Add(std::move(tmpl));
     entry->IsFolder = true;
-    const int idx = PendingFolders.Add(entry.get());
-    if (TFatDirInfo* dir = FatDirOf(entry.get())) dir->PendingIndex = idx;
-    entry.release();
+    const int idx = PendingFolders.Add(entry);
+    if (TFatDirInfo* dir = FatDirOf(entry)) dir->PendingIndex = idx;
     return idx;
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.AddDir",
@@ -429,9 +429,7 @@ int TFatScaner::AddFile(TFileInfo&& tmpl) {
   if (!Disk) return -1;
   int idx;
   try {
-    auto entry = std::make_unique<TFileInfo>(std::move(tmpl));
-    idx = Disk->Files.Add(entry.get());
-    entry.release();
+    idx = Disk->Files.Add(Disk->Catalogue.Add(std::move(tmpl)));
   } catch (const std::bad_alloc&) {
     WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.AddFile",
                   static_cast<void*>(&tmpl), sizeof(TFileInfo));

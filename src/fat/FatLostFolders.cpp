@@ -122,7 +122,6 @@ void TFatScaner::ReadLostFolder(uint32_t cluster, const uint8_t* dot) {
     rec->Entry.Deleted = true;
     rec->Entry.IsDirectory = true;
     rec->Entry.FirstCluster = cluster;
-    rec->Entry.ParentDir = RootFolder;
     rec->Depth = 1;
     rec->FoundMidway = dot == nullptr;
     tmpl.FsInfo = std::move(rec);

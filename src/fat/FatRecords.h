@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/FileInfo.h"
+#include "platform/FileTime.h"
 
 namespace mirel {
 
@@ -14,25 +15,26 @@ namespace mirel {
 using TClusChain = std::vector<int64_t>;
 
 // The file-system record of a FAT file entry.
-struct TFatEntryInfo : TFsInfo {
-  bool IsDirectory = false;  // attribute bit 0x10
-  bool Deleted = false;      // the entry's first byte was 0xE5
+// Fields ordered by size: a catalogue holds one of these per FAT file.
+struct TFatEntryInfo : TMovableFsInfo<TFatEntryInfo> {
+  bool IsDirectory : 1 = false;  // attribute bit 0x10
+  bool Deleted : 1 = false;      // the entry's first byte was 0xE5
+  // The last-access date as the entry holds it (0: not set); no time of day
+  // is kept, and the date takes a quarter of the converted time's room.
+  uint16_t AccessDosDate = 0;
   uint32_t FirstCluster = 0;
-  TClusChain ClusChain;           // empty until built
-  PFileInfo ParentDir = nullptr;  // the folder whose directory held the entry
   // Byte offset on the volume of the short (8.3) entry, also for a name kept
   // in long-name entries before it; -1 for the root folder, which has none.
   int64_t EntryOffset = -1;
-  TFileTime AccessDate = 0;
+  TClusChain ClusChain;  // empty until built
 
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatEntryInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
   std::string Address() const override { return EntryOffset < 0 ? std::string() : std::to_string(EntryOffset); }
-  TFileTime AccessTime() const override { return AccessDate; }
+  TFileTime AccessTime() const override { return AccessDosDate == 0 ? 0 : DosDateTimeToFileTime(AccessDosDate, 0); }
 };
 
 // The file-system record of a FAT folder entry.
-struct TFatDirInfo : TFsInfo {
+struct TFatDirInfo : TMovableFsInfo<TFatDirInfo> {
   std::vector<int> FileIndexes;  // indices in the volume's Files of the files found directly inside
   bool NotInCatalogue = true;    // not yet appended to the volume's Folders (nor published)
   TFatEntryInfo Entry;           // the folder's own entry; its chain lists its directory windows
@@ -43,7 +45,6 @@ struct TFatDirInfo : TFsInfo {
   // first long-name entries may end a name whose start lies elsewhere.
   bool FoundMidway = false;
 
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TFatDirInfo>(*this); }
   bool IsDeleted() const override { return Entry.Deleted; }
   std::string Address() const override { return Entry.Address(); }
   TFileTime AccessTime() const override { return Entry.AccessTime(); }

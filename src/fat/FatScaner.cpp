@@ -26,7 +26,7 @@ TFatScaner::TFatScaner(TDiskObject* disk) : TDiskScaner(disk) {}
 TFatScaner::~TFatScaner() { ReleaseScanData(); }
 
 void TFatScaner::ReleaseScanData() {
-  for (PFileInfo e : PendingFolders) delete e;
+  // The folders waiting here belong to the volume's catalogue.
   PendingFolders.Clear();
   RootIndex = -1;
   DirWindow = {};

@@ -417,6 +417,7 @@ std::string TMftReader::GetFileName(TNtfsFileInfo& fileInfo) const {
     if (!name || name->NameSpace == fnDos) continue;
     fileInfo.ParentRecord = name->ParentRecord;
     fileInfo.FnTimes = name->Times;
+    fileInfo.HasFnTimes = true;
     return std::move(name->Name);
   }
   return {};
@@ -427,7 +428,6 @@ int64_t TMftReader::GetFileSize(TNtfsFileInfo& fileInfo) const {
   InitAttrSearchContext(fileInfo, atData, ctx);
   while (TNtfsAttr a = FindNextAttr(ctx)) {
     if (a.HasName()) continue;
-    fileInfo.CompressionUnit = a.CompressionExponent();
     int64_t size = a.DataSize();
     return size < 0 ? 0 : size;
   }
@@ -444,7 +444,6 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   entry.LastWriteTime = si->Times.Modified;
   fileInfo.SiChanged = si->Times.Changed;
   fileInfo.SiAccessed = si->Times.Accessed;
-  fileInfo.Compressed = entry.Attributes & faCompressed;
   fileInfo.Encrypted = entry.Attributes & faEncrypted;
   return true;
 }

@@ -114,7 +114,7 @@ public:
   [[nodiscard]] std::vector<uint8_t> GetEfsData(const TNtfsFileInfo& fileInfo) const;
   // The first name outside the DOS namespace; sets ParentRecord.
   [[nodiscard]] std::string GetFileName(TNtfsFileInfo& fileInfo) const;
-  // Size of the unnamed data; sets CompressionUnit.
+  // Size of the unnamed data.
   [[nodiscard]] int64_t GetFileSize(TNtfsFileInfo& fileInfo) const;
   [[nodiscard]] bool GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const;
   // Free records among those the MFT holds; nullopt when its bitmap cannot be read.

@@ -224,7 +224,6 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   if (!Reader->GetStdInfo(t, *rec)) return;
   const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
   t.Size = data.First ? data.DataSize : 0;
-  rec->CompressionUnit = data.First.CompressionExponent();
   t.Parent = AddDirToTree(rec->ParentRecord);
   t.Condition = CalcFileCondition(*rec, data);
   // An encrypted file is saved as its raw image only when its $EFS data can
@@ -243,9 +242,11 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
     if (!a) break;
     named = a.HasName();
   }
-  if (named)
+  if (named) {
+    rec->Streams = std::make_unique<std::vector<TNamedStream>>();
     for (TNamedStream& s : Reader->GetFileStreams(*rec))
-      if (!s.Name.empty()) rec->Streams.push_back(std::move(s));
+      if (!s.Name.empty()) rec->Streams->push_back(std::move(s));
+  }
   // Everything the catalogue shows is taken; the record is read again when
   // the file is opened.
   rec->RecordData.reset();
@@ -254,27 +255,10 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
                   static_cast<long long>(recordNumber));
 }
 
-namespace {
-
-PFileInfo NewEntry(TFileInfo& t, std::unique_ptr<TNtfsFileInfo> rec) {
-  auto* e = new TFileInfo;
-  e->Name = std::move(t.Name);
-  e->Size = t.Size;
-  e->Attributes = t.Attributes;
-  e->CreationTime = t.CreationTime;
-  e->LastWriteTime = t.LastWriteTime;
-  e->Condition = t.Condition;
-  e->Parent = t.Parent;
-  e->TreeNode = t.TreeNode;
-  e->FsInfo = std::move(rec);
-  return e;
-}
-
-}  // namespace
-
 int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
-  PFileInfo e = NewEntry(tmpl, std::move(rec));
+  tmpl.FsInfo = std::move(rec);
+  PFileInfo e = Disk->Catalogue.Add(std::move(tmpl));
   int i = Disk->Files.Add(e);
   PublishFile(e);
   return i;
@@ -283,7 +267,8 @@ int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
 int TNtfsScaner::AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
   const int64_t n = rec->RecordNumber & MFT_REF_MASK;
-  PFileInfo e = NewEntry(tmpl, std::move(rec));
+  tmpl.FsInfo = std::move(rec);
+  PFileInfo e = Disk->Catalogue.Add(std::move(tmpl));
   int i = Disk->Folders.Add(e);
   FolderIndex[n] = e;
   PublishFolder(e);
@@ -336,6 +321,7 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
     t.Parent = AddDirToTree(ROOT_RECORD, chain);
   }
   chain.pop_back();
+  rec->RecordData.reset();
   int i = AddDir(std::move(t), std::move(rec));
   return i >= 0 ? Disk->Folders[i] : nullptr;
 }

@@ -91,39 +91,41 @@ bool SameStreamName(const std::string& a, const std::string& b);
 // returned. An empty view when there is none.
 [[nodiscard]] TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at);
 
-struct TNtfsFileInfo : TFsInfo {
+// Fields ordered by size: a catalogue holds one of these per NTFS entry.
+struct TNtfsFileInfo : TMovableFsInfo<TNtfsFileInfo> {
+  bool Encrypted = false;
+  bool Deleted = false;
+  bool IsDirectory = false;
+  bool AttrList = false;
+  bool HasFnTimes = false;
+  // The record's number when scanned and its sequence number: a record read
+  // again must still carry that sequence, or it was reused for another file.
+  int64_t RecordNumber = 0;
+  int64_t ParentRecord : 48 = 0;
+  uint64_t Sequence : 16 = 0;
   // The base record's bytes up to the end of its attributes. A scanned file
   // gives them up once catalogued and has its record read again when asked
   // (TMftReader::LoadRecord): a catalogue of millions of entries would
   // otherwise hold a copy of most of the MFT.
   TRecordBytes RecordData;
-  uint16_t CompressionUnit = 0;
-  int64_t RecordNumber = 0;
-  // The record's sequence number when scanned: a record read again must
-  // still carry it, or it was reused for another file since.
-  uint16_t Sequence = 0;
-  int64_t ParentRecord = 0;
-  bool Compressed = false;
-  bool Encrypted = false;
-  bool Deleted = false;
-  bool IsDirectory = false;
-  bool AttrList = false;
-  // The named data streams with their own sizes, filled by the scan.
-  std::vector<TNamedStream> Streams;
   // $STANDARD_INFORMATION's access and record-change times, and the times of
-  // the $FILE_NAME the name was taken from.
+  // the $FILE_NAME the name was taken from (when HasFnTimes).
   TFileTime SiAccessed = 0, SiChanged = 0;
-  std::optional<TMacbTimes> FnTimes;
+  TMacbTimes FnTimes;
+  // The named data streams with their own sizes, filled by the scan; most
+  // files have none.
+  std::unique_ptr<std::vector<TNamedStream>> Streams;
 
-  std::unique_ptr<TFsInfo> Clone() const override { return std::make_unique<TNtfsFileInfo>(*this); }
   bool IsDeleted() const override { return Deleted; }
   bool IsEncrypted() const override { return Encrypted; }
-  std::vector<TNamedStream> NamedStreams() const override { return Streams; }
+  std::vector<TNamedStream> NamedStreams() const override { return Streams ? *Streams : std::vector<TNamedStream>{}; }
   // "RECORD-SEQUENCE".
   std::string Address() const override { return std::to_string(RecordNumber) + "-" + std::to_string(Sequence); }
   TFileTime AccessTime() const override { return SiAccessed; }
   TFileTime ChangeTime() const override { return SiChanged; }
-  std::optional<TMacbTimes> FileNameTimes() const override { return FnTimes; }
+  std::optional<TMacbTimes> FileNameTimes() const override {
+    return HasFnTimes ? std::optional(FnTimes) : std::nullopt;
+  }
 
   bool HasAttrList() const { return AttrList; }
   // The base-record attributes of one kind, in record order.

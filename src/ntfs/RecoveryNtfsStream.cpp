@@ -62,7 +62,7 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& name) {
     // A stream the scan listed that cannot be found now (its record was
     // reused or cannot be read): its data are lost as a whole.
     if (name.empty()) DataSize = Entry->Size;
-    for (const TNamedStream& s : FileInfo->Streams)
+    for (const TNamedStream& s : FileInfo->NamedStreams())
       if (!name.empty() && SameStreamName(s.Name, name)) DataSize = s.Size;
     DataSize = std::max<int64_t>(0, DataSize);
     gone = DataSize > 0;

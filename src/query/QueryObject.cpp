@@ -159,7 +159,6 @@ bool TQueryObject::FillRow(TFileRow& row, PFileInfo e) const {
   if (!e) return false;
   std::lock_guard lock(Lock);
   row.Caption = e->Name;
-  row.Checked = e->Checked;
   row.Entry = e;
   size_t dot = e->Name.find_last_of(".\\:");
   row.Columns[0] = dot != std::string::npos && e->Name[dot] == '.' ? Utf8Upper(e->Name.substr(dot)) : "";

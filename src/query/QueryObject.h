@@ -52,7 +52,6 @@ struct TFilter {
 struct TFileRow {
   std::string Caption;
   std::array<std::string, 5> Columns;
-  bool Checked = false;
   PFileInfo Entry = nullptr;
 };
 

@@ -1,0 +1,35 @@
+#include "core/Catalogue.h"
+
+#include <string>
+
+namespace mirel {
+
+PFileInfo TCatalogue::Add(TFileInfo&& tmpl) {
+  PFileInfo e = Entries.Emplace(std::move(tmpl));
+  // The record was made on the heap while the entry was read: it moves next
+  // to the others, which saves the heap's per-block overhead on every entry.
+  if (TFsInfo* rec = e->FsInfo.get(); rec && !rec->InCatalogue) {
+    if (const size_t bytes = rec->StorageBytes()) {
+      TFsInfo* moved = rec->MoveTo(Records.Allocate(bytes));
+      moved->InCatalogue = true;
+      e->FsInfo.reset(moved);
+    }
+  }
+  return e;
+}
+
+void TCatalogue::Discard(PFileInfo entry) {
+  if (!entry) return;
+  entry->FsInfo.reset();
+  std::string().swap(entry->Name);
+}
+
+void TCatalogue::Clear() {
+  Files.Clear();
+  Folders.Clear();
+  // The entries release their records before the records' memory goes.
+  Entries.Clear();
+  Records.Clear();
+}
+
+}  // namespace mirel
