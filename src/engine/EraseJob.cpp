@@ -7,7 +7,7 @@ namespace mirel {
 TEraseJob::TEraseJob(TDiskObject& disk, std::string mountPoint, TJobEvents& events)
     : Erasing(&disk, std::move(mountPoint)), Events(events) {}
 
-TJobResult TEraseJob::Run(std::stop_token stop) {
+TJobResult TEraseJob::Run(const std::stop_token& stop) {
   Erasing.Disk->ClearCatalogue();
   Erasing.Execute(stop, &Events);
   TJobResult result;
@@ -25,7 +25,7 @@ TJobResult TEraseJob::Run(std::stop_token stop) {
 }
 
 void TEraseJob::Start() {
-  Thread.Start([this](std::stop_token stop) { return Run(std::move(stop)); });
+  Thread.Start([this](const std::stop_token& stop) { return Run(stop); });
 }
 
 }  // namespace mirel

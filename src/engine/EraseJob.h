@@ -19,7 +19,7 @@ public:
   TEraseJob(const TEraseJob&) = delete;
   TEraseJob& operator=(const TEraseJob&) = delete;
 
-  TJobResult Run(std::stop_token stop);
+  TJobResult Run(const std::stop_token& stop);
   void Start();
   void RequestStop() { Thread.RequestStop(); }
   const TJobResult& Wait() { return Thread.Wait(); }

@@ -12,7 +12,7 @@ TRecoveryJob::TRecoveryJob(TDiskItems items, TRecoveryOptions options, TJobEvent
   Recovering.OnFileDone = [this](const TRecoveredFile& result) { Events.FileRecovered(result); };
 }
 
-TJobResult TRecoveryJob::Run(std::stop_token stop) {
+TJobResult TRecoveryJob::Run(const std::stop_token& stop) {
   Recovering.Execute(stop);
   TJobResult result;
   if (stop.stop_requested()) result.End = TJobEnd::Cancelled;
@@ -21,7 +21,7 @@ TJobResult TRecoveryJob::Run(std::stop_token stop) {
 }
 
 void TRecoveryJob::Start() {
-  Thread.Start([this](std::stop_token stop) { return Run(std::move(stop)); });
+  Thread.Start([this](const std::stop_token& stop) { return Run(stop); });
 }
 
 }  // namespace mirel

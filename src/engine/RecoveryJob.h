@@ -27,7 +27,7 @@ public:
 
   // Runs the recovery on the calling thread; a stop request ends it after the
   // current file's stage.
-  TJobResult Run(std::stop_token stop);
+  TJobResult Run(const std::stop_token& stop);
   void Start();
   void RequestStop() { Thread.RequestStop(); }
   const TJobResult& Wait() { return Thread.Wait(); }

@@ -7,7 +7,7 @@ namespace mirel {
 TScanJob::TScanJob(TDiskObject& disk, TScanOptions options, TJobEvents& events)
     : Disk(disk), Options(options), Events(events) {}
 
-TJobResult TScanJob::Run(std::stop_token stop) {
+TJobResult TScanJob::Run(const std::stop_token& stop) {
   TJobResult result;
   Disk.ClearCatalogue();
   if (TDiskScaner* scaner = Disk.Scaner.get()) {
@@ -32,7 +32,7 @@ TJobResult TScanJob::Run(std::stop_token stop) {
 }
 
 void TScanJob::Start() {
-  Thread.Start([this](std::stop_token stop) { return Run(std::move(stop)); });
+  Thread.Start([this](const std::stop_token& stop) { return Run(stop); });
 }
 
 }  // namespace mirel

@@ -18,7 +18,7 @@ public:
 
   // Runs the scan on the calling thread until it ends or stop is requested;
   // what was found by then stays in the catalogue.
-  TJobResult Run(std::stop_token stop);
+  TJobResult Run(const std::stop_token& stop);
   // Runs it on the job's own thread; RequestStop and Wait apply to that.
   void Start();
   void RequestStop() { Thread.RequestStop(); }

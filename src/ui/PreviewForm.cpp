@@ -68,11 +68,11 @@ TfrmDataPreview::TfrmDataPreview(QWidget* parent) : QMainWindow(parent, Qt::Wind
   big.setPixelSize(15);
   big.setBold(true);
   PictureCaption->setFont(big);
-  Picture = Named(new QLabel(PicturePage), "Picture");
-  Picture->setAlignment(Qt::AlignCenter);
-  Picture->setMinimumSize(1, 1);
+  PictureLabel = Named(new QLabel(PicturePage), "PictureLabel");
+  PictureLabel->setAlignment(Qt::AlignCenter);
+  PictureLabel->setMinimumSize(1, 1);
   auto* pictures = new QVBoxLayout(PicturePage);
-  pictures->addWidget(Picture, 1);
+  pictures->addWidget(PictureLabel, 1);
   pictures->addWidget(PictureCaption);
 
   CloseButton = Named(new QPushButton(QStringLiteral("&Close"), client), "CloseButton");
@@ -133,7 +133,7 @@ void TfrmDataPreview::LoadPreview(std::unique_ptr<TRecoveryStream> stream) {
   Viewer->SetSource(nullptr);
   Source.reset();
   PreviewStream = std::move(stream);
-  Picture->clear();
+  PictureLabel->clear();
   PictureCaption->setText(QStringLiteral("No Preview"));
   ViewTabs->setCurrentWidget(RawPage);
   if (PreviewStream) {
@@ -161,12 +161,12 @@ void TfrmDataPreview::ShowPicture() {
   if (Picture.isNull()) return;
   // Drawn from the screen's own pixels: sharp at any scale factor.
   const qreal ratio = devicePixelRatioF();
-  const QSize room = Picture->size() * ratio;
+  const QSize room = PictureLabel->size() * ratio;
   QPixmap pixmap = QPixmap::fromImage(Picture);
   if (pixmap.width() > room.width() || pixmap.height() > room.height())
     pixmap = pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   pixmap.setDevicePixelRatio(ratio);
-  Picture->setPixmap(pixmap);
+  PictureLabel->setPixmap(pixmap);
 }
 
 void TfrmDataPreview::resizeEvent(QResizeEvent* event) {

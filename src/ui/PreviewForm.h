@@ -57,7 +57,7 @@ public:
   QWidget* RawPage;
   QWidget* PicturePage;
   viewer::THexViewer* Viewer;
-  QLabel* Picture;
+  QLabel* PictureLabel;
   QLabel* PictureCaption;
   QLabel* StatusLine;
   QPushButton* CloseButton;

@@ -175,9 +175,9 @@ private slots:
       QCOMPARE(p->windowTitle(), QStringLiteral("Preview - [%1]").arg(QLatin1String(name)));
       QCOMPARE(p->ViewTabs->currentWidget(), p->PicturePage);
       QCOMPARE(p->PictureCaption->text(), QStringLiteral("Preview"));
-      QCOMPARE(p->Picture->pixmap().size(), Picture.size());
+      QCOMPARE(p->PictureLabel->pixmap().size(), Picture.size());
       // The picture's colours survive decoding (JPEG only roughly).
-      const QColor c = p->Picture->pixmap().toImage().pixelColor(40, 20);
+      const QColor c = p->PictureLabel->pixmap().toImage().pixelColor(40, 20);
       QVERIFY2(std::abs(c.red() - 160) < 12 && std::abs(c.green() - 100) < 12, name);
       // The bytes are in the viewer as well.
       QVERIFY(!p->Viewer->VisibleRows().isEmpty());
@@ -191,7 +191,7 @@ private slots:
       QVERIFY2(p, name);
       QCOMPARE(p->ViewTabs->currentWidget(), p->RawPage);
       QCOMPARE(p->PictureCaption->text(), QStringLiteral("No Preview"));
-      QVERIFY(p->Picture->pixmap().isNull());
+      QVERIFY(p->PictureLabel->pixmap().isNull());
       Delete(p);
     }
   }
