@@ -278,7 +278,7 @@ private slots:
     auto* none = new TfrmDataPreview(W.get());
     none->LoadPreview(nullptr);
     QVERIFY(none->Viewer->VisibleRows().isEmpty());
-    QCOMPARE(none->LblPreview->text(), QStringLiteral("No Preview"));
+    QCOMPARE(none->PictureCaption->text(), QStringLiteral("No Preview"));
     Delete(none);
   }
 
