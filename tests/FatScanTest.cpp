@@ -99,15 +99,15 @@ TEST_F(FatScan, LongNameRunGoesOnInTheNextRootWindow) {
 
 TEST_F(FatScan, FixedRootIsReadInClusterSizedWindowsAndNotBeyondItsRegion) {
   TFatImage big(12, 100, 4, 512);  // 16 KiB of root entries, 2048-byte clusters
-  for (int i = 0; i < 511; ++i) big.Put(big.RootPos() + 32 * i, Junk());
-  big.Put(big.RootPos() + 511 * 32, Deleted("AST    TXT", 0x20, 5, 10));
+  for (int i = 0; i < 511; ++i) big.Put(big.RootPos() + int64_t{32} * i, Junk());
+  big.Put(big.RootPos() + int64_t{511} * 32, Deleted("AST    TXT", 0x20, 5, 10));
   auto disk = Scan(big);
   EXPECT_EQ(Listing(*disk), (V{"$AST.TXT 10 100"}));
   ASSERT_EQ(disk->Folders.Count(), 1);
   EXPECT_EQ(FatDirOf(disk->Folders[0])->Entry.ClusChain.size(), 8u);
 
   TFatImage small(12, 100, 4, 16);  // one 512-byte region, smaller than a cluster
-  for (int i = 0; i < 16; ++i) small.Put(small.RootPos() + 32 * i, Junk());
+  for (int i = 0; i < 16; ++i) small.Put(small.RootPos() + int64_t{32} * i, Junk());
   // Right after the region lies cluster 2: its bytes are no root entries.
   small.Put(small.RootPos() + 512, Deleted("UTSIDE TXT", 0x20, 5, 10));
   disk = Scan(small);

@@ -186,7 +186,7 @@ TEST(ScanJob, TwoVolumesScannedAtOnceKeepTheirOwnModesAndEvents) {
 TEST(ScanJob, AVolumeWithoutAFileSystemFailsWithTheReason) {
   StartEngine();
   TTempDir tmp;
-  WriteFile(tmp / "blank.img", std::vector<uint8_t>(64 * 1024, 0));
+  WriteFile(tmp / "blank.img", std::vector<uint8_t>(size_t{64} * 1024, 0));
   TDiskObject blank("blank.img", (tmp / "blank.img").string(), 7);
   ASSERT_EQ(blank.Scaner, nullptr);
   TOrderChecker events;
