@@ -417,7 +417,7 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   TRecoveryJob job(std::move(items), {.DestDir = tmp.Path().string()}, events);
   const TRecoveringThread& thread = job.Worker();
   // Stops as soon as the large file's first bytes are on their way.
-  std::jthread stopper([&](std::stop_token stop) {
+  std::jthread stopper([&](const std::stop_token& stop) {
     while (!stop.stop_requested() && !(events.Copying && thread.FilePercent > 0 && thread.FilePercent < 100))
       std::this_thread::yield();
     job.RequestStop();
@@ -436,7 +436,7 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   // its summary with 130, the large file gone; a second run completes it.
   TTempDir out;
   const std::string largeTemp = "." + TLargeImage::Recovered(image.Large) + ".mirel-";
-  std::jthread interrupter([&](std::stop_token stop) {
+  std::jthread interrupter([&](const std::stop_token& stop) {
     while (!stop.stop_requested()) {
       for (const std::string& temp : Leftovers(out.Path()))
         if (temp.find(largeTemp) != std::string::npos) {
