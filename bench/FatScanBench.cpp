@@ -57,7 +57,7 @@ int main() {
   for (bool quick : {true, false}) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
-      QuickScan = quick;
+      disk->Scaner->Options.Quick = quick;
       auto t = Clock::now();
       disk->Scaner->ScanForFiles();
       best = std::min(best, Seconds(t));
@@ -73,7 +73,7 @@ int main() {
               mostEntries ? grown / static_cast<double>(mostEntries) : 0.0);
 
   // Read back every deleted file through its recovery stream.
-  QuickScan = true;
+  disk->Scaner->Options.Quick = true;
   disk->Scaner->ScanForFiles();
   std::vector<char> buf(64 * 1024);
   int64_t bytes = 0;

@@ -16,7 +16,8 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
-#include "workers/RecoveringThread.h"
+#include "engine/RecoveryJob.h"
+#include "engine/ScanJob.h"
 
 using namespace mirel;
 namespace fs = std::filesystem;
@@ -60,12 +61,11 @@ double CopySequential(const std::string& path, const std::string& to, int64_t by
 }
 
 double Recover(TDiskItems items, const std::string& dest, int64_t& bytes, bool hash = false) {
-  TRecoveringThread thread(std::move(items));
-  thread.DestDir = dest;
-  thread.Hash = hash;
+  TJobEvents nobody;
+  TRecoveryJob job(std::move(items), {.DestDir = dest, .Hash = hash}, nobody);
   auto t = TClock::now();
-  thread.Execute();
-  bytes = thread.BytesWritten;
+  job.Run({});
+  bytes = job.Worker().BytesWritten;
   return Seconds(t);
 }
 
@@ -84,8 +84,8 @@ int main() {
   StartEngine();
   TRecoveryManager manager({image}, false);
   TDiskObject* disk = manager.DiskList[0];
-  QuickScan = true;
-  manager.StartScan(disk).join();
+  TJobEvents nobody;
+  TScanJob(*disk, {}, nobody).Run({});
   TDiskItems big, small;
   for (PFileInfo f : disk->Files) (f->Size > (1 << 20) ? big : small).Add(f);
   if (big.Count() != 1 || small.Count() < 1900) {

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   w->show();
   w->Viewer->grab();
   std::printf("preview of a 4 GiB file shown in %.1f ms, %lld bytes read\n", Ms(start), (long long)s->BytesRead);
-  for (QAction* mode : {w->Binary1, w->Text1, w->Hex1, w->Unicode1}) {
+  for (QAction* mode : {w->BinaryAction, w->TextAction, w->HexAction, w->UnicodeAction}) {
     s->BytesRead = 0;
     start = Clock::now();
     mode->trigger();

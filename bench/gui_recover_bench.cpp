@@ -20,7 +20,7 @@
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace fs = std::filesystem;
 using namespace mirel::bench;
@@ -86,18 +86,17 @@ int main(int argc, char** argv) {
   };
   mirel::ui::Dialogs().ShowModal = [](QDialog&) {};
   {
-    mirel::TUpdatingThread updating;
-    mirel::SetUpdatingThread(&updating);
+    mirel::TViewUpdater updating;
     {
       mirel::ui::TfrmMainForm w(updating, QString::fromStdString(disk->Name));
       w.show();
-      w.BitBtn1->click();
-      w.WaitForScanThread();
+      w.ScanButton->click();
+      w.WaitForScan();
       for (int round = 0; round < 2; ++round) {
         out = nextOut();
         fs::create_directories(out);
         // The root's folders and files, as `mirel recover` takes them.
-        w.tvDirTree->setCurrentItem(w.tvDirTree->topLevelItem(0));
+        w.FolderTree->setCurrentItem(w.FolderTree->topLevelItem(0));
         w.SelectAll();
         app.processEvents();
         auto t0 = Clock::now();
@@ -107,7 +106,6 @@ int main(int argc, char** argv) {
         if (round == 0 && !runCommand()) return 1;
       }
     }
-    mirel::SetUpdatingThread(nullptr);
   }
   std::printf("gui_recover_bench: %s\n", image.string().c_str());
   std::printf("  mirel recover:            %.3f s (%zu files)\n", cli, cliFiles);

@@ -14,10 +14,12 @@
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
+#include "engine/ScanJob.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
+#include "ui/JobViewEvents.h"
 #include "ui/MainForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace fs = std::filesystem;
 using namespace mirel::bench;
@@ -46,22 +48,20 @@ int main(int argc, char** argv) {
   int plainFound = 0, shownRows = 0;
   for (int round = 0; round < 3; ++round) {
     // Without a window: the query filled as the command line's scan fills it.
-    mirel::TUpdatingThread bare;
-    mirel::SetUpdatingThread(&bare);
+    mirel::TViewUpdater bare;
     bare.SetDisk(disk);
     bare.Query.ClearResults();
     bare.Query.ClearDisks();
     disk->ClearCatalogue();
     bare.Query.AddDisk(disk);
     auto t0 = Clock::now();
-    mirel::RecoveryManager().StartScan(disk).join();
+    mirel::ui::TJobViewEvents events(bare);
+    mirel::TScanJob(*disk, {}, events).Run({});
     plain = std::min(plain, Seconds(t0, Clock::now()));
     plainFound = disk->Files.Count();
-    mirel::SetUpdatingThread(nullptr);
   }
   for (int round = 0; round < 3; ++round) {
-    mirel::TUpdatingThread updating;
-    mirel::SetUpdatingThread(&updating);
+    mirel::TViewUpdater updating;
     // The last round's catalogue is freed outside the timing, as above.
     disk->ClearCatalogue();
     {
@@ -70,12 +70,11 @@ int main(int argc, char** argv) {
       w.show();
       app.processEvents();
       auto t0 = Clock::now();
-      w.BitBtn1->click();
-      w.WaitForScanThread();
+      w.ScanButton->click();
+      w.WaitForScan();
       shown = std::min(shown, Seconds(t0, Clock::now()));
       shownRows = disk->Files.Count();
     }
-    mirel::SetUpdatingThread(nullptr);
   }
   std::printf("gui_scan_bench: %s\n", image.string().c_str());
   std::printf("  engine scan:          %.3f s (%d files)\n", plain, plainFound);

@@ -201,7 +201,6 @@ int main() {
     return 1;
   }
   const long before = PeakKb();
-  QuickScan = true;
   const auto t0 = std::chrono::steady_clock::now();
   disk.Scaner->ScanForFiles();
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

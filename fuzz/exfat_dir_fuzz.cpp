@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.Set(img.data(), img.size());
   TDiskObject disk("fuzz.img", image.Path(), 0);
   if (!disk.Scaner) std::abort();  // the geometry is fixed and valid
-  QuickScan = size % 2 == 0;
+  disk.Scaner->Options.Quick = size % 2 == 0;
   disk.Scaner->ScanForFiles();
   fuzz::CheckCatalogue(disk);
   fuzz::ReadSomeStreams(disk, 16);

@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image.Set(img.data(), img.size());
   TDiskObject disk("fuzz.img", image.Path(), 0);
   if (!disk.Scaner) std::abort();  // the geometry is fixed and valid
-  QuickScan = size % 2 == 0;
+  disk.Scaner->Options.Quick = size % 2 == 0;
   // Half the Long scans search the free clusters for lost folders too.
-  LostFolderSearch = size % 4 == 1;
+  disk.Scaner->Options.LostFolders = size % 4 == 1;
   disk.Scaner->ScanForFiles();
   fuzz::CheckCatalogue(disk);
   fuzz::ReadSomeStreams(disk, 16);

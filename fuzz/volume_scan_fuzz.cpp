@@ -38,9 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!disk->Scaner) return 0;
-  QuickScan = false;
+  disk->Scaner->Options.Quick = false;
   disk->Scaner->ScanForFiles();
-  QuickScan = true;
   fuzz::CheckCatalogue(*disk);
   fuzz::ReadSomeStreams(*disk, 32);
   return 0;

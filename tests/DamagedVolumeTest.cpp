@@ -143,9 +143,8 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
   }
   if (!disk->Scaner) return out;
   out.Opened = true;
-  QuickScan = quick;
+  disk->Scaner->Options.Quick = quick;
   disk->Scaner->ScanForFiles();
-  QuickScan = true;
   std::vector<char> buf(16384);
   for (const TDiskItems* list : {&disk->Files, &disk->Folders}) {
     for (PFileInfo e : *list) {

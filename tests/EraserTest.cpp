@@ -24,6 +24,7 @@
 #include "erase/TempFileRegistry.h"
 #include "fat/FatEraser.h"
 #include "ntfs/NtfsEraser.h"
+#include "engine/EraseJob.h"
 #include "workers/EraseTarget.h"
 
 namespace fs = std::filesystem;
@@ -165,11 +166,16 @@ class TCountingTarget : public TUpdateTarget {
 public:
   void EraseProgress(TDiskObject*, int64_t, int64_t) override {
     ++Reports;
-    if (Eraser && Eraser->IsCancelled()) ++AfterCancel;
-    if (Eraser && Reports == CancelAt) Eraser->SetCancelled(true);
+    if (Stop.stop_requested()) ++AfterCancel;
+    if (Reports == CancelAt) Stop.request_stop();
   }
   void EraseDone(TDiskObject*) override { ++Done; }
-  TDiskEraser* Eraser = nullptr;
+  // Hands the reports and the stop request to eraser.
+  void Watch(TDiskEraser& eraser) {
+    eraser.Sink = this;
+    eraser.Stop = Stop.get_token();
+  }
+  std::stop_source Stop;
   int CancelAt = 0;
   std::atomic<int> Reports{0}, AfterCancel{0}, Done{0};
 };
@@ -327,9 +333,8 @@ TEST(FatEraser, FillsFreeSpaceAndEveryFolderKeepsLiveFilesAndLeavesNoTemporaryFi
   disk.FileSystem = fsFat16;
   TFatEraser eraser(&disk, v.Mount.string());
   TCountingTarget target;
-  SetUpdatingThread(&target);
+  target.Watch(eraser);
   EXPECT_TRUE(eraser.Erase());
-  SetUpdatingThread(nullptr);
 
   EXPECT_EQ(target.Done, 1);
   EXPECT_GT(target.Reports, 0);
@@ -356,11 +361,9 @@ TEST(FatEraser, CancelDuringTheFillStopsAtOnceAndRemovesEveryFile) {
   TFatEraser eraser(&disk, v.Mount.string());
   eraser.ChunkClusters = 4;
   TCountingTarget target;
-  target.Eraser = &eraser;
+  target.Watch(eraser);
   target.CancelAt = 3;
-  SetUpdatingThread(&target);
   EXPECT_TRUE(eraser.Erase());
-  SetUpdatingThread(nullptr);
 
   EXPECT_EQ(target.Reports, 3);
   EXPECT_EQ(target.AfterCancel, 0);
@@ -369,6 +372,68 @@ TEST(FatEraser, CancelDuringTheFillStopsAtOnceAndRemovesEveryFile) {
   EXPECT_EQ(eraser.FilesCreated, 1);  // no folder-entry file after the cancel
   EXPECT_TRUE(TempNamesUnder(v.Mount).empty());
   EXPECT_TRUE(state.Records().empty());
+}
+
+namespace {
+
+// Asks its job to stop at the StopAt-th progress report.
+struct TEraseEvents : TJobEvents {
+  TEraseJob* Job = nullptr;
+  int StopAt = 0;
+  int Reports = 0, EraseEnds = 0, JobEnds = 0, AfterEnd = 0;
+  TJobResult Result;
+  void EraseProgress(TDiskObject*, int64_t, int64_t) override {
+    if (JobEnds) ++AfterEnd;
+    if (++Reports == StopAt) Job->RequestStop();
+  }
+  void EraseDone(TDiskObject*) override { ++EraseEnds; }
+  void JobDone(const TJobResult& r) override {
+    ++JobEnds;
+    Result = r;
+  }
+};
+
+}  // namespace
+
+TEST(EraseJob, StopEndsTheFillAsCancelledAndLeavesNoTemporaryFile) {
+  TStateHome state;
+  TStandInVolume v;
+  if (std::string why = v.Make("8m"); !why.empty()) GTEST_SKIP() << why;
+  TDiskObject disk("card", "", 2);
+  disk.FileSystem = fsFat16;
+  TEraseEvents events;
+  TEraseJob job(disk, v.Mount.string(), events);
+  events.Job = &job;
+  events.StopAt = 3;
+  job.Start();
+  EXPECT_EQ(job.Wait().End, TJobEnd::Cancelled);
+  EXPECT_EQ(events.Result.End, TJobEnd::Cancelled);
+  EXPECT_EQ(events.JobEnds, 1);
+  EXPECT_EQ(events.EraseEnds, 1);
+  EXPECT_EQ(events.AfterEnd, 0);
+  EXPECT_EQ(events.Reports, 3);
+  EXPECT_TRUE(job.Worker().Ran);
+  EXPECT_GT(job.Worker().BytesWritten, 0);
+  EXPECT_TRUE(TempNamesUnder(v.Mount).empty());
+  EXPECT_TRUE(state.Records().empty());
+  EXPECT_EQ(ReadWholeFile(v.Mount / "live.bin"), v.Live);
+}
+
+TEST(EraseJob, AVolumeMountedNowhereFailsAndItsCatalogueIsEmptied) {
+  StartEngine();
+  TDiskObject disk("fat16.img", Fixture("fat16.img").string(), 7);
+  ASSERT_TRUE(ScanVolume(disk));
+  ASSERT_GT(disk.Files.Count(), 0);
+  TEraseEvents events;
+  TEraseJob job(disk, "", events);
+  const TJobResult result = job.Run({});
+  EXPECT_EQ(result.End, TJobEnd::Failed);
+  EXPECT_FALSE(result.Failure.empty());
+  EXPECT_EQ(events.JobEnds, 1);
+  EXPECT_EQ(events.EraseEnds, 0);
+  EXPECT_FALSE(job.Worker().Ran);
+  EXPECT_EQ(disk.Files.Count(), 0);
+  EXPECT_EQ(disk.Folders.Count(), 0);
 }
 
 TEST(NtfsEraser, WipesDeletedDataAndRecordsOfAnImageMountedByNtfs3g) {

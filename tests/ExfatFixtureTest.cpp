@@ -145,9 +145,8 @@ TEST_F(ExfatFixture, FragmentedFilesFollowTheTableAndAddressesPointAtTheirEntrie
   StartEngine();
   TDiskObject disk("exfat.img", Fixture("exfat.img").string(), 0);
   ASSERT_EQ(disk.FileSystem, fsExfat);
-  QuickScan = false;
+  disk.Scaner->Options.Quick = false;
   disk.Scaner->ScanForFiles();
-  QuickScan = true;
   int found = 0;
   for (PFileInfo e : disk.Files) {
     if (e->Name != "between.bin" && e->Name != "frag.bin") continue;

@@ -160,8 +160,6 @@ void TFatImage::Save(const std::filesystem::path& p) const {
 void FatTest::SetUp() {
   StartEngine();
   SetDebugLogPath((Tmp / "debug.log").string());
-  QuickScan = true;
-  LostFolderSearch = false;
 }
 
 std::unique_ptr<TDiskObject> FatTest::Open(const TFatImage& image, const std::string& name) {

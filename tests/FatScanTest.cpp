@@ -6,6 +6,7 @@
 #include "FatImage.h"
 #include "core/DiskScaner.h"
 #include "core/UpdateView.h"
+#include "engine/ScanJob.h"
 #include "fat/FatScaner.h"
 
 using namespace mirel;
@@ -27,9 +28,9 @@ std::vector<TEntry> DotEntries(uint32_t self, uint32_t parent) {
 
 class FatScan : public FatTest {
 protected:
-  std::unique_ptr<TDiskObject> Scan(const TFatImage& img, bool quick = true) {
+  std::unique_ptr<TDiskObject> Scan(const TFatImage& img, bool quick = true, bool lostFolders = false) {
     auto disk = Open(img);
-    QuickScan = quick;
+    disk->Scaner->Options = {.Quick = quick, .LostFolders = lostFolders};
     disk->Scaner->ScanForFiles();
     return disk;
   }
@@ -98,15 +99,15 @@ TEST_F(FatScan, LongNameRunGoesOnInTheNextRootWindow) {
 
 TEST_F(FatScan, FixedRootIsReadInClusterSizedWindowsAndNotBeyondItsRegion) {
   TFatImage big(12, 100, 4, 512);  // 16 KiB of root entries, 2048-byte clusters
-  for (int i = 0; i < 511; ++i) big.Put(big.RootPos() + 32 * i, Junk());
-  big.Put(big.RootPos() + 511 * 32, Deleted("AST    TXT", 0x20, 5, 10));
+  for (int i = 0; i < 511; ++i) big.Put(big.RootPos() + int64_t{32} * i, Junk());
+  big.Put(big.RootPos() + int64_t{511} * 32, Deleted("AST    TXT", 0x20, 5, 10));
   auto disk = Scan(big);
   EXPECT_EQ(Listing(*disk), (V{"$AST.TXT 10 100"}));
   ASSERT_EQ(disk->Folders.Count(), 1);
   EXPECT_EQ(FatDirOf(disk->Folders[0])->Entry.ClusChain.size(), 8u);
 
   TFatImage small(12, 100, 4, 16);  // one 512-byte region, smaller than a cluster
-  for (int i = 0; i < 16; ++i) small.Put(small.RootPos() + 32 * i, Junk());
+  for (int i = 0; i < 16; ++i) small.Put(small.RootPos() + int64_t{32} * i, Junk());
   // Right after the region lies cluster 2: its bytes are no root entries.
   small.Put(small.RootPos() + 512, Deleted("UTSIDE TXT", 0x20, 5, 10));
   disk = Scan(small);
@@ -144,7 +145,7 @@ TEST_F(FatScan, DeletedFolderWhoseClusterIsInUseAgainIsNotRead) {
   img.Put(img.ClusterPos(5), Deleted("HOST   TXT", 0x20, 20, 10));
   auto disk = Scan(img);
   EXPECT_TRUE(Listing(*disk).empty());
-  QuickScan = false;
+  disk->Scaner->Options.Quick = false;
   disk->Scaner->ScanForFiles();
   EXPECT_EQ(Listing(*disk), (V{"NEW.BIN 512 100"}));
   EXPECT_TRUE(LogLines().empty());
@@ -291,12 +292,12 @@ TEST_F(FatScan, EntriesThatFailTheChecksAreSkipped) {
 
 namespace {
 
-struct TStopAfterFirstFile : TUpdateTarget {
-  TDiskScaner* Scaner = nullptr;
+struct TStopAfterFirstFile : TJobEvents {
+  std::stop_source Stop;
   int Files = 0, Done = 0;
   std::vector<int64_t> Progress;
   void FileFound(TDiskObject*, PFileInfo) override {
-    if (++Files == 1) Scaner->SetStopped(true);
+    if (++Files == 1) Stop.request_stop();
   }
   void ScanProgress(TDiskObject*, int64_t done, int64_t total) override {
     Progress.push_back(ProgressPercent(done, total));
@@ -314,16 +315,13 @@ TEST_F(FatScan, StopKeepsWhatWasFound) {
   for (int i = 0; i < 5; ++i) img.SetFat(5 + i, 0xFFF);
   auto disk = Open(img);
   TStopAfterFirstFile target;
-  target.Scaner = disk->Scaner.get();
-  SetUpdatingThread(&target);
-  disk->Scaner->ScanForFiles();
-  SetUpdatingThread(nullptr);
+  EXPECT_EQ(TScanJob(*disk, {}, target).Run(target.Stop.get_token()).End, TJobEnd::Cancelled);
   EXPECT_EQ(disk->Files.Count(), 1);
   EXPECT_EQ(target.Done, 1);
   // Six folders found, the first two taken in hand.
   EXPECT_EQ(target.Progress, (std::vector<int64_t>{16, 33}));
   // A new scan runs to the end.
-  disk->Scaner->ScanForFiles();
+  EXPECT_EQ(TScanJob(*disk, {}, target).Run({}).End, TJobEnd::Completed);
   EXPECT_EQ(disk->Files.Count(), 5);
 }
 
@@ -438,10 +436,9 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
   img.PutAll(img.ClusterPos(66), DotEntries(66, 0));
   img.Put(img.ClusterPos(66) + 64, ShortEntry("F       TXT", 0x20, 91, 10));
 
-  LostFolderSearch = true;
   auto disk = Scan(img);
   EXPECT_TRUE(Listing(*disk).empty());  // never in a Quick scan
-  disk = Scan(img, false);
+  disk = Scan(img, false, true);
   EXPECT_EQ(Listing(*disk),
             (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100", "$lost_folder_60/C01.TXT 512 100",
                "$lost_folder_60/C02.TXT 512 100", "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100",
@@ -451,7 +448,6 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
       EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
     }
   }
-  LostFolderSearch = false;
   disk = Scan(img, false);
   EXPECT_EQ(Listing(*disk), (V{"KEPT.TXT 0 100"}));
 }

@@ -41,7 +41,7 @@ protected:
   PFileInfo Find(const std::string& name) {
     if (!Disk) {
       Disk = Open(*Img);
-      QuickScan = false;
+      Disk->Scaner->Options.Quick = false;
       Disk->Scaner->ScanForFiles();
     }
     for (PFileInfo e : Disk->Files)
@@ -191,7 +191,6 @@ TEST_F(FatStream, VolumeCutInsideAFileGivesZerosThereAndNamesThem) {
   // The volume ends inside the file's second cluster.
   std::filesystem::resize_file(Tmp / "vol.img", static_cast<uintmax_t>(Img->ClusterPos(59) + 100));
   Disk = Open(Tmp / "vol.img");
-  QuickScan = true;
   Disk->Scaner->ScanForFiles();
   ASSERT_EQ(Disk->Files.Count(), 1);
   // Only the clusters the source holds whole count.

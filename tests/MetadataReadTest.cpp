@@ -52,7 +52,7 @@ TEST_F(MetadataRead, ReadsTheTablesAndEveryLiveDirectoryOfFatVolumes) {
     EXPECT_GE(read.Ranges[0].Length, fat.DataStart);
     ExpectDisjoint(read);
 
-    QuickScan = false;
+    disk->Scaner->Options.Quick = false;
     disk->Scaner->ScanForFiles();
     int live = 0, deleted = 0;
     for (PFileInfo folder : disk->Folders) {

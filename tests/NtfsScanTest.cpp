@@ -150,39 +150,36 @@ struct TReports : TUpdateTarget {
     ++Progress;
     Done = done;
     Total = total;
-    if (StopAt && Progress == StopAt) disk->Scaner->SetStopped(true);
+    if (StopAt && Progress == StopAt) Stop.request_stop();
   }
   void ScanDone(TDiskObject*) override { ++Ended; }
   int StopAt = 0, Progress = 0, Ended = 0;
   int64_t Done = 0, Total = 0;
+  std::stop_source Stop;
 };
 
-struct TTarget {
-  explicit TTarget(TUpdateTarget* t) { SetUpdatingThread(t); }
-  ~TTarget() { SetUpdatingThread(nullptr); }
-};
+// Runs the volume's scanner with its reports and stop request going through r.
+void ScanWith(TDiskObject& disk, TReports& r) {
+  disk.Scaner->Sink = &r;
+  disk.Scaner->Stop = r.Stop.get_token();
+  disk.Scaner->ScanForFiles();
+  disk.Scaner->Sink = nullptr;
+}
 
 }  // namespace
 
 TEST(NtfsScan, ProgressStopAndEndReports) {
   StartEngine();
-  QuickScan = true;
   TDiskObject whole("ntfs.img", Fixture("ntfs.img").string(), 0);
   TReports all;
-  {
-    TTarget t(&all);
-    whole.Scaner->ScanForFiles();
-  }
+  ScanWith(whole, all);
   EXPECT_EQ(all.Ended, 1);
   EXPECT_EQ(all.Done, all.Total);
   EXPECT_GT(all.Progress, 80);  // one report per record
 
   TReports stopped;
   stopped.StopAt = 70;  // before the first user file's record
-  {
-    TTarget t(&stopped);
-    whole.Scaner->ScanForFiles();
-  }
+  ScanWith(whole, stopped);
   EXPECT_EQ(stopped.Ended, 1);
   EXPECT_EQ(stopped.Progress, 70);
   EXPECT_EQ(whole.Files.Count(), 0);
@@ -192,10 +189,7 @@ TEST(NtfsScan, ProgressStopAndEndReports) {
   TDiskObject gone("gone.img", (tmp / "gone.img").string(), 0);
   fs::remove(tmp / "gone.img");
   TReports none;
-  {
-    TTarget t(&none);
-    gone.Scaner->ScanForFiles();
-  }
+  ScanWith(gone, none);
   EXPECT_EQ(none.Ended, 0);
   EXPECT_EQ(none.Progress, 0);
 }

@@ -220,9 +220,10 @@ int TCapturedLog::Count(const std::string& what) const {
 TScannedImage::TScannedImage(const std::filesystem::path& image, bool quick) {
   StartEngine();
   Disk = std::make_unique<TDiskObject>(image.filename().string(), image.string(), 0);
-  QuickScan = quick;
-  if (Disk->Scaner) Disk->Scaner->ScanForFiles();
-  QuickScan = true;
+  if (Disk->Scaner) {
+    Disk->Scaner->Options.Quick = quick;
+    Disk->Scaner->ScanForFiles();
+  }
 }
 
 PFileInfo TScannedImage::File(const std::string& path) const {

@@ -20,7 +20,7 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
-#include "workers/RecoveringThread.h"
+#include "engine/RecoveryJob.h"
 
 using namespace mirel;
 using namespace mirel::test;
@@ -348,8 +348,7 @@ TEST(RecoverSafety, FileSwappedForASymlinkBeforeFinishingLeavesItsTargetAlone) {
   StartEngine();
   TRecoveryManager manager({Fixture("fat16.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
-  QuickScan = true;
-  manager.StartScan(disk).join();
+  ASSERT_TRUE(ScanVolume(*disk));
   PFileInfo file = nullptr;
   for (PFileInfo f : disk->Files)
     if (f->Name == "deleted-root.bin") file = f;
@@ -375,7 +374,7 @@ TEST(RecoverSafety, FileSwappedForASymlinkBeforeFinishingLeavesItsTargetAlone) {
   };
   std::vector<TRecoveredFile> results;
   thread.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
-  thread.Execute();
+  thread.Execute({});
 
   struct stat after {};
   ::stat(victim.c_str(), &after);
@@ -395,8 +394,7 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   StartEngine();
   TRecoveryManager manager({image.Image.string()}, false);
   TDiskObject* disk = manager.DiskList[0];
-  QuickScan = true;
-  manager.StartScan(disk).join();
+  ASSERT_TRUE(ScanVolume(*disk));
   TDiskItems items;
   PFileInfo large = nullptr;
   for (PFileInfo f : disk->Files) {
@@ -407,20 +405,25 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   ASSERT_EQ(items.Count(), 3);
 
   TTempDir tmp;
-  TRecoveringThread thread(std::move(items));
-  thread.DestDir = tmp.Path().string();
-  std::vector<TRecoveredFile> results;
-  std::atomic<bool> copying{false};
-  thread.OnFileStart = [&](const std::string&, PFileInfo e) { copying = e == large; };
-  thread.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
+  struct TEvents : TJobEvents {
+    PFileInfo Large = nullptr;
+    std::atomic<bool> Copying{false};
+    std::vector<TRecoveredFile> Results;
+    void FileStarted(const std::string&, PFileInfo e) override { Copying = e == Large; }
+    void FileRecovered(const TRecoveredFile& r) override { Results.push_back(r); }
+  } events;
+  events.Large = large;
+  std::vector<TRecoveredFile>& results = events.Results;
+  TRecoveryJob job(std::move(items), {.DestDir = tmp.Path().string()}, events);
+  const TRecoveringThread& thread = job.Worker();
   // Stops as soon as the large file's first bytes are on their way.
-  std::jthread stopper([&](std::stop_token stop) {
-    while (!stop.stop_requested() && !(copying && thread.FilePercent > 0 && thread.FilePercent < 100))
+  std::jthread stopper([&](const std::stop_token& stop) {
+    while (!stop.stop_requested() && !(events.Copying && thread.FilePercent > 0 && thread.FilePercent < 100))
       std::this_thread::yield();
-    thread.Terminate();
+    job.RequestStop();
   });
-  thread.Start();
-  thread.WaitFor();
+  job.Start();
+  EXPECT_EQ(job.Wait().End, TJobEnd::Cancelled);
   stopper.request_stop();
   ASSERT_FALSE(results.empty());
   EXPECT_EQ(results.back().Entry, large);
@@ -433,7 +436,7 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   // its summary with 130, the large file gone; a second run completes it.
   TTempDir out;
   const std::string largeTemp = "." + TLargeImage::Recovered(image.Large) + ".mirel-";
-  std::jthread interrupter([&](std::stop_token stop) {
+  std::jthread interrupter([&](const std::stop_token& stop) {
     while (!stop.stop_requested()) {
       for (const std::string& temp : Leftovers(out.Path()))
         if (temp.find(largeTemp) != std::string::npos) {

@@ -15,8 +15,8 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
+#include "engine/RecoveryJob.h"
 #include "platform/FileTime.h"
-#include "workers/RecoveringThread.h"
 
 using namespace mirel;
 using namespace mirel::test;
@@ -182,8 +182,7 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
   TRecoveryManager manager({Fixture("fat32c8.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
   ASSERT_NE(disk, nullptr);
-  QuickScan = true;
-  manager.StartScan(disk).join();
+  ASSERT_TRUE(ScanVolume(*disk));
   PFileInfo big = nullptr;
   for (PFileInfo f : disk->Files)
     if (!big || f->Size > big->Size) big = f;
@@ -192,15 +191,18 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
   items.Add(big);
   items.Add(big);  // never reached: the stop comes first
   TTempDir dest;
-  TRecoveringThread thread(std::move(items));
-  thread.DestDir = dest.Path().string();
-  int done = 0;
-  std::vector<TRecoveredFile> results;
-  thread.OnFileStart = [&](const std::string&, PFileInfo) { thread.Terminate(); };
-  thread.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
-  thread.OnDone = [&] { ++done; };
-  thread.Execute();
-  EXPECT_EQ(done, 1);
+  struct TEvents : TJobEvents {
+    std::stop_source Stop;
+    int Done = 0;
+    std::vector<TRecoveredFile> Results;
+    void FileStarted(const std::string&, PFileInfo) override { Stop.request_stop(); }
+    void FileRecovered(const TRecoveredFile& r) override { Results.push_back(r); }
+    void JobDone(const TJobResult&) override { ++Done; }
+  } events;
+  std::vector<TRecoveredFile>& results = events.Results;
+  TRecoveryJob job(std::move(items), {.DestDir = dest.Path().string()}, events);
+  EXPECT_EQ(job.Run(events.Stop.get_token()).End, TJobEnd::Cancelled);
+  EXPECT_EQ(events.Done, 1);
   EXPECT_TRUE(results.empty());  // stopped before its file was even created
   EXPECT_TRUE(fs::is_empty(dest.Path()));
 
@@ -208,12 +210,9 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
   // with the reason, the end still told.
   TDiskItems one;
   one.Add(big);
-  TRecoveringThread nowhere(std::move(one));
-  nowhere.DestDir = (dest / "missing").string();
-  nowhere.OnDone = [&] { ++done; };
-  nowhere.OnFileDone = [&](const TRecoveredFile& r) { results.push_back(r); };
-  nowhere.Execute();
-  EXPECT_EQ(done, 2);
+  TRecoveryJob nowhere(std::move(one), {.DestDir = (dest / "missing").string()}, events);
+  EXPECT_EQ(nowhere.Run({}).End, TJobEnd::Completed);
+  EXPECT_EQ(events.Done, 2);
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Status, TRecoveryStatus::Failed);
   EXPECT_EQ(results[0].Reason, "destination folder " + (dest / "missing").string() + ": No such file or directory");
@@ -224,8 +223,7 @@ TEST(Recover, ReadOnlyEntryLosesWriteBitsAndKeepsTimes) {
   StartEngine();
   TRecoveryManager manager({Fixture("fat16.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
-  QuickScan = true;
-  manager.StartScan(disk).join();
+  ASSERT_TRUE(ScanVolume(*disk));
   PFileInfo file = nullptr;
   for (PFileInfo f : disk->Files)
     if (f->Name == "deleted-root.bin") file = f;
@@ -234,15 +232,15 @@ TEST(Recover, ReadOnlyEntryLosesWriteBitsAndKeepsTimes) {
   TDiskItems items;
   items.Add(file);
   TTempDir dest;
-  TRecoveringThread thread(std::move(items));
-  thread.DestDir = dest.Path().string();
-  thread.Start();
-  thread.WaitFor();
+  TJobEvents events;
+  TRecoveryJob job(std::move(items), {.DestDir = dest.Path().string()}, events);
+  job.Start();
+  EXPECT_EQ(job.Wait().End, TJobEnd::Completed);
   struct stat st {};
   ASSERT_EQ(::stat((dest / "deleted-root.bin").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0222, 0u);
   EXPECT_EQ(st.st_mtim.tv_sec, FileTimeToUnix(file->LastWriteTime));
-  EXPECT_EQ(thread.TotalPercent, 100);
+  EXPECT_EQ(job.Worker().TotalPercent, 100);
 }
 
 TEST(Recover, NamedStreamsReachAnNtfsDestinationAsStreams) {

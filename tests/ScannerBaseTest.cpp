@@ -6,8 +6,8 @@
 #include "TestSupport.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
-#include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
+#include "engine/ScanJob.h"
 
 using namespace mirel;
 using namespace mirel::test;
@@ -22,11 +22,6 @@ struct TRecorder : TUpdateTarget {
     Events.push_back("progress " + std::to_string(ProgressPercent(done, total)));
   }
   void ScanDone(TDiskObject*) override { Events.push_back("done"); }
-};
-
-struct TInstall {
-  explicit TInstall(TUpdateTarget* t) { SetUpdatingThread(t); }
-  ~TInstall() { SetUpdatingThread(nullptr); }
 };
 
 // A scanner that publishes a fixed tree, or walks until told to stop.
@@ -44,8 +39,8 @@ public:
     Disk->Files.Add(file);
     PublishFile(file);
     while (Endless && !IsStopped()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    UpdatingThread().ScanProgress(Disk, 1, 1);
-    UpdatingThread().ScanDone(Disk);
+    ReportProgress(1, 1);
+    ReportDone();
   }
 };
 
@@ -67,7 +62,7 @@ protected:
 
 TEST_F(ScannerBase, PublishesIntoCatalogueAndTarget) {
   TRecorder rec;
-  TInstall install(&rec);
+  Scaner->Sink = &rec;
   Scaner->ScanForFiles();
   EXPECT_EQ((std::vector<std::string>{"folder root:", "file f.txt", "progress 100", "done"}), rec.Events);
   ASSERT_EQ(Disk->Files.Count(), 1);
@@ -83,21 +78,24 @@ TEST_F(ScannerBase, PublishesIntoCatalogueAndTarget) {
   Disk->ClearCatalogue();  // an empty catalogue: nothing to do
 }
 
-TEST_F(ScannerBase, StopBeforeScanDoesNotPreventTheNextScan) {
-  Scaner->SetStopped(true);
-  EXPECT_TRUE(Scaner->IsStopped());
-  Scaner->ScanForFiles();  // Init resets the request
+TEST_F(ScannerBase, StopOfOneScanDoesNotReachTheNext) {
+  TJobEvents events;
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_EQ(TScanJob(*Disk, {}, events).Run(stopped.get_token()).End, TJobEnd::Cancelled);
   EXPECT_FALSE(Scaner->IsStopped());
+  EXPECT_EQ(TScanJob(*Disk, {}, events).Run({}).End, TJobEnd::Completed);
   EXPECT_EQ(Disk->Files.Count(), 1);
 }
 
 TEST_F(ScannerBase, StopRequestEndsARunningScan) {
   Scaner->Endless = true;
-  TRecoveryManager manager({}, false);
-  std::jthread scan = manager.StartScan(Disk.get());
+  TJobEvents events;
+  TScanJob job(*Disk, {}, events);
+  job.Start();
   while (Disk->Files.Count() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  Scaner->SetStopped(true);
-  scan.join();
+  job.RequestStop();
+  EXPECT_EQ(job.Wait().End, TJobEnd::Cancelled);
   EXPECT_EQ(Disk->Files.Count(), 1);  // what was found stays
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include "Engine.h"
 #include "cli/Cli.h"
+#include "engine/ScanJob.h"
 
 namespace fs = std::filesystem;
 
@@ -96,6 +97,11 @@ TCliRun RunMirel(std::vector<std::string> args, int outFd) {
   r.Out = out.str();
   r.Err = err.str();
   return r;
+}
+
+bool ScanVolume(TDiskObject& disk, TScanOptions options) {
+  TJobEvents nobody;
+  return TScanJob(disk, options, nobody).Run({}).End == TJobEnd::Completed;
 }
 
 }  // namespace mirel::test

@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "core/DiskScaner.h"
+
 namespace mirel::test {
+
+// Scans disk to its end on the calling thread, as the scan job does, with
+// nobody listening; true when the scan completed.
+bool ScanVolume(TDiskObject& disk, TScanOptions options = {});
 
 // Folder holding the images of tests/fixtures (made on first use).
 std::filesystem::path FixtureDir();

@@ -15,9 +15,9 @@
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
+#include "engine/EraseJob.h"
 #include "erase/TempFileRegistry.h"
 #include "workers/EraseTarget.h"
-#include "workers/ErasingThread.h"
 
 namespace fs = std::filesystem;
 
@@ -38,7 +38,7 @@ void OnSignal(int) {
   Interrupted = 1;
 }
 
-class TEraseBar : public TUpdateTarget {
+class TEraseBar : public TJobEvents {
 public:
   TEraseBar(std::ostream& err, bool show, std::string name) : Err(err), Show(show), Name(std::move(name)) {}
   void EraseProgress(TDiskObject*, int64_t done, int64_t total) override {
@@ -123,7 +123,6 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   }
 
   TEraseBar bar(ctx.Err, ctx.ErrIsTerminal, name);
-  SetUpdatingThread(&bar);
   Interrupted = 0;
   struct sigaction sa {
   }, oldInt{}, oldTerm{};
@@ -133,36 +132,28 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   sigaction(SIGTERM, &sa, &oldTerm);
 
   auto started = std::chrono::steady_clock::now();
-  std::unique_ptr<TErasingThread> thread;
-  if (manager) {
-    thread = manager->StartErase(disk, target.MountPoint);
-  } else {
-    thread = std::make_unique<TErasingThread>(disk, target.MountPoint);
-    thread->Start();
-  }
-  bool stopped = false;
-  while (!thread->Finished()) {
-    if (Interrupted && !stopped) {
-      stopped = true;
-      CancelErase(disk);
-    }
+  TEraseJob job(*disk, target.MountPoint, bar);
+  job.Start();
+  while (!job.Finished()) {
+    if (Interrupted) job.RequestStop();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  thread->WaitFor();
+  const TJobResult result = job.Wait();
+  const bool stopped = result.End == TJobEnd::Cancelled;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
   CompactTempFileRegistry();
   bar.Finish();
-  SetUpdatingThread(nullptr);
 
   char time[32];
   std::snprintf(time, sizeof time, "%.1f s", seconds);
-  ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + name + ": ") << thread->BytesWritten
-          << " bytes written, " << thread->FilesCreated << " temporary files created and removed, " << time << "\n";
+  ctx.Err << (stopped ? "erase stopped by the user: " : "erased " + name + ": ") << job.Worker().BytesWritten
+          << " bytes written, " << job.Worker().FilesCreated << " temporary files created and removed, " << time
+          << "\n";
   if (stopped) return exitStopped;
-  if (!thread->Result) {
-    ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": no temporary file could be created there\n";
+  if (result.End == TJobEnd::Failed) {
+    ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": " << result.Failure << "\n";
     return exitSource;
   }
   return exitOk;

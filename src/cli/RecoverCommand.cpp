@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -10,6 +11,7 @@
 #include "cli/ScanSession.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
+#include "engine/RecoveryJob.h"
 #include "platform/Event.h"
 #include "platform/Mounts.h"
 #include "workers/DestinationPolicy.h"
@@ -21,6 +23,21 @@ namespace fs = std::filesystem;
 namespace mirel::cli {
 
 namespace {
+
+// What the command does with a recovery's events.
+class TRecoverEvents : public TJobEvents {
+public:
+  std::function<TExistsAnswer(const std::string& path)> OnExists;
+  std::function<void(const TRecoveredFile& result)> OnRecovered;
+  std::atomic<int> Started{0};
+  // Set when the last file is done, which ends the wait at once.
+  TEvent Ended;
+
+  void FileStarted(const std::string&, PFileInfo) override { ++Started; }
+  TExistsAnswer FileExists(const std::string& path) override { return OnExists(path); }
+  void FileRecovered(const TRecoveredFile& result) override { OnRecovered(result); }
+  void JobDone(const TJobResult&) override { Ended.Set(); }
+};
 
 // Every entry at a path from the volume root (files and folders).
 std::vector<PFileInfo> FindEntries(const TDiskObject& disk, std::string path) {
@@ -140,15 +157,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     items = TopEntries(*session.Disk, query);
   }
 
-  TRecoveringThread thread(std::move(items));
-  // The report names files by paths that hold from anywhere.
-  thread.DestDir = fs::absolute(dest, ec).string();
-  // Only the report shows the hashes.
-  thread.Hash = report != nullptr || !hashNames.empty();
-  thread.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
-  std::atomic<int> started{0};
-  thread.OnFileStart = [&](const std::string&, PFileInfo) { ++started; };
-  thread.OnFileExists = [&](const std::string& p) {
+  TRecoverEvents events;
+  events.OnExists = [&](const std::string& p) {
     TExistsAnswer answer{onExists};
     if (onExists == TOnExists::Ask) {
       char c = AskUser(ctx, "\r\033[K" + PrintableName(p) + " already exists. Overwrite? [y]es, [n]ew name, [s]kip: ");
@@ -162,7 +172,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   std::vector<TRecoveredFile> noted;
   std::vector<std::pair<std::string, THashes>> sums;
   int unhashed = 0;
-  thread.OnFileDone = [&](const TRecoveredFile& done) {
+  events.OnRecovered = [&](const TRecoveredFile& done) {
     TRecoveredFile r = done;
     // What was written, read back: the checksums vouch for the file itself.
     if (!hashNames.empty() && !r.Dest.empty()) {
@@ -184,17 +194,25 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     if (report) report->Add(r);
   };
 
-  TInterruptGuard interrupt(&thread.Terminated);
-  // Set when the last file is done, which ends the wait at once.
-  TEvent finished;
-  thread.OnDone = [&] { finished.Set(); };
+  TRecoveryOptions options;
+  // The report names files by paths that hold from anywhere.
+  options.DestDir = fs::absolute(dest, ec).string();
+  // Only the report shows the hashes.
+  options.Hash = report != nullptr || !hashNames.empty();
+  options.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
+  TRecoveryJob job(std::move(items), std::move(options), events);
+
+  TInterruptGuard interrupt;
   const auto began = std::chrono::steady_clock::now();
-  thread.Start();
-  while (!finished.Wait(std::chrono::milliseconds(100))) {
-    if (ctx.ErrIsTerminal)
-      ctx.Err << "\rrecovering: " << started << " files, " << Megabytes(thread.BytesWritten) << "\033[K" << std::flush;
+  job.Start();
+  // Ctrl+C is looked for often, the progress line drawn every fifth turn.
+  for (int turn = 1; !events.Ended.Wait(std::chrono::milliseconds(20)); ++turn) {
+    if (interrupt.Requested()) job.RequestStop();
+    if (ctx.ErrIsTerminal && turn % 5 == 0)
+      ctx.Err << "\rrecovering: " << events.Started << " files, " << Megabytes(job.Worker().BytesWritten) << "\033[K"
+              << std::flush;
   }
-  thread.WaitFor();
+  const bool stopped = job.Wait().End == TJobEnd::Cancelled;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (ctx.ErrIsTerminal) ctx.Err << "\r\033[K";
 
@@ -224,7 +242,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   std::snprintf(took, sizeof took, " in %.3f s", seconds);
   ctx.Err << complete + incomplete << " files written (" << bytes << " bytes) to " << dest << took << ", " << incomplete
           << " incomplete, " << failed << " failed, " << skipped << " skipped"
-          << (thread.Terminated ? "; stopped by the user" : "") << "\n";
+          << (stopped ? "; stopped by the user" : "") << "\n";
   // Checksums in the tagged form that md5sum -c and sha256sum -c read.
   for (const auto& [path, hashes] : sums)
     for (const auto& [name, hex] : hashes) {
@@ -241,7 +259,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
     ctx.Err << "mirel: the report is not whole: " << PrintableName(report->Error()) << "\n";
     if (status == exitOk) status = exitIncomplete;
   }
-  if (thread.Terminated) return exitStopped;
+  if (stopped) return exitStopped;
   if (status == exitOk && (incomplete > 0 || failed > 0)) status = exitIncomplete;
   return status;
 }

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
-#include <thread>
 
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/UpdateView.h"
+#include "engine/ScanJob.h"
 #include "platform/Event.h"
 #include "workers/Digests.h"
 
@@ -20,20 +20,13 @@ namespace mirel::cli {
 namespace {
 
 volatile std::sig_atomic_t Interrupted = 0;
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
-              "set from a signal handler");
-std::atomic<std::atomic<bool>*> StopTarget{nullptr};
 
-void OnInterrupt(int) {
-  Interrupted = 1;
-  if (std::atomic<bool>* stop = StopTarget.load()) stop->store(true);
-}
+void OnInterrupt(int) { Interrupted = 1; }
 
 }  // namespace
 
-TInterruptGuard::TInterruptGuard(std::atomic<bool>* stop) {
+TInterruptGuard::TInterruptGuard() {
   Interrupted = 0;
-  StopTarget = stop;
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -44,7 +37,6 @@ TInterruptGuard::TInterruptGuard(std::atomic<bool>* stop) {
 TInterruptGuard::~TInterruptGuard() {
   sigaction(SIGINT, &OldInt, nullptr);
   sigaction(SIGTERM, &OldTerm, nullptr);
-  StopTarget = nullptr;
 }
 
 bool TInterruptGuard::Requested() const { return Interrupted != 0; }
@@ -52,7 +44,7 @@ bool TInterruptGuard::Requested() const { return Interrupted != 0; }
 namespace {
 
 // Draws "scanning NAME: 42%" on a terminal, at most once per percent.
-class TProgressBar : public TUpdateTarget {
+class TProgressBar : public TJobEvents {
 public:
   TProgressBar(std::ostream& err, bool show) : Err(err), Show(show) {}
   void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) override {
@@ -60,9 +52,12 @@ public:
     if (!Show || pct == Last.exchange(pct)) return;
     Err << "\rscanning " << PrintableName(disk->Name) << ": " << pct << "% " << std::flush;
   }
+  void JobDone(const TJobResult&) override { Ended.Set(); }
   void Finish() {
     if (Show && Last >= 0) Err << "\r\033[K" << std::flush;
   }
+  // Set when the scan ends, so that the wait for it ends at once.
+  TEvent Ended;
 
 private:
   std::ostream& Err;
@@ -161,29 +156,21 @@ TScanSession::TScanSession(const std::string& source, TCliContext& ctx) : Ctx(ct
 }
 
 bool TScanSession::Scan(bool quick, bool lostFolders) {
-  QuickScan = quick;
-  LostFolderSearch = !quick && lostFolders;
   TProgressBar bar(Ctx.Err, Ctx.ErrIsTerminal);
-  SetUpdatingThread(&bar);
-  // Set when the scan ends, so that the watcher is not waited for.
-  TEvent finished;
+  TScanJob job(*Disk, TScanOptions{.Quick = quick, .LostFolders = !quick && lostFolders}, bar);
   bool stopped = false;
   {
     TInterruptGuard interrupt;
-    std::jthread scan = Manager->StartScan(Disk);
-    std::jthread watch([&] {
-      while (!finished.Wait(std::chrono::milliseconds(20))) {
-        if (interrupt.Requested() && !stopped) {
-          stopped = true;
-          Manager->StopScan(Disk->Name);
-        }
+    job.Start();
+    while (!bar.Ended.Wait(std::chrono::milliseconds(20))) {
+      if (interrupt.Requested() && !stopped) {
+        stopped = true;
+        job.RequestStop();
       }
-    });
-    scan.join();
-    finished.Set();
+    }
+    stopped = job.Wait().End == TJobEnd::Cancelled;
   }
   bar.Finish();
-  SetUpdatingThread(nullptr);
   if (stopped) Ctx.Err << "mirel: scan stopped; showing what was found so far\n";
   ReportProblems();
   return stopped;

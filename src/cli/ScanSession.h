@@ -55,9 +55,7 @@ private:
 // Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
 class TInterruptGuard {
 public:
-  // stop, when given, is set by the signal handler itself, so the work it
-  // stops sees the request at once.
-  explicit TInterruptGuard(std::atomic<bool>* stop = nullptr);
+  TInterruptGuard();
   ~TInterruptGuard();
   TInterruptGuard(const TInterruptGuard&) = delete;
   TInterruptGuard& operator=(const TInterruptGuard&) = delete;

@@ -17,7 +17,6 @@
 namespace mirel {
 
 class TDiskScaner;
-class TDiskEraser;
 
 enum TFileSystemCode : uint8_t { fsNone = 0, fsFat12 = 1, fsFat16 = 2, fsFat32 = 3, fsNtfs = 4, fsExfat = 5 };
 
@@ -57,7 +56,6 @@ public:
   uint8_t FileSystem = fsNone;
   unsigned DriveType = 0;
   uint32_t SerialNumber = 0;
-  TDiskEraser* Eraser = nullptr;
   // Where the boot sector in use lies: 0, or a backup copy when the first
   // sector is damaged (scanners read their geometry from here).
   int64_t BootSectorOffset = 0;

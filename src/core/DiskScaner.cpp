@@ -8,15 +8,13 @@
 
 namespace mirel {
 
-std::atomic<bool> QuickScan{true};
-std::atomic<bool> LostFolderSearch{false};
-
 TDiskScaner::TDiskScaner(TDiskObject* disk) : Disk(disk) {}
 
 TDiskScaner::~TDiskScaner() { Handle.Close(); }
 
 bool TDiskScaner::Init() {
-  StopEvent.Reset();
+  // Every scan opens anew, and its progress starts from nothing.
+  LastPercent = -1;
   Handle.Close();
   if (Disk) {
     try {
@@ -28,21 +26,24 @@ bool TDiskScaner::Init() {
   return Handle.IsValid();
 }
 
-void TDiskScaner::ScanForFiles() {
-  StopEvent.Reset();
-  ClearScanProblems();
-}
+void TDiskScaner::ScanForFiles() { ClearScanProblems(); }
 
 void TDiskScaner::ClearScanProblems() {
   ScanFailure.clear();
   ScanWarnings.clear();
 }
 
-void TDiskScaner::SetStopped(bool stopped) {
-  if (stopped)
-    StopEvent.Set();
-  else
-    StopEvent.Reset();
+void TDiskScaner::ReportProgress(int64_t done, int64_t total) {
+  // A walk whose total grows as it goes (FAT finds folders while it reads
+  // them) can work out less than it reported before: the bar never goes back.
+  const int percent = ProgressPercent(done, total);
+  if (percent < LastPercent) return;
+  LastPercent = percent;
+  if (Sink) Sink->ScanProgress(Disk, done, total);
+}
+
+void TDiskScaner::ReportDone() {
+  if (Sink) Sink->ScanDone(Disk);
 }
 
 void TDiskScaner::PublishFile(PFileInfo entry) {
@@ -50,14 +51,14 @@ void TDiskScaner::PublishFile(PFileInfo entry) {
   entry->Disk = Disk;
   entry->IsFolder = false;
   AddSizeToAncestors(*entry);
-  UpdatingThread().FileFound(Disk, entry);
+  if (Sink) Sink->FileFound(Disk, entry);
 }
 
 void TDiskScaner::PublishFolder(PFileInfo entry) {
   if (!entry) return;
   entry->Disk = Disk;
   entry->IsFolder = true;
-  UpdatingThread().FolderFound(Disk, entry);
+  if (Sink) Sink->FolderFound(Disk, entry);
 }
 
 bool IsVolumeRoot(const TFileInfo& entry) {

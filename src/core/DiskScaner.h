@@ -2,25 +2,26 @@
 // The base of the file-system scanners: the stop signal, publication of found
 // entries to the front end, and an entry's path. The volume's catalogue owns
 // the entries.
-#include <atomic>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "core/FileInfo.h"
-#include "platform/Event.h"
 #include "platform/SourceHandle.h"
 
 namespace mirel {
 
 class TDiskObject;
+class TUpdateTarget;
 
-// Scan mode for every scanner: true (the default) keeps deleted entries only,
-// false keeps live ones too.
-extern std::atomic<bool> QuickScan;
-// Long scans only: whether scanners that can also search free space for
-// folders nothing links to any more (FAT) do so. It reads all free space.
-extern std::atomic<bool> LostFolderSearch;
+struct TScanOptions {
+  // Quick keeps deleted entries only; Long (false) keeps live ones too.
+  bool Quick = true;
+  // Long scans only: whether scanners that can also search free space for
+  // folders nothing links to any more (FAT) do so. It reads all free space.
+  bool LostFolders = false;
+};
 
 class TDiskScaner {
 public:
@@ -31,13 +32,15 @@ public:
 
   // Drops what the scanner keeps between the steps of one scan.
   virtual void ReleaseScanData() {}
-  // Opens the handle (resetting the stop signal); subclasses read geometry.
+  // Opens the handle, as each scan does first; subclasses read geometry.
   [[nodiscard]] virtual bool Init();
-  // The whole scan; the base only resets the stop signal.
+  // The whole scan; the base forgets the last one's problems.
   virtual void ScanForFiles();
 
-  bool IsStopped() const { return StopEvent.IsSet(); }
-  void SetStopped(bool stopped);
+  bool IsStopped() const { return Stop.stop_requested(); }
+  // Progress in the scanner's own unit, and the end of a walk, to the sink.
+  void ReportProgress(int64_t done, int64_t total);
+  void ReportDone();
 
   void PublishFile(PFileInfo entry);
   void PublishFolder(PFileInfo entry);
@@ -45,6 +48,12 @@ public:
   TDiskObject* Disk = nullptr;
   TSourceHandle Handle;
   uint32_t ClusterSize = 0;
+
+  // Set by whoever runs the scan, before ScanForFiles: the mode, where found
+  // entries and progress go (nowhere when null) and the stop request.
+  TScanOptions Options;
+  TUpdateTarget* Sink = nullptr;
+  std::stop_token Stop;
 
   // What the last scan could not read. ScanFailure: metadata without which
   // nothing can be listed (the root folder, the allocation table, the MFT's
@@ -55,8 +64,9 @@ public:
   std::vector<std::string> ScanWarnings;
   void ClearScanProblems();
 
-protected:
-  TEvent StopEvent;
+private:
+  // The highest percentage reported in this scan.
+  int LastPercent = -1;
 };
 
 // "name:/dir/dir/": the volume name and the folders above the entry. A

@@ -19,21 +19,6 @@ TDiskObject* TRecoveryManager::FindDisk(const std::string& name) const {
   return nullptr;
 }
 
-std::jthread TRecoveryManager::StartScan(TDiskObject* disk) {
-  if (!disk) return {};
-  disk->ClearCatalogue();
-  return std::jthread([disk] {
-    if (disk->Scaner) disk->Scaner->ScanForFiles();
-  });
-}
-
-void TRecoveryManager::StopScan(const std::string& name) {
-  try {
-    if (TDiskObject* d = FindDisk(name); d && d->Scaner) d->Scaner->SetStopped(true);
-  } catch (...) {
-  }
-}
-
 std::unique_ptr<TRecoveryStream> TRecoveryManager::CreateRecoveryStream(PFileInfo entry,
                                                                         const std::string& streamName) {
   return mirel::CreateRecoveryStream(entry, streamName);

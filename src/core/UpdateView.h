@@ -1,8 +1,7 @@
 #pragma once
-// What the workers tell a front end while they run. The scanner base and the
-// eraser report through the one process-wide target; a front end installs its
-// own (the desktop program hands the work to its main thread, the command line
-// prints), and without one the reports go nowhere.
+// What the workers tell a front end while they run. The scanner and the eraser
+// report to the target their job hands them (the desktop program hands the
+// work to its main thread, the command line prints).
 #include <cstdint>
 
 #include "core/FileInfo.h"
@@ -22,9 +21,5 @@ public:
 
 // Percentage shown for a progress report: done * 100 / total, 100 when total is 0.
 int ProgressPercent(int64_t done, int64_t total);
-
-// The current target (never null). Installing null restores the silent one.
-TUpdateTarget& UpdatingThread();
-void SetUpdatingThread(TUpdateTarget* target);
 
 }  // namespace mirel

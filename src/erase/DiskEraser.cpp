@@ -86,16 +86,6 @@ TDiskEraser::TDiskEraser(TDiskObject* disk, std::string root)
 
 TDiskEraser::~TDiskEraser() { CloseFileHandles(); }
 
-void TDiskEraser::SetCancelled(bool stop) {
-  try {
-    if (stop)
-      CancelEvent.Set();
-    else
-      CancelEvent.Reset();
-  } catch (...) {
-  }
-}
-
 int TDiskEraser::OpenTempFile(const std::string& folder, bool writeThrough, bool keepFailed) {
   std::string path = folder + EraserTempName(FileHandles.size());
   // O_EXCL: a file of the user's that happens to bear the name is never truncated.
@@ -215,7 +205,7 @@ bool TDiskEraser::Erase() {
             written += last;
             BytesWritten += last;
           }
-          UpdatingThread().EraseProgress(Disk, written, freeBytes);
+          if (Sink) Sink->EraseProgress(Disk, written, freeBytes);
           if (last <= 0) chunk = Shrink(chunk);
         }
         stage = stMeasure;

@@ -9,16 +9,17 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "erase/EraseJournal.h"
 #include "erase/EraserNames.h"
-#include "platform/Event.h"
 
 namespace mirel {
 
 class TDiskObject;
+class TUpdateTarget;
 struct TTempFileSlot;
 
 class TDiskEraser {
@@ -33,8 +34,7 @@ public:
   // free space. The fill files stay open (the volume stays full) until
   // CloseFileHandles.
   virtual bool Erase();
-  bool IsCancelled() const { return CancelEvent.IsSet(); }
-  void SetCancelled(bool stop);
+  bool IsCancelled() const { return Stop.stop_requested(); }
   // Removes the temporary files that runs which did not end normally left
   // under the root, as their records in the state folder name them.
   void RemoveLeftovers();
@@ -45,6 +45,10 @@ public:
   static constexpr size_t kSector = 512;
   // Clusters per fill write at the start.
   int64_t ChunkClusters = 4096;
+  // Set before Erase: where progress goes (nowhere when null) and the
+  // request to stop.
+  TUpdateTarget* Sink = nullptr;
+  std::stop_token Stop;
   std::atomic<int64_t> BytesWritten{0};
   std::atomic<int> FilesCreated{0};
 
@@ -77,7 +81,6 @@ private:
     TTempFileSlot* Slot = nullptr;
   };
   std::vector<TTempFile> FileHandles;
-  TEvent CancelEvent;
   std::string StateFolder;
   TEraseJournal Journal;
 };

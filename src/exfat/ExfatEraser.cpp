@@ -16,7 +16,7 @@ bool TExfatEraser::Erase() {
   const bool result = TDiskEraser::Erase();
   if (result) FillFolderSlots(Root, kMaxFilesPerFolder);
   CloseFileHandles();
-  UpdatingThread().EraseDone(Disk);
+  if (Sink) Sink->EraseDone(Disk);
   return result;
 }
 

@@ -260,7 +260,7 @@ void TExfatScaner::ScanForFiles() {
     ScanFailure = "the boot sector cannot be read or gives an unusable geometry";
     return;
   }
-  Quick = QuickScan.load();
+  Quick = Options.Quick;
   UnreadFolders.clear();
   UnreadFolderCount = 0;
   DroppedSets = 0;
@@ -277,13 +277,13 @@ void TExfatScaner::ScanForFiles() {
     if (e && Disk) Disk->Catalogue.Discard(e);
   PendingFolders.Clear();
   ReadClusters = {};
-  UpdatingThread().ScanDone(Disk);
+  ReportDone();
 }
 
 void TExfatScaner::ReadPendingFolders() {
   // The list grows while the loop runs: breadth first.
   for (int i = 0; i < PendingFolders.Count(); ++i) {
-    UpdatingThread().ScanProgress(Disk, int64_t{i} * kProgressUnits / PendingFolders.Count(), kProgressUnits);
+    ReportProgress(int64_t{i} * kProgressUnits / PendingFolders.Count(), kProgressUnits);
     if (IsStopped()) break;
     if (PendingFolders[i]) ReadDir(i);
   }

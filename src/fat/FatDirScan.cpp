@@ -67,8 +67,8 @@ void TFatScaner::ScanForFiles() {
     ScanFailure = "the boot sector cannot be read or gives an unusable geometry";
     return;
   }
-  Quick = QuickScan.load();
-  SearchLost = !Quick && LostFolderSearch.load();
+  Quick = Options.Quick;
+  SearchLost = !Quick && Options.LostFolders;
   WalkUnits = SearchLost ? PROGRESS_UNITS / 5 : PROGRESS_UNITS;
   UnreadFolders.clear();
   UnreadFolderCount = 0;
@@ -88,14 +88,13 @@ void TFatScaner::ScanForFiles() {
   PendingFolders.Clear();
   ReadWindows = {};
   RootFolder = nullptr;
-  UpdatingThread().ScanDone(Disk);
+  ReportDone();
 }
 
 void TFatScaner::ReadPendingFolders(int from, bool progress) {
   // The list grows while the loop runs: breadth first.
   for (int i = from; i < PendingFolders.Count(); ++i) {
-    if (progress)
-      UpdatingThread().ScanProgress(Disk, static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(), PROGRESS_UNITS);
+    if (progress) ReportProgress(static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(), PROGRESS_UNITS);
     if (IsStopped()) break;
     LastError = feNone;
     PFileInfo folder = PendingFolders[i];

@@ -31,7 +31,7 @@ bool TFatEraser::Erase() {
   bool result = TDiskEraser::Erase();
   if (result) FillFolderEntries(Root);
   CloseFileHandles();
-  UpdatingThread().EraseDone(Disk);
+  if (Sink) Sink->EraseDone(Disk);
   return result;
 }
 

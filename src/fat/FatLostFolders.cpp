@@ -49,8 +49,7 @@ void TFatScaner::SearchLostFolders() {
   uint64_t unreadable = 0;
   const uint32_t per = std::max<uint32_t>(1, LOST_BLOCK_BYTES / ClusterSize);
   for (uint32_t c = 2; c <= last && !IsStopped();) {
-    if (c % 4096 == 0)
-      UpdatingThread().ScanProgress(Disk, WalkUnits + (PROGRESS_UNITS - WalkUnits) * c / last, PROGRESS_UNITS);
+    if (c % 4096 == 0) ReportProgress(WalkUnits + (PROGRESS_UNITS - WalkUnits) * c / last, PROGRESS_UNITS);
     if (!unread(c)) {
       ++c;
       continue;
@@ -105,7 +104,7 @@ void TFatScaner::SearchLostFolders() {
     if (ReadWindows.count(ClusterOffset(f.Cluster))) continue;
     ReadLostFolder(f.Cluster, f.DotPair ? f.Dot.data() : nullptr);
   }
-  UpdatingThread().ScanProgress(Disk, PROGRESS_UNITS, PROGRESS_UNITS);
+  ReportProgress(PROGRESS_UNITS, PROGRESS_UNITS);
 }
 
 void TFatScaner::ReadLostFolder(uint32_t cluster, const uint8_t* dot) {

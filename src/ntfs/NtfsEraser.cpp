@@ -36,7 +36,7 @@ bool TNtfsEraser::Erase() {
   CloseFileHandles();
   bool result = TDiskEraser::Erase();
   CloseFileHandles();
-  UpdatingThread().EraseDone(Disk);
+  if (Sink) Sink->EraseDone(Disk);
   return result;
 }
 

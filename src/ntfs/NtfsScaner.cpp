@@ -110,7 +110,7 @@ void TNtfsScaner::ScanForFiles() {
   if (Reader->MftRunList.empty()) {
     // Without the MFT's own record and runs no record can be found.
     ScanFailure = Reader->Failure.empty() ? std::string("the MFT cannot be read") : Reader->Failure;
-    UpdatingThread().ScanDone(Disk);
+    ReportDone();
     return;
   }
   ReadClustersBitmap();
@@ -121,7 +121,7 @@ void TNtfsScaner::ScanForFiles() {
   // damaged run list may claim clusters far past it.
   const int64_t mftBytes = (r.MftDataSize + cs - 1) / cs * cs;
   const int64_t volumeBytes = Handle.Size();
-  const uint8_t flags = QuickScan ? rfDeletedOnly : 0;
+  const uint8_t flags = Options.Quick ? rfDeletedOnly : 0;
   TMftBlock block(Handle);
   TLostRecords lost;
   auto records = [rs](int64_t first, int64_t end) { return std::pair{first / rs, (end + rs - 1) / rs}; };
@@ -174,7 +174,7 @@ void TNtfsScaner::ScanForFiles() {
         lost.Add(lost.Damaged, number, number + 1);
       }
       pos += valid || torn ? rs : cs;
-      UpdatingThread().ScanProgress(Disk, std::min(vStart + pos - start, r.MftDataSize), r.MftDataSize);
+      ReportProgress(std::min(vStart + pos - start, r.MftDataSize), r.MftDataSize);
     }
     if (!IsStopped() && pos < end) {
       auto [a, b] = records(vStart + (pos - start), vEnd);
@@ -197,7 +197,7 @@ void TNtfsScaner::ScanForFiles() {
           "part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
           "are rated as overwritten");
   }
-  UpdatingThread().ScanDone(Disk);
+  ReportDone();
 }
 
 void TNtfsScaner::ReportLostRecords(const TByteRanges& records, const std::string& why) {

@@ -66,120 +66,126 @@ TfrmFilterForm::TfrmFilterForm(std::function<void(const TFilter&)> apply, QWidge
       Apply(std::move(apply)) {
   setWindowTitle(QStringLiteral("Finding your files"));
 
-  rbtShowAll = Placed(new QRadioButton(QStringLiteral("Show All Files (default)"), this), "rbtShowAll", 8, 8, 240, 20);
-  rbtShowAll->setChecked(true);
-  rbtUseFilter = Placed(new QRadioButton(QStringLiteral("Use Filter"), this), "rbtUseFilter", 8, 30, 240, 20);
-  Label1 = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this), "Label1", 16,
-                  52, 305, 18);
-  edNameMask = Placed(new QLineEdit(QStringLiteral("*.*"), this), "edNameMask", 16, 72, 305, 22);
-  btnOK = Placed(new QPushButton(QStringLiteral("OK"), this), "btnOK", 326, 8, 80, 25);
-  btnCancel = Placed(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", 326, 38, 80, 25);
-  btnAdvanced = Placed(new QPushButton(QStringLiteral("Advanced >>"), this), "btnAdvanced", 326, 69, 80, 25);
+  ShowAllButton =
+      Placed(new QRadioButton(QStringLiteral("Show All Files (default)"), this), "ShowAllButton", 8, 8, 240, 20);
+  ShowAllButton->setChecked(true);
+  UseFilterButton = Placed(new QRadioButton(QStringLiteral("Use Filter"), this), "UseFilterButton", 8, 30, 240, 20);
+  MaskCaption = Placed(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:"), this),
+                       "MaskCaption", 16, 52, 305, 18);
+  NameMaskEdit = Placed(new QLineEdit(QStringLiteral("*.*"), this), "NameMaskEdit", 16, 72, 305, 22);
+  OkButton = Placed(new QPushButton(QStringLiteral("OK"), this), "OkButton", 326, 8, 80, 25);
+  CancelButton = Placed(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 326, 38, 80, 25);
+  AdvancedButton = Placed(new QPushButton(QStringLiteral("Advanced >>"), this), "AdvancedButton", 326, 69, 80, 25);
   // Enter closes like Esc unless a button has the focus: a focused button
   // (auto-default) takes Enter itself.
-  btnCancel->setDefault(true);
+  CancelButton->setDefault(true);
 
-  GroupBox1 =
-      Placed(new QGroupBox(QStringLiteral(" Tips for locating your files "), this), "GroupBox1", 8, 100, 398, 142);
-  auto* label9 =
+  TipsGroup =
+      Placed(new QGroupBox(QStringLiteral(" Tips for locating your files "), this), "TipsGroup", 8, 100, 398, 142);
+  auto* tips =
       Placed(new QLabel(QStringLiteral("It is not uncommon for Mirel to find thousands of deleted files. To locate "
                                        "the files you're after, use filters. If you want to use more than one search "
                                        "term, separate them with semicolons. You can use wildcards (* and ?)."),
-                        GroupBox1),
-             "Label9", 8, 18, 382, 54);
-  label9->setWordWrap(true);
-  Placed(new QLabel(QStringLiteral("Example: mygraphic; *.jpg; myanimation.*"), GroupBox1), "Label10", 8, 74, 382, 16);
-  auto* label8 = Placed(new QLabel(QStringLiteral("Click 'advanced' for more filtering options (by modification date, "
-                                                  "size etc.). Click cancel if you do not want to apply filters at "
-                                                  "this time."),
-                                   GroupBox1),
-                        "Label8", 8, 94, 382, 42);
-  label8->setWordWrap(true);
+                        TipsGroup),
+             "TipsText", 8, 18, 382, 54);
+  tips->setWordWrap(true);
+  Placed(new QLabel(QStringLiteral("Example: mygraphic; *.jpg; myanimation.*"), TipsGroup), "TipsExample", 8, 74, 382,
+         16);
+  auto* advancedTip =
+      Placed(new QLabel(QStringLiteral("Click 'advanced' for more filtering options (by modification date, "
+                                       "size etc.). Click cancel if you do not want to apply filters at "
+                                       "this time."),
+                        TipsGroup),
+             "AdvancedTip", 8, 94, 382, 42);
+  advancedTip->setWordWrap(true);
 
   // Below the collapsed height, so only the enlarged dialog uncovers it.
-  PageControl1 = Placed(new QTabWidget(this), "PageControl1", 3, CollapsedHeight + 2, 405, 192);
-  TabSheet1 = new QWidget;
-  TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-  TabSheet2 = new QWidget;
-  TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-  TabSheet3 = new QWidget;
-  TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
-  PageControl1->addTab(TabSheet1, QStringLiteral("Date"));
-  PageControl1->addTab(TabSheet2, QStringLiteral("Size"));
-  PageControl1->addTab(TabSheet3, QStringLiteral("Attributes"));
+  CriteriaTabs = Placed(new QTabWidget(this), "CriteriaTabs", 3, CollapsedHeight + 2, 405, 192);
+  DatePage = new QWidget;
+  DatePage->setObjectName(QStringLiteral("DatePage"));
+  SizePage = new QWidget;
+  SizePage->setObjectName(QStringLiteral("SizePage"));
+  AttributesPage = new QWidget;
+  AttributesPage->setObjectName(QStringLiteral("AttributesPage"));
+  CriteriaTabs->addTab(DatePage, QStringLiteral("Date"));
+  CriteriaTabs->addTab(SizePage, QStringLiteral("Size"));
+  CriteriaTabs->addTab(AttributesPage, QStringLiteral("Attributes"));
 
-  rbtAllDates = Placed(new QRadioButton(QStringLiteral("All Files"), TabSheet1), "rbtAllDates", 8, 8, 200, 20);
-  rbtAllDates->setChecked(true);
-  Placed(new QLabel(QStringLiteral("Find files created or modified:"), TabSheet1), "Label2", 8, 34, 300, 18);
-  rbtDateBetween = Placed(new QRadioButton(QStringLiteral("Between"), TabSheet1), "rbtDateBetween", 8, 55, 90, 20);
+  AllDatesButton = Placed(new QRadioButton(QStringLiteral("All Files"), DatePage), "AllDatesButton", 8, 8, 200, 20);
+  AllDatesButton->setChecked(true);
+  Placed(new QLabel(QStringLiteral("Find files created or modified:"), DatePage), "DateCaption", 8, 34, 300, 18);
+  DateBetweenButton = Placed(new QRadioButton(QStringLiteral("Between"), DatePage), "DateBetweenButton", 8, 55, 90, 20);
   const QDateTime stored(QDate(2006, 8, 8), QTime(0, 26, 40));
   auto picker = [&](const char* name, int y) {
-    auto* p = Placed(new QDateTimeEdit(stored, TabSheet1), name, 100, y, 180, 22);
+    auto* p = Placed(new QDateTimeEdit(stored, DatePage), name, 100, y, 180, 22);
     p->setCalendarPopup(true);
     p->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     p->setDateRange(QDate(1, 1, 1), QDate(9999, 12, 31));
     return p;
   };
-  dtpDateBegin = picker("dtpDateBegin", 54);
-  Placed(new QLabel(QStringLiteral("and"), TabSheet1), "Label3", 70, 82, 26, 18);
-  dtpDateEnd = picker("dtpDateEnd", 80);
-  rbtPrevMonths =
-      Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevMonths", 8, 109, 150, 20);
-  seMonths = Placed(new TSpinEdit(0, 2000000, TabSheet1), "seMonths", 160, 108, 80, 22);
-  Placed(new QLabel(QStringLiteral("Month(s)"), TabSheet1), "Label4", 246, 110, 80, 18);
-  rbtPrevDays =
-      Placed(new QRadioButton(QStringLiteral("During the previous"), TabSheet1), "rbtPrevDays", 8, 137, 150, 20);
-  seDays = Placed(new TSpinEdit(0, 20000000, TabSheet1), "seDays", 160, 136, 80, 22);
-  Placed(new QLabel(QStringLiteral("Day(s)"), TabSheet1), "Label5", 246, 138, 80, 18);
+  DateBeginEdit = picker("DateBeginEdit", 54);
+  Placed(new QLabel(QStringLiteral("and"), DatePage), "DateAndCaption", 70, 82, 26, 18);
+  DateEndEdit = picker("DateEndEdit", 80);
+  PrevMonthsButton =
+      Placed(new QRadioButton(QStringLiteral("During the previous"), DatePage), "PrevMonthsButton", 8, 109, 150, 20);
+  MonthsEdit = Placed(new TSpinEdit(0, 2000000, DatePage), "MonthsEdit", 160, 108, 80, 22);
+  Placed(new QLabel(QStringLiteral("Month(s)"), DatePage), "MonthsCaption", 246, 110, 80, 18);
+  PrevDaysButton =
+      Placed(new QRadioButton(QStringLiteral("During the previous"), DatePage), "PrevDaysButton", 8, 137, 150, 20);
+  DaysEdit = Placed(new TSpinEdit(0, 20000000, DatePage), "DaysEdit", 160, 136, 80, 22);
+  Placed(new QLabel(QStringLiteral("Day(s)"), DatePage), "DaysCaption", 246, 138, 80, 18);
 
-  cbxSize = Placed(new QCheckBox(QStringLiteral("Size is"), TabSheet2), "cbxSize", 8, 10, 70, 20);
-  seSize = Placed(new TSpinEdit(1, 0, TabSheet2), "seSize", 80, 8, 120, 22);
-  Placed(new QLabel(QStringLiteral("KB"), TabSheet2), "Label6", 206, 10, 30, 18);
-  Placed(new QLabel(QStringLiteral("Compare:"), TabSheet2), "Label7", 8, 40, 80, 18);
-  auto* frame = Placed(new QGroupBox(TabSheet2), "RadioGroup1", 80, 36, 200, 100);
-  rbtSizeEqual = Placed(new QRadioButton(QStringLiteral("Equal (=)"), frame), "rbtSizeEqual", 10, 10, 180, 20);
-  rbtSizeEqual->setChecked(true);
-  rbtSizeGreater = Placed(new QRadioButton(QStringLiteral("Greates (>)"), frame), "rbtSizeGreater", 10, 38, 180, 20);
-  rbtSizeSmaller = Placed(new QRadioButton(QStringLiteral("Smaller (<)"), frame), "rbtSizeSmaller", 10, 66, 180, 20);
+  SizeBox = Placed(new QCheckBox(QStringLiteral("Size is"), SizePage), "SizeBox", 8, 10, 70, 20);
+  SizeEdit = Placed(new TSpinEdit(1, 0, SizePage), "SizeEdit", 80, 8, 120, 22);
+  Placed(new QLabel(QStringLiteral("KB"), SizePage), "SizeUnitCaption", 206, 10, 30, 18);
+  Placed(new QLabel(QStringLiteral("Compare:"), SizePage), "CompareCaption", 8, 40, 80, 18);
+  auto* frame = Placed(new QGroupBox(SizePage), "CompareGroup", 80, 36, 200, 100);
+  SizeEqualButton = Placed(new QRadioButton(QStringLiteral("Equal (=)"), frame), "SizeEqualButton", 10, 10, 180, 20);
+  SizeEqualButton->setChecked(true);
+  SizeGreaterButton =
+      Placed(new QRadioButton(QStringLiteral("Greates (>)"), frame), "SizeGreaterButton", 10, 38, 180, 20);
+  SizeSmallerButton =
+      Placed(new QRadioButton(QStringLiteral("Smaller (<)"), frame), "SizeSmallerButton", 10, 66, 180, 20);
 
-  rbtAnyAttrs = Placed(new QRadioButton(QStringLiteral("Any Attributes"), TabSheet3), "rbtAnyAttrs", 8, 8, 200, 20);
-  rbtAnyAttrs->setChecked(true);
-  rbtSelAttrs =
-      Placed(new QRadioButton(QStringLiteral("Selected Attributes:"), TabSheet3), "rbtSelAttrs", 8, 32, 200, 20);
-  cbxArchive = Placed(new QCheckBox(QStringLiteral("Archive"), TabSheet3), "cbxArchive", 28, 56, 150, 20);
-  cbxReadOnly = Placed(new QCheckBox(QStringLiteral("Read Only"), TabSheet3), "cbxReadOnly", 28, 78, 150, 20);
-  cbxSystem = Placed(new QCheckBox(QStringLiteral("System"), TabSheet3), "cbxSystem", 28, 100, 150, 20);
-  cbxHidden = Placed(new QCheckBox(QStringLiteral("Hidden"), TabSheet3), "cbxHidden", 28, 122, 150, 20);
+  AnyAttributesButton =
+      Placed(new QRadioButton(QStringLiteral("Any Attributes"), AttributesPage), "AnyAttributesButton", 8, 8, 200, 20);
+  AnyAttributesButton->setChecked(true);
+  SelectedAttributesButton = Placed(new QRadioButton(QStringLiteral("Selected Attributes:"), AttributesPage),
+                                    "SelectedAttributesButton", 8, 32, 200, 20);
+  ArchiveBox = Placed(new QCheckBox(QStringLiteral("Archive"), AttributesPage), "ArchiveBox", 28, 56, 150, 20);
+  ReadOnlyBox = Placed(new QCheckBox(QStringLiteral("Read Only"), AttributesPage), "ReadOnlyBox", 28, 78, 150, 20);
+  SystemBox = Placed(new QCheckBox(QStringLiteral("System"), AttributesPage), "SystemBox", 28, 100, 150, 20);
+  HiddenBox = Placed(new QCheckBox(QStringLiteral("Hidden"), AttributesPage), "HiddenBox", 28, 122, 150, 20);
 
-  connect(btnOK, &QPushButton::clicked, this, &TfrmFilterForm::btnOKClick);
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(btnAdvanced, &QPushButton::clicked, this, &TfrmFilterForm::btnAdvancedClick);
-  connect(rbtShowAll, &QRadioButton::clicked, this, [this] { EnableFilterControls(false); });
-  connect(rbtUseFilter, &QRadioButton::clicked, this, [this] { EnableFilterControls(true); });
+  connect(OkButton, &QPushButton::clicked, this, &TfrmFilterForm::OkClick);
+  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(AdvancedButton, &QPushButton::clicked, this, &TfrmFilterForm::AdvancedClick);
+  connect(ShowAllButton, &QRadioButton::clicked, this, [this] { EnableFilterControls(false); });
+  connect(UseFilterButton, &QRadioButton::clicked, this, [this] { EnableFilterControls(true); });
 
   setFixedSize(411, 248);
 }
 
 void TfrmFilterForm::EnableFilterControls(bool enabled) {
-  edNameMask->setEnabled(enabled);
-  for (QWidget* page : {TabSheet1, TabSheet2, TabSheet3})
+  NameMaskEdit->setEnabled(enabled);
+  for (QWidget* page : {DatePage, SizePage, AttributesPage})
     for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) w->setEnabled(enabled);
 }
 
 bool TfrmFilterForm::BuildFilter(const QDate& today, TFilter& f, QString& error) const {
   f = TFilter{};
-  if (rbtShowAll->isChecked()) return true;
+  if (ShowAllButton->isChecked()) return true;
   f.Flags = qfMask;
-  f.Mask = WildcardToPattern(edNameMask->text().toStdString());
-  if (!rbtAllDates->isChecked()) {
+  f.Mask = WildcardToPattern(NameMaskEdit->text().toStdString());
+  if (!AllDatesButton->isChecked()) {
     f.Flags |= qfDate;
-    if (rbtDateBetween->isChecked()) {
-      f.DateFrom = ToDateTime(dtpDateBegin->date(), dtpDateBegin->time());
-      f.DateTo = ToDateTime(dtpDateEnd->date(), dtpDateEnd->time());
+    if (DateBetweenButton->isChecked()) {
+      f.DateFrom = ToDateTime(DateBeginEdit->date(), DateBeginEdit->time());
+      f.DateTo = ToDateTime(DateEndEdit->date(), DateEndEdit->time());
     } else {
       // addMonths clips the day to the length of the target month.
-      const QDate from =
-          rbtPrevMonths->isChecked() ? today.addMonths(-int(seMonths->Value())) : today.addDays(-seDays->Value());
+      const QDate from = PrevMonthsButton->isChecked() ? today.addMonths(-int(MonthsEdit->Value()))
+                                                       : today.addDays(-DaysEdit->Value());
       if (!from.isValid() || from.year() < 1) {
         error = QStringLiteral("The date range reaches back before the year 1.");
         return false;
@@ -188,23 +194,25 @@ bool TfrmFilterForm::BuildFilter(const QDate& today, TFilter& f, QString& error)
       f.DateTo = ToDateTime(today);
     }
   }
-  if (cbxSize->isChecked()) {
+  if (SizeBox->isChecked()) {
     constexpr int64_t limit = std::numeric_limits<int64_t>::max() / 1024;
     f.Flags |= qfSize;
-    f.Flags |= rbtSizeEqual->isChecked() ? qfSizeEqual : rbtSizeGreater->isChecked() ? qfSizeGreater : qfSizeSmaller;
-    f.Size = std::clamp(seSize->Value(), -limit, limit) * 1024;
+    f.Flags |= SizeEqualButton->isChecked()     ? qfSizeEqual
+               : SizeGreaterButton->isChecked() ? qfSizeGreater
+                                                : qfSizeSmaller;
+    f.Size = std::clamp(SizeEdit->Value(), -limit, limit) * 1024;
   }
-  if (rbtSelAttrs->isChecked()) {
+  if (SelectedAttributesButton->isChecked()) {
     f.Flags |= qfAttributes;
-    if (cbxReadOnly->isChecked()) f.Attributes |= faReadOnly;
-    if (cbxHidden->isChecked()) f.Attributes |= faHidden;
-    if (cbxArchive->isChecked()) f.Attributes |= faArchive;
-    if (cbxSystem->isChecked()) f.Attributes |= faSysFile;
+    if (ReadOnlyBox->isChecked()) f.Attributes |= faReadOnly;
+    if (HiddenBox->isChecked()) f.Attributes |= faHidden;
+    if (ArchiveBox->isChecked()) f.Attributes |= faArchive;
+    if (SystemBox->isChecked()) f.Attributes |= faSysFile;
   }
   return true;
 }
 
-void TfrmFilterForm::btnOKClick() {
+void TfrmFilterForm::OkClick() {
   TFilter f;
   QString error;
   if (!BuildFilter(QDate::currentDate(), f, error)) {
@@ -220,13 +228,13 @@ void TfrmFilterForm::SetOuterHeight(int target) {
   setFixedSize(width(), target - frame);
 }
 
-void TfrmFilterForm::btnAdvancedClick() {
+void TfrmFilterForm::AdvancedClick() {
   if (frameGeometry().height() >= ToggleThreshold) {
     SetOuterHeight(CollapsedHeight);
-    btnAdvanced->setText(QStringLiteral("Advanced >>"));
+    AdvancedButton->setText(QStringLiteral("Advanced >>"));
   } else {
     SetOuterHeight(ExpandedHeight);
-    btnAdvanced->setText(QStringLiteral("Advanced <<"));
+    AdvancedButton->setText(QStringLiteral("Advanced <<"));
   }
 }
 

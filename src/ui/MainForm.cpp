@@ -1,7 +1,5 @@
 #include "ui/MainForm.h"
 
-#include "workers/ErasingThread.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -42,6 +40,7 @@
 #include "core/DiskObject.h"
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
+#include "engine/RecoveryJob.h"
 #include "platform/Mounts.h"
 #include "platform/RawSource.h"
 #include "query/RecoveryRegEx.h"
@@ -54,8 +53,7 @@
 #include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
-#include "workers/RecoveringThread.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace mirel::ui {
 
@@ -144,7 +142,7 @@ void TFileListView::keyPressEvent(QKeyEvent* e) {
   QTableView::keyPressEvent(e);
 }
 
-TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolume, QWidget* parent)
+TfrmMainForm::TfrmMainForm(TViewUpdater& updating, const QString& initialVolume, QWidget* parent)
     : QMainWindow(parent), Updating(updating), IconList(&Icons) {
   setObjectName(QStringLiteral("frmMainForm"));
   // The window system adds the program's name after the title.
@@ -159,7 +157,7 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
   Progress = new TfrmProgressForm(this);
   FilterForm = new TfrmFilterForm([this](const TFilter& f) { ApplyFilter(f); }, this);
 
-  Bridge->SetTreeView(tvDirTree);
+  Bridge->SetTreeView(FolderTree);
   Bridge->SetListModel(Model);
   DiskLetter = initialVolume;
   FillDiskList();
@@ -171,8 +169,8 @@ TfrmMainForm::TfrmMainForm(TUpdatingThread& updating, const QString& initialVolu
 
 TfrmMainForm::~TfrmMainForm() {
   FolderMount.reset();
-  if (ScanRunning) RecoveryManager().StopScan(DiskLetter.toStdString());
-  WaitForScanThread();
+  if (ScanRunning) ScanJob->RequestStop();
+  WaitForScan();
   Bridge->OnScanDone = nullptr;
 }
 
@@ -181,115 +179,118 @@ void TfrmMainForm::BuildLayout() {
   auto* outer = new QVBoxLayout(central);
   outer->setContentsMargins(4, 4, 4, 0);
 
-  PageControl1 = Named(new QTabWidget(central), "PageControl1");
-  QFont bold = PageControl1->font();
+  StepTabs = Named(new QTabWidget(central), "StepTabs");
+  QFont bold = StepTabs->font();
   bold.setBold(true);
-  PageControl1->tabBar()->setFont(bold);
+  StepTabs->tabBar()->setFont(bold);
 
   // Step 1: the volume and the scan.
-  TabSheet1 = Named(new QWidget, "TabSheet1");
-  auto* t1 = new QHBoxLayout(TabSheet1);
-  cbxDiskList = Named(new QComboBox(TabSheet1), "cbxDiskList");
-  cbxDiskList->setEditable(false);
-  cbxDiskList->setMinimumWidth(300);
-  cbxDiskList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  BitBtn1 = BigButton(TabSheet1, "BitBtn1", QStringLiteral("Scan"), QStyle::SP_BrowserReload);
-  btnScan = Named(new QPushButton(QStringLiteral("Scan"), TabSheet1), "btnScan");
-  btnErase = Named(new QPushButton(QStringLiteral("Erase"), TabSheet1), "btnErase");
-  RadioGroup1 = Named(new QGroupBox(QStringLiteral(" Mode "), TabSheet1), "RadioGroup1");
-  auto* modes = new QHBoxLayout(RadioGroup1);
-  rbtstd = Named(new QRadioButton(QStringLiteral("Quick"), RadioGroup1), "rbtstd");
-  rbtext = Named(new QRadioButton(QStringLiteral("Long"), RadioGroup1), "rbtext");
-  SetHint(rbtstd, QStringLiteral("Default deleted file recovery"));
-  SetHint(rbtext, QStringLiteral("Display all files; deleted and current (beta!)"));
-  rbtstd->setChecked(true);
-  modes->addWidget(rbtstd);
-  modes->addWidget(rbtext);
-  chkLostFolders =
-      Named(new QCheckBox(QStringLiteral("Search free space for lost folders"), TabSheet1), "chkLostFolders");
-  SetHint(chkLostFolders, QStringLiteral("Lists current files too, and reads all free space: takes time"));
+  ScanPage = Named(new QWidget, "ScanPage");
+  auto* t1 = new QHBoxLayout(ScanPage);
+  VolumeBox = Named(new QComboBox(ScanPage), "VolumeBox");
+  VolumeBox->setEditable(false);
+  VolumeBox->setMinimumWidth(300);
+  VolumeBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  ScanButton = BigButton(ScanPage, "ScanButton", QStringLiteral("Scan"), QStyle::SP_BrowserReload);
+  HiddenScanButton = Named(new QPushButton(QStringLiteral("Scan"), ScanPage), "HiddenScanButton");
+  EraseButton = Named(new QPushButton(QStringLiteral("Erase"), ScanPage), "EraseButton");
+  ModeGroup = Named(new QGroupBox(QStringLiteral(" Mode "), ScanPage), "ModeGroup");
+  auto* modes = new QHBoxLayout(ModeGroup);
+  QuickModeButton = Named(new QRadioButton(QStringLiteral("Quick"), ModeGroup), "QuickModeButton");
+  LongModeButton = Named(new QRadioButton(QStringLiteral("Long"), ModeGroup), "LongModeButton");
+  SetHint(QuickModeButton, QStringLiteral("Default deleted file recovery"));
+  SetHint(LongModeButton, QStringLiteral("Display all files; deleted and current (beta!)"));
+  QuickModeButton->setChecked(true);
+  modes->addWidget(QuickModeButton);
+  modes->addWidget(LongModeButton);
+  LostFoldersBox =
+      Named(new QCheckBox(QStringLiteral("Search free space for lost folders"), ScanPage), "LostFoldersBox");
+  SetHint(LostFoldersBox, QStringLiteral("Lists current files too, and reads all free space: takes time"));
   auto* source = new QVBoxLayout;
   source->addStretch();
-  source->addWidget(cbxDiskList);
-  source->addWidget(chkLostFolders);
+  source->addWidget(VolumeBox);
+  source->addWidget(LostFoldersBox);
   source->addStretch();
   t1->addLayout(source, 1);
-  t1->addWidget(BitBtn1);
-  t1->addWidget(btnScan);
-  t1->addWidget(btnErase);
-  t1->addWidget(RadioGroup1);
-  btnScan->hide();
-  btnErase->hide();
-  RadioGroup1->hide();
-  PageControl1->addTab(TabSheet1, QStringLiteral("Step 1: Scan "));
+  t1->addWidget(ScanButton);
+  t1->addWidget(HiddenScanButton);
+  t1->addWidget(EraseButton);
+  t1->addWidget(ModeGroup);
+  HiddenScanButton->hide();
+  EraseButton->hide();
+  ModeGroup->hide();
+  StepTabs->addTab(ScanPage, QStringLiteral("Step 1: Scan "));
 
   // Step 2: filters and recovery.
-  TabSheet2 = Named(new QWidget, "TabSheet2");
-  auto* t2 = new QHBoxLayout(TabSheet2);
-  GroupBox1 = Named(new QGroupBox(QStringLiteral(" Quick Filters "), TabSheet2), "GroupBox1");
-  auto* g = new QHBoxLayout(GroupBox1);
-  edNameMask = Named(new QLineEdit(QStringLiteral("*.*"), GroupBox1), "edNameMask");
-  CheckBox1 = Named(new QCheckBox(QStringLiteral("Show only good files"), GroupBox1), "CheckBox1");
-  BitBtn4 = Named(new QToolButton(GroupBox1), "BitBtn4");
-  BitBtn4->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
-  SetHint(BitBtn4, QStringLiteral("Apply quick filter"));
-  BitBtn5 = Named(new QToolButton(GroupBox1), "BitBtn5");
-  BitBtn5->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
-  SetHint(BitBtn5, QStringLiteral("Cancel quick filter"));
-  BitBtn2 = Named(new QPushButton(QStringLiteral("Advanced filters >"), GroupBox1), "BitBtn2");
-  SetHint(BitBtn2, QStringLiteral("Advanced filters: time, date, size"));
-  g->addWidget(edNameMask, 1);
-  g->addWidget(BitBtn4);
-  g->addWidget(BitBtn5);
-  g->addWidget(CheckBox1);
-  g->addWidget(BitBtn2);
-  BitBtn3 = BigButton(TabSheet2, "BitBtn3", QStringLiteral("Copy"), QStyle::SP_DialogSaveButton);
-  Label2 = Named(new QLabel(QStringLiteral("0"), TabSheet2), "Label2");
-  Label4 = Named(new QLabel(TabSheet2), "Label4");
-  Button1 = Named(new QPushButton(QStringLiteral("Recover selected"), TabSheet2), "Button1");
-  btnPreview = Named(new QPushButton(QStringLiteral("Preview Selected"), TabSheet2), "btnPreview");
-  btnFilter = Named(new QPushButton(QStringLiteral("Filter"), TabSheet2), "btnFilter");
-  for (QWidget* hidden : std::initializer_list<QWidget*>{Label2, Label4, Button1, btnPreview, btnFilter})
+  RecoverPage = Named(new QWidget, "RecoverPage");
+  auto* t2 = new QHBoxLayout(RecoverPage);
+  QuickFilterGroup = Named(new QGroupBox(QStringLiteral(" Quick Filters "), RecoverPage), "QuickFilterGroup");
+  auto* g = new QHBoxLayout(QuickFilterGroup);
+  NameMaskEdit = Named(new QLineEdit(QStringLiteral("*.*"), QuickFilterGroup), "NameMaskEdit");
+  GoodFilesOnlyBox = Named(new QCheckBox(QStringLiteral("Show only good files"), QuickFilterGroup), "GoodFilesOnlyBox");
+  ApplyMaskButton = Named(new QToolButton(QuickFilterGroup), "ApplyMaskButton");
+  ApplyMaskButton->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+  SetHint(ApplyMaskButton, QStringLiteral("Apply quick filter"));
+  ClearMaskButton = Named(new QToolButton(QuickFilterGroup), "ClearMaskButton");
+  ClearMaskButton->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+  SetHint(ClearMaskButton, QStringLiteral("Cancel quick filter"));
+  AdvancedFiltersButton =
+      Named(new QPushButton(QStringLiteral("Advanced filters >"), QuickFilterGroup), "AdvancedFiltersButton");
+  SetHint(AdvancedFiltersButton, QStringLiteral("Advanced filters: time, date, size"));
+  g->addWidget(NameMaskEdit, 1);
+  g->addWidget(ApplyMaskButton);
+  g->addWidget(ClearMaskButton);
+  g->addWidget(GoodFilesOnlyBox);
+  g->addWidget(AdvancedFiltersButton);
+  CopyButton = BigButton(RecoverPage, "CopyButton", QStringLiteral("Copy"), QStyle::SP_DialogSaveButton);
+  FoundCountLabel = Named(new QLabel(QStringLiteral("0"), RecoverPage), "FoundCountLabel");
+  FoundSummaryLabel = Named(new QLabel(RecoverPage), "FoundSummaryLabel");
+  RecoverSelectedButton =
+      Named(new QPushButton(QStringLiteral("Recover selected"), RecoverPage), "RecoverSelectedButton");
+  PreviewButton = Named(new QPushButton(QStringLiteral("Preview Selected"), RecoverPage), "PreviewButton");
+  FilterButton = Named(new QPushButton(QStringLiteral("Filter"), RecoverPage), "FilterButton");
+  for (QWidget* hidden : std::initializer_list<QWidget*>{FoundCountLabel, FoundSummaryLabel, RecoverSelectedButton,
+                                                         PreviewButton, FilterButton})
     hidden->hide();
-  t2->addWidget(GroupBox1, 1);
-  t2->addWidget(BitBtn3);
-  PageControl1->addTab(TabSheet2, QStringLiteral("Step 2: Recover "));
-  outer->addWidget(PageControl1);
+  t2->addWidget(QuickFilterGroup, 1);
+  t2->addWidget(CopyButton);
+  StepTabs->addTab(RecoverPage, QStringLiteral("Step 2: Recover "));
+  outer->addWidget(StepTabs);
 
   // The tree and the list.
-  Panel3 = Named(new QWidget(central), "Panel3");
-  auto* p3 = new QHBoxLayout(Panel3);
+  BrowsePanel = Named(new QWidget(central), "BrowsePanel");
+  auto* p3 = new QHBoxLayout(BrowsePanel);
   p3->setContentsMargins(0, 0, 0, 0);
-  Splitter1 = Named(new QSplitter(Qt::Horizontal, Panel3), "Splitter1");
-  Panel4 = Named(new QWidget(Splitter1), "Panel4");
-  auto* p4 = new QVBoxLayout(Panel4);
+  TreeListSplitter = Named(new QSplitter(Qt::Horizontal, BrowsePanel), "TreeListSplitter");
+  TreePanel = Named(new QWidget(TreeListSplitter), "TreePanel");
+  auto* p4 = new QVBoxLayout(TreePanel);
   p4->setContentsMargins(0, 0, 0, 0);
-  tvDirTree = Named(new QTreeWidget(Panel4), "tvDirTree");
-  tvDirTree->setHeaderHidden(true);
-  tvDirTree->setIndentation(19);
-  tvDirTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  tvDirTree->setContextMenuPolicy(Qt::CustomContextMenu);
-  SetHint(tvDirTree, QStringLiteral("|Right click for more options"));
-  p4->addWidget(tvDirTree);
-  Panel5 = Named(new QWidget(Splitter1), "Panel5");
-  auto* p5 = new QVBoxLayout(Panel5);
+  FolderTree = Named(new QTreeWidget(TreePanel), "FolderTree");
+  FolderTree->setHeaderHidden(true);
+  FolderTree->setIndentation(19);
+  FolderTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  FolderTree->setContextMenuPolicy(Qt::CustomContextMenu);
+  SetHint(FolderTree, QStringLiteral("|Right click for more options"));
+  p4->addWidget(FolderTree);
+  ListPanel = Named(new QWidget(TreeListSplitter), "ListPanel");
+  auto* p5 = new QVBoxLayout(ListPanel);
   p5->setContentsMargins(0, 0, 0, 0);
-  lvFileList = Named(new TFileListView(Panel5), "lvFileList");
-  lvFileList->setModel(Model);
-  lvFileList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  lvFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvFileList->setShowGrid(true);
-  lvFileList->setAlternatingRowColors(true);
+  FileList = Named(new TFileListView(ListPanel), "FileList");
+  FileList->setModel(Model);
+  FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  FileList->setShowGrid(true);
+  FileList->setAlternatingRowColors(true);
   // Tab moves on to the next control, not from cell to cell.
-  lvFileList->setTabKeyNavigation(false);
-  lvFileList->setWordWrap(false);
-  lvFileList->setContextMenuPolicy(Qt::CustomContextMenu);
-  lvFileList->verticalHeader()->hide();
+  FileList->setTabKeyNavigation(false);
+  FileList->setWordWrap(false);
+  FileList->setContextMenuPolicy(Qt::CustomContextMenu);
+  FileList->verticalHeader()->hide();
   // Fixed row heights keep a million rows cheap to lay out.
-  lvFileList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  lvFileList->verticalHeader()->setDefaultSectionSize(lvFileList->fontMetrics().height() + 6);
-  QHeaderView* header = lvFileList->horizontalHeader();
+  FileList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  FileList->verticalHeader()->setDefaultSectionSize(FileList->fontMetrics().height() + 6);
+  QHeaderView* header = FileList->horizontalHeader();
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
   header->setMinimumSectionSize(30);
@@ -297,21 +298,21 @@ void TfrmMainForm::BuildLayout() {
   header->setResizeContentsPrecision(200);
   header->setStretchLastSection(false);
   // The entry's address is there for those who show it from the header.
-  lvFileList->setColumnHidden(fcAddress, true);
+  FileList->setColumnHidden(fcAddress, true);
   FitColumns();
-  SetHint(lvFileList, QStringLiteral("|Hold SHIFT or CTRL key to select multiple items"));
-  p5->addWidget(lvFileList);
-  Splitter1->addWidget(Panel4);
-  Splitter1->addWidget(Panel5);
-  p3->addWidget(Splitter1);
-  Panel3->installEventFilter(this);
-  outer->addWidget(Panel3, 1);
+  SetHint(FileList, QStringLiteral("|Hold SHIFT or CTRL key to select multiple items"));
+  p5->addWidget(FileList);
+  TreeListSplitter->addWidget(TreePanel);
+  TreeListSplitter->addWidget(ListPanel);
+  p3->addWidget(TreeListSplitter);
+  BrowsePanel->installEventFilter(this);
+  outer->addWidget(BrowsePanel, 1);
 
   // Links.
-  Panel2 = Named(new QWidget(central), "Panel2");
-  auto* p2 = new QHBoxLayout(Panel2);
+  LinksPanel = Named(new QWidget(central), "LinksPanel");
+  auto* p2 = new QHBoxLayout(LinksPanel);
   auto link = [&](const char* name, const QString& text) {
-    auto* l = Named(new QLabel(text, Panel2), name);
+    auto* l = Named(new QLabel(text, LinksPanel), name);
     l->setCursor(Qt::PointingHandCursor);
     l->setForegroundRole(QPalette::Link);
     QFont f = l->font();
@@ -320,147 +321,155 @@ void TfrmMainForm::BuildLayout() {
     l->installEventFilter(this);
     return l;
   };
-  p2->addWidget(new QLabel(QStringLiteral("Web:"), Panel2));
-  lblWeb = link("lblWeb", QStringLiteral("manual.html"));
-  p2->addWidget(lblWeb);
+  p2->addWidget(new QLabel(QStringLiteral("Web:"), LinksPanel));
+  WebLink = link("WebLink", QStringLiteral("manual.html"));
+  p2->addWidget(WebLink);
   p2->addSpacing(20);
-  p2->addWidget(new QLabel(QStringLiteral("Support:"), Panel2));
-  lblSupport = link("lblSupport", QStringLiteral("Help and support"));
-  p2->addWidget(lblSupport);
-  lblHelp = link("lblHelp", QStringLiteral("Help"));
-  lblHelp->hide();
-  p2->addWidget(lblHelp);
+  p2->addWidget(new QLabel(QStringLiteral("Support:"), LinksPanel));
+  SupportLink = link("SupportLink", QStringLiteral("Help and support"));
+  p2->addWidget(SupportLink);
+  HelpLink = link("HelpLink", QStringLiteral("Help"));
+  HelpLink->hide();
+  p2->addWidget(HelpLink);
   p2->addStretch();
-  outer->addWidget(Panel2);
+  outer->addWidget(LinksPanel);
   setCentralWidget(central);
 
-  StatusPanel1 = Named(new QLabel(statusBar()), "StatusPanel1");
-  StatusPanel1->setMinimumWidth(300);
-  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-  statusBar()->addPermanentWidget(StatusPanel1);
+  StatusLabel = Named(new QLabel(statusBar()), "StatusLabel");
+  StatusLabel->setMinimumWidth(300);
+  statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  statusBar()->addPermanentWidget(StatusLabel);
 
-  connect(cbxDiskList, &QComboBox::activated, this, &TfrmMainForm::DiskChosen);
-  connect(Splitter1, &QSplitter::splitterMoved, this, [this] { SplitterPlaced = true; });
-  connect(BitBtn1, &QToolButton::clicked, this, &TfrmMainForm::BitBtn1Click);
-  connect(btnScan, &QPushButton::clicked, this, &TfrmMainForm::btnScanClick);
-  connect(btnErase, &QPushButton::clicked, this, &TfrmMainForm::btnEraseClick);
-  connect(rbtstd, &QRadioButton::clicked, this, [] { QuickScan = true; });
-  connect(rbtext, &QRadioButton::clicked, this, [] { QuickScan = false; });
-  connect(BitBtn3, &QToolButton::clicked, this, [this] { RecoverSelection(); });
-  connect(Button1, &QPushButton::clicked, this, [this] { RecoverSelection(); });
-  connect(BitBtn4, &QToolButton::clicked, this, &TfrmMainForm::BitBtn4Click);
-  connect(BitBtn5, &QToolButton::clicked, this, &TfrmMainForm::BitBtn5Click);
-  connect(edNameMask, &QLineEdit::returnPressed, this, &TfrmMainForm::BitBtn4Click);
-  connect(CheckBox1, &QCheckBox::toggled, this, &TfrmMainForm::CheckBox1Click);
-  connect(tvDirTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) { TreeNodeChanged(node); });
+  connect(VolumeBox, &QComboBox::activated, this, &TfrmMainForm::DiskChosen);
+  connect(TreeListSplitter, &QSplitter::splitterMoved, this, [this] { SplitterPlaced = true; });
+  connect(ScanButton, &QToolButton::clicked, this, &TfrmMainForm::ScanButtonClick);
+  connect(HiddenScanButton, &QPushButton::clicked, this, &TfrmMainForm::HiddenScanClick);
+  connect(EraseButton, &QPushButton::clicked, this, &TfrmMainForm::EraseButtonClick);
+  connect(CopyButton, &QToolButton::clicked, this, [this] { RecoverSelection(); });
+  connect(RecoverSelectedButton, &QPushButton::clicked, this, [this] { RecoverSelection(); });
+  connect(ApplyMaskButton, &QToolButton::clicked, this, &TfrmMainForm::ApplyQuickFilter);
+  connect(ClearMaskButton, &QToolButton::clicked, this, &TfrmMainForm::ClearQuickFilter);
+  connect(NameMaskEdit, &QLineEdit::returnPressed, this, &TfrmMainForm::ApplyQuickFilter);
+  connect(GoodFilesOnlyBox, &QCheckBox::toggled, this, &TfrmMainForm::GoodFilesOnlyClick);
+  connect(FolderTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) { TreeNodeChanged(node); });
   connect(header, &QHeaderView::sectionClicked, this, [this](int column) { Model->HeaderClicked(column); });
   connect(Model, &QAbstractItemModel::layoutChanged, this, &TfrmMainForm::ShowSortIndicator);
-  for (QPushButton* b : {BitBtn2, btnFilter}) connect(b, &QPushButton::clicked, this, &TfrmMainForm::ShowFilterDialog);
-  connect(btnPreview, &QPushButton::clicked, this, &TfrmMainForm::OpenPreview);
-  connect(lvFileList, &QAbstractItemView::doubleClicked, this, &TfrmMainForm::OpenPreview);
-  connect(lvFileList, &TFileListView::PreviewRequested, this, &TfrmMainForm::OpenPreview);
+  for (QPushButton* b : {AdvancedFiltersButton, FilterButton})
+    connect(b, &QPushButton::clicked, this, &TfrmMainForm::ShowFilterDialog);
+  connect(PreviewButton, &QPushButton::clicked, this, &TfrmMainForm::OpenPreview);
+  connect(FileList, &QAbstractItemView::doubleClicked, this, &TfrmMainForm::OpenPreview);
+  connect(FileList, &TFileListView::PreviewRequested, this, &TfrmMainForm::OpenPreview);
 }
 
 void TfrmMainForm::BuildMenus() {
-  OpenImage1 = MakeAction(this, "OpenImage1", QStringLiteral("&Open Image..."), QKeySequence::Open);
-  test1 = MakeAction(this, "test1", QStringLiteral("&Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
-  Preview1 = MakeAction(this, "Preview1", QStringLiteral("&Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
-  Preview2 = MakeAction(this, "Preview2", QStringLiteral("&Preview"), QKeySequence(Qt::Key_F3));
-  OpenAsFolder1 = MakeAction(this, "OpenAsFolder1", QStringLiteral("Open as &Folder"));
-  Exit1 = MakeAction(this, "Exit1", QStringLiteral("E&xit"), QKeySequence::Quit);
-  Filters1 = MakeAction(this, "Filters1", QStringLiteral("&Advanced Filters"), QKeySequence(Qt::CTRL | Qt::Key_F));
-  ByFilename1 = MakeAction(this, "ByFilename1", QStringLiteral("&Expand Folder Tree"), QKeySequence(Qt::Key_F7));
-  ByType1 = MakeAction(this, "ByType1", QStringLiteral("&Collapse Folder Tree"), QKeySequence(Qt::Key_F8));
-  SizeUnits1 = MakeAction(this, "SizeUnits1", QStringLiteral("Sizes in &KB/MB"));
-  SizeUnits1->setCheckable(true);
-  Subfolders1 = MakeAction(this, "Subfolders1", QStringLiteral("Show Files of &Subfolders While Filtering"));
-  Subfolders1->setCheckable(true);
-  Subfolders1->setChecked(true);
-  Help2 = MakeAction(this, "Help2", QStringLiteral("&Manual"), QKeySequence::HelpContents);
-  About1 = MakeAction(this, "About1", QStringLiteral("&About Corvane Mirel"));
+  OpenImageAction = MakeAction(this, "OpenImageAction", QStringLiteral("&Open Image..."), QKeySequence::Open);
+  ScanAction = MakeAction(this, "ScanAction", QStringLiteral("&Scan"), QKeySequence(Qt::CTRL | Qt::Key_S));
+  RecoverAction = MakeAction(this, "RecoverAction", QStringLiteral("&Recover"), QKeySequence(Qt::CTRL | Qt::Key_C));
+  PreviewAction = MakeAction(this, "PreviewAction", QStringLiteral("&Preview"), QKeySequence(Qt::Key_F3));
+  OpenAsFolderAction = MakeAction(this, "OpenAsFolderAction", QStringLiteral("Open as &Folder"));
+  ExitAction = MakeAction(this, "ExitAction", QStringLiteral("E&xit"), QKeySequence::Quit);
+  AdvancedFiltersAction = MakeAction(this, "AdvancedFiltersAction", QStringLiteral("&Advanced Filters"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_F));
+  ExpandTreeAction =
+      MakeAction(this, "ExpandTreeAction", QStringLiteral("&Expand Folder Tree"), QKeySequence(Qt::Key_F7));
+  CollapseTreeAction =
+      MakeAction(this, "CollapseTreeAction", QStringLiteral("&Collapse Folder Tree"), QKeySequence(Qt::Key_F8));
+  SizeUnitsAction = MakeAction(this, "SizeUnitsAction", QStringLiteral("Sizes in &KB/MB"));
+  SizeUnitsAction->setCheckable(true);
+  SubfolderFilesAction =
+      MakeAction(this, "SubfolderFilesAction", QStringLiteral("Show Files of &Subfolders While Filtering"));
+  SubfolderFilesAction->setCheckable(true);
+  SubfolderFilesAction->setChecked(true);
+  ManualAction = MakeAction(this, "ManualAction", QStringLiteral("&Manual"), QKeySequence::HelpContents);
+  AboutAction = MakeAction(this, "AboutAction", QStringLiteral("&About Corvane Mirel"));
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  file->setObjectName(QStringLiteral("File1"));
-  file->addAction(OpenImage1);
+  file->setObjectName(QStringLiteral("FileMenu"));
+  file->addAction(OpenImageAction);
   file->addSeparator();
-  file->addActions({test1, Preview1, Preview2, OpenAsFolder1});
+  file->addActions({ScanAction, RecoverAction, PreviewAction, OpenAsFolderAction});
   file->addSeparator();
-  file->addAction(Exit1);
+  file->addAction(ExitAction);
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-  edit->setObjectName(QStringLiteral("Edit1"));
-  edit->addAction(Filters1);
+  edit->setObjectName(QStringLiteral("EditMenu"));
+  edit->addAction(AdvancedFiltersAction);
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  view->setObjectName(QStringLiteral("View1"));
-  view->addActions({ByFilename1, ByType1});
+  view->setObjectName(QStringLiteral("ViewMenu"));
+  view->addActions({ExpandTreeAction, CollapseTreeAction});
   view->addSeparator();
-  view->addActions({SizeUnits1, Subfolders1});
+  view->addActions({SizeUnitsAction, SubfolderFilesAction});
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  help->setObjectName(QStringLiteral("Help1"));
-  help->addAction(Help2);
-  help->addAction(About1);
+  help->setObjectName(QStringLiteral("HelpMenu"));
+  help->addAction(ManualAction);
+  help->addAction(AboutAction);
 
-  PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
-  RecoverHighlightedFolder1 =
-      MakeAction(PopupMenu1, "RecoverHighlightedFolder1", QStringLiteral("&Recover Highlighted Folder"));
-  expandall1 = MakeAction(PopupMenu1, "expandall1", QStringLiteral("&Expand All"));
-  collapseall1 = MakeAction(PopupMenu1, "collapseall1", QStringLiteral("&Collapse All"));
-  PopupMenu1->addActions({RecoverHighlightedFolder1, expandall1, collapseall1});
+  TreeMenu = Named(new QMenu(this), "TreeMenu");
+  RecoverFolderAction = MakeAction(TreeMenu, "RecoverFolderAction", QStringLiteral("&Recover Highlighted Folder"));
+  ExpandAllAction = MakeAction(TreeMenu, "ExpandAllAction", QStringLiteral("&Expand All"));
+  CollapseAllAction = MakeAction(TreeMenu, "CollapseAllAction", QStringLiteral("&Collapse All"));
+  TreeMenu->addActions({RecoverFolderAction, ExpandAllAction, CollapseAllAction});
 
-  PopupMenu2 = Named(new QMenu(this), "PopupMenu2");
-  RecoverSelectedFiles1 = MakeAction(PopupMenu2, "RecoverSelectedFiles1", QStringLiteral("&Recover Selected Item(s)"),
+  ListMenu = Named(new QMenu(this), "ListMenu");
+  RecoverSelectedAction = MakeAction(ListMenu, "RecoverSelectedAction", QStringLiteral("&Recover Selected Item(s)"),
                                      QKeySequence(Qt::CTRL | Qt::Key_C));
-  PreviewSelectedFile1 = MakeAction(PopupMenu2, "PreviewSelectedFile1", QStringLiteral("&Preview Selected File"),
-                                    QKeySequence(Qt::Key_F3));
-  OpenAsFolder2 = MakeAction(PopupMenu2, "OpenAsFolder2", QStringLiteral("Open as &Folder"));
-  Filter1 = MakeAction(PopupMenu2, "Filter1", QStringLiteral("F&ilter"), QKeySequence(Qt::CTRL | Qt::Key_F));
-  SelectAll1 = MakeAction(PopupMenu2, "SelectAll1", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A));
+  PreviewSelectedAction =
+      MakeAction(ListMenu, "PreviewSelectedAction", QStringLiteral("&Preview Selected File"), QKeySequence(Qt::Key_F3));
+  ListOpenAsFolderAction = MakeAction(ListMenu, "ListOpenAsFolderAction", QStringLiteral("Open as &Folder"));
+  ListFilterAction =
+      MakeAction(ListMenu, "ListFilterAction", QStringLiteral("F&ilter"), QKeySequence(Qt::CTRL | Qt::Key_F));
+  SelectAllAction =
+      MakeAction(ListMenu, "SelectAllAction", QStringLiteral("Select &All"), QKeySequence(Qt::CTRL | Qt::Key_A));
   // The list view fires these itself while it has the focus.
-  for (QAction* a : PopupMenu2->actions()) a->setShortcutContext(Qt::WidgetShortcut);
-  PopupMenu2->addActions({RecoverSelectedFiles1, PreviewSelectedFile1, OpenAsFolder2, Filter1, SelectAll1});
-  lvFileList->ContextMenu = PopupMenu2;
+  for (QAction* a : ListMenu->actions()) a->setShortcutContext(Qt::WidgetShortcut);
+  ListMenu->addActions(
+      {RecoverSelectedAction, PreviewSelectedAction, ListOpenAsFolderAction, ListFilterAction, SelectAllAction});
+  FileList->ContextMenu = ListMenu;
 
-  for (QAction* a : {Preview2, PreviewSelectedFile1}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenPreview);
-  for (QAction* a : {Filters1, Filter1}) connect(a, &QAction::triggered, this, &TfrmMainForm::ShowFilterDialog);
-  for (QAction* a : {OpenAsFolder1, OpenAsFolder2}) connect(a, &QAction::triggered, this, &TfrmMainForm::OpenAsFolder);
+  for (QAction* a : {PreviewAction, PreviewSelectedAction})
+    connect(a, &QAction::triggered, this, &TfrmMainForm::OpenPreview);
+  for (QAction* a : {AdvancedFiltersAction, ListFilterAction})
+    connect(a, &QAction::triggered, this, &TfrmMainForm::ShowFilterDialog);
+  for (QAction* a : {OpenAsFolderAction, ListOpenAsFolderAction})
+    connect(a, &QAction::triggered, this, &TfrmMainForm::OpenAsFolder);
 
-  connect(test1, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
-  connect(OpenImage1, &QAction::triggered, this, [this] { OpenImage(); });
-  connect(SizeUnits1, &QAction::toggled, this, [this](bool on) { Model->SetSizeUnits(on); });
-  connect(Subfolders1, &QAction::toggled, this, [this] { ApplyFilter(Filter); });
-  connect(Preview1, &QAction::triggered, this, [this] { RecoverSelection(); });
-  connect(Exit1, &QAction::triggered, this, &QWidget::close);
-  connect(ByFilename1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
-  connect(ByType1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
-  connect(Help2, &QAction::triggered, this, &TfrmMainForm::OpenHelp);
-  connect(About1, &QAction::triggered, this, &TfrmMainForm::ShowAbout);
-  connect(RecoverHighlightedFolder1, &QAction::triggered, this, &TfrmMainForm::RecoverHighlightedFolder);
-  connect(expandall1, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
-  connect(collapseall1, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
-  connect(RecoverSelectedFiles1, &QAction::triggered, this, [this] { RecoverSelection(); });
-  connect(SelectAll1, &QAction::triggered, this, &TfrmMainForm::SelectAll);
-  connect(tvDirTree, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& p) { PopupMenu1->popup(tvDirTree->viewport()->mapToGlobal(p)); });
-  connect(lvFileList, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& p) { PopupMenu2->popup(lvFileList->viewport()->mapToGlobal(p)); });
+  connect(ScanAction, &QAction::triggered, this, &TfrmMainForm::MenuScanClick);
+  connect(OpenImageAction, &QAction::triggered, this, [this] { OpenImage(); });
+  connect(SizeUnitsAction, &QAction::toggled, this, [this](bool on) { Model->SetSizeUnits(on); });
+  connect(SubfolderFilesAction, &QAction::toggled, this, [this] { ApplyFilter(Filter); });
+  connect(RecoverAction, &QAction::triggered, this, [this] { RecoverSelection(); });
+  connect(ExitAction, &QAction::triggered, this, &QWidget::close);
+  connect(ExpandTreeAction, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
+  connect(CollapseTreeAction, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
+  connect(ManualAction, &QAction::triggered, this, &TfrmMainForm::OpenHelp);
+  connect(AboutAction, &QAction::triggered, this, &TfrmMainForm::ShowAbout);
+  connect(RecoverFolderAction, &QAction::triggered, this, &TfrmMainForm::RecoverHighlightedFolder);
+  connect(ExpandAllAction, &QAction::triggered, this, &TfrmMainForm::ExpandTree);
+  connect(CollapseAllAction, &QAction::triggered, this, &TfrmMainForm::CollapseTree);
+  connect(RecoverSelectedAction, &QAction::triggered, this, [this] { RecoverSelection(); });
+  connect(SelectAllAction, &QAction::triggered, this, &TfrmMainForm::SelectAll);
+  connect(FolderTree, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { TreeMenu->popup(FolderTree->viewport()->mapToGlobal(p)); });
+  connect(FileList, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { ListMenu->popup(FileList->viewport()->mapToGlobal(p)); });
 }
 
 bool TfrmMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Panel3 && event->type() == QEvent::Resize && !SplitterPlaced) {
-    const int w = Panel3->width();
+  if (watched == BrowsePanel && event->type() == QEvent::Resize && !SplitterPlaced) {
+    const int w = BrowsePanel->width();
     const int tree = w * 3 / 11;
-    Splitter1->setSizes({tree, std::max(0, w - tree - Splitter1->handleWidth())});
+    TreeListSplitter->setSizes({tree, std::max(0, w - tree - TreeListSplitter->handleWidth())});
   } else if (event->type() == QEvent::MouseButtonRelease) {
     // Every link leads into the manual that comes with the program.
-    if (watched == lblWeb || watched == lblHelp)
+    if (watched == WebLink || watched == HelpLink)
       OpenHelp();
-    else if (watched == lblSupport)
+    else if (watched == SupportLink)
       OpenManual(QStringLiteral("support"));
   }
   return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMainForm::FillDiskList() {
-  cbxDiskList->clear();
+  VolumeBox->clear();
   const TDiskList& disks = RecoveryManager().DiskList;
   for (int i = 0; i < disks.Count(); ++i) {
     const TDiskObject* d = disks[i];
@@ -475,18 +484,18 @@ void TfrmMainForm::FillDiskList() {
       text += QStringLiteral(" (no FAT, exFAT or NTFS file system)");
     else
       text += QStringLiteral(" (%1, %2)").arg(QString::fromStdString(d->FileSystemName), SizeInUnits(d->TotalSize));
-    cbxDiskList->addItem(text, i);
+    VolumeBox->addItem(text, i);
   }
   int selected = -1;
   for (int i = 0; i < disks.Count() && selected < 0; ++i)
     if (!DiskLetter.isEmpty() && QString::fromStdString(disks[i]->Name).compare(DiskLetter, Qt::CaseInsensitive) == 0)
       selected = i;
-  cbxDiskList->setCurrentIndex(selected);
+  VolumeBox->setCurrentIndex(selected);
 }
 
 TDiskObject* TfrmMainForm::SelectedDisk() const {
-  int i = cbxDiskList->currentIndex();
-  return i < 0 ? nullptr : RecoveryManager().DiskList[cbxDiskList->itemData(i).toInt()];
+  int i = VolumeBox->currentIndex();
+  return i < 0 ? nullptr : RecoveryManager().DiskList[VolumeBox->itemData(i).toInt()];
 }
 
 void TfrmMainForm::DiskChosen(int) {
@@ -509,7 +518,7 @@ void TfrmMainForm::ApplyFilter(const TFilter& filter) {
 }
 
 void TfrmMainForm::SetSubfolderFlag() {
-  if (Subfolders1->isChecked() && FilterNarrows(Filter))
+  if (SubfolderFilesAction->isChecked() && FilterNarrows(Filter))
     Filter.Flags |= qfSubfolders;
   else
     Filter.Flags &= ~uint32_t(qfSubfolders);
@@ -523,23 +532,23 @@ void TfrmMainForm::TreeNodeChanged(QTreeWidgetItem* node) {
 }
 
 void TfrmMainForm::ShowSortIndicator() {
-  QHeaderView* header = lvFileList->horizontalHeader();
+  QHeaderView* header = FileList->horizontalHeader();
   header->setSortIndicatorShown(Model->SortColumn >= 0);
   if (Model->SortColumn >= 0)
     header->setSortIndicator(Model->SortColumn, Model->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void TfrmMainForm::FitColumns() {
-  const QFontMetrics fm = lvFileList->fontMetrics();
-  const int pad = 2 * lvFileList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
-  const int icon = lvFileList->style()->pixelMetric(QStyle::PM_SmallIconSize) + 4;
+  const QFontMetrics fm = FileList->fontMetrics();
+  const int pad = 2 * FileList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+  const int icon = FileList->style()->pixelMetric(QStyle::PM_SmallIconSize) + 4;
   // Every column at least as wide as its title and its widest likely text.
   auto atLeast = [&](int column, const QString& sample, int extra = 0) {
     const int title = fm.horizontalAdvance(Model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString()) + 24;
     return std::max(title, fm.horizontalAdvance(sample) + pad + extra);
   };
   const bool rows = Model->rowCount() > 0;
-  if (rows) lvFileList->resizeColumnsToContents();
+  if (rows) FileList->resizeColumnsToContents();
   const int widths[] = {0,
                         atLeast(fcType, QStringLiteral(".JPEG")),
                         atLeast(fcSize, QStringLiteral("99999999")),
@@ -550,16 +559,15 @@ void TfrmMainForm::FitColumns() {
   static_assert(std::size(widths) == fcCount);
   int others = 0;
   for (int c = fcType; c < fcCount; ++c) {
-    lvFileList->setColumnWidth(c, std::max(widths[c], rows ? lvFileList->columnWidth(c) : 0));
-    if (!lvFileList->isColumnHidden(c)) others += lvFileList->columnWidth(c);
+    FileList->setColumnWidth(c, std::max(widths[c], rows ? FileList->columnWidth(c) : 0));
+    if (!FileList->isColumnHidden(c)) others += FileList->columnWidth(c);
   }
   // The name takes what the other columns leave, within reason; long names
   // show whole in their tooltip.
   const int least = atLeast(fcName, QStringLiteral("A long name.txt"), icon);
   const int most = std::max(least, fm.horizontalAdvance(QLatin1Char('x')) * 48);
-  const int room = lvFileList->viewport()->width() - others;
-  lvFileList->setColumnWidth(fcName,
-                             std::clamp(std::max(room, rows ? lvFileList->columnWidth(fcName) : 0), least, most));
+  const int room = FileList->viewport()->width() - others;
+  FileList->setColumnWidth(fcName, std::clamp(std::max(room, rows ? FileList->columnWidth(fcName) : 0), least, most));
 }
 
 void TfrmMainForm::showEvent(QShowEvent* event) {
@@ -586,7 +594,7 @@ void TfrmMainForm::PrepareQuery(TDiskObject* disk) {
   }
 }
 
-void TfrmMainForm::BitBtn1Click() {
+void TfrmMainForm::ScanButtonClick() {
   if (!CanScan()) return;
   Bridge->ViewsCleared();
   Model->Clear();
@@ -602,44 +610,43 @@ void TfrmMainForm::MenuScanClick() {
   // Only the folders of the new scan are to show in the emptied tree.
   Filter.Flags = 0;
   ApplyFilter(Filter);
-  edNameMask->setText(QStringLiteral("*.*"));
+  NameMaskEdit->setText(QStringLiteral("*.*"));
   Bridge->ViewsCleared();
   Model->Clear();
   if (RunScan()) ShowFilterDialog();
 }
 
-void TfrmMainForm::btnScanClick() {
+void TfrmMainForm::HiddenScanClick() {
   if (!CanScan()) return;
   Bridge->ViewsCleared();
   Model->Clear();
   RunScan();
 }
 
-void TfrmMainForm::btnEraseClick() {
+void TfrmMainForm::EraseButtonClick() {
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
   if (!disk) return;
-  WaitForScanThread();
+  WaitForScan();
   Bridge->ViewsCleared();
   Model->Clear();
   PrepareQuery(disk);
   Operation = opErase;
-  Bridge->SetEraseProgressBar(Progress->ProgressBar1);
-  ErasingThread = RecoveryManager().StartErase(disk);
-  if (!ErasingThread) {
-    Operation = opNone;
-    return;
-  }
+  Bridge->SetEraseProgressBar(Progress->Bar);
+  EraseEvents = std::make_unique<TJobViewEvents>(Updating);
+  EraseJob = std::make_unique<TEraseJob>(*disk, std::string(), *EraseEvents);
+  EraseJob->Start();
   // The dialog stays open after the erase until the user closes it.
   Progress->exec();
-  ErasingThread->WaitFor();
-  StatusPanel1->setText(ErasingThread->Result ? QStringLiteral("Erase completed") : QStringLiteral("Erase failed"));
-  ErasingThread.reset();
+  EraseJob->Wait();
+  StatusLabel->setText(EraseJob->Worker().Result ? QStringLiteral("Erase completed") : QStringLiteral("Erase failed"));
+  EraseJob.reset();
+  EraseEvents.reset();
 }
 
 bool TfrmMainForm::CanScan() {
   if (RecoveryManager().FindDisk(DiskLetter.toStdString())) return true;
   Dialogs().Message(this, QMessageBox::Information, QStringLiteral("Nothing to scan"),
-                    cbxDiskList->count() == 0
+                    VolumeBox->count() == 0
                         ? QStringLiteral("No volume is listed. Open a disk image with File > Open Image... (Ctrl+O) "
                                          "or drop one onto this window.")
                         : QStringLiteral("No volume is selected. Choose one in the volume box, or open a disk image "
@@ -649,40 +656,37 @@ bool TfrmMainForm::CanScan() {
 }
 
 bool TfrmMainForm::RunScan() {
-  // The search is part of the Long scan only.
-  LostFolderSearch = chkLostFolders->isChecked();
-  QuickScan = rbtstd->isChecked() && !LostFolderSearch;
-  StatusPanel1->setText(QStringLiteral("Scanning ..."));
+  StatusLabel->setText(QStringLiteral("Scanning ..."));
   // The catalogue the last scan is still filling must not be freed under it.
-  WaitForScanThread();
+  WaitForScan();
   TDiskObject* disk = GainAccess(RecoveryManager().FindDisk(DiskLetter.toStdString()));
   PrepareQuery(disk);
   Operation = opScan;
-  Bridge->SetScanProgressBar(Progress->ProgressBar1);
-  Bridge->SetCountLabel(Label2);
-  if (!StartScanThread(disk)) {
+  Bridge->SetScanProgressBar(Progress->Bar);
+  Bridge->SetCountLabel(FoundCountLabel);
+  if (!StartScanJob(disk)) {
     Operation = opNone;
-    StatusPanel1->setText(QStringLiteral("Scan failed"));
+    StatusLabel->setText(QStringLiteral("Scan failed"));
     return false;
   }
   Progress->ScanEnd = TfrmProgressForm::seRunning;
   Progress->exec();
   if (Progress->ScanEnd == TfrmProgressForm::seFailed) {
-    StatusPanel1->setText(QStringLiteral("Scan failed"));
+    StatusLabel->setText(QStringLiteral("Scan failed"));
     return false;
   }
-  PageControl1->setCurrentWidget(TabSheet2);
+  StepTabs->setCurrentWidget(RecoverPage);
   Bridge->Flush();
   // The root's folders in sight and its files listed.
-  if (QTreeWidgetItem* root = tvDirTree->topLevelItem(0)) {
+  if (QTreeWidgetItem* root = FolderTree->topLevelItem(0)) {
     root->setExpanded(true);
-    tvDirTree->setCurrentItem(root);
+    FolderTree->setCurrentItem(root);
   }
   if (!ColumnsRestored) FitColumns();
-  Label4->setText(Label2->text() + QStringLiteral(" files found"));
-  StatusPanel1->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
-                            ? Label4->text() + QStringLiteral(" (scan stopped)")
-                            : Label4->text());
+  FoundSummaryLabel->setText(FoundCountLabel->text() + QStringLiteral(" files found"));
+  StatusLabel->setText(Progress->ScanEnd == TfrmProgressForm::seCancelled
+                           ? FoundSummaryLabel->text() + QStringLiteral(" (scan stopped)")
+                           : FoundSummaryLabel->text());
   ReportScanProblems(disk);
   return true;
 }
@@ -704,7 +708,7 @@ TDiskObject* TfrmMainForm::GainAccess(TDiskObject* disk) {
   return disk;
 }
 
-bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
+bool TfrmMainForm::StartScanJob(TDiskObject* disk) {
   QString why;
   if (!disk)
     why = QStringLiteral("No volume is selected.");
@@ -719,17 +723,22 @@ bool TfrmMainForm::StartScanThread(TDiskObject* disk) {
     return false;
   }
   ScanRunning = true;
-  std::jthread scan = RecoveryManager().StartScan(disk);
-  ScanWatcher = std::jthread([this, t = std::move(scan)]() mutable {
-    if (t.joinable()) t.join();
+  ScanJob.reset();
+  ScanEvents = std::make_unique<TJobViewEvents>(Updating);
+  ScanEvents->OnDone = [this](const TJobResult&) {
     ScanRunning = false;
     QMetaObject::invokeMethod(
-        this, [this] { ScanThreadEnded(); }, Qt::QueuedConnection);
-  });
+        this, [this] { ScanEnded(); }, Qt::QueuedConnection);
+  };
+  // The search is part of the Long scan only.
+  const bool lostFolders = LostFoldersBox->isChecked();
+  const TScanOptions options{.Quick = QuickModeButton->isChecked() && !lostFolders, .LostFolders = lostFolders};
+  ScanJob = std::make_unique<TScanJob>(*disk, options, *ScanEvents);
+  ScanJob->Start();
   return true;
 }
 
-void TfrmMainForm::ScanThreadEnded() {
+void TfrmMainForm::ScanEnded() {
   // A scan that ends without its end report could not read the volume.
   if (Operation != opScan || ScanRunning) return;
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
@@ -757,16 +766,16 @@ void TfrmMainForm::ReportScanProblems(TDiskObject* disk) {
                       : QStringLiteral("parts of the volume could not be read; what was found is listed."),
                lines.join(QStringLiteral("\n"))),
       QMessageBox::Ok);
-  if (failed) StatusPanel1->setText(QStringLiteral("Scan failed"));
+  if (failed) StatusLabel->setText(QStringLiteral("Scan failed"));
 }
 
-void TfrmMainForm::WaitForScanThread() {
+void TfrmMainForm::WaitForScan() {
   WaitWithEvents([this] { return !ScanRunning.load(); });
-  if (ScanWatcher.joinable()) ScanWatcher.join();
+  if (ScanJob) ScanJob->Wait();
 }
 
 void TfrmMainForm::RecoverSelection() {
-  QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
+  QModelIndexList rows = FileList->selectionModel()->selectedRows();
   std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   TDiskItems items;
   for (const QModelIndex& ix : rows)
@@ -791,31 +800,31 @@ void TfrmMainForm::RecoverSelection() {
       break;
   }
 
-  auto thread = std::make_unique<TRecoveringThread>(std::move(items));
-  thread->DestDir = dest.toStdString();
-  thread->FolderFilter = [this](const TFileInfo& e) {
-    return Updating.Query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e));
-  };
   TfrmProgressForm* p = Progress;
   // Filled on the worker; read here only after it has ended.
   std::vector<TRecoveredFile> results;
-  thread->OnFileStart = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
-  thread->OnFileExists = [p](const std::string& path) { return p->FileExistsHandler(path); };
-  thread->OnFileDone = [&results](const TRecoveredFile& r) { results.push_back(r); };
-  thread->OnDone = [p] { p->RecoveryDoneHandler(); };
-  Progress->RecoveryItems = &thread->Items;
-  Progress->RecoveringThread = thread.get();
+  TJobViewEvents events(Updating);
+  events.OnFileStarted = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+  events.OnFileExists = [p](const std::string& path) { return p->FileExistsHandler(path); };
+  events.OnFileRecovered = [&results](const TRecoveredFile& r) { results.push_back(r); };
+  events.OnDone = [p](const TJobResult&) { p->RecoveryDoneHandler(); };
+  TRecoveryOptions options;
+  options.DestDir = dest.toStdString();
+  options.FolderFilter = [this](const TFileInfo& e) {
+    return Updating.Query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e));
+  };
+  TRecoveryJob job(std::move(items), std::move(options), events);
+  Progress->RecoveryJob = &job;
 
   Operation = opRecover;
   Progress->exec();
   WaitWithEvents([p] { return p->RecoveryFinished.load(); });
-  thread->WaitFor();
-  Progress->MarqueeProgressBar1->SetActive(false);
-  Progress->MarqueeProgressBar1->hide();
-  Progress->ProgressBar1->show();
+  const bool stopped = job.Wait().End == TJobEnd::Cancelled;
+  Progress->BusyBar->SetActive(false);
+  Progress->BusyBar->hide();
+  Progress->Bar->show();
   Operation = opNone;
-  const bool stopped = thread->Terminated;
-  StatusPanel1->setText(
+  StatusLabel->setText(
       QStringLiteral("%1; destination %2%3")
           .arg(TfrmRecoverySummary::CountsText(results), dest, stopped ? QStringLiteral(" (stopped)") : QString()));
   TfrmRecoverySummary summary(std::move(results), stopped, dest, this);
@@ -827,27 +836,27 @@ void TfrmMainForm::RecoverHighlightedFolder() {
   RecoverSelection();
 }
 
-void TfrmMainForm::BitBtn4Click() {
+void TfrmMainForm::ApplyQuickFilter() {
   TFilter f;
   f.Flags = qfMask;
-  f.Mask = WildcardToPattern(edNameMask->text().toStdString());
-  if (CheckBox1->isChecked()) {
+  f.Mask = WildcardToPattern(NameMaskEdit->text().toStdString());
+  if (GoodFilesOnlyBox->isChecked()) {
     f.Flags = qfCondition;
     f.MinCondition = 100;
   }
   ApplyFilter(f);
 }
 
-void TfrmMainForm::BitBtn5Click() {
+void TfrmMainForm::ClearQuickFilter() {
   Filter.Flags = 0;
   ApplyFilter(Filter);
-  edNameMask->setText(QStringLiteral("*.*"));
-  CheckBox1->setChecked(false);
+  NameMaskEdit->setText(QStringLiteral("*.*"));
+  GoodFilesOnlyBox->setChecked(false);
 }
 
-void TfrmMainForm::CheckBox1Click() {
-  if (CheckBox1->isChecked()) {
-    edNameMask->setText(QStringLiteral("*.*"));
+void TfrmMainForm::GoodFilesOnlyClick() {
+  if (GoodFilesOnlyBox->isChecked()) {
+    NameMaskEdit->setText(QStringLiteral("*.*"));
     Filter.Flags = qfCondition;
     Filter.MinCondition = 100;
   } else {
@@ -856,16 +865,16 @@ void TfrmMainForm::CheckBox1Click() {
   ApplyFilter(Filter);
 }
 
-void TfrmMainForm::SelectAll() { lvFileList->selectAll(); }
+void TfrmMainForm::SelectAll() { FileList->selectAll(); }
 
 void TfrmMainForm::ShowFilterDialog() { FilterForm->exec(); }
 
 TfrmDataPreview* TfrmMainForm::OpenPreview() {
-  QModelIndexList rows = lvFileList->selectionModel()->selectedRows();
+  QModelIndexList rows = FileList->selectionModel()->selectedRows();
   if (rows.isEmpty()) return nullptr;
   // The row with the focus when it is selected, else the first selected.
-  const QModelIndex current = lvFileList->currentIndex();
-  const int row = current.isValid() && lvFileList->selectionModel()->isRowSelected(current.row())
+  const QModelIndex current = FileList->currentIndex();
+  const int row = current.isValid() && FileList->selectionModel()->isRowSelected(current.row())
                       ? current.row()
                       : std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
                           return a.row() < b.row();
@@ -899,7 +908,7 @@ void TfrmMainForm::OpenAsFolder() {
     }
   }
   const QString folder = FolderMount->PathOf(Filter.Folder);
-  StatusPanel1->setText(QStringLiteral("Found files served at %1").arg(FolderMount->MountPoint()));
+  StatusLabel->setText(QStringLiteral("Found files served at %1").arg(FolderMount->MountPoint()));
   if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
     Dialogs().Message(this, QMessageBox::Information, QStringLiteral("Open as Folder"),
                       QStringLiteral("No file manager could be started. The found files are served at %1.").arg(folder),
@@ -914,9 +923,9 @@ void TfrmMainForm::DropPreviewsOf(TDiskObject* disk) {
     }
 }
 
-void TfrmMainForm::ExpandTree() { tvDirTree->expandAll(); }
+void TfrmMainForm::ExpandTree() { FolderTree->expandAll(); }
 
-void TfrmMainForm::CollapseTree() { tvDirTree->collapseAll(); }
+void TfrmMainForm::CollapseTree() { FolderTree->collapseAll(); }
 
 void TfrmMainForm::OpenHelp() { OpenManual({}); }
 
@@ -985,9 +994,9 @@ bool TfrmMainForm::AddImage(const QString& path) {
   }
   DiskLetter = QString::fromStdString(disks[index]->Name);
   FillDiskList();
-  DiskChosen(cbxDiskList->currentIndex());
-  PageControl1->setCurrentWidget(TabSheet1);
-  StatusPanel1->setText(QStringLiteral("%1 added; Scan looks for deleted files on it").arg(DiskLetter));
+  DiskChosen(VolumeBox->currentIndex());
+  StepTabs->setCurrentWidget(ScanPage);
+  StatusLabel->setText(QStringLiteral("%1 added; Scan looks for deleted files on it").arg(DiskLetter));
   return true;
 }
 
@@ -1016,26 +1025,27 @@ void TfrmMainForm::RestoreSettings() {
     resize(std::clamp(screen.width() * 2 / 3, 900, std::max(900, screen.width())),
            std::clamp(screen.height() * 2 / 3, 540, std::max(540, screen.height())));
   }
-  if (Splitter1->restoreState(settings.value(QStringLiteral("window/splitter")).toByteArray())) SplitterPlaced = true;
+  if (TreeListSplitter->restoreState(settings.value(QStringLiteral("window/splitter")).toByteArray()))
+    SplitterPlaced = true;
   const QList<QVariant> widths = settings.value(QStringLiteral("list/columns")).toList();
   if (widths.size() == fcCount) {
-    for (int c = 0; c < fcCount; ++c) lvFileList->setColumnWidth(c, std::max(widths[c].toInt(), 30));
+    for (int c = 0; c < fcCount; ++c) FileList->setColumnWidth(c, std::max(widths[c].toInt(), 30));
     ColumnsRestored = true;
   }
-  SizeUnits1->setChecked(settings.value(QStringLiteral("list/sizeUnits"), false).toBool());
-  Subfolders1->setChecked(settings.value(QStringLiteral("list/subfolders"), true).toBool());
+  SizeUnitsAction->setChecked(settings.value(QStringLiteral("list/sizeUnits"), false).toBool());
+  SubfolderFilesAction->setChecked(settings.value(QStringLiteral("list/subfolders"), true).toBool());
   LastImageFolder = settings.value(QStringLiteral("files/imageFolder")).toString();
 }
 
 void TfrmMainForm::SaveSettings() const {
   QSettings settings;
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
-  if (SplitterPlaced) settings.setValue(QStringLiteral("window/splitter"), Splitter1->saveState());
+  if (SplitterPlaced) settings.setValue(QStringLiteral("window/splitter"), TreeListSplitter->saveState());
   QList<QVariant> widths;
-  for (int c = 0; c < fcCount; ++c) widths << lvFileList->columnWidth(c);
+  for (int c = 0; c < fcCount; ++c) widths << FileList->columnWidth(c);
   settings.setValue(QStringLiteral("list/columns"), widths);
-  settings.setValue(QStringLiteral("list/sizeUnits"), SizeUnits1->isChecked());
-  settings.setValue(QStringLiteral("list/subfolders"), Subfolders1->isChecked());
+  settings.setValue(QStringLiteral("list/sizeUnits"), SizeUnitsAction->isChecked());
+  settings.setValue(QStringLiteral("list/subfolders"), SubfolderFilesAction->isChecked());
   settings.setValue(QStringLiteral("files/imageFolder"), LastImageFolder);
 }
 

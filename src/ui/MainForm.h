@@ -5,11 +5,13 @@
 #include <QTableView>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "core/DiskList.h"
+#include "engine/EraseJob.h"
+#include "engine/ScanJob.h"
 #include "query/QueryObject.h"
 #include "ui/IconList.h"
+#include "ui/JobViewEvents.h"
 #include "ui/ProgressForm.h"
 
 class QAction;
@@ -28,8 +30,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace mirel {
-class TErasingThread;
-class TUpdatingThread;
+class TViewUpdater;
 }  // namespace mirel
 
 namespace mirel::ui {
@@ -62,7 +63,7 @@ class TfrmMainForm : public QMainWindow {
   Q_OBJECT
 public:
   // initialVolume: the name of the volume selected at start (may be empty).
-  TfrmMainForm(TUpdatingThread& updating, const QString& initialVolume, QWidget* parent = nullptr);
+  TfrmMainForm(TViewUpdater& updating, const QString& initialVolume, QWidget* parent = nullptr);
   ~TfrmMainForm() override;
 
   // Makes filter the window's filter, keeping the selected folder, and shows
@@ -71,10 +72,10 @@ public:
   void FillDiskList();
 
   // Commands.
-  void BitBtn1Click();   // Scan button
+  void ScanButtonClick();
   void MenuScanClick();  // File / Scan
-  void btnScanClick();   // hidden Scan
-  void btnEraseClick();  // hidden Erase
+  void HiddenScanClick();
+  void EraseButtonClick();  // hidden
   void RecoverSelection();
   // Asks for an image file and adds it to the volume box, selected.
   void OpenImage();
@@ -84,9 +85,9 @@ public:
   // Columns wide enough for their titles and contents, dates whole.
   void FitColumns();
   void RecoverHighlightedFolder();
-  void BitBtn4Click();    // apply the quick filter
-  void BitBtn5Click();    // cancel the quick filter
-  void CheckBox1Click();  // show only good files
+  void ApplyQuickFilter();
+  void ClearQuickFilter();
+  void GoodFilesOnlyClick();
   void SelectAll();
   void ExpandTree();
   void CollapseTree();
@@ -106,8 +107,8 @@ public:
   // folder shown in the tree with the desktop's file manager.
   void OpenAsFolder();
 
-  // Blocks (keeping events flowing) until the last scanning thread has ended.
-  void WaitForScanThread();
+  // Blocks (keeping events flowing) until the last scan job has ended.
+  void WaitForScan();
   // Tells what the last scan of disk could not read, if anything.
   void ReportScanProblems(TDiskObject* disk);
 
@@ -117,7 +118,7 @@ public:
   QString LastDestination;
   QString LastImageFolder;
 
-  TUpdatingThread& Updating;
+  TViewUpdater& Updating;
   TImageList Icons;
   TIconList IconList;
   TViewBridge* Bridge;
@@ -125,66 +126,73 @@ public:
   TfrmProgressForm* Progress;
   TfrmFilterForm* FilterForm;
 
+  // The running scan or erase, for the progress dialog's Cancel; each
+  // job's events outlive it.
+  std::unique_ptr<TJobViewEvents> ScanEvents;
+  std::unique_ptr<TScanJob> ScanJob;
+  std::unique_ptr<TJobViewEvents> EraseEvents;
+  std::unique_ptr<TEraseJob> EraseJob;
+
   // Components, named as the window's parts.
-  QTabWidget* PageControl1;
-  QWidget* TabSheet1;
-  QWidget* TabSheet2;
-  QComboBox* cbxDiskList;
-  QToolButton* BitBtn1;
-  QPushButton* btnScan;
-  QPushButton* btnErase;
-  QGroupBox* RadioGroup1;
-  QRadioButton* rbtstd;
-  QRadioButton* rbtext;
+  QTabWidget* StepTabs;
+  QWidget* ScanPage;
+  QWidget* RecoverPage;
+  QComboBox* VolumeBox;
+  QToolButton* ScanButton;
+  QPushButton* HiddenScanButton;
+  QPushButton* EraseButton;
+  QGroupBox* ModeGroup;
+  QRadioButton* QuickModeButton;
+  QRadioButton* LongModeButton;
   // A Long scan that also reads all free space for folders nothing links to.
-  QCheckBox* chkLostFolders;
-  QGroupBox* GroupBox1;
-  QLineEdit* edNameMask;
-  QCheckBox* CheckBox1;
-  QToolButton* BitBtn4;
-  QToolButton* BitBtn5;
-  QPushButton* BitBtn2;
-  QToolButton* BitBtn3;
-  QLabel* Label2;
-  QLabel* Label4;
-  QPushButton* Button1;
-  QPushButton* btnPreview;
-  QPushButton* btnFilter;
-  QWidget* Panel3;
-  QWidget* Panel4;
-  QWidget* Panel5;
-  QSplitter* Splitter1;
-  QTreeWidget* tvDirTree;
-  TFileListView* lvFileList;
-  QLabel* StatusPanel1;
-  QWidget* Panel2;
-  QLabel* lblWeb;
-  QLabel* lblSupport;
-  QLabel* lblHelp;
-  QMenu* PopupMenu1;
-  QMenu* PopupMenu2;
+  QCheckBox* LostFoldersBox;
+  QGroupBox* QuickFilterGroup;
+  QLineEdit* NameMaskEdit;
+  QCheckBox* GoodFilesOnlyBox;
+  QToolButton* ApplyMaskButton;
+  QToolButton* ClearMaskButton;
+  QPushButton* AdvancedFiltersButton;
+  QToolButton* CopyButton;
+  QLabel* FoundCountLabel;
+  QLabel* FoundSummaryLabel;
+  QPushButton* RecoverSelectedButton;
+  QPushButton* PreviewButton;
+  QPushButton* FilterButton;
+  QWidget* BrowsePanel;
+  QWidget* TreePanel;
+  QWidget* ListPanel;
+  QSplitter* TreeListSplitter;
+  QTreeWidget* FolderTree;
+  TFileListView* FileList;
+  QLabel* StatusLabel;
+  QWidget* LinksPanel;
+  QLabel* WebLink;
+  QLabel* SupportLink;
+  QLabel* HelpLink;
+  QMenu* TreeMenu;
+  QMenu* ListMenu;
   // Menu items.
-  QAction* OpenImage1;
-  QAction* test1;
-  QAction* Preview1;
-  QAction* Preview2;
-  QAction* OpenAsFolder1;
-  QAction* Exit1;
-  QAction* Filters1;
-  QAction* ByFilename1;
-  QAction* ByType1;
-  QAction* SizeUnits1;
-  QAction* Subfolders1;
-  QAction* Help2;
-  QAction* About1;
-  QAction* RecoverHighlightedFolder1;
-  QAction* expandall1;
-  QAction* collapseall1;
-  QAction* RecoverSelectedFiles1;
-  QAction* PreviewSelectedFile1;
-  QAction* OpenAsFolder2;
-  QAction* Filter1;
-  QAction* SelectAll1;
+  QAction* OpenImageAction;
+  QAction* ScanAction;
+  QAction* RecoverAction;
+  QAction* PreviewAction;
+  QAction* OpenAsFolderAction;
+  QAction* ExitAction;
+  QAction* AdvancedFiltersAction;
+  QAction* ExpandTreeAction;
+  QAction* CollapseTreeAction;
+  QAction* SizeUnitsAction;
+  QAction* SubfolderFilesAction;
+  QAction* ManualAction;
+  QAction* AboutAction;
+  QAction* RecoverFolderAction;
+  QAction* ExpandAllAction;
+  QAction* CollapseAllAction;
+  QAction* RecoverSelectedAction;
+  QAction* PreviewSelectedAction;
+  QAction* ListOpenAsFolderAction;
+  QAction* ListFilterAction;
+  QAction* SelectAllAction;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -213,14 +221,14 @@ private:
   // Closes the preview windows reading from disk's catalogue, their streams
   // dropped at once.
   void DropPreviewsOf(TDiskObject* disk);
-  // Starts the scanning thread; false (with the reason shown) when the
-  // volume cannot be scanned.
-  bool StartScanThread(TDiskObject* disk);
+  // Starts the scan job; false (with the reason shown) when the volume
+  // cannot be scanned.
+  bool StartScanJob(TDiskObject* disk);
   // A device this user may not read, opened through the disk service and
   // listed again; the disk itself otherwise (AccessProblem says why).
   TDiskObject* GainAccess(TDiskObject* disk);
   QString AccessProblem;
-  void ScanThreadEnded();
+  void ScanEnded();
   TDiskObject* SelectedDisk() const;
 
   // Column widths came from the settings: scans leave them alone.
@@ -229,9 +237,7 @@ private:
   // The user moved the splitter (or it came from the settings): resizing
   // the window keeps it.
   bool SplitterPlaced = false;
-  std::jthread ScanWatcher;
   std::atomic<bool> ScanRunning{false};
-  std::unique_ptr<TErasingThread> ErasingThread;
   // The volume served for "Open as Folder"; it goes before its catalogue does.
   std::unique_ptr<TFolderMount> FolderMount;
 };

@@ -49,37 +49,37 @@ TfrmDataPreview::TfrmDataPreview(QWidget* parent) : QMainWindow(parent, Qt::Wind
   setCentralWidget(client);
   auto* layout = new QVBoxLayout(client);
 
-  PageControl1 = Named(new QTabWidget(client), "PageControl1");
-  layout->addWidget(PageControl1, 1);
-  TabSheet1 = Named(new QWidget, "TabSheet1");
-  TabSheet2 = Named(new QWidget, "TabSheet2");
-  PageControl1->addTab(TabSheet1, QStringLiteral("RAW"));
-  PageControl1->addTab(TabSheet2, QStringLiteral("Image"));
+  ViewTabs = Named(new QTabWidget(client), "ViewTabs");
+  layout->addWidget(ViewTabs, 1);
+  RawPage = Named(new QWidget, "RawPage");
+  PicturePage = Named(new QWidget, "PicturePage");
+  ViewTabs->addTab(RawPage, QStringLiteral("RAW"));
+  ViewTabs->addTab(PicturePage, QStringLiteral("Image"));
 
-  Viewer = Named(new viewer::THexViewer(TabSheet1), "Viewer");
-  auto* raw = new QVBoxLayout(TabSheet1);
+  Viewer = Named(new viewer::THexViewer(RawPage), "Viewer");
+  auto* raw = new QVBoxLayout(RawPage);
   raw->addWidget(Viewer);
   Viewer->SetFitToWidth(true);
   Viewer->SetWrap(true);
 
-  LblPreview = Named(new QLabel(QStringLiteral("No Preview"), TabSheet2), "LblPreview");
-  LblPreview->setAlignment(Qt::AlignCenter);
+  PictureCaption = Named(new QLabel(QStringLiteral("No Preview"), PicturePage), "PictureCaption");
+  PictureCaption->setAlignment(Qt::AlignCenter);
   QFont big = tahoma;
   big.setPixelSize(15);
   big.setBold(true);
-  LblPreview->setFont(big);
-  Image1 = Named(new QLabel(TabSheet2), "Image1");
-  Image1->setAlignment(Qt::AlignCenter);
-  Image1->setMinimumSize(1, 1);
-  auto* pictures = new QVBoxLayout(TabSheet2);
-  pictures->addWidget(Image1, 1);
-  pictures->addWidget(LblPreview);
+  PictureCaption->setFont(big);
+  PictureLabel = Named(new QLabel(PicturePage), "PictureLabel");
+  PictureLabel->setAlignment(Qt::AlignCenter);
+  PictureLabel->setMinimumSize(1, 1);
+  auto* pictures = new QVBoxLayout(PicturePage);
+  pictures->addWidget(PictureLabel, 1);
+  pictures->addWidget(PictureCaption);
 
-  BitBtn1 = Named(new QPushButton(QStringLiteral("&Close"), client), "BitBtn1");
-  connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
+  CloseButton = Named(new QPushButton(QStringLiteral("&Close"), client), "CloseButton");
+  connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
-  buttons->addWidget(BitBtn1);
+  buttons->addWidget(CloseButton);
   layout->addLayout(buttons);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &QWidget::close);
@@ -88,16 +88,16 @@ TfrmDataPreview::TfrmDataPreview(QWidget* parent) : QMainWindow(parent, Qt::Wind
   statusBar()->addWidget(StatusLine, 1);
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  file->setObjectName(QStringLiteral("File1"));
-  Exit1 = Named(file->addAction(QStringLiteral("E&xit")), "Exit1");
-  Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(Exit1, &QAction::triggered, this, &QWidget::close);
+  file->setObjectName(QStringLiteral("FileMenu"));
+  CloseAction = Named(file->addAction(QStringLiteral("E&xit")), "CloseAction");
+  CloseAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(CloseAction, &QAction::triggered, this, &QWidget::close);
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("RAW &View Mode"));
-  view->setObjectName(QStringLiteral("View1"));
+  view->setObjectName(QStringLiteral("ViewMenu"));
   auto* group = new QActionGroup(this);
   const std::array<std::pair<const char*, const char*>, 4> items{
-      {{"Binary1", "Binary"}, {"Text1", "Text"}, {"Hex1", "Hex"}, {"Unicode1", "Unicode"}}};
+      {{"BinaryAction", "Binary"}, {"TextAction", "Text"}, {"HexAction", "Hex"}, {"UnicodeAction", "Unicode"}}};
   std::array<QAction*, 4> actions{};
   for (int tag = 0; tag < 4; ++tag) {
     QAction* a = Named(view->addAction(QString::fromLatin1(items[size_t(tag)].second)), items[size_t(tag)].first);
@@ -106,15 +106,15 @@ TfrmDataPreview::TfrmDataPreview(QWidget* parent) : QMainWindow(parent, Qt::Wind
     a->setShortcut(QKeySequence(Qt::Key_1 + tag));
     a->setShortcutContext(Qt::WindowShortcut);
     group->addAction(a);
-    connect(a, &QAction::triggered, this, [this, a] { Unicode1Click(a); });
+    connect(a, &QAction::triggered, this, [this, a] { ViewModeClick(a); });
     actions[size_t(tag)] = a;
   }
-  Binary1 = actions[0];
-  Text1 = actions[1];
-  Hex1 = actions[2];
-  Unicode1 = actions[3];
+  BinaryAction = actions[0];
+  TextAction = actions[1];
+  HexAction = actions[2];
+  UnicodeAction = actions[3];
   // The window opens in the mode its menu shows checked.
-  Binary1->setChecked(true);
+  BinaryAction->setChecked(true);
   Viewer->SetMode(viewer::TViewMode::Binary);
 
   resize(664, 480);
@@ -133,9 +133,9 @@ void TfrmDataPreview::LoadPreview(std::unique_ptr<TRecoveryStream> stream) {
   Viewer->SetSource(nullptr);
   Source.reset();
   PreviewStream = std::move(stream);
-  Image1->clear();
-  LblPreview->setText(QStringLiteral("No Preview"));
-  PageControl1->setCurrentWidget(TabSheet1);
+  PictureLabel->clear();
+  PictureCaption->setText(QStringLiteral("No Preview"));
+  ViewTabs->setCurrentWidget(RawPage);
   if (PreviewStream) {
     uint8_t head[10] = {};
     size_t got = PreviewStream->Seek(0, TSeekOrigin::Beginning) == 0 ? PreviewStream->Read(head, sizeof head) : 0;
@@ -143,14 +143,14 @@ void TfrmDataPreview::LoadPreview(std::unique_ptr<TRecoveryStream> stream) {
     const TPictureKind kind = PictureKindOf(head, got);
     if (kind != TPictureKind::None && ReadPicture(*PreviewStream, kind, Picture)) {
       ShowPicture();
-      LblPreview->setText(QStringLiteral("Preview"));
-      PageControl1->setCurrentWidget(TabSheet2);
+      PictureCaption->setText(QStringLiteral("Preview"));
+      ViewTabs->setCurrentWidget(PicturePage);
     } else {
       // Text opens in Text mode, anything else as it was.
       std::array<uint8_t, 4096> start{};
       const size_t n =
           PreviewStream->Seek(0, TSeekOrigin::Beginning) == 0 ? PreviewStream->Read(start.data(), start.size()) : 0;
-      Unicode1Click(LooksLikeText(start.data(), n) ? Text1 : Binary1);
+      ViewModeClick(LooksLikeText(start.data(), n) ? TextAction : BinaryAction);
     }
     Source = std::make_unique<TStreamSource>(*PreviewStream);
   }
@@ -161,12 +161,12 @@ void TfrmDataPreview::ShowPicture() {
   if (Picture.isNull()) return;
   // Drawn from the screen's own pixels: sharp at any scale factor.
   const qreal ratio = devicePixelRatioF();
-  const QSize room = Image1->size() * ratio;
+  const QSize room = PictureLabel->size() * ratio;
   QPixmap pixmap = QPixmap::fromImage(Picture);
   if (pixmap.width() > room.width() || pixmap.height() > room.height())
     pixmap = pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   pixmap.setDevicePixelRatio(ratio);
-  Image1->setPixmap(pixmap);
+  PictureLabel->setPixmap(pixmap);
 }
 
 void TfrmDataPreview::resizeEvent(QResizeEvent* event) {
@@ -194,7 +194,7 @@ bool LooksLikeText(const uint8_t* data, size_t count) {
   return odd * 100 <= count;
 }
 
-void TfrmDataPreview::Unicode1Click(QAction* sender) {
+void TfrmDataPreview::ViewModeClick(QAction* sender) {
   const int tag = sender->data().toInt();
   if (tag < 0 || tag >= int(ModeOfTag.size())) return;
   sender->setChecked(true);

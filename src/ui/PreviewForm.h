@@ -49,23 +49,23 @@ public:
   // The status line: the entry's size, condition and whether it is deleted.
   void ShowEntry(const TFileInfo& entry);
   // Menu item Tag 0 to 3: Binary, Text, Hex, Unicode.
-  void Unicode1Click(QAction* sender);
+  void ViewModeClick(QAction* sender);
 
   std::unique_ptr<TRecoveryStream> PreviewStream;
 
-  QTabWidget* PageControl1;
-  QWidget* TabSheet1;
-  QWidget* TabSheet2;
+  QTabWidget* ViewTabs;
+  QWidget* RawPage;
+  QWidget* PicturePage;
   viewer::THexViewer* Viewer;
-  QLabel* Image1;
-  QLabel* LblPreview;
+  QLabel* PictureLabel;
+  QLabel* PictureCaption;
   QLabel* StatusLine;
-  QPushButton* BitBtn1;
-  QAction* Exit1;
-  QAction* Binary1;
-  QAction* Text1;
-  QAction* Hex1;
-  QAction* Unicode1;
+  QPushButton* CloseButton;
+  QAction* CloseAction;
+  QAction* BinaryAction;
+  QAction* TextAction;
+  QAction* HexAction;
+  QAction* UnicodeAction;
 
 protected:
   void resizeEvent(QResizeEvent* event) override;

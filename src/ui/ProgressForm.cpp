@@ -9,12 +9,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "core/RecoveryManager.h"
+#include "engine/RecoveryJob.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
 #include "ui/ViewBridge.h"
-#include "workers/RecoveringThread.h"
 
 namespace mirel::ui {
 
@@ -35,40 +34,37 @@ TfrmProgressForm::TfrmProgressForm(TfrmMainForm* main) : QDialog(main), Main(mai
 
   auto* layout = new QVBoxLayout(this);
   auto* panel = new QWidget(this);
-  panel->setObjectName(QStringLiteral("Panel2"));
+  panel->setObjectName(QStringLiteral("Panel"));
   panel->setBackgroundRole(QPalette::Base);
   panel->setAutoFillBackground(true);
   auto* inner = new QVBoxLayout(panel);
-  lblFileName = new QLabel(panel);
-  lblFileName->setObjectName(QStringLiteral("lblFileName"));
-  lblFileName->setMinimumWidth(342);
-  lblFileName->setMinimumHeight(lblFileName->fontMetrics().height() * 3);
-  lblFileName->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Label2 = new QLabel(panel);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->hide();
-  lblCounts = new QLabel(panel);
-  lblCounts->setObjectName(QStringLiteral("lblCounts"));
-  ProgressBar1 = new QProgressBar(panel);
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setTextVisible(false);
-  MarqueeProgressBar1 = new TMarqueeProgressBar(panel);
-  MarqueeProgressBar1->setObjectName(QStringLiteral("MarqueeProgressBar1"));
-  MarqueeProgressBar1->setTextVisible(false);
-  MarqueeProgressBar1->hide();
-  inner->addWidget(lblFileName);
-  inner->addWidget(lblCounts);
-  inner->addWidget(ProgressBar1);
-  inner->addWidget(MarqueeProgressBar1);
+  ActivityLabel = new QLabel(panel);
+  ActivityLabel->setObjectName(QStringLiteral("ActivityLabel"));
+  ActivityLabel->setMinimumWidth(342);
+  ActivityLabel->setMinimumHeight(ActivityLabel->fontMetrics().height() * 3);
+  ActivityLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  CountsLabel = new QLabel(panel);
+  CountsLabel->setObjectName(QStringLiteral("CountsLabel"));
+  Bar = new QProgressBar(panel);
+  Bar->setObjectName(QStringLiteral("Bar"));
+  Bar->setTextVisible(false);
+  BusyBar = new TMarqueeProgressBar(panel);
+  BusyBar->setObjectName(QStringLiteral("BusyBar"));
+  BusyBar->setTextVisible(false);
+  BusyBar->hide();
+  inner->addWidget(ActivityLabel);
+  inner->addWidget(CountsLabel);
+  inner->addWidget(Bar);
+  inner->addWidget(BusyBar);
   layout->addWidget(panel);
 
-  btnAbort = new QPushButton(QStringLiteral("Cancel"), this);
-  btnAbort->setObjectName(QStringLiteral("btnAbort"));
+  CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
   auto* row = new QHBoxLayout;
   row->addStretch();
-  row->addWidget(btnAbort);
+  row->addWidget(CancelButton);
   layout->addLayout(row);
-  connect(btnAbort, &QPushButton::clicked, this, &TfrmProgressForm::btnAbortClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TfrmProgressForm::CancelClick);
   setMinimumWidth(363);
   Ticker = new QTimer(this);
   Ticker->setInterval(100);
@@ -81,35 +77,35 @@ void TfrmProgressForm::Tick() {
     case opScan: {
       // A scan that reached its end has read everything there was.
       const int percent = ScanEnd == seCompleted ? 100 : Main->Updating.ScanPercent.load();
-      lblCounts->setText(
+      CountsLabel->setText(
           QStringLiteral("%1 files found, %2%").arg(english.toString(Main->Updating.FoundCount.load())).arg(percent));
       break;
     }
     case opRecover: {
-      TRecoveringThread* t = RecoveringThread;
-      if (!t) break;
+      if (!RecoveryJob) break;
+      const TRecoveringThread& t = RecoveryJob->Worker();
       {
         std::lock_guard lock(CurrentLock);
         if (!CurrentShown) {
-          lblFileName->setText(
-              ShortenPath(QString::fromStdString(CurrentFile), lblFileName->fontMetrics(), lblFileName->width()));
+          ActivityLabel->setText(
+              ShortenPath(QString::fromStdString(CurrentFile), ActivityLabel->fontMetrics(), ActivityLabel->width()));
           CurrentShown = true;
         }
       }
-      const int total = t->FilesTotal.load();
+      const int total = t.FilesTotal.load();
       // The files are still being counted.
       if (total < 0) break;
-      const int done = t->FilesDone.load();
-      if (MarqueeProgressBar1->isVisible()) {
-        MarqueeProgressBar1->SetActive(false);
-        MarqueeProgressBar1->hide();
-        ProgressBar1->show();
+      const int done = t.FilesDone.load();
+      if (BusyBar->isVisible()) {
+        BusyBar->SetActive(false);
+        BusyBar->hide();
+        Bar->show();
       }
-      ProgressBar1->setRange(0, std::max(total, 1));
-      ProgressBar1->setValue(std::min(done, std::max(total, 1)));
-      lblCounts->setText(QStringLiteral("%1 of %2 files, %3 of %4")
-                             .arg(english.toString(done), english.toString(total), SizeInUnits(t->BytesWritten.load()),
-                                  SizeInUnits(t->BytesTotal.load())));
+      Bar->setRange(0, std::max(total, 1));
+      Bar->setValue(std::min(done, std::max(total, 1)));
+      CountsLabel->setText(QStringLiteral("%1 of %2 files, %3 of %4")
+                               .arg(english.toString(done), english.toString(total), SizeInUnits(t.BytesWritten.load()),
+                                    SizeInUnits(t.BytesTotal.load())));
       break;
     }
     default: break;
@@ -127,30 +123,30 @@ void TfrmProgressForm::FormShow() {
       ScanEnd = seRunning;
       const QString text = QStringLiteral("Scanning drive ") + Main->DiskLetter + QStringLiteral(": for files");
       setWindowTitle(text);
-      lblFileName->setText(text);
+      ActivityLabel->setText(text);
       Main->Bridge->OnScanDone = [this] { ScanDoneHandler(); };
       Tick();
       Ticker->start();
       break;
     }
     case opErase:
-      lblFileName->setText(QStringLiteral("Performing the erase process"));
-      lblCounts->clear();
+      ActivityLabel->setText(QStringLiteral("Performing the erase process"));
+      CountsLabel->clear();
       break;
     case opRecover:
       setWindowTitle(QStringLiteral("Copying files"));
-      lblFileName->clear();
-      lblCounts->setText(QStringLiteral("Counting the files ..."));
+      ActivityLabel->clear();
+      CountsLabel->setText(QStringLiteral("Counting the files ..."));
       // A busy bar while the files are counted.
-      ProgressBar1->hide();
-      MarqueeProgressBar1->show();
-      MarqueeProgressBar1->SetActive(true);
+      Bar->hide();
+      BusyBar->show();
+      BusyBar->SetActive(true);
       RecoveryFinished = false;
       AnswerForAll.reset();
       Ticker->start();
       try {
-        if (!RecoveringThread) throw std::runtime_error("no recovering thread");
-        RecoveringThread->Start();
+        if (!RecoveryJob) throw std::runtime_error("no recovery to run");
+        RecoveryJob->Start();
       } catch (...) {
         Main->Operation = opNone;
         RecoveryFinished = true;
@@ -161,16 +157,18 @@ void TfrmProgressForm::FormShow() {
   }
 }
 
-void TfrmProgressForm::btnAbortClick() {
+void TfrmProgressForm::CancelClick() {
   switch (Main->Operation) {
     case opScan:
       ScanEnd = seCancelled;
-      RecoveryManager().StopScan(Main->DiskLetter.toStdString());
+      if (Main->ScanJob) Main->ScanJob->RequestStop();
       break;
-    case opErase: RecoveryManager().StopErase(Main->DiskLetter.toStdString()); break;
+    case opErase:
+      if (Main->EraseJob) Main->EraseJob->RequestStop();
+      break;
     case opRecover:
-      if (RecoveringThread) {
-        RecoveringThread->Terminate();
+      if (RecoveryJob) {
+        RecoveryJob->RequestStop();
         // The worker may still need the main thread (its end handler, a
         // question about an existing file) before it can end.
         WaitWithEvents([this] { return RecoveryFinished.load(); });
@@ -183,7 +181,7 @@ void TfrmProgressForm::btnAbortClick() {
   QDialog::reject();
 }
 
-void TfrmProgressForm::reject() { btnAbortClick(); }
+void TfrmProgressForm::reject() { CancelClick(); }
 
 void TfrmProgressForm::ScanDoneHandler() {
   RunOnMainThread([this] {
@@ -254,7 +252,7 @@ TExistsAnswer TfrmProgressForm::FileExistsHandler(const std::string& path) {
     case TExistsChoice::Rename:
     case TExistsChoice::RenameAll: return {TOnExists::Rename};
     case TExistsChoice::Cancel:
-      if (RecoveringThread) RecoveringThread->Terminate();
+      if (RecoveryJob) RecoveryJob->RequestStop();
       return {TOnExists::Skip, "skipped by the user"};
     default: return {TOnExists::Skip, "skipped by the user"};
   }
@@ -264,10 +262,9 @@ void TfrmProgressForm::RecoveryDoneHandler() {
   RunOnMainThread([this] {
     Tick();
     Ticker->stop();
-    RecoveryItems = nullptr;
-    RecoveringThread = nullptr;
+    RecoveryJob = nullptr;
     Main->Operation = opNone;
-    lblFileName->setText(QStringLiteral("Done"));
+    ActivityLabel->setText(QStringLiteral("Done"));
     RecoveryFinished = true;
     if (isVisible()) QDialog::accept();
   });

@@ -2,7 +2,7 @@
 // The modal dialog shown while a scan or a recovery runs: what is going on,
 // how far it is (files found and percent; files and bytes done of the
 // total), a bar, and Cancel. What it shows is read every 100 ms from the
-// workers' counters, so no worker waits for the window to draw. It also carries the recovering thread's handlers (the
+// workers' counters, so no worker waits for the window to draw. It also carries the recovery's handlers (the
 // current file, the questions about existing files, the end of the run) and
 // the end-of-scan message.
 #include <QDialog>
@@ -21,7 +21,7 @@ class QPushButton;
 class QTimer;
 
 namespace mirel {
-class TRecoveringThread;
+class TRecoveryJob;
 }
 
 namespace mirel::ui {
@@ -51,18 +51,17 @@ class TfrmProgressForm : public QDialog {
 public:
   explicit TfrmProgressForm(TfrmMainForm* main);
 
-  QLabel* lblFileName;
-  QLabel* Label2;
+  QLabel* ActivityLabel;
   // "1,234 files found, 42%" or "12 of 100 files, 1.2 MB of 3.4 MB".
-  QLabel* lblCounts;
-  QProgressBar* ProgressBar1;
-  TMarqueeProgressBar* MarqueeProgressBar1;
-  QPushButton* btnAbort;
+  QLabel* CountsLabel;
+  QProgressBar* Bar;
+  TMarqueeProgressBar* BusyBar;
+  QPushButton* CancelButton;
 
-  // Set by the main window for a recovery; cleared when it ends.
-  TDiskItems* RecoveryItems = nullptr;
-  TRecoveringThread* RecoveringThread = nullptr;
-  // Whether the recovering thread has run its end handler.
+  // Set by the main window for a recovery, which this dialog starts when it
+  // shows; cleared when it ends.
+  TRecoveryJob* RecoveryJob = nullptr;
+  // Whether the recovery has run its end handler.
   std::atomic<bool> RecoveryFinished{false};
 
   // Worker-side handlers. The start of a file is only noted; the question
@@ -80,7 +79,7 @@ public:
   TScanEnd ScanEnd = seRunning;
 
   // Cancel: stops the running operation and closes the dialog.
-  void btnAbortClick();
+  void CancelClick();
   // The scan ended without its end report (the volume could not be read).
   void ScanFailed(const QString& why);
 

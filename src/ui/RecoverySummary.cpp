@@ -38,10 +38,10 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
   setObjectName(QStringLiteral("frmRecoverySummary"));
   setWindowTitle(QStringLiteral("Recovery finished"));
   auto* layout = new QVBoxLayout(this);
-  lblCounts = new QLabel(this);
-  lblCounts->setObjectName(QStringLiteral("lblCounts"));
-  lblCounts->setText(CountsText(Results) + (stopped ? QStringLiteral("; stopped by the user") : QString()));
-  layout->addWidget(lblCounts);
+  CountsLabel = new QLabel(this);
+  CountsLabel->setObjectName(QStringLiteral("CountsLabel"));
+  CountsLabel->setText(CountsText(Results) + (stopped ? QStringLiteral("; stopped by the user") : QString()));
+  layout->addWidget(CountsLabel);
 
   QStringList lines;
   for (const TRecoveredFile& r : Results) {
@@ -63,27 +63,27 @@ TfrmRecoverySummary::TfrmRecoverySummary(std::vector<TRecoveredFile> results, bo
                      .arg(where, QString::fromStdString(s.Name), QString::fromStdString(s.Dest));
     }
   }
-  memProblems = new QPlainTextEdit(this);
-  memProblems->setObjectName(QStringLiteral("memProblems"));
-  memProblems->setReadOnly(true);
-  memProblems->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  memProblems->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  memProblems->setPlainText(lines.join(u'\n'));
-  memProblems->setVisible(!lines.isEmpty());
-  layout->addWidget(memProblems, 1);
+  ProblemsText = new QPlainTextEdit(this);
+  ProblemsText->setObjectName(QStringLiteral("ProblemsText"));
+  ProblemsText->setReadOnly(true);
+  ProblemsText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  ProblemsText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  ProblemsText->setPlainText(lines.join(u'\n'));
+  ProblemsText->setVisible(!lines.isEmpty());
+  layout->addWidget(ProblemsText, 1);
 
-  btnSaveReport = new QPushButton(QStringLiteral("Save report"), this);
-  btnSaveReport->setObjectName(QStringLiteral("btnSaveReport"));
-  btnClose = new QPushButton(QStringLiteral("Close"), this);
-  btnClose->setObjectName(QStringLiteral("btnClose"));
-  btnClose->setDefault(true);
+  SaveReportButton = new QPushButton(QStringLiteral("Save report"), this);
+  SaveReportButton->setObjectName(QStringLiteral("SaveReportButton"));
+  CloseButton = new QPushButton(QStringLiteral("Close"), this);
+  CloseButton->setObjectName(QStringLiteral("CloseButton"));
+  CloseButton->setDefault(true);
   auto* row = new QHBoxLayout;
-  row->addWidget(btnSaveReport);
+  row->addWidget(SaveReportButton);
   row->addStretch();
-  row->addWidget(btnClose);
+  row->addWidget(CloseButton);
   layout->addLayout(row);
-  connect(btnSaveReport, &QPushButton::clicked, this, &TfrmRecoverySummary::SaveReport);
-  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+  connect(SaveReportButton, &QPushButton::clicked, this, &TfrmRecoverySummary::SaveReport);
+  connect(CloseButton, &QPushButton::clicked, this, &QDialog::accept);
   resize(lines.isEmpty() ? 360 : 620, lines.isEmpty() ? 100 : 320);
 }
 

@@ -28,10 +28,10 @@ public:
   // Asks for a file name and writes the report there.
   void SaveReport();
 
-  QLabel* lblCounts;
-  QPlainTextEdit* memProblems;
-  QPushButton* btnSaveReport;
-  QPushButton* btnClose;
+  QLabel* CountsLabel;
+  QPlainTextEdit* ProblemsText;
+  QPushButton* SaveReportButton;
+  QPushButton* CloseButton;
 
 private:
   std::vector<TRecoveredFile> Results;

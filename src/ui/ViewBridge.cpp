@@ -25,7 +25,7 @@ bool OnMainThread() {
 
 }  // namespace
 
-TViewBridge::TViewBridge(TUpdatingThread& updating, TIconList& icons, QObject* parent)
+TViewBridge::TViewBridge(TViewUpdater& updating, TIconList& icons, QObject* parent)
     : QObject(parent), Updating(updating), Icons(icons) {
   Updating.SetView(this);
 }

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 class QLabel;
 class QProgressBar;
@@ -29,7 +29,7 @@ class TImageList;
 class TViewBridge : public QObject, public TUpdateView {
   Q_OBJECT
 public:
-  TViewBridge(TUpdatingThread& updating, TIconList& icons, QObject* parent = nullptr);
+  TViewBridge(TViewUpdater& updating, TIconList& icons, QObject* parent = nullptr);
   ~TViewBridge() override;
 
   void SetTreeView(QTreeWidget* tree);
@@ -60,7 +60,7 @@ public:
   void ViewsCleared() override;
   void TreeRebuildRequested() override;
 
-  TUpdatingThread& Updating;
+  TViewUpdater& Updating;
 
 private:
   void Schedule();

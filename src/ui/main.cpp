@@ -10,10 +10,9 @@
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
-#include "core/UpdateView.h"
 #include "ui/IconList.h"
 #include "ui/MainForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace {
 
@@ -99,8 +98,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.mirel")));
   int status;
   {
-    mirel::TUpdatingThread updating;
-    mirel::SetUpdatingThread(&updating);
+    mirel::TViewUpdater updating;
     {
       mirel::ui::TfrmMainForm window(updating, initial);
       window.show();
@@ -108,7 +106,6 @@ int main(int argc, char** argv) {
       window.SayRejectedSources(manager.DiskList.Rejected);
       status = app.exec();
     }
-    mirel::SetUpdatingThread(nullptr);
   }
   mirel::DestroyRecoveryManager();
   return status;

@@ -233,7 +233,7 @@ int64_t CopyData(TRecoveringThread& thread, TRecoveryStream& stream, int fd, int
   thread.FilePercent = expected > 0 ? 0 : 100;
   int64_t done = 0;
   while (done < expected) {
-    if (thread.Terminated) {
+    if (thread.Terminated()) {
       error = "stopped by the user";
       break;
     }
@@ -385,7 +385,7 @@ void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement
   for (size_t i = 0; i < r.Streams.size() && i < streams.size(); ++i) {
     TStreamCopy& copy = r.Streams[i];
     if (copy.Kind != TStreamCopy::NotWritten) continue;
-    if (thread.Terminated) {
+    if (thread.Terminated()) {
       AddProblem(problems, "stream " + copy.Name + " not written: stopped by the user");
       continue;
     }
@@ -416,7 +416,7 @@ void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement
 }  // namespace
 
 void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
-  if (thread.Terminated || !entry) return;
+  if (thread.Terminated() || !entry) return;
   // Linux has no raw import of encrypted files: they are kept as their raw image.
   const bool encrypted = entry->FsInfo && entry->FsInfo->IsEncrypted();
   if (encrypted) name += ".efs";
@@ -435,7 +435,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
     if (thread.OnFileDone) thread.OnFileDone(r);
   };
   if (thread.OnFileStart) thread.OnFileStart(r.Target, entry);
-  if (thread.Terminated) return;
+  if (thread.Terminated()) return;
 
   const int dir = folder.Fd();
   if (dir < 0) {
@@ -454,7 +454,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
   r.Size = expected;
   TPlacement place;
   if (!Place(thread, folder, dir, name, place, r)) return done();
-  if (thread.Terminated) return;
+  if (thread.Terminated()) return;
 
   TTempFile temp(place.Dir, place.Name);
   if (temp.Fd() < 0) {
@@ -513,7 +513,7 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
 void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo entry, int depth) {
   if (!entry || depth >= MAX_FOLDER_DEPTH) return;
   for (PFileInfo f : thread.ChildFiles(entry)) {
-    if (thread.Terminated) break;
+    if (thread.Terminated()) break;
     if (thread.FolderFilter && !thread.FolderFilter(*f)) continue;
     RecoverFile(thread, folder, SafeFileName(f->Name), f);
     thread.MarkRecovered(f);

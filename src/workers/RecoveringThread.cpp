@@ -29,19 +29,6 @@ const char* StreamKindName(TStreamCopy::TKind kind) {
 
 TRecoveringThread::TRecoveringThread(TDiskItems items) : Items(std::move(items)) {}
 
-TRecoveringThread::~TRecoveringThread() {
-  Terminate();
-  WaitFor();
-}
-
-void TRecoveringThread::Start() {
-  Worker = std::jthread([this] { Execute(); });
-}
-
-void TRecoveringThread::WaitFor() {
-  if (Worker.joinable()) Worker.join();
-}
-
 void TRecoveringThread::BuildChildIndex() {
   IndexBuilt = true;
   std::vector<TDiskObject*> disks;
@@ -89,7 +76,7 @@ void TRecoveringThread::CountWork() {
     else
       addFile(e);
   }
-  while (!folders.empty() && !Terminated) {
+  while (!folders.empty() && !Terminated()) {
     auto [folder, depth] = folders.back();
     folders.pop_back();
     if (depth >= MAX_FOLDER_DEPTH || !seen.insert(folder).second) continue;
@@ -101,11 +88,12 @@ void TRecoveringThread::CountWork() {
   FilesTotal = files;
 }
 
-void TRecoveringThread::Execute() {
+void TRecoveringThread::Execute(std::stop_token stop) {
+  Stop = std::move(stop);
   CountWork();
   // A destination that cannot be opened fails each file with the reason.
   TDestFolder root(DestDir);
-  for (int i = 0; i < Items.Count() && !Terminated; ++i) {
+  for (int i = 0; i < Items.Count() && !Terminated(); ++i) {
     PFileInfo e = Items[i];
     if (e && !Recovered.count(e)) {
       if (e->IsFolder) {
@@ -118,7 +106,6 @@ void TRecoveringThread::Execute() {
     int count = Items.Count();
     TotalPercent = count < 1 ? 100 : static_cast<int>(static_cast<int64_t>(i + 1) * 100 / count);
   }
-  if (OnDone) OnDone();
 }
 
 }  // namespace mirel

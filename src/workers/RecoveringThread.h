@@ -1,10 +1,10 @@
 #pragma once
-// Writes a selection of found entries into a destination folder on a thread
-// of its own, through the recovered-file writer.
+// Writes a selection of found entries into a destination folder through the
+// recovered-file writer; the recovery job runs it.
 #include <atomic>
 #include <functional>
+#include <stop_token>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -70,20 +70,16 @@ struct TRecoveredFile {
 class TRecoveringThread {
 public:
   explicit TRecoveringThread(TDiskItems items);
-  ~TRecoveringThread();
   TRecoveringThread(const TRecoveringThread&) = delete;
   TRecoveringThread& operator=(const TRecoveringThread&) = delete;
 
-  void Start();
-  // Asks the run to stop after the current file's stage.
-  void Terminate() { Terminated = true; }
-  void WaitFor();
-  // Runs the whole recovery on the calling thread.
-  void Execute();
+  // Runs the whole recovery on the calling thread; a stop request ends it
+  // after the current file's stage.
+  void Execute(std::stop_token stop);
+  bool Terminated() const { return Stop.stop_requested(); }
 
   TDiskItems Items;
   std::string DestDir;
-  std::atomic<bool> Terminated{false};
   std::atomic<int> FilePercent{0};
   std::atomic<int> TotalPercent{0};
   std::atomic<int64_t> BytesWritten{0};
@@ -107,7 +103,6 @@ public:
   // Runs between writing a file's data and finishing it, with the folder and
   // the temporary name; tests stand in for a race there.
   std::function<void(int folderFd, const std::string& tempName)> OnDataWritten;
-  std::function<void()> OnDone;
 
   // A folder recovery wrote this entry; a later selection of it is skipped.
   void MarkRecovered(PFileInfo e) { Recovered.insert(e); }
@@ -126,7 +121,7 @@ private:
   std::unordered_set<PFileInfo> Recovered;
   std::unordered_map<PFileInfo, std::vector<PFileInfo>> FilesOf, FoldersOf;
   std::unordered_map<std::string, std::string> FileSystemOf;
-  std::jthread Worker;
+  std::stop_token Stop;
 };
 
 }  // namespace mirel

@@ -15,7 +15,7 @@
 #include "core/UpdateView.h"
 #include "ui/Dialogs.h"
 #include "ui/MainForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace mirel::test {
 
@@ -23,7 +23,7 @@ class DesktopStartTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TTempDir> Temp;
-  std::unique_ptr<TUpdatingThread> Updating;
+  std::unique_ptr<TViewUpdater> Updating;
   std::unique_ptr<ui::TfrmMainForm> W;
   QStringList Messages;
 
@@ -33,8 +33,7 @@ private slots:
     SetDebugLogPath((Temp->Path() / "debug.log").string());
     StartEngine();
     CreateRecoveryManager({}, false);
-    Updating = std::make_unique<TUpdatingThread>();
-    SetUpdatingThread(Updating.get());
+    Updating = std::make_unique<TViewUpdater>();
     ui::Dialogs().Message = [this](QWidget*, QMessageBox::Icon, const QString& title, const QString& text,
                                    QMessageBox::StandardButtons) {
       Messages << title + QStringLiteral("|") + text;
@@ -45,7 +44,6 @@ private slots:
 
   void cleanupTestCase() {
     W.reset();
-    SetUpdatingThread(nullptr);
     Updating.reset();
     DestroyRecoveryManager();
   }
@@ -53,10 +51,10 @@ private slots:
   void init() { Messages.clear(); }
 
   void aboutShowsTheBuildsVersion() {
-    QMenu* help = W->menuBar()->findChild<QMenu*>(QStringLiteral("Help1"));
+    QMenu* help = W->menuBar()->findChild<QMenu*>(QStringLiteral("HelpMenu"));
     QVERIFY(help);
-    QVERIFY(help->actions().contains(W->About1));
-    W->About1->trigger();
+    QVERIFY(help->actions().contains(W->AboutAction));
+    W->AboutAction->trigger();
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].startsWith(QStringLiteral("About|Corvane Mirel " MIREL_VERSION "\n")),
              qPrintable(Messages[0]));

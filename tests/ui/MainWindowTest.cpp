@@ -36,6 +36,7 @@
 #include "core/DiskScaner.h"
 #include "core/RecoveryManager.h"
 #include "core/UpdateView.h"
+#include "engine/RecoveryJob.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListModel.h"
 #include "ui/MainForm.h"
@@ -43,8 +44,7 @@
 #include "ui/PreviewForm.h"
 #include "ui/RecoverySummary.h"
 #include "ui/ViewBridge.h"
-#include "workers/RecoveringThread.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace fs = std::filesystem;
 
@@ -80,7 +80,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TTempDir> Temp;
-  std::unique_ptr<TUpdatingThread> Updating;
+  std::unique_ptr<TViewUpdater> Updating;
   std::unique_ptr<TfrmMainForm> W;
   QStringList Messages;
   std::function<QMessageBox::StandardButton(const QString& title)> Answer;
@@ -93,7 +93,7 @@ class MainWindowTest : public QObject {
   QString SummaryCounts, SummaryProblems, ReportPath;
 
   QTreeWidgetItem* Node(const QString& name) {
-    auto found = W->tvDirTree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    auto found = W->FolderTree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.front();
   }
   QStringList Column(int column) {
@@ -103,13 +103,13 @@ class MainWindowTest : public QObject {
     return out;
   }
   void Scan() {
-    W->BitBtn1->click();
-    W->WaitForScanThread();
+    W->ScanButton->click();
+    W->WaitForScan();
   }
   void ShowFolder(const QString& name) {
     QTreeWidgetItem* n = Node(name);
     QVERIFY2(n, qPrintable(name));
-    W->tvDirTree->setCurrentItem(n);
+    W->FolderTree->setCurrentItem(n);
   }
   // Deleted short names have lost their first letter.
   const QStringList Docs{"$ub", "Report 2024.docx", "$otes.txt"};
@@ -130,8 +130,7 @@ private slots:
                            (*Temp / "zeros.img").string(), (*Temp / "cut.img").string()},
                           false);
     fs::remove(*Temp / "gone.img");
-    Updating = std::make_unique<TUpdatingThread>();
-    SetUpdatingThread(Updating.get());
+    Updating = std::make_unique<TViewUpdater>();
     ui::Dialogs().Message = [this](QWidget*, QMessageBox::Icon, const QString& title, const QString& text,
                                    QMessageBox::StandardButtons) {
       Messages << title + QStringLiteral("|") + text;
@@ -147,14 +146,13 @@ private slots:
     ui::Dialogs().ShowModal = [this](QDialog& d) {
       auto* summary = qobject_cast<ui::TfrmRecoverySummary*>(&d);
       QVERIFY(summary);
-      SummaryCounts = summary->lblCounts->text();
-      SummaryProblems = summary->memProblems->toPlainText();
-      if (!ReportPath.isEmpty()) summary->btnSaveReport->click();
+      SummaryCounts = summary->CountsLabel->text();
+      SummaryProblems = summary->ProblemsText->toPlainText();
+      if (!ReportPath.isEmpty()) summary->SaveReportButton->click();
     };
   }
 
   void cleanupTestCase() {
-    SetUpdatingThread(nullptr);
     Updating.reset();
     DestroyRecoveryManager();
   }
@@ -176,36 +174,36 @@ private slots:
   void cleanup() { W.reset(); }
 
   void startSelectsTheNamedVolume() {
-    QCOMPARE(W->cbxDiskList->count(), 5);
-    QCOMPARE(W->cbxDiskList->currentIndex(), 0);
+    QCOMPARE(W->VolumeBox->count(), 5);
+    QCOMPARE(W->VolumeBox->currentIndex(), 0);
     // The volume box names each volume's file system and size.
-    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("fat12.img: FAT12VOL (FAT12, ")) &&
-                 W->cbxDiskList->currentText().endsWith(QStringLiteral(" MB)")),
-             qPrintable(W->cbxDiskList->currentText()));
-    QVERIFY(W->cbxDiskList->itemText(2).contains(QStringLiteral("gone.img")));
-    QVERIFY(W->cbxDiskList->itemText(3).contains(QStringLiteral("no FAT, exFAT or NTFS")));
-    QVERIFY(W->btnScan->isHidden() && W->btnErase->isHidden() && W->RadioGroup1->isHidden());
+    QVERIFY2(W->VolumeBox->currentText().startsWith(QStringLiteral("fat12.img: FAT12VOL (FAT12, ")) &&
+                 W->VolumeBox->currentText().endsWith(QStringLiteral(" MB)")),
+             qPrintable(W->VolumeBox->currentText()));
+    QVERIFY(W->VolumeBox->itemText(2).contains(QStringLiteral("gone.img")));
+    QVERIFY(W->VolumeBox->itemText(3).contains(QStringLiteral("no FAT, exFAT or NTFS")));
+    QVERIFY(W->HiddenScanButton->isHidden() && W->EraseButton->isHidden() && W->ModeGroup->isHidden());
     // The window system adds the program's name itself.
     QCOMPARE(W->windowTitle(), QStringLiteral("Deleted File Recovery"));
     TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
-    QCOMPARE(none.cbxDiskList->currentIndex(), -1);
+    QCOMPARE(none.VolumeBox->currentIndex(), -1);
   }
 
   void scanFillsTreeAndList() {
     Scan();
     QVERIFY2(Completed(), qPrintable(Messages.join(u'\n')));
     QCOMPARE(W->Operation, int(ui::opNone));
-    QCOMPARE(W->PageControl1->currentWidget(), W->TabSheet2);
+    QCOMPARE(W->StepTabs->currentWidget(), W->RecoverPage);
     TDiskObject* d = RecoveryManager().FindDisk("fat12.img");
-    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("%1 files found").arg(d->Files.Count()));
-    QCOMPARE(W->tvDirTree->topLevelItemCount(), 1);
+    QCOMPARE(W->StatusLabel->text(), QStringLiteral("%1 files found").arg(d->Files.Count()));
+    QCOMPARE(W->FolderTree->topLevelItemCount(), 1);
     QVERIFY(Node(QStringLiteral("$ocs")) && Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
     // The root is open and selected: its folders show and its files are listed.
-    QVERIFY(W->tvDirTree->topLevelItem(0)->isExpanded());
-    QCOMPARE(W->tvDirTree->currentItem(), W->tvDirTree->topLevelItem(0));
+    QVERIFY(W->FolderTree->topLevelItem(0)->isExpanded());
+    QCOMPARE(W->FolderTree->currentItem(), W->FolderTree->topLevelItem(0));
     QVERIFY(Column(0).contains(QStringLiteral("deleted-root.bin")));
     // The scan dialog said how many files it found, and how far it got.
-    QCOMPARE(W->Progress->lblCounts->text(), QStringLiteral("%1 files found, 100%").arg(d->Files.Count()));
+    QCOMPARE(W->Progress->CountsLabel->text(), QStringLiteral("%1 files found, 100%").arg(d->Files.Count()));
 
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), Docs);
@@ -227,62 +225,64 @@ private slots:
     QVERIFY(W->Model->data(condition, Qt::ToolTipRole).toString().contains(QStringLiteral("good")));
 
     // A second scan of the same volume shows only its own entries.
-    const int folders = W->tvDirTree->topLevelItem(0)->childCount();
+    const int folders = W->FolderTree->topLevelItem(0)->childCount();
     Messages.clear();
     Scan();
     QVERIFY(Completed());
-    QCOMPARE(W->tvDirTree->topLevelItemCount(), 1);
-    QCOMPARE(W->tvDirTree->topLevelItem(0)->childCount(), folders);
+    QCOMPARE(W->FolderTree->topLevelItemCount(), 1);
+    QCOMPARE(W->FolderTree->topLevelItem(0)->childCount(), folders);
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), Docs);
   }
 
   void lostFolderChoiceMakesALongScan() {
-    QVERIFY(W->chkLostFolders->isVisibleTo(W.get()));
-    W->chkLostFolders->setChecked(true);
+    QVERIFY(W->LostFoldersBox->isVisibleTo(W.get()));
+    W->LostFoldersBox->setChecked(true);
     Scan();
     QVERIFY(Completed());
-    QVERIFY(LostFolderSearch);
+    TDiskObject* disk = RecoveryManager().FindDisk(W->DiskLetter.toStdString());
+    QVERIFY(disk->Scaner->Options.LostFolders);
+    QVERIFY(!disk->Scaner->Options.Quick);
     // Live files are listed too: IMG_0001.JPG is one.
     ShowFolder(QStringLiteral("photos"));
     QVERIFY(Column(0).contains(QStringLiteral("IMG_0001.JPG")));
-    W->chkLostFolders->setChecked(false);
+    W->LostFoldersBox->setChecked(false);
     Scan();
-    QVERIFY(!LostFolderSearch);
+    QVERIFY(!disk->Scaner->Options.LostFolders);
     ShowFolder(QStringLiteral("photos"));
     QVERIFY(!Column(0).contains(QStringLiteral("IMG_0001.JPG")));
   }
 
   void quickFilterAndGoodFiles() {
     Scan();
-    W->edNameMask->setText(QStringLiteral("*.txt"));
-    W->BitBtn4->click();
+    W->NameMaskEdit->setText(QStringLiteral("*.txt"));
+    W->ApplyMaskButton->click();
     // The tree now leads only to folders holding a .txt file.
     QVERIFY(Node(QStringLiteral("$ub")) && Node(QStringLiteral("photos")));
     QVERIFY(!Node(QStringLiteral("wrap")));
     // While a filter hides files, a folder lists the matches of its subfolders too.
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), (QStringList{"$otes.txt", "$nner.txt"}));
-    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    W->FolderTree->setCurrentItem(W->FolderTree->topLevelItem(0));
     QVERIFY(Column(0).contains(QStringLiteral("$nner.txt")) && Column(0).contains(QStringLiteral("$mall.txt")));
-    W->Subfolders1->setChecked(false);
+    W->SubfolderFilesAction->setChecked(false);
     ShowFolder(QStringLiteral("$ocs"));
     QCOMPARE(Column(0), (QStringList{"$otes.txt"}));
-    W->Subfolders1->setChecked(true);
+    W->SubfolderFilesAction->setChecked(true);
 
-    W->edNameMask->setText(QStringLiteral("report"));
-    W->BitBtn4->click();
+    W->NameMaskEdit->setText(QStringLiteral("report"));
+    W->ApplyMaskButton->click();
     QCOMPARE(Column(0), (QStringList{"Report 2024.docx"}));
 
-    W->CheckBox1->setChecked(true);
-    QCOMPARE(W->edNameMask->text(), QStringLiteral("*.*"));
+    W->GoodFilesOnlyBox->setChecked(true);
+    QCOMPARE(W->NameMaskEdit->text(), QStringLiteral("*.*"));
     ShowFolder(QStringLiteral("photos"));
     const QStringList status = Column(3);
     QVERIFY(!status.isEmpty());
     for (const QString& s : status) QCOMPARE(s, QStringLiteral("100%"));
 
-    W->BitBtn5->click();
-    QVERIFY(!W->CheckBox1->isChecked());
+    W->ClearMaskButton->click();
+    QVERIFY(!W->GoodFilesOnlyBox->isChecked());
     QVERIFY(Node(QStringLiteral("wrap")));
     // Without a filter a folder lists its own entries only.
     ShowFolder(QStringLiteral("$ocs"));
@@ -294,9 +294,9 @@ private slots:
     ShowFolder(QStringLiteral("photos"));
     const int rows = W->Model->rowCount();
     QVERIFY(rows >= 2);
-    W->lvFileList->selectRow(0);
+    W->FileList->selectRow(0);
     const PFileInfo selected = W->Model->EntryAt(0);
-    QHeaderView* header = W->lvFileList->horizontalHeader();
+    QHeaderView* header = W->FileList->horizontalHeader();
     auto click = [&] {
       QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));
     };
@@ -311,7 +311,7 @@ private slots:
     }
     QVERIFY(W->Model->SortDescending);
     // The selection follows its entry through the re-ordering.
-    const QModelIndexList sel = W->lvFileList->selectionModel()->selectedRows();
+    const QModelIndexList sel = W->FileList->selectionModel()->selectedRows();
     QCOMPARE(sel.size(), 1);
     QCOMPARE(W->Model->EntryAt(sel.front().row()), selected);
   }
@@ -325,7 +325,7 @@ private slots:
   void addressColumnIsHiddenAndSortable() {
     Scan();
     ShowFolder(QStringLiteral("photos"));
-    QVERIFY(W->lvFileList->isColumnHidden(6));
+    QVERIFY(W->FileList->isColumnHidden(6));
     QCOMPARE(W->Model->headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Address"));
     const QStringList addresses = Column(6);
     QVERIFY(!addresses.isEmpty());
@@ -340,9 +340,9 @@ private slots:
   void sortIsByValueAndHolds() {
     Scan();
     // Files of several folders, 0 to 12,000 bytes: as text "12000" < "300".
-    W->edNameMask->setText(QStringLiteral("*.txt;*.docx;*.bin;*.jpg"));
-    W->BitBtn4->click();
-    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    W->NameMaskEdit->setText(QStringLiteral("*.txt;*.docx;*.bin;*.jpg"));
+    W->ApplyMaskButton->click();
+    W->FolderTree->setCurrentItem(W->FolderTree->topLevelItem(0));
     QVERIFY(W->Model->rowCount() >= 6);
     W->Model->HeaderClicked(2);
     QVERIFY(!W->Model->SortDescending);
@@ -353,12 +353,12 @@ private slots:
     ShowFolder(QStringLiteral("$ocs"));
     sizes = Sizes();
     QVERIFY(sizes.size() >= 2 && std::is_sorted(sizes.begin(), sizes.end()));
-    W->edNameMask->setText(QStringLiteral("*.txt"));
-    W->BitBtn4->click();
-    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    W->NameMaskEdit->setText(QStringLiteral("*.txt"));
+    W->ApplyMaskButton->click();
+    W->FolderTree->setCurrentItem(W->FolderTree->topLevelItem(0));
     sizes = Sizes();
     QVERIFY(sizes.size() >= 3 && std::is_sorted(sizes.begin(), sizes.end()));
-    QCOMPARE(W->lvFileList->horizontalHeader()->sortIndicatorSection(), 2);
+    QCOMPARE(W->FileList->horizontalHeader()->sortIndicatorSection(), 2);
 
     // Condition and dates by value too, descending on the second click.
     W->Model->HeaderClicked(3);
@@ -371,11 +371,11 @@ private slots:
 
     // Sizes in KB/MB, the exact count in the tooltip.
     W->Model->HeaderClicked(2);
-    W->SizeUnits1->setChecked(true);
+    W->SizeUnitsAction->setChecked(true);
     const int last = W->Model->rowCount() - 1;
     QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::DisplayRole).toString(), QStringLiteral("2.4 KB"));
     QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::ToolTipRole).toString(), QStringLiteral("2,500 bytes"));
-    W->SizeUnits1->setChecked(false);
+    W->SizeUnitsAction->setChecked(false);
     QCOMPARE(W->Model->data(W->Model->index(last, 2), Qt::DisplayRole).toString(), QStringLiteral("2500"));
   }
 
@@ -385,14 +385,14 @@ private slots:
     TTempDir out;
     Dest = QString::fromStdString(out.Path().string());
     W->SelectAll();
-    W->BitBtn3->click();
+    W->CopyButton->click();
     QCOMPARE(W->Operation, int(ui::opNone));
     QCOMPARE(W->LastDestination, Dest);
     const fs::path orig = FixtureDir() / "fat12.files";
     for (auto [got, want] : {std::pair{"Report 2024.docx", "Report 2024.docx"}, std::pair{"$otes.txt", "notes.txt"},
                              std::pair{"$ub/$nner.txt", "sub/inner.txt"}})
       QVERIFY2(ReadWholeFile(out / got) == ReadWholeFile(orig / "docs" / want), got);
-    QVERIFY(W->StatusPanel1->text().startsWith(QStringLiteral("3 files recovered")));
+    QVERIFY(W->StatusLabel->text().startsWith(QStringLiteral("3 files recovered")));
     QCOMPARE(SummaryCounts, QStringLiteral("3 files recovered, 0 incomplete, 0 failed, 0 skipped"));
     QVERIFY(SummaryProblems.isEmpty());
 
@@ -400,10 +400,10 @@ private slots:
     ExistsAnswer = ui::TExistsChoice::Overwrite;
     fs::resize_file(out / "$otes.txt", 1);
     W->SelectAll();
-    W->BitBtn3->click();
+    W->CopyButton->click();
     QCOMPARE(Asked.size(), 3);
     QCOMPARE(ReadWholeFile(out / "$otes.txt"), ReadWholeFile(orig / "docs/notes.txt"));
-    QCOMPARE(W->Progress->lblCounts->text(), QStringLiteral("3 of 3 files, 14.5 KB of 14.5 KB"));
+    QCOMPARE(W->Progress->CountsLabel->text(), QStringLiteral("3 of 3 files, 14.5 KB of 14.5 KB"));
 
     // An answer for all is asked once and holds for the rest of the run.
     for (auto [answer, summary] :
@@ -413,7 +413,7 @@ private slots:
       Asked.clear();
       ExistsAnswer = answer;
       W->SelectAll();
-      W->BitBtn3->click();
+      W->CopyButton->click();
       QCOMPARE(Asked.size(), 1);
       QCOMPARE(SummaryCounts, QString::fromLatin1(summary));
     }
@@ -427,22 +427,22 @@ private slots:
     ShowFolder(QStringLiteral("$ocs"));
     W->SelectAll();
     TDiskItems items;
-    for (const QModelIndex& ix : W->lvFileList->selectionModel()->selectedRows())
-      items.Add(W->Model->EntryAt(ix.row()));
+    for (const QModelIndex& ix : W->FileList->selectionModel()->selectedRows()) items.Add(W->Model->EntryAt(ix.row()));
     TTempDir out;
-    TRecoveringThread thread(std::move(items));
-    thread.DestDir = out.Path().string();
     ui::TfrmProgressForm* p = W->Progress;
-    thread.OnFileStart = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+    ui::TJobViewEvents events(*Updating);
+    events.OnFileStarted = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
     std::atomic<bool> done{false};
-    thread.OnDone = [&done] { done = true; };
+    events.OnDone = [&done](const TJobResult&) { done = true; };
+    TRecoveryJob job(std::move(items), {.DestDir = out.Path().string()}, events);
     // The main thread handles no event until the run is over: a hand-off per
     // file would stop the worker at its first file.
-    thread.Start();
+    job.Start();
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!done && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     QVERIFY(done.load());
-    thread.WaitFor();
+    job.Wait();
+    const TRecoveringThread& thread = job.Worker();
     QCOMPARE(thread.FilesDone.load(), 3);
     QCOMPARE(thread.FilesTotal.load(), 3);
     QCOMPARE(thread.BytesTotal.load(), int64_t(12000 + 300 + 2500));
@@ -452,31 +452,31 @@ private slots:
   void noSelectionOrNoFolderDoesNothing() {
     Scan();
     Messages.clear();
-    W->lvFileList->clearSelection();
+    W->FileList->clearSelection();
     Dest = QStringLiteral("/nonexistent");
-    W->BitBtn3->click();
+    W->CopyButton->click();
     ShowFolder(QStringLiteral("$ocs"));
     W->SelectAll();
     Dest.clear();
-    W->BitBtn3->click();
+    W->CopyButton->click();
     QVERIFY(Messages.isEmpty());
     QVERIFY(W->LastDestination.isEmpty());
   }
 
   void cancelDuringScan() {
     bool clicked = false;
-    connect(W->tvDirTree->model(), &QAbstractItemModel::rowsInserted, this, [&] {
+    connect(W->FolderTree->model(), &QAbstractItemModel::rowsInserted, this, [&] {
       // The scanner waits while its folder is added: the scan is surely running.
       if (!clicked) {
         clicked = true;
-        W->Progress->btnAbort->click();
+        W->Progress->CancelButton->click();
       }
     });
-    W->BitBtn1->click();
+    W->ScanButton->click();
     QVERIFY(clicked);
     QCOMPARE(W->Operation, int(ui::opNone));
-    QVERIFY(W->StatusPanel1->text().endsWith(QStringLiteral("(scan stopped)")));
-    W->WaitForScanThread();
+    QVERIFY(W->StatusLabel->text().endsWith(QStringLiteral("(scan stopped)")));
+    W->WaitForScan();
     QVERIFY(!Completed());
     // The stopped scan leaves the window usable.
     Scan();
@@ -486,10 +486,10 @@ private slots:
   void eraseOfAnUnmountedImageEndsWhenTheDialogIsClosed() {
     // An image that is not mounted cannot be erased; the dialog stays until
     // the user closes it, as after every erase, and nothing is written.
-    QTimer::singleShot(300, W->Progress->btnAbort, &QPushButton::click);
-    W->btnErase->click();
+    QTimer::singleShot(300, W->Progress->CancelButton, &QPushButton::click);
+    W->EraseButton->click();
     QCOMPARE(W->Operation, int(ui::opNone));
-    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("Erase failed"));
+    QCOMPARE(W->StatusLabel->text(), QStringLiteral("Erase failed"));
     QCOMPARE(W->Model->rowCount(), 0);
   }
 
@@ -503,27 +503,27 @@ private slots:
     WriteFile(out / "$ub" / "$nner.txt", {1, 2, 3});
     ExistsAnswer = ui::TExistsChoice::Cancel;
     W->SelectAll();
-    W->BitBtn3->click();
+    W->CopyButton->click();
     QCOMPARE(W->Operation, int(ui::opNone));
-    QVERIFY2(W->StatusPanel1->text().endsWith(QStringLiteral("(stopped)")), qPrintable(W->StatusPanel1->text()));
+    QVERIFY2(W->StatusLabel->text().endsWith(QStringLiteral("(stopped)")), qPrintable(W->StatusLabel->text()));
     QCOMPARE(ReadWholeFile(out / "$ub" / "$nner.txt").size(), size_t(3));
     QVERIFY(!fs::exists(out / "$otes.txt"));
     QVERIFY(!fs::exists(out / "Report 2024.docx"));
   }
 
   void unreadableVolumesSayWhy() {
-    W->cbxDiskList->setCurrentIndex(2);
-    emit W->cbxDiskList->activated(2);
+    W->VolumeBox->setCurrentIndex(2);
+    emit W->VolumeBox->activated(2);
     QCOMPARE(W->DiskLetter, QStringLiteral("gone.img"));
     Scan();
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].contains(QStringLiteral("gone.img: the boot sector cannot be read")), qPrintable(Messages[0]));
     QCOMPARE(W->Operation, int(ui::opNone));
-    QCOMPARE(W->StatusPanel1->text(), QStringLiteral("Scan failed"));
+    QCOMPARE(W->StatusLabel->text(), QStringLiteral("Scan failed"));
 
     Messages.clear();
-    W->cbxDiskList->setCurrentIndex(3);
-    emit W->cbxDiskList->activated(3);
+    W->VolumeBox->setCurrentIndex(3);
+    emit W->VolumeBox->activated(3);
     Scan();
     QCOMPARE(Messages.size(), 1);
     QVERIFY(Messages[0].contains(QStringLiteral("holds no FAT, exFAT or NTFS file system")));
@@ -532,36 +532,36 @@ private slots:
   void listShortcutsWinWhileItHasFocus() {
     Scan();
     QApplication::setActiveWindow(W.get());
-    QSignalSpy fromList(W->RecoverSelectedFiles1, &QAction::triggered);
-    QSignalSpy fromMenu(W->Preview1, &QAction::triggered);
-    W->lvFileList->setFocus();
-    QTest::keyClick(W->lvFileList, Qt::Key_C, Qt::ControlModifier);
+    QSignalSpy fromList(W->RecoverSelectedAction, &QAction::triggered);
+    QSignalSpy fromMenu(W->RecoverAction, &QAction::triggered);
+    W->FileList->setFocus();
+    QTest::keyClick(W->FileList, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(fromList.count(), 1);
     QCOMPARE(fromMenu.count(), 0);
-    W->tvDirTree->setFocus();
-    QTest::keyClick(W->tvDirTree, Qt::Key_C, Qt::ControlModifier);
+    W->FolderTree->setFocus();
+    QTest::keyClick(W->FolderTree, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(fromList.count(), 1);
     QCOMPARE(fromMenu.count(), 1);
   }
 
   void summaryNamesIncompleteAndFailedFiles() {
-    W->cbxDiskList->setCurrentIndex(4);
-    emit W->cbxDiskList->activated(4);
+    W->VolumeBox->setCurrentIndex(4);
+    emit W->VolumeBox->activated(4);
     Scan();
     // The scan says the image is cut short, after the scan's own report.
     QVERIFY2(Messages.size() == 2 && Messages[1].startsWith(QStringLiteral("Scan incomplete|")) &&
                  Messages[1].contains(QStringLiteral("image holds 104448 of ")),
              qPrintable(Messages.join(u'\n')));
-    W->tvDirTree->setCurrentItem(W->tvDirTree->topLevelItem(0));
+    W->FolderTree->setCurrentItem(W->FolderTree->topLevelItem(0));
     TTempDir out;
     Dest = QString::fromStdString(out.Path().string());
     ReportPath = QString::fromStdString((out / "report.jsonl").string());
     // The photos folder cannot be made: a file of that name is there.
     WriteFile(out / "photos", {'x'});
     W->SelectAll();
-    W->BitBtn3->click();
+    W->CopyButton->click();
     QCOMPARE(SummaryCounts, QStringLiteral("5 files recovered, 2 incomplete, 2 failed, 0 skipped"));
-    QVERIFY(W->StatusPanel1->text().startsWith(SummaryCounts));
+    QVERIFY(W->StatusLabel->text().startsWith(SummaryCounts));
     const QString root = Dest + QStringLiteral("/deleted-root.bin");
     QVERIFY2(SummaryProblems.contains(QStringLiteral("incomplete: %1: 2052 of 4100 bytes could not be read").arg(root)),
              qPrintable(SummaryProblems));
@@ -579,11 +579,11 @@ private slots:
   }
 
   void dateColumnsShowAtTheStartSize() {
-    QHeaderView* header = W->lvFileList->horizontalHeader();
-    const int date = W->lvFileList->fontMetrics().horizontalAdvance(QStringLiteral("2024-05-17 10:20:30"));
+    QHeaderView* header = W->FileList->horizontalHeader();
+    const int date = W->FileList->fontMetrics().horizontalAdvance(QStringLiteral("2024-05-17 10:20:30"));
     for (int column : {4, 5}) {
       QVERIFY(header->sectionSize(column) > date);
-      QVERIFY2(header->sectionViewportPosition(column) + date <= W->lvFileList->viewport()->width(),
+      QVERIFY2(header->sectionViewportPosition(column) + date <= W->FileList->viewport()->width(),
                qPrintable(QString::number(column)));
     }
   }
@@ -592,8 +592,8 @@ private slots:
     QStringList opened;
     TUrlCatcher catcher(opened);
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
-    QTest::mouseClick(W->lblWeb, Qt::LeftButton);
-    QTest::mouseClick(W->lblSupport, Qt::LeftButton);
+    QTest::mouseClick(W->WebLink, Qt::LeftButton);
+    QTest::mouseClick(W->SupportLink, Qt::LeftButton);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(opened.size(), 2);
     QVERIFY2(opened[0].endsWith(QStringLiteral("docs/manual.html")), qPrintable(opened[0]));
@@ -613,14 +613,14 @@ private slots:
 
     // A volume without found files has nothing to show.
     W->DiskLetter = QStringLiteral("zeros.img");
-    W->OpenAsFolder1->trigger();
+    W->OpenAsFolderAction->trigger();
     QVERIFY(Messages.last().contains(QStringLiteral("scan the volume first")));
     QVERIFY(opened.isEmpty());
 
     W->DiskLetter = QStringLiteral("fat12.img");
     Scan();
     ShowFolder(QStringLiteral("photos"));
-    W->OpenAsFolder2->trigger();
+    W->ListOpenAsFolderAction->trigger();
     QCOMPARE(opened, QStringList{QUrl::fromLocalFile(point + QStringLiteral("/photos")).toString()});
     const std::string name = "/photos/Holiday photo with a long name.jpg";
     QCOMPARE(ReadWholeFile(point.toStdString() + name), ReadWholeFile(Fixture("fat12.files").string() + name));
@@ -628,13 +628,13 @@ private slots:
     // Unmounted from outside, it is mounted again when asked for.
     QCOMPARE(std::system(("fusermount3 -u '" + point.toStdString() + "'").c_str()), 0);
     QTRY_VERIFY(!Mounted(point));
-    W->OpenAsFolder1->trigger();
+    W->OpenAsFolderAction->trigger();
     QVERIFY(Mounted(point));
 
     // A new scan takes the folder away before it frees what it served.
     Scan();
     QVERIFY(!Mounted(point));
-    W->OpenAsFolder1->trigger();
+    W->OpenAsFolderAction->trigger();
     QVERIFY(Mounted(point));
     QCOMPARE(opened.last(), QUrl::fromLocalFile(point).toString());
     // So does the window's end.
@@ -647,7 +647,7 @@ private slots:
 
   void nothingToScanSaysWhatToDo() {
     TfrmMainForm none(*Updating, QStringLiteral("sdz9"));
-    none.BitBtn1->click();
+    none.ScanButton->click();
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].startsWith(QStringLiteral("Nothing to scan|")) &&
                  Messages[0].contains(QStringLiteral("Open Image")),
@@ -672,22 +672,22 @@ private slots:
     // Menus open with Alt and their letter; F1 asks for the manual.
     QCOMPARE(W->menuBar()->actions().size(), 4);
     for (QAction* m : W->menuBar()->actions()) QVERIFY2(m->text().contains(u'&'), qPrintable(m->text()));
-    QCOMPARE(W->Help2->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(W->ManualAction->shortcut(), QKeySequence(Qt::Key_F1));
     // Tab leaves the list instead of walking its cells.
     ShowFolder(QStringLiteral("$ocs"));
-    W->lvFileList->setFocus();
-    W->lvFileList->setCurrentIndex(W->Model->index(int(Column(0).indexOf(QStringLiteral("$otes.txt"))), 0));
-    W->lvFileList->selectRow(W->lvFileList->currentIndex().row());
-    QTest::keyClick(W->lvFileList, Qt::Key_Tab);
-    QVERIFY(QApplication::focusWidget() != W->lvFileList);
+    W->FileList->setFocus();
+    W->FileList->setCurrentIndex(W->Model->index(int(Column(0).indexOf(QStringLiteral("$otes.txt"))), 0));
+    W->FileList->selectRow(W->FileList->currentIndex().row());
+    QTest::keyClick(W->FileList, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != W->FileList);
     // Enter previews the current file, text in Text mode with its state below;
     // Esc closes the preview.
-    W->lvFileList->setFocus();
-    QTest::keyClick(W->lvFileList, Qt::Key_Return);
+    W->FileList->setFocus();
+    QTest::keyClick(W->FileList, Qt::Key_Return);
     auto previews = W->findChildren<ui::TfrmDataPreview*>(Qt::FindDirectChildrenOnly);
     QCOMPARE(previews.size(), 1);
     ui::TfrmDataPreview* preview = previews.front();
-    QVERIFY(preview->Text1->isChecked());
+    QVERIFY(preview->TextAction->isChecked());
     QVERIFY2(preview->StatusLine->text().startsWith(QStringLiteral("300 bytes, condition 100%: good")) &&
                  preview->StatusLine->text().endsWith(QStringLiteral(", deleted")),
              qPrintable(preview->StatusLine->text()));
@@ -713,49 +713,49 @@ private slots:
     {
       TfrmMainForm w(*Updating, QStringLiteral("fat12.img"));
       w.show();
-      w.BitBtn1->click();
-      w.WaitForScanThread();
+      w.ScanButton->click();
+      w.WaitForScan();
       // No widget brings colours of its own: each takes the palette's.
       for (QWidget* c : w.findChildren<QWidget*>())
         for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text})
           QVERIFY2(c->palette().color(role) == dark.color(role), qPrintable(c->objectName()));
       for (QWidget* c : w.Progress->findChildren<QWidget*>())
         QVERIFY2(c->palette().color(QPalette::Base) == dark.color(QPalette::Base), qPrintable(c->objectName()));
-      QVERIFY(w.lvFileList->alternatingRowColors());
+      QVERIFY(w.FileList->alternatingRowColors());
       QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::BackgroundRole).isValid());
       QVERIFY(!w.Model->data(w.Model->index(1, 0), Qt::ForegroundRole).isValid());
-      QCOMPARE(w.lblWeb->foregroundRole(), QPalette::Link);
+      QCOMPARE(w.WebLink->foregroundRole(), QPalette::Link);
     }
     QApplication::setPalette(light);
   }
 
   void settingsAreRemembered() {
     W->resize(1000, 700);
-    W->lvFileList->setColumnWidth(4, 222);
-    W->Splitter1->setSizes({300, 600});
-    emit W->Splitter1->splitterMoved(300, 1);
-    const QList<int> split = W->Splitter1->sizes();
-    W->SizeUnits1->setChecked(true);
+    W->FileList->setColumnWidth(4, 222);
+    W->TreeListSplitter->setSizes({300, 600});
+    emit W->TreeListSplitter->splitterMoved(300, 1);
+    const QList<int> split = W->TreeListSplitter->sizes();
+    W->SizeUnitsAction->setChecked(true);
     W->close();
     {
       TfrmMainForm again(*Updating, QStringLiteral("fat12.img"));
       again.show();
       QCOMPARE(again.size(), QSize(1000, 700));
-      QCOMPARE(again.lvFileList->columnWidth(4), 222);
-      QCOMPARE(again.Splitter1->sizes(), split);
-      QVERIFY(again.SizeUnits1->isChecked());
+      QCOMPARE(again.FileList->columnWidth(4), 222);
+      QCOMPARE(again.TreeListSplitter->sizes(), split);
+      QVERIFY(again.SizeUnitsAction->isChecked());
       // A scan leaves the remembered widths alone.
-      again.BitBtn1->click();
-      again.WaitForScanThread();
-      QCOMPARE(again.lvFileList->columnWidth(4), 222);
+      again.ScanButton->click();
+      again.WaitForScan();
+      QCOMPARE(again.FileList->columnWidth(4), 222);
     }
     QSettings().clear();
   }
 
   void treeTakesThreeElevenths() {
-    W->resize(W->width() + 550 - W->Panel3->width(), W->height());
-    QTRY_COMPARE(W->Panel3->width(), 550);
-    QCOMPARE(W->Splitter1->sizes().front(), 150);
+    W->resize(W->width() + 550 - W->BrowsePanel->width(), W->height());
+    QTRY_COMPARE(W->BrowsePanel->width(), 550);
+    QCOMPARE(W->TreeListSplitter->sizes().front(), 150);
   }
 
   // Last: the volumes it adds stay in the list.
@@ -763,17 +763,17 @@ private slots:
     const fs::path first = *Temp / "opened.img", second = *Temp / "dropped.img";
     fs::copy_file(Fixture("fat16.img"), first);
     fs::copy_file(Fixture("fat12.img"), second);
-    const int before = W->cbxDiskList->count();
+    const int before = W->VolumeBox->count();
     ImageToOpen = QString::fromStdString(first.string());
-    W->OpenImage1->trigger();
-    QCOMPARE(W->cbxDiskList->count(), before + 1);
-    QVERIFY2(W->cbxDiskList->currentText().startsWith(QStringLiteral("opened.img: ")),
-             qPrintable(W->cbxDiskList->currentText()));
+    W->OpenImageAction->trigger();
+    QCOMPARE(W->VolumeBox->count(), before + 1);
+    QVERIFY2(W->VolumeBox->currentText().startsWith(QStringLiteral("opened.img: ")),
+             qPrintable(W->VolumeBox->currentText()));
     QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
     // Opened again, it is selected, not listed twice.
-    W->cbxDiskList->setCurrentIndex(0);
-    W->OpenImage1->trigger();
-    QCOMPARE(W->cbxDiskList->count(), before + 1);
+    W->VolumeBox->setCurrentIndex(0);
+    W->OpenImageAction->trigger();
+    QCOMPARE(W->VolumeBox->count(), before + 1);
     QCOMPARE(W->DiskLetter, QStringLiteral("opened.img"));
     Scan();
     QVERIFY(Completed());
@@ -785,14 +785,14 @@ private slots:
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(W.get(), &drop);
-    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    QCOMPARE(W->VolumeBox->count(), before + 2);
     QCOMPARE(W->DiskLetter, QStringLiteral("dropped.img"));
 
     // A file that holds no volume says so.
     Messages.clear();
     ImageToOpen = QString::fromStdString((*Temp / "nothing.txt").string());
-    W->OpenImage1->trigger();
-    QCOMPARE(W->cbxDiskList->count(), before + 2);
+    W->OpenImageAction->trigger();
+    QCOMPARE(W->VolumeBox->count(), before + 2);
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].contains(QStringLiteral("nothing.txt")), qPrintable(Messages[0]));
   }

@@ -26,7 +26,7 @@
 #include "ui/FilterForm.h"
 #include "ui/MainForm.h"
 #include "ui/PreviewForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 namespace fs = std::filesystem;
 
@@ -89,7 +89,7 @@ class PreviewTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TTempDir> Temp;
-  std::unique_ptr<TUpdatingThread> Updating;
+  std::unique_ptr<TViewUpdater> Updating;
   std::unique_ptr<ui::TfrmMainForm> W;
   const QImage Picture = [] {
     QImage image(64, 48, QImage::Format_RGB32);
@@ -100,23 +100,23 @@ class PreviewTest : public QObject {
 
   // Scans and shows the volume's top folder.
   void Scan() {
-    W->BitBtn1->click();
-    W->WaitForScanThread();
-    if (QTreeWidgetItem* top = W->tvDirTree->topLevelItem(0)) W->tvDirTree->setCurrentItem(top);
+    W->ScanButton->click();
+    W->WaitForScan();
+    if (QTreeWidgetItem* top = W->FolderTree->topLevelItem(0)) W->FolderTree->setCurrentItem(top);
   }
   // Selects the file row named name and previews it.
   TfrmDataPreview* Preview(const QString& name) {
     for (int r = 0; r < W->Model->rowCount(); ++r)
       if (W->Model->data(W->Model->index(r, 0), Qt::DisplayRole).toString() == name) {
-        W->lvFileList->clearSelection();
-        W->lvFileList->selectRow(r);
+        W->FileList->clearSelection();
+        W->FileList->selectRow(r);
         return W->OpenPreview();
       }
     QStringList rows;
     for (int r = 0; r < W->Model->rowCount(); ++r)
       rows << W->Model->data(W->Model->index(r, 0), Qt::DisplayRole).toString();
     qWarning("no row %s among %s (%s)", qPrintable(name), qPrintable(rows.join(u'|')),
-             qPrintable(W->StatusPanel1->text()));
+             qPrintable(W->StatusLabel->text()));
     return nullptr;
   }
   static void Delete(QWidget* w) {
@@ -151,14 +151,12 @@ private slots:
                              "' '::/*' && mdeltree -i '" + img + "' '::/Old stuff'";
     QCOMPARE(std::system(make.c_str()), 0);
     CreateRecoveryManager({img}, false);
-    Updating = std::make_unique<TUpdatingThread>();
-    SetUpdatingThread(Updating.get());
+    Updating = std::make_unique<TViewUpdater>();
     ui::Dialogs().Message = [](QWidget*, QMessageBox::Icon, const QString&, const QString&,
                                QMessageBox::StandardButtons) { return QMessageBox::Ok; };
   }
 
   void cleanupTestCase() {
-    SetUpdatingThread(nullptr);
     Updating.reset();
     DestroyRecoveryManager();
   }
@@ -175,11 +173,11 @@ private slots:
       TfrmDataPreview* p = Preview(QString::fromLatin1(name));
       QVERIFY2(p, name);
       QCOMPARE(p->windowTitle(), QStringLiteral("Preview - [%1]").arg(QLatin1String(name)));
-      QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet2);
-      QCOMPARE(p->LblPreview->text(), QStringLiteral("Preview"));
-      QCOMPARE(p->Image1->pixmap().size(), Picture.size());
+      QCOMPARE(p->ViewTabs->currentWidget(), p->PicturePage);
+      QCOMPARE(p->PictureCaption->text(), QStringLiteral("Preview"));
+      QCOMPARE(p->PictureLabel->pixmap().size(), Picture.size());
       // The picture's colours survive decoding (JPEG only roughly).
-      const QColor c = p->Image1->pixmap().toImage().pixelColor(40, 20);
+      const QColor c = p->PictureLabel->pixmap().toImage().pixelColor(40, 20);
       QVERIFY2(std::abs(c.red() - 160) < 12 && std::abs(c.green() - 100) < 12, name);
       // The bytes are in the viewer as well.
       QVERIFY(!p->Viewer->VisibleRows().isEmpty());
@@ -191,9 +189,9 @@ private slots:
     for (const char* name : {"Meeting notes.txt", "Broken picture.bmp", "Broken photo.jpg"}) {
       TfrmDataPreview* p = Preview(QString::fromLatin1(name));
       QVERIFY2(p, name);
-      QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet1);
-      QCOMPARE(p->LblPreview->text(), QStringLiteral("No Preview"));
-      QVERIFY(p->Image1->pixmap().isNull());
+      QCOMPARE(p->ViewTabs->currentWidget(), p->RawPage);
+      QCOMPARE(p->PictureCaption->text(), QStringLiteral("No Preview"));
+      QVERIFY(p->PictureLabel->pixmap().isNull());
       Delete(p);
     }
   }
@@ -213,7 +211,7 @@ private slots:
     TfrmDataPreview* p = Preview(QStringLiteral("Meeting notes.txt"));
     QVERIFY(p);
     // Text opens in Text mode.
-    QVERIFY(p->Text1->isChecked());
+    QVERIFY(p->TextAction->isChecked());
     QCOMPARE(p->Viewer->Mode(), TViewMode::Text);
     const std::pair<Qt::Key, TViewMode> keys[] = {{Qt::Key_3, TViewMode::Hex},
                                                   {Qt::Key_1, TViewMode::Binary},
@@ -237,7 +235,7 @@ private slots:
     QVERIFY(press(Qt::Key_1));
     QCOMPARE(p->Viewer->VisibleRows().value(0), QStringLiteral("Agenda..1. Budget.."));
     QVERIFY(press(Qt::Key_3));
-    QVERIFY(p->Hex1->isChecked() && !p->Binary1->isChecked());
+    QVERIFY(p->HexAction->isChecked() && !p->BinaryAction->isChecked());
     QVERIFY(p->Viewer->VisibleRows().value(0).startsWith(QStringLiteral("00000000  41 67 65 6E 64 61 0D 0A")));
     Delete(p);
   }
@@ -250,7 +248,7 @@ private slots:
     p->LoadPreview(std::move(stream));
     p->show();
     QVERIFY(QTest::qWaitForWindowExposed(p));
-    for (QAction* mode : {p->Text1, p->Hex1, p->Unicode1, p->Binary1}) {
+    for (QAction* mode : {p->TextAction, p->HexAction, p->UnicodeAction, p->BinaryAction}) {
       mode->trigger();
       p->Viewer->repaint();
       QTest::keyClick(p->Viewer, Qt::Key_End);
@@ -258,8 +256,8 @@ private slots:
       QVERIFY(p->Viewer->TopOffset() > (5ll << 30) - 65536);
     }
     QVERIFY2(s->BytesRead < 512 * 1024, qPrintable(QString::number(s->BytesRead)));
-    QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet1);
-    p->BitBtn1->click();
+    QCOMPARE(p->ViewTabs->currentWidget(), p->RawPage);
+    p->CloseButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!p);
     QCOMPARE(destroyed, 1);
@@ -271,7 +269,7 @@ private slots:
       TMadeUpStream* f = fake.get();
       auto* w = new TfrmDataPreview(W.get());
       w->LoadPreview(std::move(fake));
-      QCOMPARE(w->LblPreview->text(), QStringLiteral("No Preview"));
+      QCOMPARE(w->PictureCaption->text(), QStringLiteral("No Preview"));
       QVERIFY2(f->BytesRead <= 65 << 20, head);
       Delete(w);
     }
@@ -280,7 +278,7 @@ private slots:
     auto* none = new TfrmDataPreview(W.get());
     none->LoadPreview(nullptr);
     QVERIFY(none->Viewer->VisibleRows().isEmpty());
-    QCOMPARE(none->LblPreview->text(), QStringLiteral("No Preview"));
+    QCOMPARE(none->PictureCaption->text(), QStringLiteral("No Preview"));
     Delete(none);
   }
 
@@ -296,12 +294,12 @@ private slots:
     // Preview through F3 on the list, and through a double-click.
     const int file = int(
         W->Model->match(W->Model->index(0, 0), Qt::DisplayRole, QStringLiteral("Meeting notes.txt")).value(0).row());
-    W->lvFileList->setFocus();
-    W->lvFileList->selectRow(file);
+    W->FileList->setFocus();
+    W->FileList->selectRow(file);
     auto previews = [this] { return W->findChildren<TfrmDataPreview*>().size(); };
-    QTest::keyClick(W->lvFileList, Qt::Key_F3);
+    QTest::keyClick(W->FileList, Qt::Key_F3);
     QCOMPARE(previews(), 1);
-    emit W->lvFileList->doubleClicked(W->Model->index(file, 0));
+    emit W->FileList->doubleClicked(W->Model->index(file, 0));
     QCOMPARE(previews(), 2);
     for (TfrmDataPreview* p : W->findChildren<TfrmDataPreview*>()) Delete(p);
     // A folder row has nothing to preview.
@@ -318,12 +316,12 @@ private slots:
       }
     });
     closer.start(10);
-    QTest::keyClick(W->lvFileList, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(W->FileList, Qt::Key_F, Qt::ControlModifier);
     QCOMPARE(shown, 1);
-    W->BitBtn2->click();
+    W->AdvancedFiltersButton->click();
     QCOMPARE(shown, 2);
-    W->test1->trigger();
-    W->WaitForScanThread();
+    W->ScanAction->trigger();
+    W->WaitForScan();
     QCOMPARE(shown, 3);
   }
 };

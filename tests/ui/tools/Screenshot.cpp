@@ -18,7 +18,7 @@
 #include "ui/Dialogs.h"
 #include "ui/IconList.h"
 #include "ui/MainForm.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -55,23 +55,21 @@ int main(int argc, char** argv) {
   mirel::ui::SetUpIconTheme();
   mirel::ui::Dialogs().Message = [](QWidget*, QMessageBox::Icon, const QString&, const QString&,
                                     QMessageBox::StandardButtons) { return QMessageBox::Ok; };
-  mirel::TUpdatingThread updating;
-  mirel::SetUpdatingThread(&updating);
+  mirel::TViewUpdater updating;
   bool ok;
   {
     mirel::ui::TfrmMainForm w(updating, QString::fromStdString(mirel::RecoveryManager().DiskList[0]->Name));
     w.resize(980, 560);
     w.show();
-    w.BitBtn1->click();
-    w.WaitForScanThread();
+    w.ScanButton->click();
+    w.WaitForScan();
     w.ExpandTree();
-    if (QTreeWidgetItem* root = w.tvDirTree->topLevelItem(0))
-      w.tvDirTree->setCurrentItem(root->childCount() ? root->child(0) : root);
-    w.lvFileList->selectRow(0);
+    if (QTreeWidgetItem* root = w.FolderTree->topLevelItem(0))
+      w.FolderTree->setCurrentItem(root->childCount() ? root->child(0) : root);
+    w.FileList->selectRow(0);
     for (int i = 0; i < 10; ++i) app.processEvents();
     ok = w.grab().save(QString::fromLocal8Bit(argv[2]));
   }
-  mirel::SetUpdatingThread(nullptr);
   mirel::DestroyRecoveryManager();
   return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The bridge from the workers to a front end's views: it keeps the query of
+// The bridge from the workers to a front end's views (the desktop program's
+// "updating thread", though it is no thread): it keeps the query of
 // the shown volume up to date while a scan publishes entries, and tells the
 // view what changed. The view decides how the change reaches its own thread
 // (the desktop program batches them onto its main thread); publishing a file
@@ -34,7 +35,7 @@ public:
   virtual void TreeRebuildRequested() {}
 };
 
-class TUpdatingThread : public TUpdateTarget {
+class TViewUpdater : public TUpdateTarget {
 public:
   void SetView(TUpdateView* view);
   void SetDisk(TDiskObject* disk);

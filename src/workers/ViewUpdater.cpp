@@ -1,4 +1,4 @@
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 #include <unordered_set>
 
@@ -6,9 +6,9 @@
 
 namespace mirel {
 
-void TUpdatingThread::SetView(TUpdateView* view) { View = view; }
+void TViewUpdater::SetView(TUpdateView* view) { View = view; }
 
-void TUpdatingThread::SetDisk(TDiskObject* disk) {
+void TViewUpdater::SetDisk(TDiskObject* disk) {
   if (Disk.exchange(disk) == disk) return;
   FoundCount = disk ? disk->Files.Count() : 0;
   if (TUpdateView* v = View.load()) {
@@ -17,14 +17,14 @@ void TUpdatingThread::SetDisk(TDiskObject* disk) {
   }
 }
 
-void TUpdatingThread::FolderFound(TDiskObject* disk, PFileInfo entry) {
+void TViewUpdater::FolderFound(TDiskObject* disk, PFileInfo entry) {
   if (!entry) return;
   entry->Disk = disk;
   if (!IsCurrent(disk)) return;
   if (TUpdateView* v = View.load()) v->FolderAdded(entry);
 }
 
-void TUpdatingThread::FileFound(TDiskObject* disk, PFileInfo entry) {
+void TViewUpdater::FileFound(TDiskObject* disk, PFileInfo entry) {
   if (!entry) return;
   entry->Disk = disk;
   if (!IsCurrent(disk)) return;
@@ -34,14 +34,14 @@ void TUpdatingThread::FileFound(TDiskObject* disk, PFileInfo entry) {
   if (v) v->FoundCountChanged(FoundCount);
 }
 
-void TUpdatingThread::ScanProgress(TDiskObject* disk, int64_t done, int64_t total) {
+void TViewUpdater::ScanProgress(TDiskObject* disk, int64_t done, int64_t total) {
   if (!IsCurrent(disk)) return;
   int pct = ProgressPercent(done, total);
   if (ScanPercent.exchange(pct) == pct) return;
   if (TUpdateView* v = View.load()) v->ScanPercentChanged(pct);
 }
 
-void TUpdatingThread::ScanDone(TDiskObject* disk) {
+void TViewUpdater::ScanDone(TDiskObject* disk) {
   if (!IsCurrent(disk)) return;
   ScanPercent = 0;
   if (TUpdateView* v = View.load()) {
@@ -50,14 +50,14 @@ void TUpdatingThread::ScanDone(TDiskObject* disk) {
   }
 }
 
-void TUpdatingThread::EraseProgress(TDiskObject* disk, int64_t done, int64_t total) {
+void TViewUpdater::EraseProgress(TDiskObject* disk, int64_t done, int64_t total) {
   if (!IsCurrent(disk)) return;
   int pct = ProgressPercent(done, total);
   if (ErasePercent.exchange(pct) == pct) return;
   if (TUpdateView* v = View.load()) v->ErasePercentChanged(pct);
 }
 
-void TUpdatingThread::EraseDone(TDiskObject* disk) {
+void TViewUpdater::EraseDone(TDiskObject* disk) {
   if (!IsCurrent(disk)) return;
   ErasePercent = 0;
   if (TUpdateView* v = View.load()) {
@@ -66,15 +66,15 @@ void TUpdatingThread::EraseDone(TDiskObject* disk) {
   }
 }
 
-void TUpdatingThread::RefreshList() {
+void TViewUpdater::RefreshList() {
   if (TUpdateView* v = View.load()) v->RowCountChanged(Query.ResultCount());
 }
 
-void TUpdatingThread::RefreshTree() {
+void TViewUpdater::RefreshTree() {
   if (TUpdateView* v = View.load()) v->TreeRebuildRequested();
 }
 
-std::vector<PFileInfo> TUpdatingThread::FoldersToShow() {
+std::vector<PFileInfo> TViewUpdater::FoldersToShow() {
   std::vector<PFileInfo> out;
   TDiskObject* disk = Disk.load();
   if (!disk) return out;

@@ -4,7 +4,7 @@
 #include "TestSupport.h"
 #include "core/DiskObject.h"
 #include "core/RecoveryManager.h"
-#include "workers/UpdatingThread.h"
+#include "workers/ViewUpdater.h"
 
 using namespace mirel;
 using namespace mirel::test;
@@ -22,19 +22,21 @@ struct TRecordingView : TUpdateView {
   void ViewsCleared() override { ++Cleared; }
 };
 
-struct TInstalled {
-  explicit TInstalled(TUpdateTarget* t) { SetUpdatingThread(t); }
-  ~TInstalled() { SetUpdatingThread(nullptr); }
-};
+// Scans disk with its reports going to target.
+void ScanInto(TDiskObject* disk, TUpdateTarget& target) {
+  disk->Scaner->Sink = &target;
+  disk->Scaner->ScanForFiles();
+  disk->Scaner->Sink = nullptr;
+}
 
 }  // namespace
 
-TEST(UpdatingThread, ScanOfTheShownVolumeReachesTheViewOthersDoNot) {
+TEST(ViewUpdater, ScanOfTheShownVolumeReachesTheViewOthersDoNot) {
   StartEngine();
   TRecoveryManager manager({Fixture("fat16.img").string(), Fixture("fat12.img").string()}, false);
   TDiskObject* shown = manager.DiskList[0];
   TDiskObject* other = manager.DiskList[1];
-  TUpdatingThread bridge;
+  TViewUpdater bridge;
   TRecordingView view;
   bridge.SetView(&view);
   bridge.SetDisk(shown);
@@ -46,13 +48,11 @@ TEST(UpdatingThread, ScanOfTheShownVolumeReachesTheViewOthersDoNot) {
   all.Flags = qfMask;
   bridge.Query.SetFilter(all);
   bridge.Query.AddDisk(shown);
-  TInstalled installed(&bridge);
-
-  manager.StartScan(other).join();
+  ScanInto(other, bridge);
   EXPECT_TRUE(view.Folders.empty());
   EXPECT_EQ(view.Done, 0);
 
-  manager.StartScan(shown).join();
+  ScanInto(shown, bridge);
   ASSERT_FALSE(view.Folders.empty());
   EXPECT_EQ(view.Folders.front().find(':') != std::string::npos, true);  // the root comes first
   EXPECT_EQ(view.Found, shown->Files.Count());
@@ -62,13 +62,13 @@ TEST(UpdatingThread, ScanOfTheShownVolumeReachesTheViewOthersDoNot) {
   EXPECT_EQ(view.Percent, 0);  // reset when the scan is done
 }
 
-TEST(UpdatingThread, RebuiltTreeHoldsOnlyFoldersLeadingToAcceptedFiles) {
+TEST(ViewUpdater, RebuiltTreeHoldsOnlyFoldersLeadingToAcceptedFiles) {
   StartEngine();
   TRecoveryManager manager({Fixture("fat16.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
-  TUpdatingThread bridge;
+  TViewUpdater bridge;
   bridge.SetDisk(disk);
-  manager.StartScan(disk).join();
+  ASSERT_TRUE(ScanVolume(*disk));
   TFilter f;
   f.Mask = WildcardToPattern("*.txt");
   f.Flags = qfMask;
