@@ -470,8 +470,8 @@ std::string TMftReader::GetFileName(TNtfsFileInfo& fileInfo) const {
     std::span<const uint8_t> v = a.Value();
     TLeReader r(v);
     if (v.size() < 66 || r.U8(65) == 2) continue;
-    fileInfo.ParentRecord = static_cast<int64_t>(r.U64(0)) & MFT_REF_MASK;
-    fileInfo.FnTimes = TMacbTimes{r.U64(16), r.U64(32), r.U64(24), r.U64(8)};
+    fileInfo.SetParentRecord(static_cast<int64_t>(r.U64(0)) & MFT_REF_MASK);
+    fileInfo.SetFnTimes(TMacbTimes{r.U64(16), r.U64(32), r.U64(24), r.U64(8)});
     fileInfo.HasFnTimes = true;
     size_t len = r.U8(64);
     std::span<const uint8_t> chars = r.Bytes(66, len * 2);
@@ -502,8 +502,7 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   entry.Attributes = r.U32(32);
   entry.CreationTime = r.U64(0);
   entry.LastWriteTime = r.U64(8);
-  fileInfo.SiChanged = r.U64(16);
-  fileInfo.SiAccessed = r.U64(24);
+  fileInfo.SetSiTimes(r.U64(16), r.U64(24));
   fileInfo.Encrypted = entry.Attributes & faEncrypted;
   return true;
 }
