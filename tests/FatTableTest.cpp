@@ -12,8 +12,8 @@ namespace {
 class FatTable : public FatTest {
 protected:
   // A live or deleted file record starting at first.
-  static TFatEntryInfo File(uint32_t first, bool deleted) {
-    TFatEntryInfo r;
+  static TFatChainEntry File(uint32_t first, bool deleted) {
+    TFatChainEntry r;
     r.FirstCluster = first;
     r.Deleted = deleted;
     return r;
@@ -79,7 +79,7 @@ TEST_F(FatTable, Fat16ReadsSixteenBitEntries) {
   EXPECT_EQ(s.EocMin, 0xFFF8u);
   EXPECT_EQ(s.GetNextCluster(300), s.BadCluster);
   EXPECT_EQ(s.GetNextCluster(11), 4000u);
-  TFatEntryInfo r = File(10, false);
+  TFatChainEntry r = File(10, false);
   s.GetFileClusChain(r, 3 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{10, 11, 4000}));
 }
@@ -123,7 +123,7 @@ TEST_F(FatTable, LiveChainEndsAtEndMarkBadClusterOrFree) {
   auto disk = Open(img);
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
-  TFatEntryInfo r = File(5, false);
+  TFatChainEntry r = File(5, false);
   s.GetFileClusChain(r, 10 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{5, 6, 7}));
   s.GetFileClusChain(r, 2 * 512 - 1);  // a file needs no more than its size
@@ -152,7 +152,7 @@ TEST_F(FatTable, LoopingChainsEndWithOneLogLineEach) {
   auto disk = Open(img);
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
-  TFatEntryInfo r = File(5, false);
+  TFatChainEntry r = File(5, false);
   s.GetFileClusChain(r, 50 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{5, 6}));
   r.FirstCluster = 7;
@@ -176,7 +176,7 @@ TEST_F(FatTable, DeletedChainTakesTheFreeClustersSkippingLiveOnes) {
   auto disk = Open(img);
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
-  TFatEntryInfo r = File(10, true);
+  TFatChainEntry r = File(10, true);
   s.GetFileClusChain(r, 3 * 512);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{10, 12, 13}));
   // The stream reads three free clusters: the rating says so.
@@ -198,7 +198,7 @@ TEST_F(FatTable, DeletedChainIsEmptyWhenItsFirstClusterIsInUseAgain) {
   auto disk = Open(img);
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
-  TFatEntryInfo r = File(10, true);
+  TFatChainEntry r = File(10, true);
   s.GetFileClusChain(r, 3 * 512);
   EXPECT_TRUE(r.ClusChain.empty());
   // Nothing of it will be delivered: it rates 0, not the 66 that the free
@@ -212,7 +212,7 @@ TEST_F(FatTable, DeletedChainLengthFollowsTheSize) {
   TFatScaner& s = Fat(*disk);
   ASSERT_TRUE(s.Init());
   ASSERT_EQ(s.ClusterSize, 2048u);
-  TFatEntryInfo r = File(10, true);
+  TFatChainEntry r = File(10, true);
   s.GetFileClusChain(r, 5000);
   EXPECT_EQ(Clusters(s, r.ClusChain), (V{10, 11, 12}));
   s.GetFileClusChain(r, 4096);

@@ -162,7 +162,7 @@ TEST(MftReader, NamesAndStreams) {
   auto r = BareReader();
   auto dosOnly = Parse(*r, TRecordBuilder().StdInfo(0x20).FileName(77, "LONGNA~1.TXT", 2).Build());
   EXPECT_EQ(r->GetFileName(*dosOnly), "");
-  EXPECT_EQ(dosOnly->ParentRecord, 0);
+  EXPECT_EQ(dosOnly->ParentRecord(), 0);
 
   auto both = Parse(*r, TRecordBuilder()
                             .StdInfo(0x20)
@@ -170,7 +170,7 @@ TEST(MftReader, NamesAndStreams) {
                             .FileName(0x0003000000000040ULL, "long name.txt", 1)
                             .Build());
   EXPECT_EQ(r->GetFileName(*both), "long name.txt");
-  EXPECT_EQ(both->ParentRecord, 0x40);  // the sequence number is masked off
+  EXPECT_EQ(both->ParentRecord(), 0x40);  // the sequence number is masked off
 
   auto streams = Parse(*r, TRecordBuilder()
                                .StdInfo(0x20)

@@ -4,6 +4,7 @@
 // everything in one call, which is how a catalogue drops a whole scan.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <utility>
@@ -56,15 +57,19 @@ public:
   TByteArena(const TByteArena&) = delete;
   TByteArena& operator=(const TByteArena&) = delete;
 
-  // bytes of storage; a request larger than a block gets a block of its own.
-  void* Allocate(size_t bytes) {
-    bytes = (bytes + ALIGN - 1) / ALIGN * ALIGN;
-    if (Blocks.empty() || bytes > Left) {
+  // bytes of storage at a multiple of align (a power of two, at most ALIGN);
+  // a request larger than a block gets a block of its own.
+  void* Allocate(size_t bytes, size_t align = ALIGN) {
+    const size_t skip = Blocks.empty() ? 0 : (align - reinterpret_cast<uintptr_t>(Next) % align) % align;
+    if (Blocks.empty() || skip > Left || bytes > Left - skip) {
       const size_t size = std::max(bytes, BLOCK);
       Blocks.reserve(Blocks.size() + 1);
       Blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
       Next = Blocks.back().get();
       Left = size;
+    } else {
+      Next += skip;
+      Left -= skip;
     }
     void* at = Next;
     Next += bytes;

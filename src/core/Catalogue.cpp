@@ -15,13 +15,15 @@ PFileInfo TCatalogue::Add(TFileInfo&& tmpl) {
       e->FsInfo.reset(moved);
     }
   }
+  // A long name moves next to the others too.
+  if (const size_t bytes = e->Name.StorageBytes()) e->Name.MoveInto(static_cast<char*>(Names.Allocate(bytes, 1)));
   return e;
 }
 
 void TCatalogue::Discard(PFileInfo entry) {
   if (!entry) return;
   entry->FsInfo.reset();
-  std::string().swap(entry->Name);
+  entry->Name = TEntryName();
 }
 
 void TCatalogue::Clear() {
@@ -30,6 +32,7 @@ void TCatalogue::Clear() {
   // The entries release their records before the records' memory goes.
   Entries.Clear();
   Records.Clear();
+  Names.Clear();
 }
 
 }  // namespace mirel

@@ -34,6 +34,7 @@ public:
 private:
   TChunkStore<TFileInfo> Entries;
   TByteArena Records;
+  TByteArena Names;
 };
 
 }  // namespace mirel

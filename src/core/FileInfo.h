@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/EntryName.h"
 #include "platform/FileTime.h"
 
 namespace mirel {
@@ -107,7 +108,7 @@ using PFileInfo = TFileInfo*;
 
 // Fields ordered by size: a catalogue holds one of these per entry.
 struct TFileInfo {
-  std::string Name;
+  TEntryName Name;
   int64_t Size = 0;
   TFileTime CreationTime = 0;
   TFileTime LastWriteTime = 0;

@@ -120,7 +120,7 @@ void TFatScaner::CollectFreeClusters(uint32_t first, uint64_t count, TClusChain&
       first, count, [&](uint32_t c) { out.push_back(ClusterOffset(c)); }, [this] { return IsStopped(); });
 }
 
-void TFatScaner::GetFileClusChain(TFatEntryInfo& rec, uint32_t size) {
+void TFatScaner::GetFileClusChain(TFatChainEntry& rec, uint32_t size) {
   rec.ClusChain.clear();
   if (ClusterSize == 0) return;
   const uint64_t n = ClustersFor(size, ClusterSize);
@@ -142,7 +142,7 @@ void TFatScaner::GetDirClusChain(TFileInfo& folder) {
     LastError = feNoMemory;
     return;
   }
-  TFatEntryInfo& e = dir->Entry;
+  TFatChainEntry& e = dir->Entry;
   e.ClusChain.clear();
   if (ClusterSize == 0) return;
   try {

@@ -53,7 +53,7 @@ public:
   // first cluster on, skipping those the table gives to live data; when the
   // first cluster itself is in use again, the data's start is gone and the
   // chain stays empty.
-  void GetFileClusChain(TFatEntryInfo& rec, uint32_t size);
+  void GetFileClusChain(TFatChainEntry& rec, uint32_t size);
   // Fills the folder record's chain: a live folder follows the allocation
   // table; a deleted one gets its first cluster, when that is still free.
   void GetDirClusChain(TFileInfo& folder);

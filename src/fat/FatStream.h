@@ -40,7 +40,7 @@ private:
   uint64_t RunFrom(uint64_t k, uint64_t most) const;
 
   TFatScaner* Fat = nullptr;
-  TFatEntryInfo Info;
+  TFatChainEntry Info;
   int64_t CachedCluster = -1;  // chain index whose bytes are in Buffer
   std::vector<uint8_t> Buffer;
   uint64_t Reads = 0;

@@ -127,7 +127,7 @@ void TMountTree::NameChildren(uint32_t folder) {
   std::unordered_map<std::string, int> next;
   for (uint32_t c : children) {
     TMountNode& node = Nodes[c];
-    const std::string base = node.RawImage ? node.Entry->Name + ".efs" : node.Entry->Name;
+    const std::string base = node.RawImage ? node.Entry->Name + ".efs" : node.Entry->Name.Str();
     int n = std::max(1, next[base]);
     std::string name = ServedName(base, n);
     while (!taken.insert(name).second) name = ServedName(base, ++n);

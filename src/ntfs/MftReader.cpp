@@ -415,8 +415,8 @@ std::string TMftReader::GetFileName(TNtfsFileInfo& fileInfo) const {
   while (TNtfsAttr a = FindNextAttr(ctx)) {
     std::optional<TNtfsFileName> name = DecodeFileName(a.Value());
     if (!name || name->NameSpace == fnDos) continue;
-    fileInfo.ParentRecord = name->ParentRecord;
-    fileInfo.FnTimes = name->Times;
+    fileInfo.SetParentRecord(name->ParentRecord);
+    fileInfo.SetFnTimes(name->Times);
     fileInfo.HasFnTimes = true;
     return std::move(name->Name);
   }
@@ -442,8 +442,7 @@ bool TMftReader::GetStdInfo(TFileInfo& entry, TNtfsFileInfo& fileInfo) const {
   entry.Attributes = si->Attributes;
   entry.CreationTime = si->Times.Created;
   entry.LastWriteTime = si->Times.Modified;
-  fileInfo.SiChanged = si->Times.Changed;
-  fileInfo.SiAccessed = si->Times.Accessed;
+  fileInfo.SetSiTimes(si->Times.Changed, si->Times.Accessed);
   fileInfo.Encrypted = entry.Attributes & faEncrypted;
   return true;
 }

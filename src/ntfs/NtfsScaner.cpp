@@ -224,7 +224,7 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   if (!Reader->GetStdInfo(t, *rec)) return;
   const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
   t.Size = data.First ? data.DataSize : 0;
-  t.Parent = AddDirToTree(rec->ParentRecord);
+  t.Parent = AddDirToTree(rec->ParentRecord());
   t.Condition = CalcFileCondition(*rec, data);
   // An encrypted file is saved as its raw image only when its $EFS data can
   // make one; the writer asks before it opens the stream.
@@ -310,7 +310,7 @@ PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
     if (!Reader->GetStdInfo(t, *rec))
       WriteDebugLog("%s: folder without standard information; Record = %lld", "NtfsScaner.AddDirToTree",
                     static_cast<long long>(n));
-    if (rec->ParentRecord > 0 && rec->ParentRecord != n) t.Parent = AddDirToTree(rec->ParentRecord, chain);
+    if (rec->ParentRecord() > 0 && rec->ParentRecord() != n) t.Parent = AddDirToTree(rec->ParentRecord(), chain);
   } else {
     // The record was reused by a file: the folder is known only by its number.
     t.Name = "$folder_" + std::to_string(n);

@@ -1,15 +1,19 @@
 #pragma once
 // NTFS records as the scanner keeps them: the fixed-up MFT record bytes, the
 // places of the attributes the engine reads, and views of single attributes.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/FileInfo.h"
 #include "core/LeReader.h"
+#include "core/TimeSet.h"
 #include "ntfs/NtfsAttrHeader.h"
 
 namespace mirel {
@@ -91,40 +95,92 @@ bool SameStreamName(const std::string& a, const std::string& b);
 // returned. An empty view when there is none.
 [[nodiscard]] TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at);
 
-// Fields ordered by size: a catalogue holds one of these per NTFS entry.
-struct TNtfsFileInfo : TMovableFsInfo<TNtfsFileInfo> {
+// What only the scan of a record needs: its fixed-up bytes and the folder its
+// name lies in. One pointer while held, null once the record is catalogued.
+class TRecordHold {
+public:
+  explicit operator bool() const { return Part && Part->Bytes; }
+  // The bytes; an empty pointer when none are held.
+  operator const TRecordBytes&() const {  // NOLINT(google-explicit-constructor)
+    static const TRecordBytes none;
+    return Part ? Part->Bytes : none;
+  }
+  TRecordHold& operator=(TRecordBytes bytes) {
+    Make().Bytes = std::move(bytes);
+    return *this;
+  }
+  int64_t Parent() const { return Part ? Part->Parent : 0; }
+  void SetParent(int64_t n) { Make().Parent = n; }
+  void reset() { Part.reset(); }
+
+private:
+  struct TPart {
+    TRecordBytes Bytes;
+    int64_t Parent = 0;
+  };
+  TPart& Make() {
+    if (!Part) Part = std::make_unique<TPart>();
+    return *Part;
+  }
+  std::unique_ptr<TPart> Part;
+};
+
+// Fields ordered by size: a catalogue holds one of these per NTFS entry. Its
+// times beyond creation and last write are kept in a TTimeSet, which the
+// catalogue stores right behind the record.
+struct TNtfsFileInfo : TFsInfo {
   bool Encrypted = false;
   bool Deleted = false;
   bool IsDirectory = false;
   bool AttrList = false;
   bool HasFnTimes = false;
-  // The record's number when scanned and its sequence number: a record read
-  // again must still carry that sequence, or it was reused for another file.
+  // The record's sequence number when scanned: a record read again must
+  // still carry it, or it was reused for another file.
+  uint16_t Sequence = 0;
   int64_t RecordNumber = 0;
-  int64_t ParentRecord : 48 = 0;
-  uint64_t Sequence : 16 = 0;
   // The base record's bytes up to the end of its attributes. A scanned file
   // gives them up once catalogued and has its record read again when asked
   // (TMftReader::LoadRecord): a catalogue of millions of entries would
   // otherwise hold a copy of most of the MFT.
-  TRecordBytes RecordData;
+  TRecordHold RecordData;
   // $STANDARD_INFORMATION's access and record-change times, and the times of
   // the $FILE_NAME the name was taken from (when HasFnTimes).
-  TFileTime SiAccessed = 0, SiChanged = 0;
-  TMacbTimes FnTimes;
+  TTimeSet Times;
   // The named data streams with their own sizes, filled by the scan; most
   // files have none.
   std::unique_ptr<std::vector<TNamedStream>> Streams;
 
+  // The parent folder's record number as the name gives it; kept only while
+  // the record is scanned.
+  int64_t ParentRecord() const { return RecordData.Parent(); }
+  void SetParentRecord(int64_t n) { RecordData.SetParent(n); }
+  void SetSiTimes(TFileTime changed, TFileTime accessed) {
+    Times.Set(tsSiChanged, changed);
+    Times.Set(tsSiAccessed, accessed);
+  }
+  void SetFnTimes(const TMacbTimes& t) {
+    Times.Set(tsFnModified, t.Modified);
+    Times.Set(tsFnAccessed, t.Accessed);
+    Times.Set(tsFnChanged, t.Changed);
+    Times.Set(tsFnCreated, t.Created);
+  }
+
+  size_t StorageBytes() const override { return sizeof(TNtfsFileInfo) + Times.StorageBytes(); }
+  TFsInfo* MoveTo(void* place) override {
+    auto* moved = new (place) TNtfsFileInfo(std::move(*this));
+    moved->Times.MoveInto(static_cast<std::byte*>(place) + sizeof(TNtfsFileInfo));
+    return moved;
+  }
   bool IsDeleted() const override { return Deleted; }
   bool IsEncrypted() const override { return Encrypted; }
   std::vector<TNamedStream> NamedStreams() const override { return Streams ? *Streams : std::vector<TNamedStream>{}; }
   // "RECORD-SEQUENCE".
   std::string Address() const override { return std::to_string(RecordNumber) + "-" + std::to_string(Sequence); }
-  TFileTime AccessTime() const override { return SiAccessed; }
-  TFileTime ChangeTime() const override { return SiChanged; }
+  TFileTime AccessTime() const override { return Times.Get(tsSiAccessed); }
+  TFileTime ChangeTime() const override { return Times.Get(tsSiChanged); }
   std::optional<TMacbTimes> FileNameTimes() const override {
-    return HasFnTimes ? std::optional(FnTimes) : std::nullopt;
+    if (!HasFnTimes) return std::nullopt;
+    return TMacbTimes{Times.Get(tsFnModified), Times.Get(tsFnAccessed), Times.Get(tsFnChanged), Times.Get(tsFnCreated)};
   }
 
   bool HasAttrList() const { return AttrList; }
@@ -132,6 +188,10 @@ struct TNtfsFileInfo : TMovableFsInfo<TNtfsFileInfo> {
   std::vector<TNtfsAttr> AttrsOf(TAttrKind kind) const;
   // NextAttrIn over RecordData.
   [[nodiscard]] TNtfsAttr NextAttrOf(TAttrKind kind, size_t& at) const { return NextAttrIn(RecordData, kind, at); }
+
+private:
+  enum : uint8_t { tsSiAccessed, tsSiChanged, tsFnModified, tsFnAccessed, tsFnChanged, tsFnCreated };
 };
+static_assert(alignof(TNtfsFileInfo) <= 8 && sizeof(TNtfsFileInfo) % 8 == 0);
 
 }  // namespace mirel
