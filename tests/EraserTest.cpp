@@ -396,6 +396,7 @@ struct TEraseEvents : TJobEvents {
 }  // namespace
 
 TEST(EraseJob, StopEndsTheFillAsCancelledAndLeavesNoTemporaryFile) {
+  StartEngine();
   TStateHome state;
   TStandInVolume v;
   if (std::string why = v.Make("8m"); !why.empty()) GTEST_SKIP() << why;

@@ -193,7 +193,7 @@ TEST(ScanJob, AVolumeWithoutAFileSystemFailsWithTheReason) {
   events.Disk = &blank;
   const TJobResult result = TScanJob(blank, {}, events).Run({});
   EXPECT_EQ(result.End, TJobEnd::Failed);
-  EXPECT_EQ(result.Failure, "no FAT or NTFS file system found");
+  EXPECT_EQ(result.Failure, "no FAT, exFAT or NTFS file system found");
   EXPECT_EQ(events.JobEnds, 1);
   EXPECT_EQ(events.Result.End, TJobEnd::Failed);
 }

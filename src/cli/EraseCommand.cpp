@@ -92,7 +92,7 @@ int CmdErase(const TCliArgs& args, TCliContext& ctx) {
   std::unique_ptr<TDiskObject> mountOnly;
   if (!disk) {
     if (target.FileSystem == fsNone) {
-      ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": not a FAT or NTFS volume (mounted as "
+      ctx.Err << "mirel: " << PrintableName(target.MountPoint) << ": not a FAT, exFAT or NTFS volume (mounted as "
               << PrintableName(target.FsType) << ")\n";
       return exitSource;
     }

@@ -35,7 +35,7 @@ public:
 
 private:
   void FillDiskListItems(const std::vector<std::string>& sources, bool withDevices);
-  // Adds the source as one volume, or one volume per FAT or NTFS partition
+  // Adds the source as one volume, or one volume per FAT, exFAT or NTFS partition
   // when it holds a partition table. wantPartition > 0 selects one partition.
   void AddSource(const std::string& name, const std::string& path, unsigned driveType, int wantPartition,
                  const std::string& asGiven);

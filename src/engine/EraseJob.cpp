@@ -15,7 +15,7 @@ TJobResult TEraseJob::Run(const std::stop_token& stop) {
     result.End = TJobEnd::Cancelled;
   } else if (!Erasing.Ran) {
     result.End = TJobEnd::Failed;
-    result.Failure = "no mounted FAT or NTFS file system found for it";
+    result.Failure = "no mounted FAT, exFAT or NTFS file system found for it";
   } else if (!Erasing.Result) {
     result.End = TJobEnd::Failed;
     result.Failure = "no temporary file could be created there";

@@ -25,7 +25,7 @@ TJobResult TScanJob::Run(const std::stop_token& stop) {
     }
   } else {
     result.End = TJobEnd::Failed;
-    result.Failure = "no FAT or NTFS file system found";
+    result.Failure = "no FAT, exFAT or NTFS file system found";
   }
   Events.JobDone(result);
   return result;
