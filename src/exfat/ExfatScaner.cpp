@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/DebugLog.h"
+#include "core/FolderChain.h"
 #include "core/DiskObject.h"
 #include "core/UpdateView.h"
 #include "exfat/ExfatDirEntry.h"
@@ -429,22 +430,7 @@ int TExfatScaner::AddFile(TFileInfo&& tmpl) {
 }
 
 void TExfatScaner::PublishFolderChain(PFileInfo folder) {
-  // The unpublished folders from this one up, then published from the top
-  // down, so each has its parent in the tree before it.
-  std::vector<PFileInfo> chain;
-  for (PFileInfo f = folder; f && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; f = f->Parent) {
-    TExfatFileInfo* rec = ExfatInfoOf(f);
-    if (!rec || !rec->NotInCatalogue) break;
-    chain.push_back(f);
-  }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    PFileInfo f = *it;
-    TExfatFileInfo* rec = ExfatInfoOf(f);
-    rec->NotInCatalogue = false;
-    PendingFolders.SetItem(rec->PendingIndex, nullptr);
-    if (Disk) Disk->Folders.Add(f);
-    PublishFolder(f);
-  }
+  mirel::PublishFolderChain(*this, PendingFolders, folder, [](PFileInfo f) { return ExfatInfoOf(f); });
 }
 
 void TExfatScaner::SummariseScanProblems() {

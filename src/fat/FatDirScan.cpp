@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/DebugLog.h"
+#include "core/FolderChain.h"
 #include "core/DiskObject.h"
 #include "core/UpdateView.h"
 #include "fat/FatScaner.h"
@@ -439,22 +440,7 @@ int TFatScaner::AddFile(TFileInfo&& tmpl) {
 }
 
 void TFatScaner::PublishFolderChain(PFileInfo folder) {
-  // The unpublished folders from this one up, then published from the top
-  // down, so each has its parent in the tree before it.
-  std::vector<PFileInfo> chain;
-  for (PFileInfo f = folder; f && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; f = f->Parent) {
-    TFatDirInfo* dir = FatDirOf(f);
-    if (!dir || !dir->NotInCatalogue) break;
-    chain.push_back(f);
-  }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    PFileInfo f = *it;
-    TFatDirInfo* dir = FatDirOf(f);
-    dir->NotInCatalogue = false;
-    PendingFolders.SetItem(dir->PendingIndex, nullptr);
-    if (Disk) Disk->Folders.Add(f);
-    PublishFolder(f);
-  }
+  mirel::PublishFolderChain(*this, PendingFolders, folder, [](PFileInfo f) { return FatDirOf(f); });
 }
 
 }  // namespace mirel
