@@ -78,7 +78,7 @@ int main() {
   std::vector<char> buf(64 * 1024);
   int64_t bytes = 0;
   auto t = Clock::now();
-  for (PFileInfo e : disk->Files) {
+  for (TFileInfo* e : disk->Files) {
     auto stream = CreateRecoveryStream(e);
     for (size_t n; stream && (n = stream->Read(buf.data(), buf.size())) > 0;) bytes += static_cast<int64_t>(n);
   }

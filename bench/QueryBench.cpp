@@ -78,11 +78,11 @@ int main() {
   matcher.Terms = SplitMaskTerms(WildcardToPattern("*.jpg;*.png;report"));
   int hits = 0;
   auto start = TClock::now();
-  for (PFileInfo e : disk.Files) hits += matcher.MatchList(e->Name);
+  for (TFileInfo* e : disk.Files) hits += matcher.MatchList(e->Name);
   double cached = MsSince(start);
   int hitsCompiled = 0;
   start = TClock::now();
-  for (PFileInfo e : disk.Files) {
+  for (TFileInfo* e : disk.Files) {
     for (const std::string& term : matcher.Terms) {
       matcher.Compile(term);
       if (matcher.Match(e->Name)) {

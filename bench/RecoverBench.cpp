@@ -87,7 +87,7 @@ int main() {
   TJobEvents nobody;
   TScanJob(*disk, {}, nobody).Run({});
   TDiskItems big, small;
-  for (PFileInfo f : disk->Files) (f->Size > (1 << 20) ? big : small).Add(f);
+  for (TFileInfo* f : disk->Files) (f->Size > (1 << 20) ? big : small).Add(f);
   if (big.Count() != 1 || small.Count() < 1900) {
     std::fprintf(stderr, "unexpected catalogue: %d large, %d small files\n", big.Count(), small.Count());
     return 1;

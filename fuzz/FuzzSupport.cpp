@@ -45,7 +45,7 @@ void TMemImage::WriteAt(int64_t offset, const uint8_t* data, size_t count) {
 
 namespace {
 
-void Check(PFileInfo e) {
+void Check(TFileInfo* e) {
   const std::string path = GetEntryPath(*e) + e->Name;
   if (e->Size < 0 || !IsPrintableUtf8(path)) {
     std::fprintf(stderr, "unprintable entry: size %lld, path of %zu bytes\n", static_cast<long long>(e->Size),
@@ -57,13 +57,13 @@ void Check(PFileInfo e) {
 }  // namespace
 
 void CheckCatalogue(const TDiskObject& disk) {
-  for (PFileInfo e : disk.Files) Check(e);
-  for (PFileInfo e : disk.Folders) Check(e);
+  for (TFileInfo* e : disk.Files) Check(e);
+  for (TFileInfo* e : disk.Folders) Check(e);
 }
 
 void ReadSomeStreams(const TDiskObject& disk, int maxFiles) {
   std::vector<char> buf(8192);
-  for (PFileInfo e : disk.Files) {
+  for (TFileInfo* e : disk.Files) {
     if (maxFiles-- <= 0) break;
     std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
     if (!st) continue;

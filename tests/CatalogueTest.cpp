@@ -54,10 +54,10 @@ protected:
 
 TEST_F(Catalogue, EntriesStayPutWhileItGrows) {
   TCatalogue c;
-  std::vector<PFileInfo> made;
+  std::vector<TFileInfo*> made;
   // Many times the chunk and block sizes: earlier entries must not move.
   for (int i = 0; i < 5000; ++i) {
-    PFileInfo e = c.Add(Entry("file number " + std::to_string(i) + " with a name past the short-string size", i));
+    TFileInfo* e = c.Add(Entry("file number " + std::to_string(i) + " with a name past the short-string size", i));
     if (i % 2) c.Files.Add(e);
     made.push_back(e);
   }
@@ -65,7 +65,7 @@ TEST_F(Catalogue, EntriesStayPutWhileItGrows) {
   EXPECT_EQ(c.Files.Count(), 2500);
   EXPECT_EQ(LiveRecords, 5000);  // the heap originals are gone
   for (int i = 0; i < 5000; ++i) {
-    const PFileInfo e = made[static_cast<size_t>(i)];
+    TFileInfo* const e = made[static_cast<size_t>(i)];
     ASSERT_EQ(e->Name, "file number " + std::to_string(i) + " with a name past the short-string size");
     auto* rec = dynamic_cast<TCountedRecord*>(e->FsInfo.get());
     ASSERT_NE(rec, nullptr);
@@ -79,11 +79,11 @@ TEST_F(Catalogue, EntriesStayPutWhileItGrows) {
 
 TEST_F(Catalogue, ClearFreesEverythingAndStartsOver) {
   TCatalogue c;
-  PFileInfo root = c.Add(TFileInfo{.Name = "root:"});
+  TFileInfo* root = c.Add(TFileInfo{.Name = "root:"});
   c.Folders.Add(root);
   TFileInfo fixed;
   fixed.FsInfo = std::make_unique<TFixedRecord>();
-  PFileInfo kept = c.Add(std::move(fixed));
+  TFileInfo* kept = c.Add(std::move(fixed));
   EXPECT_FALSE(kept->FsInfo->InCatalogue);
   for (int i = 0; i < 100; ++i) c.Files.Add(c.Add(Entry("f", i)));
   EXPECT_EQ(LiveRecords, 101);
@@ -95,7 +95,7 @@ TEST_F(Catalogue, ClearFreesEverythingAndStartsOver) {
   EXPECT_EQ(c.Folders.Count(), 0);
   c.Clear();  // empty: nothing to do
 
-  PFileInfo again = c.Add(Entry("again", 3));
+  TFileInfo* again = c.Add(Entry("again", 3));
   c.Files.Add(again);
   EXPECT_EQ(c.Files[0]->Name, "again");
   EXPECT_EQ(LiveRecords, 1);
@@ -103,8 +103,8 @@ TEST_F(Catalogue, ClearFreesEverythingAndStartsOver) {
 
 TEST_F(Catalogue, DiscardReleasesAtOnceAndOnlyOnce) {
   TCatalogue c;
-  PFileInfo dropped = c.Add(Entry("a folder nobody needs, with a long name", 5));
-  PFileInfo kept = c.Add(Entry("kept", 6));
+  TFileInfo* dropped = c.Add(Entry("a folder nobody needs, with a long name", 5));
+  TFileInfo* kept = c.Add(Entry("kept", 6));
   c.Discard(dropped);
   c.Discard(nullptr);
   EXPECT_EQ(LiveRecords, 1);
@@ -116,7 +116,7 @@ TEST_F(Catalogue, DiscardReleasesAtOnceAndOnlyOnce) {
 
 TEST_F(Catalogue, CopyOfACataloguedRecordIsItsOwn) {
   TCatalogue c;
-  PFileInfo e = c.Add(Entry("x", 4));
+  TFileInfo* e = c.Add(Entry("x", 4));
   const auto& inside = static_cast<const TCountedRecord&>(*e->FsInfo);
   ASSERT_TRUE(inside.InCatalogue);
   // A copy made on the heap is freed by its owner like any other record.

@@ -147,7 +147,7 @@ TScanOutcome ScanAndCheck(const std::filesystem::path& image, int64_t length, bo
   disk->Scaner->ScanForFiles();
   std::vector<char> buf(16384);
   for (const TDiskItems* list : {&disk->Files, &disk->Folders}) {
-    for (PFileInfo e : *list) {
+    for (TFileInfo* e : *list) {
       ++out.Entries;
       const std::string path = GetEntryPath(*e) + e->Name;
       EXPECT_TRUE(IsPrintableUtf8(path)) << what << ": " << testing::PrintToString(path);

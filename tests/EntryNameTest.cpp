@@ -64,7 +64,7 @@ TEST(EntryName, LongNamesLiveInTheCatalogueAndCopiesOutliveIt) {
   std::vector<TEntryName> copies;
   {
     TCatalogue c;
-    std::vector<PFileInfo> made;
+    std::vector<TFileInfo*> made;
     // Enough long names to fill several storage blocks.
     for (int i = 0; i < 6000; ++i) {
       TFileInfo t;

@@ -148,7 +148,7 @@ TEST_F(ExfatFixture, FragmentedFilesFollowTheTableAndAddressesPointAtTheirEntrie
   disk.Scaner->Options.Quick = false;
   disk.Scaner->ScanForFiles();
   int found = 0;
-  for (PFileInfo e : disk.Files) {
+  for (TFileInfo* e : disk.Files) {
     if (e->Name != "between.bin" && e->Name != "frag.bin") continue;
     ++found;
     const TExfatFileInfo* rec = ExfatInfoOf(e);

@@ -185,7 +185,7 @@ std::vector<std::string> FatTest::LogLines() const {
 
 std::vector<std::string> FatTest::Listing(const TDiskObject& disk) {
   std::vector<std::string> rows;
-  for (PFileInfo e : disk.Files)
+  for (TFileInfo* e : disk.Files)
     rows.push_back(GetRelativePath(*e) + " " + std::to_string(e->Size) + " " + std::to_string(e->Condition));
   std::sort(rows.begin(), rows.end());
   return rows;

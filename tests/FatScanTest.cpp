@@ -36,7 +36,7 @@ protected:
   }
   static std::vector<std::string> FolderNames(const TDiskObject& disk) {
     std::vector<std::string> names;
-    for (PFileInfo f : disk.Folders)
+    for (TFileInfo* f : disk.Folders)
       if (!IsVolumeRoot(*f)) names.push_back(GetRelativePath(*f));
     std::sort(names.begin(), names.end());
     return names;
@@ -129,7 +129,7 @@ TEST_F(FatScan, FilesInsideDeletedFoldersAreFound) {
   EXPECT_EQ(FolderNames(*disk), (V{"$OCS", "$OCS/$UB"}));
   EXPECT_EQ(disk->Folders.Count(), 3);
   // Folder sizes are the sums of the files beneath them.
-  for (PFileInfo f : disk->Folders) {
+  for (TFileInfo* f : disk->Folders) {
     if (f->Name == "$OCS") {
       EXPECT_EQ(f->Size, 2800);
     }
@@ -220,7 +220,7 @@ TEST_F(FatScan, DirectoryClusterFullOfGarbageEndsTheScan) {
     }
     auto disk = Scan(img, false);
     bool real = false;
-    for (PFileInfo f : disk->Files) real |= f->Name == "$EAL.TXT";
+    for (TFileInfo* f : disk->Files) real |= f->Name == "$EAL.TXT";
     EXPECT_TRUE(real) << bits;
     EXPECT_GT(disk->Files.Count(), 100) << bits;  // the garbage was read
     EXPECT_GT(disk->Folders.Count(), 10) << bits;
@@ -296,7 +296,7 @@ struct TStopAfterFirstFile : TJobEvents {
   std::stop_source Stop;
   int Files = 0, Done = 0;
   std::vector<int64_t> Progress;
-  void FileFound(TDiskObject*, PFileInfo) override {
+  void FileFound(TDiskObject*, TFileInfo*) override {
     if (++Files == 1) Stop.request_stop();
   }
   void ScanProgress(TDiskObject*, int64_t done, int64_t total) override {
@@ -341,8 +341,8 @@ TEST_F(FatScan, WhatLiesInADeletedFolderIsDeletedWhateverItsFirstByteSays) {
   // Rated like any deleted file: the one whose cluster is in use again has nothing.
   EXPECT_EQ(Listing(*disk),
             (V{"$OCS/Meeting notes.txt 300 100", "$OCS/SUB/INNER.TXT 700 100", "$OCS/TAKEN.BIN 100 0"}));
-  for (PFileInfo f : disk->Files) EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
-  for (PFileInfo f : disk->Folders) {
+  for (TFileInfo* f : disk->Files) EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
+  for (TFileInfo* f : disk->Folders) {
     if (!IsVolumeRoot(*f)) {
       EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
     }
@@ -379,7 +379,7 @@ TEST_F(FatScan, DeletedFolderIsReadOnPastItsFilesDataToItsNextClusters) {
   img.PutAll(img.ClusterPos(41), Files("Z", 1, 3, 60));        // free, after the end: no part of it
   auto disk = Scan(img);
   ASSERT_EQ(disk->Files.Count(), 32);
-  for (PFileInfo f : disk->Files) EXPECT_EQ(f->Name[0], 'A') << f->Name;
+  for (TFileInfo* f : disk->Files) EXPECT_EQ(f->Name[0], 'A') << f->Name;
   EXPECT_EQ(FatDirOf(disk->Folders[1])->Entry.ClusChain.size(), 3u);
 
   // A next cluster whose slots fail the checks ends the folder.
@@ -443,7 +443,7 @@ TEST_F(FatScan, LostFoldersAreFoundInFreeSpaceByLongScansThatAskForThem) {
             (V{"$lost_folder_40/A.TXT 100 100", "$lost_folder_40/SUB/B.TXT 200 100", "$lost_folder_60/C01.TXT 512 100",
                "$lost_folder_60/C02.TXT 512 100", "$lost_folder_60/C03.TXT 512 100", "$lost_folder_60/C04.TXT 512 100",
                "$lost_folder_60/QUARTE~1.TXT 10 100", "KEPT.TXT 0 100"}));
-  for (PFileInfo f : disk->Files) {
+  for (TFileInfo* f : disk->Files) {
     if (f->Name != "KEPT.TXT") {
       EXPECT_TRUE(f->FsInfo->IsDeleted()) << f->Name;
     }

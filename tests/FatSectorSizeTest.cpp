@@ -42,7 +42,7 @@ TEST_P(FatSectorSize, DeletedFileInAFolderComesBackWhole) {
 
   TScannedImage s(img);
   ASSERT_EQ(s.Disk->FileSystem, g.Bits == 12 ? fsFat12 : g.Bits == 16 ? fsFat16 : fsFat32);
-  PFileInfo lost = s.File("sub/$ost.bin");
+  TFileInfo* lost = s.File("sub/$ost.bin");
   ASSERT_TRUE(lost);
   EXPECT_EQ(lost->Size, static_cast<int64_t>(original.size()));
   EXPECT_EQ(lost->Condition, 100);

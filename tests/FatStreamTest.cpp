@@ -38,13 +38,13 @@ protected:
     for (uint32_t c = 2; c < 60; ++c) Img->Fill(Img->ClusterPos(c), ClusterBytes(c));
   }
   // Scans in the Long mode and returns the file named name.
-  PFileInfo Find(const std::string& name) {
+  TFileInfo* Find(const std::string& name) {
     if (!Disk) {
       Disk = Open(*Img);
       Disk->Scaner->Options.Quick = false;
       Disk->Scaner->ScanForFiles();
     }
-    for (PFileInfo e : Disk->Files)
+    for (TFileInfo* e : Disk->Files)
       if (e->Name == name) return e;
     return nullptr;
   }
@@ -66,7 +66,7 @@ TEntry DeletedFile(const std::string& rest, uint32_t cluster, uint32_t size) {
 
 TEST_F(FatStream, DeletedFileReadsItsContiguousClusters) {
   Img->Put(Img->RootPos(), DeletedFile("ILE    BIN", 10, 5000));
-  PFileInfo e = Find("$ILE.BIN");
+  TFileInfo* e = Find("$ILE.BIN");
   ASSERT_NE(e, nullptr);
   auto s = CreateRecoveryStream(e);
   ASSERT_NE(s, nullptr);
@@ -109,7 +109,7 @@ TEST_F(FatStream, FileWrittenAroundALiveFileComesBackWhole) {
   Img->SetFat(31, 0xFFF);
   Img->PutAll(Img->RootPos(),
               {DeletedFile("ROUND  BIN", 30, 3 * kCluster - 100), ShortEntry("LIVE    BIN", 0x20, 31, kCluster)});
-  PFileInfo e = Find("$ROUND.BIN");
+  TFileInfo* e = Find("$ROUND.BIN");
   ASSERT_NE(e, nullptr);
   // Rated by what the stream delivers: three free clusters.
   EXPECT_EQ(e->Condition, 100);
@@ -139,7 +139,7 @@ TEST_F(FatStream, LiveFileFollowsTheTableAndStopsWhereItsChainDoes) {
 TEST_F(FatStream, DeletedFileWhoseFirstClusterIsInUseAgainIsMissingWhole) {
   Img->SetFat(20, 0xFFF);
   Img->Put(Img->RootPos(), DeletedFile("ONE    BIN", 20, 2 * kCluster));
-  PFileInfo e = Find("$ONE.BIN");
+  TFileInfo* e = Find("$ONE.BIN");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->Condition, 0);
   auto s = CreateRecoveryStream(e);
@@ -149,7 +149,7 @@ TEST_F(FatStream, DeletedFileWhoseFirstClusterIsInUseAgainIsMissingWhole) {
 
 TEST_F(FatStream, TwoStreamsOnOneEntryKeepTheirOwnChains) {
   Img->Put(Img->RootPos(), DeletedFile("ILE    BIN", 10, 5000));
-  PFileInfo e = Find("$ILE.BIN");
+  TFileInfo* e = Find("$ILE.BIN");
   auto a = CreateRecoveryStream(e);
   std::vector<uint8_t> firstHalf(2500);
   ASSERT_EQ(a->Read(firstHalf.data(), firstHalf.size()), 2500u);
@@ -172,8 +172,8 @@ TEST_F(FatStream, EntryWithoutFileRecordGivesAnEmptyStream) {
   Img->Put(Img->RootPos(), ShortEntry("DIR        ", 0x10, 5, 0));
   Img->Put(Img->ClusterPos(5), DeletedFile("N      TXT", 20, 10));
   ASSERT_NE(Find("$N.TXT"), nullptr);
-  PFileInfo folder = nullptr;
-  for (PFileInfo f : Disk->Folders)
+  TFileInfo* folder = nullptr;
+  for (TFileInfo* f : Disk->Folders)
     if (f->Name == "DIR") folder = f;
   ASSERT_NE(folder, nullptr);
   TRecoveryFatStream s(Disk.get(), folder);

@@ -39,7 +39,7 @@ protected:
   }
   std::filesystem::path Image() const { return Tmp / "vol.img"; }
   // Where a file's data start on the volume.
-  static int64_t FirstByte(PFileInfo e) {
+  static int64_t FirstByte(TFileInfo* e) {
     TRecoveryFatStream s(e->Disk, e);
     return s.Chain().empty() ? -1 : s.Chain()[0];
   }
@@ -54,7 +54,7 @@ TEST_F(FatUnreadable, OneBadSectorInAFileCostsThatSectorAndIsNamed) {
   int64_t at;
   {
     TScannedImage plain(Image());
-    PFileInfo big = plain.File("d/$ig.bin");
+    TFileInfo* big = plain.File("d/$ig.bin");
     ASSERT_TRUE(big);
     at = FirstByte(big);
     ASSERT_GT(at, 0);
@@ -64,7 +64,7 @@ TEST_F(FatUnreadable, OneBadSectorInAFileCostsThatSectorAndIsNamed) {
   TFaultyImage faulty(Image(), {{bad, 1}});
   ASSERT_TRUE(faulty.Mounted()) << faulty.Error;
   TScannedImage s(faulty.Path());
-  PFileInfo big = s.File("d/$ig.bin");
+  TFileInfo* big = s.File("d/$ig.bin");
   ASSERT_TRUE(big);
   EXPECT_EQ(big->Condition, 100);  // the clusters are free; one sector just cannot be read
   TBytes want = Big;
@@ -117,8 +117,8 @@ TEST_F(FatUnreadable, ImageCutInsideTheDataIsSaidAndRatedBelowFull) {
 
   TScannedImage s(Image());
   EXPECT_LE(s.Disk->FreeSize, s.Disk->TotalSize);
-  PFileInfo big = s.File("d/$ig.bin");
-  PFileInfo mid = s.File("$id.bin");
+  TFileInfo* big = s.File("d/$ig.bin");
+  TFileInfo* mid = s.File("$id.bin");
   ASSERT_TRUE(big && mid);
   EXPECT_LT(big->Condition, 100);
   EXPECT_EQ(mid->Condition, 0);  // it lies wholly past the cut

@@ -103,6 +103,6 @@ TEST(FilterOptions, UncountableRepetitionWarnsButStillFilters) {
   TQueryObject q;
   q.SetFilter(out.Filter);
   TFileInfo jpg{.Name = "a.jpg"}, other{.Name = "x"};
-  EXPECT_TRUE(q.Accepts(&jpg));
-  EXPECT_FALSE(q.Accepts(&other));
+  EXPECT_TRUE(q.Accepts(jpg));
+  EXPECT_FALSE(q.Accepts(other));
 }

@@ -55,7 +55,7 @@ TEST_F(MetadataRead, ReadsTheTablesAndEveryLiveDirectoryOfFatVolumes) {
     disk->Scaner->Options.Quick = false;
     disk->Scaner->ScanForFiles();
     int live = 0, deleted = 0;
-    for (PFileInfo folder : disk->Folders) {
+    for (TFileInfo* folder : disk->Folders) {
       const TFatDirInfo* dir = FatDirOf(folder);
       ASSERT_NE(dir, nullptr);
       if (dir->IsDeleted()) {

@@ -260,7 +260,7 @@ TEST(MftReader, AttributeListAcrossExtensionRecords) {
   EXPECT_EQ(r.GetFileSize(*fi), 16384);
 
   TScannedImage scan(img.Path());
-  PFileInfo e = scan.File("listed.bin");
+  TFileInfo* e = scan.File("listed.bin");
   ASSERT_TRUE(e);
   TBytes both = one;
   both.insert(both.end(), two.begin(), two.end());

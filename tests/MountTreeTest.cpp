@@ -20,16 +20,16 @@ struct TEncrypted : TFsInfo {
 // Hand-made catalogue entries, owned here.
 class TTestCatalogue {
 public:
-  PFileInfo Folder(const std::string& name, PFileInfo parent) { return Add(name, parent, true, Folders); }
-  PFileInfo File(const std::string& name, PFileInfo parent, int64_t size = 10) {
-    PFileInfo f = Add(name, parent, false, Files);
+  TFileInfo* Folder(const std::string& name, TFileInfo* parent) { return Add(name, parent, true, Folders); }
+  TFileInfo* File(const std::string& name, TFileInfo* parent, int64_t size = 10) {
+    TFileInfo* f = Add(name, parent, false, Files);
     f->Size = size;
     return f;
   }
   TDiskItems Folders, Files;
 
 private:
-  PFileInfo Add(const std::string& name, PFileInfo parent, bool folder, TDiskItems& list) {
+  TFileInfo* Add(const std::string& name, TFileInfo* parent, bool folder, TDiskItems& list) {
     auto e = std::make_unique<TFileInfo>();
     e->Name = name;
     e->Parent = parent;
@@ -88,17 +88,17 @@ TEST(MountTree, NamesAreSafeNumberedAndShortEnoughToLookUp) {
 
 TEST(MountTree, DuplicateNamesInAFolderAreToldApart) {
   TTestCatalogue c;
-  PFileInfo root = c.Folder("vol.img:", nullptr);
-  PFileInfo docs = c.Folder("docs", root);
+  TFileInfo* root = c.Folder("vol.img:", nullptr);
+  TFileInfo* docs = c.Folder("docs", root);
   c.File("a.txt", docs);
   c.File("a.txt", docs);
   c.File("a (2).txt", docs);  // a name the numbering would give
   c.File("x/y", docs);
   c.File("x_y", docs);
   // A folder of a file's name: the file keeps the name, as recovery writes files first.
-  PFileInfo sub = c.Folder("a.txt", docs);
+  TFileInfo* sub = c.Folder("a.txt", docs);
   c.File("inner", sub);
-  PFileInfo secret = c.File("secret.doc", root);
+  TFileInfo* secret = c.File("secret.doc", root);
   secret->FsInfo = std::make_unique<TEncrypted>();
 
   const TMountTree tree(c.Folders, c.Files, {});
@@ -124,17 +124,17 @@ TEST(MountTree, DuplicateNamesInAFolderAreToldApart) {
 
 TEST(MountTree, OnlyAcceptedFilesAndTheFoldersAboveThemAreServed) {
   TTestCatalogue c;
-  PFileInfo root = c.Folder("vol.img:", nullptr);
-  PFileInfo a = c.Folder("a", root);
-  PFileInfo b = c.Folder("b", a);
-  PFileInfo empty = c.Folder("empty", root);
+  TFileInfo* root = c.Folder("vol.img:", nullptr);
+  TFileInfo* a = c.Folder("a", root);
+  TFileInfo* b = c.Folder("b", a);
+  TFileInfo* empty = c.Folder("empty", root);
   c.File("live.txt", empty);
   c.File("deep.txt", c.Folder("c", b));
   // A folder the volume no longer links anywhere, and one whose chain loops.
-  PFileInfo lost = c.Folder("lost", nullptr);
+  TFileInfo* lost = c.Folder("lost", nullptr);
   c.File("found.txt", lost);
-  PFileInfo loop1 = c.Folder("loop1", nullptr);
-  PFileInfo loop2 = c.Folder("loop2", loop1);
+  TFileInfo* loop1 = c.Folder("loop1", nullptr);
+  TFileInfo* loop2 = c.Folder("loop2", loop1);
   loop1->Parent = loop2;
   c.File("in-loop.txt", loop1);
 

@@ -37,7 +37,7 @@ TEST(NtfsDamage, WalkSkipsAClusterPastWhatIsNoRecord) {
   ASSERT_TRUE(s.File("packed/small.txt"));
   EXPECT_TRUE(s.File("docs/sub/inner.txt"));
   // Records after the skipped cluster keep their true numbers.
-  auto number = [](PFileInfo e) { return static_cast<TNtfsFileInfo*>(e->FsInfo.get())->RecordNumber; };
+  auto number = [](TFileInfo* e) { return static_cast<TNtfsFileInfo*>(e->FsInfo.get())->RecordNumber; };
   TScannedImage clean(TNtfsImageCopy().Path());
   EXPECT_EQ(number(s.File("packed/small.txt")), number(clean.File("packed/small.txt")));
 }
@@ -50,9 +50,9 @@ TEST(NtfsDamage, CyclicParentsAreCut) {
   img.WriteRecord(52, TRecordBuilder().StdInfo(0x20).FileName(50, "inloop.txt").Build());
   img.WriteRecord(53, TRecordBuilder().StdInfo(0x20).FileName(51, "second.txt").Build());
   TScannedImage s(img.Path());
-  PFileInfo a = s.File("loopB/loopA/inloop.txt");
+  TFileInfo* a = s.File("loopB/loopA/inloop.txt");
   ASSERT_TRUE(a);
-  PFileInfo b = s.File("loopB/second.txt");
+  TFileInfo* b = s.File("loopB/second.txt");
   ASSERT_TRUE(b);
   EXPECT_EQ(b->Parent, a->Parent->Parent);
   EXPECT_EQ(b->Parent->Parent, nullptr);  // left at the top, not under its child
@@ -84,7 +84,7 @@ TEST(NtfsDamage, ScrambledRecordsNeverBreakTheScan) {
     TScannedImage s(img.Path(), round % 2 == 0);
     // A scrambled size may be huge and sparse: read a bounded prefix.
     std::vector<char> buf(1 << 20);
-    for (PFileInfo e : s.Disk->Files) {
+    for (TFileInfo* e : s.Disk->Files) {
       std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
       ASSERT_TRUE(st);
       for (int i = 0; i < 4 && st->Read(buf.data(), buf.size()) > 0; ++i) {

@@ -33,7 +33,7 @@ struct TStreamRead {
   TByteRanges Missing;
 };
 
-TStreamRead ReadStream(PFileInfo entry) {
+TStreamRead ReadStream(TFileInfo* entry) {
   std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(entry);
   TStreamRead out;
   std::string buf(65536, '\0');
@@ -54,7 +54,7 @@ void ExpectTrueToOriginal(const TStreamRead& got, const std::string& original, c
   }
 }
 
-TNtfsFileInfo& Ntfs(PFileInfo e) { return *static_cast<TNtfsFileInfo*>(e->FsInfo.get()); }
+TNtfsFileInfo& Ntfs(TFileInfo* e) { return *static_cast<TNtfsFileInfo*>(e->FsInfo.get()); }
 
 TBytes ListOf(const std::vector<TBytes>& entries) {
   TBytes list;
@@ -82,9 +82,9 @@ TEST(NtfsLostData, ImageCutShort) {
   TMftReader reader(&h);
   const int64_t cs = reader.ClusterSize, cutCluster = cut / cs;
   int past = 0, before = 0;
-  for (PFileInfo e : s.Disk->Files) {
+  for (TFileInfo* e : s.Disk->Files) {
     const std::string path = GetRelativePath(*e);
-    PFileInfo original = whole.File(path);
+    TFileInfo* original = whole.File(path);
     ASSERT_TRUE(original) << path;
     const TStreamRuns runs = reader.GetFileDataStreamsRunList(Ntfs(original), {});
     bool beyond = false;
@@ -107,7 +107,7 @@ TEST(NtfsLostData, ImageCutShort) {
 
   // A plain file in pieces on both sides of the cut: exactly its clusters
   // past the cut are missing.
-  PFileInfo frag = s.File("frag-a.bin");
+  TFileInfo* frag = s.File("frag-a.bin");
   ASSERT_TRUE(frag);
   TByteRanges want;
   for (const TNtfsRun& r : reader.GetFileDataStreamsRunList(Ntfs(whole.File("frag-a.bin")), {}).Runs)
@@ -127,7 +127,7 @@ TEST(NtfsLostData, MftCutShortIsWarnedAbout) {
   WriteFile(tmp / "cut.img", head);
   TScannedImage s(tmp / "cut.img");
   int found = 0;
-  for (PFileInfo e : s.Disk->Files) {
+  for (TFileInfo* e : s.Disk->Files) {
     EXPECT_LT(Ntfs(e).RecordNumber, 80) << e->Name;
     ++found;
   }
@@ -151,7 +151,7 @@ TEST(NtfsLostData, FailingSectorsCostThemselvesOnly) {
                           .NonResident(0x80, "", EncodeRuns({{256, FREE_LCN}}), 1 << 20)
                           .Build());
   TScannedImage clean(img.Path());
-  PFileInfo packedClean = clean.File("packed/compressible.txt");
+  TFileInfo* packedClean = clean.File("packed/compressible.txt");
   ASSERT_TRUE(packedClean);
   TRawSource h = TRawSource::Open(img.Path().string());
   TMftReader reader(&h);
@@ -169,7 +169,7 @@ TEST(NtfsLostData, FailingSectorsCostThemselvesOnly) {
   ASSERT_TRUE(faulty.Mounted()) << faulty.Error;
   TScannedImage s(faulty.Path());
 
-  PFileInfo e = s.File("big.bin");
+  TFileInfo* e = s.File("big.bin");
   ASSERT_TRUE(e);
   const TStreamRead got = ReadStream(e);
   EXPECT_EQ(got.Missing.Ranges(), (std::vector<TByteRange>{{614400, 512}}));
@@ -194,7 +194,7 @@ TEST(NtfsLostData, FailingSectorsCostThemselvesOnly) {
 
   // LZNT1 output of a unit with an unreadable stored cluster cannot be
   // trusted: the unit is missing as a whole, the others decode.
-  PFileInfo packed = s.File("packed/compressible.txt");
+  TFileInfo* packed = s.File("packed/compressible.txt");
   ASSERT_TRUE(packed);
   const TStreamRead unit = ReadStream(packed);
   EXPECT_EQ(unit.Missing.Ranges(), (std::vector<TByteRange>{{65536, 65536}}));
@@ -313,7 +313,7 @@ TEST(NtfsLostData, ExtensionRecordsMustStillBeTheFiles) {
 
     TCapturedLog log;
     TScannedImage s(img.Path(), !c.FileLive);
-    PFileInfo e = s.File("spliced.bin");
+    TFileInfo* e = s.File("spliced.bin");
     ASSERT_TRUE(e) << c.What;
     // Without its first extent the size is known only as far as the runs left reach.
     EXPECT_EQ(e->Size, 16384) << c.What;
@@ -354,7 +354,7 @@ TEST(NtfsLostData, RefusedMiddleExtentLeavesItsRangeOnly) {
   img.WriteRecord(
       43, TRecordBuilder(0, 40 | ref).NonResident(0x80, "", EncodeRuns({{2, FREE_LCN + 20}}), 24576, 7, 4).Build());
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("three.bin");
+  TFileInfo* e = s.File("three.bin");
   ASSERT_TRUE(e);
   const TStreamRead got = ReadStream(e);
   EXPECT_TRUE(got.Data == Str(first) + std::string(8192, '\0') + Str(third));

@@ -19,7 +19,7 @@ namespace {
 
 std::set<std::string> Paths(const TDiskItems& items) {
   std::set<std::string> out;
-  for (PFileInfo e : items) out.insert(GetRelativePath(*e));
+  for (TFileInfo* e : items) out.insert(GetRelativePath(*e));
   return out;
 }
 
@@ -48,20 +48,20 @@ TEST(NtfsScan, QuickScanRebuildsTheFolderChains) {
   EXPECT_EQ(Paths(s.Disk->Folders),
             (std::set<std::string>{"ntfs.img: (NTFSVOL)", "$folder_88", "docs", "docs/sub", "packed", "photos"}));
   EXPECT_EQ(s.Disk->Folders.Count(), 6);
-  for (PFileInfo e : s.Disk->Files) EXPECT_TRUE(e->FsInfo->IsDeleted()) << e->Name;
-  PFileInfo docs = s.Folder("docs");
+  for (TFileInfo* e : s.Disk->Files) EXPECT_TRUE(e->FsInfo->IsDeleted()) << e->Name;
+  TFileInfo* docs = s.Folder("docs");
   ASSERT_TRUE(docs);
   EXPECT_TRUE(docs->FsInfo->IsDeleted());
   EXPECT_TRUE(IsVolumeRoot(*docs->Parent));
   EXPECT_FALSE(s.Folder("photos")->FsInfo->IsDeleted());
   // The parent record now holds a file: the folder is known by its number.
-  PFileInfo reused = s.Folder("$folder_88");
+  TFileInfo* reused = s.Folder("$folder_88");
   ASSERT_TRUE(reused);
   EXPECT_EQ(reused->Parent, docs->Parent);
   // Folder sizes add up what was found below them.
   EXPECT_EQ(s.Folder("docs")->Size, 120000 + 300 + 25000);
 
-  PFileInfo report = s.File("docs/Report 2024.docx");
+  TFileInfo* report = s.File("docs/Report 2024.docx");
   EXPECT_EQ(report->Size, 120000);
   EXPECT_EQ(report->Attributes & faArchive, faArchive);
   EXPECT_EQ(FileTimeToIso(report->LastWriteTime), "2024-05-17T10:20:30Z");
@@ -83,7 +83,7 @@ TEST(NtfsScan, LongModeListsLiveFilesToo) {
   TScannedImage s(Fixture("ntfs.img"), false);
   for (const char* live :
        {"README.TXT", "keep/live.txt", "keep/frag-b.bin", "packed/kept.txt", "reuser.txt", "$MFT", "$Secure"}) {
-    PFileInfo e = s.File(live);
+    TFileInfo* e = s.File(live);
     ASSERT_TRUE(e) << live;
     EXPECT_FALSE(e->FsInfo->IsDeleted()) << live;
     EXPECT_EQ(e->Condition, 100) << live;
@@ -99,7 +99,7 @@ TEST(NtfsScan, IntactFilesReadBackByteExact) {
     int checked = 0;
     for (const std::string& path : Originals(image)) {
       std::string want = ReadWholeFile(Fixture(image + ".files") / path);
-      PFileInfo e = s.File(path == "gone/orphan.txt" ? "$folder_88/orphan.txt" : path);
+      TFileInfo* e = s.File(path == "gone/orphan.txt" ? "$folder_88/orphan.txt" : path);
       ASSERT_TRUE(e) << image << ": " << path;
       if (e->Condition < 100) continue;
       EXPECT_EQ(s.ReadAll(e), want) << image << ": " << path;

@@ -61,14 +61,14 @@ TEST(NtfsStream, ResidentDataAndSeeks) {
   PutLe(damaged, at, 5000, 4);
   img.WriteRecord(41, damaged);
   TScannedImage s(img.Path());
-  PFileInfo bad = s.File("damaged.dat");
+  TFileInfo* bad = s.File("damaged.dat");
   ASSERT_TRUE(bad);
   EXPECT_EQ(bad->Condition, 0);
   std::unique_ptr<TRecoveryStream> lost = CreateRecoveryStream(bad);
   EXPECT_TRUE(s.ReadAll(bad) == std::string(5000, '\0'));
   EXPECT_EQ(lost->Missing().Ranges(), (std::vector<TByteRange>{{0, 5000}}));
 
-  PFileInfo e = s.File("tiny.dat");
+  TFileInfo* e = s.File("tiny.dat");
   ASSERT_TRUE(e);
   std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
   ASSERT_TRUE(st);
@@ -92,7 +92,7 @@ TEST(NtfsStream, EncryptedFileImageLayout) {
   const TBytes efs = EfsData(400, 400);
   img.WriteRecord(40, EncryptedRecord(100, efs));
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("secret.bin");
+  TFileInfo* e = s.File("secret.bin");
   ASSERT_TRUE(e);
   const std::string image = s.ReadAll(e);
   ASSERT_EQ(image.size(), 508u + 512 + 512);
@@ -129,7 +129,7 @@ TEST(NtfsStream, EncryptedFileIsRecoveredAsItsRawImage) {
       .Resident(0x100, "$EFS", EfsData(400, 400));
   img.WriteRecord(41, far.Build());
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("secret.bin");
+  TFileInfo* e = s.File("secret.bin");
   ASSERT_TRUE(e);
   EXPECT_TRUE(e->FsInfo->IsEncrypted());
   const std::string image = s.ReadAll(e);
@@ -181,7 +181,7 @@ TEST(NtfsStream, EncryptedFileWithoutUsableEfsDataIsServedPlain) {
     img.WriteAt(FREE_LCN * 4096, disk);
     img.WriteRecord(40, c.Record);
     TScannedImage s(img.Path());
-    PFileInfo e = s.File("secret.bin");
+    TFileInfo* e = s.File("secret.bin");
     ASSERT_TRUE(e) << c.Why;
     EXPECT_EQ(s.ReadAll(e), Str(disk, 0, 100)) << c.Why;
     EXPECT_FALSE(static_cast<TNtfsFileInfo*>(e->FsInfo.get())->Encrypted) << c.Why;
@@ -194,7 +194,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
   // clusters moved apart: two at one place, one at another.
   TNtfsImageCopy img;
   TScannedImage fixture(Fixture("ntfs.img"));
-  PFileInfo packed = fixture.File("packed/compressible.txt");
+  TFileInfo* packed = fixture.File("packed/compressible.txt");
   ASSERT_TRUE(packed);
   TRawSource h = TRawSource::Open(Fixture("ntfs.img").string());
   TMftReader r(&h);
@@ -210,7 +210,7 @@ TEST(NtfsStream, CompressedUnitSplitOverTwoRuns) {
                           .NonResident(0x80, "", EncodeRuns({{2, 3100}, {1, 100}, {13, SPARSE}}), 65536, 0, 0, 4, 1)
                           .Build());
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("split.txt");
+  TFileInfo* e = s.File("split.txt");
   ASSERT_TRUE(e);
   std::string want = ReadWholeFile(Fixture("ntfs.files") / "packed/compressible.txt").substr(0, 65536);
   EXPECT_EQ(s.ReadAll(e), want);
@@ -245,7 +245,7 @@ TEST(NtfsStream, DamagedDataIsMissingNotDelivered) {
   EXPECT_EQ(st->Missing().Ranges(), (std::vector<TByteRange>{{0, 65536}}));
   EXPECT_EQ(log.Count("compressed unit does not decode"), 1);
 
-  PFileInfo beyond = s.File("beyond.bin");
+  TFileInfo* beyond = s.File("beyond.bin");
   ASSERT_TRUE(beyond);
   EXPECT_EQ(beyond->Condition, 0);  // clusters past the source count as in use
   st = CreateRecoveryStream(beyond);
@@ -265,7 +265,7 @@ TEST(NtfsStream, RunListStartingAtAnImpossibleVcnDeliversNoOtherData) {
                           .NonResident(0x80, "", EncodeRuns({{2, FREE_LCN}}), 8192, 0, uint64_t{1} << 63)
                           .Build());
   TScannedImage s(img.Path());
-  PFileInfo far = s.File("far.bin");
+  TFileInfo* far = s.File("far.bin");
   ASSERT_TRUE(far);
   const std::string back = s.ReadAll(far);
   EXPECT_LE(back.size(), 8192u);
@@ -286,7 +286,7 @@ TEST(NtfsStream, KernelCopyAndReadsTogetherDeliverTheSameBytes) {
                           .NonResident(0x80, "", EncodeRuns({{2, FREE_LCN}, {2, SPARSE}, {3, 40}}), size)
                           .Build());
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("runs.bin");
+  TFileInfo* e = s.File("runs.bin");
   ASSERT_TRUE(e);
   const std::string want = s.ReadAll(e);
   ASSERT_EQ(want.size(), static_cast<size_t>(size));
@@ -326,7 +326,7 @@ TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanIsMissingWhole) {
   const TBytes data = Pattern(300, 4);
   img.WriteRecord(40, TRecordBuilder().StdInfo(faArchive).FileName(5, "old.txt").Resident(0x80, "", data).Build());
   TScannedImage s(img.Path());
-  PFileInfo e = s.File("old.txt");
+  TFileInfo* e = s.File("old.txt");
   ASSERT_TRUE(e);
   EXPECT_EQ(s.ReadAll(e), Str(data));
 
@@ -351,7 +351,7 @@ TEST(NtfsStream, FileWhoseRecordWasReusedSinceTheScanIsMissingWhole) {
 TEST(NtfsStream, ClustersOfADeletedFileTakenByALiveFileAreMissingZeros) {
   // victim.bin was deleted, then keep/live.txt grew over 4 of its 16 clusters.
   TScannedImage s(Fixture("ntfs.img"));
-  PFileInfo e = s.File("victim.bin");
+  TFileInfo* e = s.File("victim.bin");
   ASSERT_TRUE(e);
   ASSERT_EQ(e->Condition, 75);
   const std::string original = ReadWholeFile(Fixture("ntfs.files") / "victim.bin");
@@ -394,7 +394,7 @@ TEST(NtfsStream, ClustersOfADeletedFileTakenByALiveFileAreMissingZeros) {
 TEST(NtfsStream, LiveFilesAndWholeDeletedFilesHaveNothingMissing) {
   TScannedImage s(Fixture("ntfs.img"), false);
   for (const char* path : {"keep/live.txt", "deleted-root.bin", "keep/frag-b.bin", "frag-a.bin"}) {
-    PFileInfo e = s.File(path);
+    TFileInfo* e = s.File(path);
     ASSERT_TRUE(e) << path;
     std::unique_ptr<TRecoveryStream> st = CreateRecoveryStream(e);
     std::string got(static_cast<size_t>(e->Size) + 10, 'x');

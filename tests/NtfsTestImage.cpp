@@ -226,19 +226,19 @@ TScannedImage::TScannedImage(const std::filesystem::path& image, bool quick) {
   }
 }
 
-PFileInfo TScannedImage::File(const std::string& path) const {
-  for (PFileInfo e : Disk->Files)
+TFileInfo* TScannedImage::File(const std::string& path) const {
+  for (TFileInfo* e : Disk->Files)
     if (GetRelativePath(*e) == path) return e;
   return nullptr;
 }
 
-PFileInfo TScannedImage::Folder(const std::string& path) const {
-  for (PFileInfo e : Disk->Folders)
+TFileInfo* TScannedImage::Folder(const std::string& path) const {
+  for (TFileInfo* e : Disk->Folders)
     if (GetRelativePath(*e) == path) return e;
   return nullptr;
 }
 
-std::string TScannedImage::ReadAll(PFileInfo entry, const std::string& stream, size_t chunk) const {
+std::string TScannedImage::ReadAll(TFileInfo* entry, const std::string& stream, size_t chunk) const {
   std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry, stream);
   std::string out;
   if (!s) return out;

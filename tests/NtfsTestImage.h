@@ -89,10 +89,10 @@ class TScannedImage {
 public:
   explicit TScannedImage(const std::filesystem::path& image, bool quick = true);
   // The file (not folder) at a path relative to the root; null when absent.
-  PFileInfo File(const std::string& path) const;
-  PFileInfo Folder(const std::string& path) const;
+  TFileInfo* File(const std::string& path) const;
+  TFileInfo* Folder(const std::string& path) const;
   // Every stream byte through the file system's recovery stream.
-  std::string ReadAll(PFileInfo entry, const std::string& stream = {}, size_t chunk = 65536) const;
+  std::string ReadAll(TFileInfo* entry, const std::string& stream = {}, size_t chunk = 65536) const;
   std::unique_ptr<TDiskObject> Disk;
 };
 

@@ -31,9 +31,9 @@ struct TTestCatalogue {
   TDiskObject Disk{"vol", "/nonexistent/query-test", 7};
   std::vector<std::unique_ptr<TFileInfo>> Entries;
 
-  PFileInfo Add(const std::string& name, PFileInfo parent, bool folder = false, int64_t size = 0) {
+  TFileInfo* Add(const std::string& name, TFileInfo* parent, bool folder = false, int64_t size = 0) {
     Entries.push_back(std::make_unique<TFileInfo>());
-    PFileInfo e = Entries.back().get();
+    TFileInfo* e = Entries.back().get();
     e->Name = name;
     e->Parent = parent;
     e->IsFolder = folder;
@@ -43,12 +43,12 @@ struct TTestCatalogue {
     (folder ? Disk.Folders : Disk.Files).Add(e);
     return e;
   }
-  PFileInfo Docs = Add("docs", nullptr, true);
-  PFileInfo Old = Add("old", Docs, true);
-  PFileInfo Readme = Add("README", nullptr);
-  PFileInfo Photo = Add("photo.jpg", nullptr);
-  PFileInfo Letter = Add("letter.doc", Docs);
-  PFileInfo Draft = Add("draft.doc", Old);
+  TFileInfo* Docs = Add("docs", nullptr, true);
+  TFileInfo* Old = Add("old", Docs, true);
+  TFileInfo* Readme = Add("README", nullptr);
+  TFileInfo* Photo = Add("photo.jpg", nullptr);
+  TFileInfo* Letter = Add("letter.doc", Docs);
+  TFileInfo* Draft = Add("draft.doc", Old);
 };
 
 std::vector<std::string> ResultNames(const TQueryObject& q) {
@@ -92,7 +92,7 @@ TEST(QueryObject, FolderCriterion) {
 TEST(QueryObject, SizeInWholeKilobytesAndBounds) {
   TTestCatalogue c;
   std::vector<int64_t> sizes = {0, 1023, 1024, 2047, 2048, 1025, 5LL << 32};
-  std::vector<PFileInfo> entries;
+  std::vector<TFileInfo*> entries;
   for (int64_t s : sizes) entries.push_back(c.Add(std::to_string(s), nullptr, false, s));
   TQueryObject q;
   auto sizesPassing = [&](uint32_t flags, int64_t bound) {
@@ -100,8 +100,8 @@ TEST(QueryObject, SizeInWholeKilobytesAndBounds) {
     f.Size = bound;
     q.SetFilter(f);
     std::vector<int64_t> out;
-    for (PFileInfo e : entries)
-      if (q.Accepts(e)) out.push_back(e->Size);
+    for (TFileInfo* e : entries)
+      if (q.Accepts(*e)) out.push_back(e->Size);
     return out;
   };
   EXPECT_EQ(sizesPassing(qfSizeEqual, 1024), (std::vector<int64_t>{1024, 2047, 1025}));
@@ -157,7 +157,7 @@ TEST(QueryObject, DateRangeOnCreationOrLastWrite) {
   auto accepts = [&](TFileTime created, TFileTime written) {
     c.Photo->CreationTime = created;
     c.Photo->LastWriteTime = written;
-    return q.Accepts(c.Photo);
+    return q.Accepts(*c.Photo);
   };
   TFileTime before = LocalFileTime(2024, 3, 1), inside = LocalFileTime(2024, 3, 10, 12),
             after = LocalFileTime(2024, 3, 15, 10);
@@ -186,7 +186,7 @@ TEST(QueryObject, SameFilterTwiceKeepsTheResults) {
   f.Mask = WildcardToPattern("*.doc");
   q.SetFilter(f);
   EXPECT_EQ(ResultNames(q), (TNames{"letter.doc", "draft.doc"}));
-  PFileInfo late = c.Add("late.doc", nullptr);
+  TFileInfo* late = c.Add("late.doc", nullptr);
   EXPECT_TRUE(q.AddIfAccepted(late));
   EXPECT_FALSE(q.AddIfAccepted(c.Add("late.txt", nullptr)));
   EXPECT_FALSE(q.AddIfAccepted(nullptr));
@@ -260,7 +260,7 @@ TEST(QueryObject, RowTexts) {
 
 TEST(QueryObject, ScanningThreadAddsWhileTheFrontEndReads) {
   TTestCatalogue c;
-  std::vector<PFileInfo> files;
+  std::vector<TFileInfo*> files;
   for (int i = 0; i < 20000; ++i) files.push_back(c.Add("f" + std::to_string(i) + (i % 2 ? ".jpg" : ".txt"), nullptr));
   TQueryObject q;
   TFilter f = Only(qfMask);
@@ -268,7 +268,7 @@ TEST(QueryObject, ScanningThreadAddsWhileTheFrontEndReads) {
   q.SetFilter(f);
   std::atomic<bool> done{false};
   std::thread scanner([&] {
-    for (PFileInfo e : files) q.AddIfAccepted(e);
+    for (TFileInfo* e : files) q.AddIfAccepted(e);
     done = true;
   });
   for (int seen = 0; !done;) {

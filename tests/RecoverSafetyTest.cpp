@@ -349,8 +349,8 @@ TEST(RecoverSafety, FileSwappedForASymlinkBeforeFinishingLeavesItsTargetAlone) {
   TRecoveryManager manager({Fixture("fat16.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
   ASSERT_TRUE(ScanVolume(*disk));
-  PFileInfo file = nullptr;
-  for (PFileInfo f : disk->Files)
+  TFileInfo* file = nullptr;
+  for (TFileInfo* f : disk->Files)
     if (f->Name == "deleted-root.bin") file = f;
   ASSERT_NE(file, nullptr);
   // Read-only: finishing would clear write bits, and it sets size and times.
@@ -396,8 +396,8 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
   TDiskObject* disk = manager.DiskList[0];
   ASSERT_TRUE(ScanVolume(*disk));
   TDiskItems items;
-  PFileInfo large = nullptr;
-  for (PFileInfo f : disk->Files) {
+  TFileInfo* large = nullptr;
+  for (TFileInfo* f : disk->Files) {
     items.Add(f);
     if (f->Size > (1 << 20)) large = f;
   }
@@ -406,10 +406,10 @@ TEST(RecoverSafety, StopDuringALargeFileRemovesItAndARerunCompletes) {
 
   TTempDir tmp;
   struct TEvents : TJobEvents {
-    PFileInfo Large = nullptr;
+    TFileInfo* Large = nullptr;
     std::atomic<bool> Copying{false};
     std::vector<TRecoveredFile> Results;
-    void FileStarted(const std::string&, PFileInfo e) override { Copying = e == Large; }
+    void FileStarted(const std::string&, TFileInfo* e) override { Copying = e == Large; }
     void FileRecovered(const TRecoveredFile& r) override { Results.push_back(r); }
   } events;
   events.Large = large;

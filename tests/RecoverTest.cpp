@@ -183,8 +183,8 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
   TDiskObject* disk = manager.DiskList[0];
   ASSERT_NE(disk, nullptr);
   ASSERT_TRUE(ScanVolume(*disk));
-  PFileInfo big = nullptr;
-  for (PFileInfo f : disk->Files)
+  TFileInfo* big = nullptr;
+  for (TFileInfo* f : disk->Files)
     if (!big || f->Size > big->Size) big = f;
   ASSERT_NE(big, nullptr);
   TDiskItems items;
@@ -195,7 +195,7 @@ TEST(Recover, StopRequestAndMissingDestinationStillEndTheRun) {
     std::stop_source Stop;
     int Done = 0;
     std::vector<TRecoveredFile> Results;
-    void FileStarted(const std::string&, PFileInfo) override { Stop.request_stop(); }
+    void FileStarted(const std::string&, TFileInfo*) override { Stop.request_stop(); }
     void FileRecovered(const TRecoveredFile& r) override { Results.push_back(r); }
     void JobDone(const TJobResult&) override { ++Done; }
   } events;
@@ -224,8 +224,8 @@ TEST(Recover, ReadOnlyEntryLosesWriteBitsAndKeepsTimes) {
   TRecoveryManager manager({Fixture("fat16.img").string()}, false);
   TDiskObject* disk = manager.DiskList[0];
   ASSERT_TRUE(ScanVolume(*disk));
-  PFileInfo file = nullptr;
-  for (PFileInfo f : disk->Files)
+  TFileInfo* file = nullptr;
+  for (TFileInfo* f : disk->Files)
     if (f->Name == "deleted-root.bin") file = f;
   ASSERT_NE(file, nullptr);
   file->Attributes |= faReadOnly;

@@ -28,7 +28,7 @@ struct TRecorder : TJobEvents {
   std::vector<TRecoveredFile> Results;
   TJobResult Result;
 
-  void FileStarted(const std::string&, PFileInfo e) override {
+  void FileStarted(const std::string&, TFileInfo* e) override {
     Events.push_back("start " + e->Name);
     if (e->Name == StopAt) Job->RequestStop();
   }
@@ -54,16 +54,16 @@ protected:
     Disk = Manager->DiskList[0];
     ASSERT_TRUE(ScanVolume(*Disk));
   }
-  PFileInfo Entry(const std::string& path) const {
+  TFileInfo* Entry(const std::string& path) const {
     for (const TDiskItems* list : {&Disk->Files, &Disk->Folders})
-      for (PFileInfo e : *list)
+      for (TFileInfo* e : *list)
         if (GetRelativePath(*e) == path) return e;
     return nullptr;
   }
   TDiskItems Items(const std::vector<std::string>& paths) const {
     TDiskItems items;
     for (const std::string& p : paths)
-      if (PFileInfo e = Entry(p)) items.Add(e);
+      if (TFileInfo* e = Entry(p)) items.Add(e);
     return items;
   }
   std::unique_ptr<TRecoveryManager> Manager;

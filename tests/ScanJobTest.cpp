@@ -22,7 +22,7 @@ namespace {
 // before it, progress never going back, the job's end once and last.
 struct TOrderChecker : TJobEvents {
   TDiskObject* Disk = nullptr;
-  std::set<PFileInfo> Folders;
+  std::set<TFileInfo*> Folders;
   int Files = 0, OrphanEntries = 0, ForeignEvents = 0, ProgressBack = 0, ScanEnds = 0, JobEnds = 0, AfterEnd = 0;
   int64_t LastPercent = -1;
   TJobResult Result;
@@ -31,12 +31,12 @@ struct TOrderChecker : TJobEvents {
     if (disk != Disk) ++ForeignEvents;
     if (JobEnds > 0) ++AfterEnd;
   }
-  void FolderFound(TDiskObject* disk, PFileInfo e) override {
+  void FolderFound(TDiskObject* disk, TFileInfo* e) override {
     Saw(disk);
     if (e->Parent && !Folders.count(e->Parent)) ++OrphanEntries;
     Folders.insert(e);
   }
-  void FileFound(TDiskObject* disk, PFileInfo e) override {
+  void FileFound(TDiskObject* disk, TFileInfo* e) override {
     Saw(disk);
     ++Files;
     if (e->Parent && !Folders.count(e->Parent)) ++OrphanEntries;
@@ -59,7 +59,7 @@ struct TOrderChecker : TJobEvents {
 
 std::vector<std::string> Listing(const TDiskObject& disk) {
   std::vector<std::string> out;
-  for (PFileInfo f : disk.Files) out.push_back(GetRelativePath(*f));
+  for (TFileInfo* f : disk.Files) out.push_back(GetRelativePath(*f));
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -116,7 +116,7 @@ struct TStopAtFirstFile : TJobEvents {
   TScanJob* Job = nullptr;
   std::chrono::steady_clock::time_point Asked;
   int Files = 0, JobEnds = 0;
-  void FileFound(TDiskObject*, PFileInfo) override {
+  void FileFound(TDiskObject*, TFileInfo*) override {
     if (++Files == 1) {
       Asked = std::chrono::steady_clock::now();
       Job->RequestStop();

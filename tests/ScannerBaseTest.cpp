@@ -16,8 +16,8 @@ namespace {
 
 struct TRecorder : TUpdateTarget {
   std::vector<std::string> Events;
-  void FolderFound(TDiskObject*, PFileInfo e) override { Events.push_back("folder " + e->Name); }
-  void FileFound(TDiskObject*, PFileInfo e) override { Events.push_back("file " + e->Name); }
+  void FolderFound(TDiskObject*, TFileInfo* e) override { Events.push_back("folder " + e->Name); }
+  void FileFound(TDiskObject*, TFileInfo* e) override { Events.push_back("file " + e->Name); }
   void ScanProgress(TDiskObject*, int64_t done, int64_t total) override {
     Events.push_back("progress " + std::to_string(ProgressPercent(done, total)));
   }
@@ -32,10 +32,10 @@ public:
   void ScanForFiles() override {
     TDiskScaner::ScanForFiles();
     if (!Init()) return;
-    PFileInfo root = Disk->Catalogue.Add(TFileInfo{.Name = "root:"});
+    TFileInfo* root = Disk->Catalogue.Add(TFileInfo{.Name = "root:"});
     Disk->Folders.Add(root);
     PublishFolder(root);
-    PFileInfo file = Disk->Catalogue.Add(TFileInfo{.Name = "f.txt", .Size = 10, .Parent = root});
+    TFileInfo* file = Disk->Catalogue.Add(TFileInfo{.Name = "f.txt", .Size = 10, .Parent = root});
     Disk->Files.Add(file);
     PublishFile(file);
     while (Endless && !IsStopped()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -28,7 +28,7 @@ TEST(ServedFile, ReadsGiveTheFilesBytesOrFailWhereTheSourceEnds) {
     fs::resize_file(image, at + 6144);
 
     TScannedImage scanned(image);
-    PFileInfo entry = scanned.File(path);
+    TFileInfo* entry = scanned.File(path);
     ASSERT_NE(entry, nullptr);
     TServedFile file(entry, entry->Size);
     ASSERT_TRUE(file.Ok());

@@ -75,7 +75,7 @@ TEST(TimeSet, MovedIntoForeignStorageReadsThereAndLeavesItAlone) {
 
 TEST(TimeSet, NtfsRecordKeepsItsTimesAndNumbersInTheCatalogue) {
   TCatalogue c;
-  std::vector<PFileInfo> made;
+  std::vector<TFileInfo*> made;
   // Enough records to span several storage blocks, with and without times.
   for (int i = 0; i < 3000; ++i) {
     auto rec = std::make_unique<TNtfsFileInfo>();

@@ -14,7 +14,7 @@ namespace {
 struct TRecordingView : TUpdateView {
   std::vector<std::string> Folders;
   int Rows = -1, Found = -1, Percent = -1, Done = 0, Cleared = 0;
-  void FolderAdded(PFileInfo f) override { Folders.push_back(f->Name); }
+  void FolderAdded(TFileInfo* f) override { Folders.push_back(f->Name); }
   void RowCountChanged(int rows) override { Rows = rows; }
   void FoundCountChanged(int found) override { Found = found; }
   void ScanPercentChanged(int p) override { Percent = p; }
@@ -74,7 +74,7 @@ TEST(ViewUpdater, RebuiltTreeHoldsOnlyFoldersLeadingToAcceptedFiles) {
   f.Flags = qfMask;
   bridge.Query.SetFilter(f);
   std::vector<std::string> names;
-  for (PFileInfo p : bridge.FoldersToShow()) names.push_back(p->Name);
+  for (TFileInfo* p : bridge.FoldersToShow()) names.push_back(p->Name);
   ASSERT_GE(names.size(), 3u);
   EXPECT_NE(names[0].find(':'), std::string::npos);  // parents before children
   EXPECT_NE(std::find(names.begin(), names.end(), "$ub"), names.end());

@@ -16,12 +16,12 @@ namespace {
 
 // The file at path: deleted entries before live ones, an exact match before
 // one that differs only in the case of ASCII letters.
-PFileInfo FindEntry(const TDiskObject& disk, std::string path) {
+TFileInfo* FindEntry(const TDiskObject& disk, std::string path) {
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   const std::string lower = ToLowerAscii(path);
-  PFileInfo best = nullptr;
+  TFileInfo* best = nullptr;
   int bestRank = 99;
-  for (PFileInfo e : disk.Files) {
+  for (TFileInfo* e : disk.Files) {
     std::string p = GetRelativePath(*e);
     int rank;
     if (p == path)
@@ -80,7 +80,7 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
   if (session.Scan(false, inLostFolder)) return exitStopped;
   const std::string source = PrintableName(session.Disk->Path);
   const std::string path = PrintableName(args.Positional[1]);
-  PFileInfo entry = FindByAddress(*session.Disk, args.Positional[1]);
+  TFileInfo* entry = FindByAddress(*session.Disk, args.Positional[1]);
   if (!entry) entry = FindEntry(*session.Disk, args.Positional[1]);
   if (!entry) {
     ctx.Err << "mirel: " << source << ": no file found at " << path << "\n";

@@ -22,7 +22,7 @@ struct TListedEntry {
   // closing "/", root left out (empty for the root's own entries). Its text
   // belongs to the caller and outlives the listing.
   std::string_view Folder;
-  PFileInfo Entry = nullptr;
+  TFileInfo* Entry = nullptr;
   // The checksums asked for with --hash, each with an empty value where the
   // data could not be read whole; empty when none were asked for.
   THashes Hashes;

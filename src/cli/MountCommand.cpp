@@ -37,7 +37,7 @@ int CmdMount(const TCliArgs& args, TCliContext& ctx) {
   TQueryObject query;
   query.SetFilter(filter.Filter);
   const TMountTree tree(session.Disk->Folders, session.Disk->Files,
-                        [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); });
+                        [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(e); });
   TMountServer server(tree, session.Disk->Name);
   {
     // From before the mount appears: a Ctrl+C that comes with it ends the

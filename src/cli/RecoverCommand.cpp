@@ -33,19 +33,19 @@ public:
   // Set when the last file is done, which ends the wait at once.
   TEvent Ended;
 
-  void FileStarted(const std::string&, PFileInfo) override { ++Started; }
+  void FileStarted(const std::string&, TFileInfo*) override { ++Started; }
   TExistsAnswer FileExists(const std::string& path) override { return OnExists(path); }
   void FileRecovered(const TRecoveredFile& result) override { OnRecovered(result); }
   void JobDone(const TJobResult&) override { Ended.Set(); }
 };
 
 // Every entry at a path from the volume root (files and folders).
-std::vector<PFileInfo> FindEntries(const TDiskObject& disk, std::string path) {
+std::vector<TFileInfo*> FindEntries(const TDiskObject& disk, std::string path) {
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   while (!path.empty() && path.back() == '/') path.pop_back();
-  std::vector<PFileInfo> found;
+  std::vector<TFileInfo*> found;
   for (const TDiskItems* list : {&disk.Folders, &disk.Files})
-    for (PFileInfo e : *list)
+    for (TFileInfo* e : *list)
       if (!IsVolumeRoot(*e) && GetRelativePath(*e) == path) found.push_back(e);
   return found;
 }
@@ -56,9 +56,9 @@ std::vector<PFileInfo> FindEntries(const TDiskObject& disk, std::string path) {
 TDiskItems TopEntries(const TDiskObject& disk, TQueryObject& query) {
   TDiskItems items;
   for (const TDiskItems* list : {&disk.Folders, &disk.Files})
-    for (PFileInfo e : *list)
+    for (TFileInfo* e : *list)
       if (((e->Parent && IsVolumeRoot(*e->Parent)) || (!e->Parent && !IsVolumeRoot(*e))) &&
-          (list == &disk.Folders || query.AcceptsInAnyFolder(e)))
+          (list == &disk.Folders || query.AcceptsInAnyFolder(*e)))
         items.Add(e);
   return items;
 }
@@ -141,8 +141,8 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   int status = session.Problems;
   if (args.Positional.size() > 1) {
     for (size_t i = 1; i < args.Positional.size(); ++i) {
-      std::vector<PFileInfo> found;
-      if (PFileInfo byAddress = FindByAddress(*session.Disk, args.Positional[i]))
+      std::vector<TFileInfo*> found;
+      if (TFileInfo* byAddress = FindByAddress(*session.Disk, args.Positional[i]))
         found.push_back(byAddress);
       else
         found = FindEntries(*session.Disk, args.Positional[i]);
@@ -151,7 +151,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
                 << PrintableName(args.Positional[i]) << "\n";
         status = exitSource;
       }
-      for (PFileInfo e : found) items.Add(e);
+      for (TFileInfo* e : found) items.Add(e);
     }
   } else {
     items = TopEntries(*session.Disk, query);
@@ -199,7 +199,7 @@ int CmdRecover(const TCliArgs& args, TCliContext& ctx) {
   options.DestDir = fs::absolute(dest, ec).string();
   // Only the report shows the hashes.
   options.Hash = report != nullptr || !hashNames.empty();
-  options.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e)); };
+  options.FolderFilter = [&query](const TFileInfo& e) { return query.AcceptsInAnyFolder(e); };
   TRecoveryJob job(std::move(items), std::move(options), events);
 
   TInterruptGuard interrupt;

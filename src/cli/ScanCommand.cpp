@@ -79,7 +79,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   // made once, not once for every entry in it.
   std::unordered_map<const TFileInfo*, std::string> folderPaths;
   for (int i = 0; i < query.ResultCount(); ++i) {
-    PFileInfo e = query.GetResult(i);
+    TFileInfo* e = query.GetResult(i);
     if (IsVolumeRoot(*e)) continue;
     auto [at, added] = folderPaths.try_emplace(e->Parent);
     if (added) {
@@ -100,7 +100,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
   const int written = FinishOutput(ctx);
 
   int folders = 0;
-  for (PFileInfo e : session.Disk->Folders) folders += !IsVolumeRoot(*e);
+  for (TFileInfo* e : session.Disk->Folders) folders += !IsVolumeRoot(*e);
   ctx.Err << session.Disk->Files.Count() << " files and " << folders << " folders found on "
           << PrintableName(session.Disk->Name) << "\n";
   if (filter.Filter.Flags != 0) ctx.Err << rows.size() << " of them pass the filter\n";

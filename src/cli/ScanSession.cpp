@@ -82,11 +82,11 @@ std::string AttributeLetters(uint32_t a) {
   return s;
 }
 
-PFileInfo FindByAddress(const TDiskObject& disk, const std::string& given) {
+TFileInfo* FindByAddress(const TDiskObject& disk, const std::string& given) {
   if (given.size() < 2 || given[0] != '@') return nullptr;
   const std::string address = given.substr(1);
   for (const TDiskItems* list : {&disk.Files, &disk.Folders})
-    for (PFileInfo e : *list)
+    for (TFileInfo* e : *list)
       if (e->FsInfo && e->FsInfo->Address() == address) return e;
   return nullptr;
 }

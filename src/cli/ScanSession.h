@@ -50,7 +50,7 @@ private:
 // The entry (file or folder) whose address is given as "@ADDRESS" (the
 // address JSON and CSV show); null for another text or an address no entry
 // has.
-[[nodiscard]] PFileInfo FindByAddress(const TDiskObject& disk, const std::string& given);
+[[nodiscard]] TFileInfo* FindByAddress(const TDiskObject& disk, const std::string& given);
 
 // Catches Ctrl+C and SIGTERM while it lives, so long work can end cleanly.
 class TInterruptGuard {

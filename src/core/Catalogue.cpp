@@ -4,8 +4,8 @@
 
 namespace mirel {
 
-PFileInfo TCatalogue::Add(TFileInfo&& tmpl) {
-  PFileInfo e = Entries.Emplace(std::move(tmpl));
+TFileInfo* TCatalogue::Add(TFileInfo&& tmpl) {
+  TFileInfo* e = Entries.Emplace(std::move(tmpl));
   // The record was made on the heap while the entry was read: it moves next
   // to the others, which saves the heap's per-block overhead on every entry.
   if (TFsInfo* rec = e->FsInfo.get(); rec && !rec->InCatalogue) {
@@ -20,7 +20,7 @@ PFileInfo TCatalogue::Add(TFileInfo&& tmpl) {
   return e;
 }
 
-void TCatalogue::Discard(PFileInfo entry) {
+void TCatalogue::Discard(TFileInfo* entry) {
   if (!entry) return;
   entry->FsInfo.reset();
   entry->Name = TEntryName();

@@ -19,10 +19,10 @@ public:
   // A new entry taken from tmpl, its file-system record moved into the
   // catalogue's storage. It is in neither list yet; it stays valid until
   // Clear. Throws std::bad_alloc.
-  [[nodiscard]] PFileInfo Add(TFileInfo&& tmpl);
+  [[nodiscard]] TFileInfo* Add(TFileInfo&& tmpl);
   // Gives back what an entry holds beyond its own slot (its name, its
   // record): for one a scan made and then dropped. It must be in no list.
-  void Discard(PFileInfo entry);
+  void Discard(TFileInfo* entry);
   // Frees every entry and empties both lists.
   void Clear();
   // Entries made since the last Clear, in a list or not.

@@ -46,7 +46,7 @@ void TDiskScaner::ReportDone() {
   if (Sink) Sink->ScanDone(Disk);
 }
 
-void TDiskScaner::PublishFile(PFileInfo entry) {
+void TDiskScaner::PublishFile(TFileInfo* entry) {
   if (!entry) return;
   entry->Disk = Disk;
   entry->IsFolder = false;
@@ -54,7 +54,7 @@ void TDiskScaner::PublishFile(PFileInfo entry) {
   if (Sink) Sink->FileFound(Disk, entry);
 }
 
-void TDiskScaner::PublishFolder(PFileInfo entry) {
+void TDiskScaner::PublishFolder(TFileInfo* entry) {
   if (!entry) return;
   entry->Disk = Disk;
   entry->IsFolder = true;

@@ -42,8 +42,8 @@ public:
   void ReportProgress(int64_t done, int64_t total);
   void ReportDone();
 
-  void PublishFile(PFileInfo entry);
-  void PublishFolder(PFileInfo entry);
+  void PublishFile(TFileInfo* entry);
+  void PublishFolder(TFileInfo* entry);
 
   TDiskObject* Disk = nullptr;
   TSourceHandle Handle;

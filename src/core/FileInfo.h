@@ -103,16 +103,13 @@ struct TFsInfoRelease {
 };
 using TFsInfoPtr = std::unique_ptr<TFsInfo, TFsInfoRelease>;
 
-struct TFileInfo;
-using PFileInfo = TFileInfo*;
-
 // Fields ordered by size: a catalogue holds one of these per entry.
 struct TFileInfo {
   TEntryName Name;
   int64_t Size = 0;
   TFileTime CreationTime = 0;
   TFileTime LastWriteTime = 0;
-  PFileInfo Parent = nullptr;
+  TFileInfo* Parent = nullptr;
   TDiskObject* Disk = nullptr;
   TFsInfoPtr FsInfo;
   uint32_t Attributes = 0;
@@ -128,16 +125,16 @@ constexpr int MAX_FOLDER_DEPTH = 4096;
 class TDiskItems {
 public:
   int Count() const { return static_cast<int>(List.size()); }
-  PFileInfo Items(int i) const { return i >= 0 && i < Count() ? List[static_cast<size_t>(i)] : nullptr; }
-  PFileInfo operator[](int i) const { return Items(i); }
-  void SetItem(int i, PFileInfo p) {
+  TFileInfo* Items(int i) const { return i >= 0 && i < Count() ? List[static_cast<size_t>(i)] : nullptr; }
+  TFileInfo* operator[](int i) const { return Items(i); }
+  void SetItem(int i, TFileInfo* p) {
     if (i >= 0 && i < Count()) List[static_cast<size_t>(i)] = p;
   }
-  int Add(PFileInfo p) {
+  int Add(TFileInfo* p) {
     List.push_back(p);
     return Count() - 1;
   }
-  int IndexOf(PFileInfo p) const;
+  int IndexOf(TFileInfo* p) const;
   void Delete(int i);
   void Clear() { List.clear(); }
   auto begin() const { return List.begin(); }
@@ -146,7 +143,7 @@ public:
 private:
   // A deque grows without copying its slots: a catalogue list of millions
   // never holds two copies of itself.
-  std::deque<PFileInfo> List;
+  std::deque<TFileInfo*> List;
 };
 
 // The volumes of the volume list; owns nothing either.

@@ -91,7 +91,7 @@ std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* disk) {
   }
 }
 
-std::unique_ptr<TRecoveryStream> CreateRecoveryStream(PFileInfo entry, const std::string& streamName) {
+std::unique_ptr<TRecoveryStream> CreateRecoveryStream(TFileInfo* entry, const std::string& streamName) {
   if (!entry || !entry->Disk) return nullptr;
   const TFileSystemDriver* driver = FindFileSystem(entry->Disk->FileSystem);
   if (!driver || !driver->CreateStream) return nullptr;

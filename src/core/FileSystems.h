@@ -62,7 +62,7 @@ struct TFileSystemDriver {
   std::function<std::unique_ptr<TDiskScaner>(TDiskObject&)> CreateScaner;
   // A stream over an entry's data; streamName selects a named stream where
   // the file system has them (empty: the main data).
-  std::function<std::unique_ptr<TRecoveryStream>(TDiskObject&, PFileInfo, const std::string&)> CreateStream;
+  std::function<std::unique_ptr<TRecoveryStream>(TDiskObject&, TFileInfo*, const std::string&)> CreateStream;
   // Fills in what only the file system knows: label, serial, free bytes, the
   // volume's size by its boot sector.
   std::function<void(TDiskObject&, const TByteSource&)> ReadVolumeInfo;
@@ -87,6 +87,6 @@ std::string FileSystemCodeName(uint8_t code);
 
 // The factories: nothing for an unknown file system or one without a driver.
 std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* disk);
-std::unique_ptr<TRecoveryStream> CreateRecoveryStream(PFileInfo entry, const std::string& streamName = {});
+std::unique_ptr<TRecoveryStream> CreateRecoveryStream(TFileInfo* entry, const std::string& streamName = {});
 
 }  // namespace mirel

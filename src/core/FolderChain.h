@@ -12,9 +12,9 @@ namespace mirel {
 // its parent in the tree before it. markOf gives an entry's record (with
 // NotInCatalogue and PendingIndex), or null.
 template <class MarkOf>
-void PublishFolderChain(TDiskScaner& scaner, TDiskItems& pending, PFileInfo folder, MarkOf markOf) {
-  std::vector<PFileInfo> chain;
-  for (PFileInfo f = folder; f && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; f = f->Parent) {
+void PublishFolderChain(TDiskScaner& scaner, TDiskItems& pending, TFileInfo* folder, MarkOf markOf) {
+  std::vector<TFileInfo*> chain;
+  for (TFileInfo* f = folder; f && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH; f = f->Parent) {
     auto* rec = markOf(f);
     if (!rec || !rec->NotInCatalogue) break;
     chain.push_back(f);

@@ -19,7 +19,7 @@ TDiskObject* TRecoveryManager::FindDisk(const std::string& name) const {
   return nullptr;
 }
 
-std::unique_ptr<TRecoveryStream> TRecoveryManager::CreateRecoveryStream(PFileInfo entry,
+std::unique_ptr<TRecoveryStream> TRecoveryManager::CreateRecoveryStream(TFileInfo* entry,
                                                                         const std::string& streamName) {
   return mirel::CreateRecoveryStream(entry, streamName);
 }

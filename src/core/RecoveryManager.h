@@ -18,7 +18,7 @@ public:
 
   // The volume whose name equals name, compared without case; null if none.
   TDiskObject* FindDisk(const std::string& name) const;
-  std::unique_ptr<TRecoveryStream> CreateRecoveryStream(PFileInfo entry, const std::string& streamName = {});
+  std::unique_ptr<TRecoveryStream> CreateRecoveryStream(TFileInfo* entry, const std::string& streamName = {});
 
   // Defined by the workers layer (workers/ErasingThread.cpp), the only one
   // that knows the erasers.

@@ -6,7 +6,7 @@
 
 namespace mirel {
 
-TRecoveryStream::TRecoveryStream(TDiskObject* disk, PFileInfo entry) : Disk(disk), Entry(entry) {
+TRecoveryStream::TRecoveryStream(TDiskObject* disk, TFileInfo* entry) : Disk(disk), Entry(entry) {
   Scaner = CreateDiskScaner(disk);
   // A scanner that cannot read the volume reads nothing: the stream's data
   // are then missing as a whole.

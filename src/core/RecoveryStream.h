@@ -18,7 +18,7 @@ enum class TSeekOrigin { Beginning, Current, End };
 class TRecoveryStream {
 public:
   // Makes a private scanner for the volume and initialises it at once.
-  TRecoveryStream(TDiskObject* disk, PFileInfo entry);
+  TRecoveryStream(TDiskObject* disk, TFileInfo* entry);
   virtual ~TRecoveryStream();
   TRecoveryStream(const TRecoveryStream&) = delete;
   TRecoveryStream& operator=(const TRecoveryStream&) = delete;
@@ -39,7 +39,7 @@ public:
   const TByteRanges& Missing() const { return FMissing; }
 
   TDiskObject* Disk = nullptr;
-  PFileInfo Entry = nullptr;
+  TFileInfo* Entry = nullptr;
   std::unique_ptr<TDiskScaner> Scaner;
 
 protected:

@@ -11,8 +11,8 @@ namespace mirel {
 class TUpdateTarget {
 public:
   virtual ~TUpdateTarget() = default;
-  virtual void FolderFound(TDiskObject* disk, PFileInfo entry) {}
-  virtual void FileFound(TDiskObject* disk, PFileInfo entry) {}
+  virtual void FolderFound(TDiskObject* disk, TFileInfo* entry) {}
+  virtual void FileFound(TDiskObject* disk, TFileInfo* entry) {}
   virtual void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) {}
   virtual void ScanDone(TDiskObject* disk) {}
   virtual void EraseProgress(TDiskObject* disk, int64_t done, int64_t total) {}

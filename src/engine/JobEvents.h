@@ -27,7 +27,7 @@ struct TJobResult {
 class TJobEvents : public TUpdateTarget {
 public:
   // A recovery is about to write entry; path: where it is meant to go.
-  virtual void FileStarted(const std::string& path, PFileInfo entry) {}
+  virtual void FileStarted(const std::string& path, TFileInfo* entry) {}
   // A file of that name exists at path: what to do. Unanswered: skip.
   virtual TExistsAnswer FileExists(const std::string& path) { return {}; }
   // What became of one file of a recovery.

@@ -7,7 +7,7 @@ TRecoveryJob::TRecoveryJob(TDiskItems items, TRecoveryOptions options, TJobEvent
   Recovering.DestDir = std::move(options.DestDir);
   Recovering.Hash = options.Hash;
   Recovering.FolderFilter = std::move(options.FolderFilter);
-  Recovering.OnFileStart = [this](const std::string& path, PFileInfo entry) { Events.FileStarted(path, entry); };
+  Recovering.OnFileStart = [this](const std::string& path, TFileInfo* entry) { Events.FileStarted(path, entry); };
   Recovering.OnFileExists = [this](const std::string& path) { return Events.FileExists(path); };
   Recovering.OnFileDone = [this](const TRecoveredFile& result) { Events.FileRecovered(result); };
 }

@@ -29,7 +29,8 @@ void RegisterExfatFileSystem() {
   driver.CreateScaner = [](TDiskObject& disk) -> std::unique_ptr<TDiskScaner> {
     return std::make_unique<TExfatScaner>(&disk);
   };
-  driver.CreateStream = [](TDiskObject& disk, PFileInfo entry, const std::string&) -> std::unique_ptr<TRecoveryStream> {
+  driver.CreateStream = [](TDiskObject& disk, TFileInfo* entry,
+                           const std::string&) -> std::unique_ptr<TRecoveryStream> {
     return std::make_unique<TExfatStream>(&disk, entry);
   };
   driver.ReadVolumeInfo = [](TDiskObject& disk, const TByteSource&) { ReadExfatVolumeInfo(disk); };

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "core/DebugLog.h"
-#include "core/FolderChain.h"
 #include "core/DiskObject.h"
+#include "core/FolderChain.h"
 #include "core/UpdateView.h"
 #include "exfat/ExfatDirEntry.h"
 #include "exfat/ExfatFat.h"
@@ -274,7 +274,7 @@ void TExfatScaner::ScanForFiles() {
   if (AddDir(std::move(root)) == 0) ReadPendingFolders();
   SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
-  for (PFileInfo e : PendingFolders)
+  for (TFileInfo* e : PendingFolders)
     if (e && Disk) Disk->Catalogue.Discard(e);
   PendingFolders.Clear();
   ReadClusters = {};
@@ -291,7 +291,7 @@ void TExfatScaner::ReadPendingFolders() {
 }
 
 void TExfatScaner::ReadDir(int index) {
-  PFileInfo folder = PendingFolders[index];
+  TFileInfo* folder = PendingFolders[index];
   TExfatFileInfo* rec = ExfatInfoOf(folder);
   if (!rec) return;
   const bool isRoot = index == 0;
@@ -354,7 +354,7 @@ void TExfatScaner::ReadDir(int index) {
   }
 }
 
-void TExfatScaner::AddEntry(PFileInfo folder, const TExfatFileInfo& parent, std::span<const uint8_t> bytes,
+void TExfatScaner::AddEntry(TFileInfo* folder, const TExfatFileInfo& parent, std::span<const uint8_t> bytes,
                             int64_t at) {
   std::optional<TEntrySet> set = DecodeEntrySet(bytes);
   if (!set) return;
@@ -405,7 +405,7 @@ void TExfatScaner::AddEntry(PFileInfo folder, const TExfatFileInfo& parent, std:
 int TExfatScaner::AddDir(TFileInfo&& tmpl) {
   if (!Disk) return -1;
   try {
-    PFileInfo entry = Disk->Catalogue.Add(std::move(tmpl));
+    TFileInfo* entry = Disk->Catalogue.Add(std::move(tmpl));
     entry->IsFolder = true;
     const int idx = PendingFolders.Add(entry);
     if (TExfatFileInfo* rec = ExfatInfoOf(entry)) rec->PendingIndex = idx;
@@ -429,8 +429,8 @@ int TExfatScaner::AddFile(TFileInfo&& tmpl) {
   return idx;
 }
 
-void TExfatScaner::PublishFolderChain(PFileInfo folder) {
-  mirel::PublishFolderChain(*this, PendingFolders, folder, [](PFileInfo f) { return ExfatInfoOf(f); });
+void TExfatScaner::PublishFolderChain(TFileInfo* folder) {
+  mirel::PublishFolderChain(*this, PendingFolders, folder, [](TFileInfo* f) { return ExfatInfoOf(f); });
 }
 
 void TExfatScaner::SummariseScanProblems() {

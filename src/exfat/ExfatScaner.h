@@ -72,10 +72,10 @@ private:
   void ReadRootEntries();
   void ReadPendingFolders();
   void ReadDir(int index);
-  void AddEntry(PFileInfo folder, const TExfatFileInfo& parent, std::span<const uint8_t> set, int64_t at);
+  void AddEntry(TFileInfo* folder, const TExfatFileInfo& parent, std::span<const uint8_t> set, int64_t at);
   int AddDir(TFileInfo&& tmpl);
   int AddFile(TFileInfo&& tmpl);
-  void PublishFolderChain(PFileInfo folder);
+  void PublishFolderChain(TFileInfo* folder);
   TFileInfo RootTemplate() const;
   void SummariseScanProblems();
 

@@ -10,7 +10,7 @@
 
 namespace mirel {
 
-TExfatStream::TExfatStream(TDiskObject* disk, PFileInfo entry) : TRecoveryStream(disk, entry) {
+TExfatStream::TExfatStream(TDiskObject* disk, TFileInfo* entry) : TRecoveryStream(disk, entry) {
   Exfat = dynamic_cast<TExfatScaner*>(Scaner.get());
   const TExfatFileInfo* rec = ExfatInfoOf(Entry);
   if (!rec || rec->IsDirectory) {

@@ -15,7 +15,7 @@ class TExfatScaner;
 
 class TExfatStream : public TRecoveryStream {
 public:
-  TExfatStream(TDiskObject* disk, PFileInfo entry);
+  TExfatStream(TDiskObject* disk, TFileInfo* entry);
   ~TExfatStream() override;
 
   [[nodiscard]] size_t Read(void* buffer, size_t count) override;

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "core/DebugLog.h"
-#include "core/FolderChain.h"
 #include "core/DiskObject.h"
+#include "core/FolderChain.h"
 #include "core/UpdateView.h"
 #include "fat/FatScaner.h"
 
@@ -30,7 +30,7 @@ constexpr size_t DIR_AHEAD_BYTES = 64 << 10;
 struct TFatScaner::TDirWalk {
   TClusChain& Chain;
   int64_t Limit;  // directory bytes when shorter than the windows; 0: all
-  PFileInfo Folder;
+  TFileInfo* Folder;
   // A deleted folder: whatever lies in it is deleted too, and its chain
   // grows while it is read.
   bool Deleted = false;
@@ -84,7 +84,7 @@ void TFatScaner::ScanForFiles() {
   }
   SummariseScanProblems();
   // Folders under which no file was found are not catalogued.
-  for (PFileInfo e : PendingFolders)
+  for (TFileInfo* e : PendingFolders)
     if (e && Disk) Disk->Catalogue.Discard(e);
   PendingFolders.Clear();
   ReadWindows = {};
@@ -98,7 +98,7 @@ void TFatScaner::ReadPendingFolders(int from, bool progress) {
     if (progress) ReportProgress(static_cast<int64_t>(i) * WalkUnits / PendingFolders.Count(), PROGRESS_UNITS);
     if (IsStopped()) break;
     LastError = feNone;
-    PFileInfo folder = PendingFolders[i];
+    TFileInfo* folder = PendingFolders[i];
     if (!folder) continue;
     GetDirClusChain(*folder);
     ReadDir(i);
@@ -106,7 +106,7 @@ void TFatScaner::ReadPendingFolders(int from, bool progress) {
 }
 
 void TFatScaner::ReadDir(int index) {
-  PFileInfo folder = PendingFolders[index];
+  TFileInfo* folder = PendingFolders[index];
   TFatDirInfo* dir = FatDirOf(folder);
   if (!folder || !dir) return;
   dir->FileIndexes.clear();
@@ -413,7 +413,7 @@ bool TFatScaner::ReadFileInfo(TDirWalk& walk, TFileInfo& tmpl) {
 int TFatScaner::AddDir(TFileInfo&& tmpl) {
   if (!Disk) return -1;
   try {
-    PFileInfo entry = Disk->Catalogue.Add(std::move(tmpl));
+    TFileInfo* entry = Disk->Catalogue.Add(std::move(tmpl));
     entry->IsFolder = true;
     const int idx = PendingFolders.Add(entry);
     if (TFatDirInfo* dir = FatDirOf(entry)) dir->PendingIndex = idx;
@@ -439,8 +439,8 @@ int TFatScaner::AddFile(TFileInfo&& tmpl) {
   return idx;
 }
 
-void TFatScaner::PublishFolderChain(PFileInfo folder) {
-  mirel::PublishFolderChain(*this, PendingFolders, folder, [](PFileInfo f) { return FatDirOf(f); });
+void TFatScaner::PublishFolderChain(TFileInfo* folder) {
+  mirel::PublishFolderChain(*this, PendingFolders, folder, [](TFileInfo* f) { return FatDirOf(f); });
 }
 
 }  // namespace mirel

@@ -90,7 +90,8 @@ void RegisterFatFileSystems() {
   driver.CreateScaner = [](TDiskObject& disk) -> std::unique_ptr<TDiskScaner> {
     return MakeFatScaner(disk.FileSystem, &disk);
   };
-  driver.CreateStream = [](TDiskObject& disk, PFileInfo entry, const std::string&) -> std::unique_ptr<TRecoveryStream> {
+  driver.CreateStream = [](TDiskObject& disk, TFileInfo* entry,
+                           const std::string&) -> std::unique_ptr<TRecoveryStream> {
     return std::make_unique<TRecoveryFatStream>(&disk, entry);
   };
   driver.ReadVolumeInfo = [](TDiskObject& disk, const TByteSource& volume) {

@@ -119,7 +119,7 @@ protected:
   int AddFile(TFileInfo&& tmpl);
   // Publishes the folder and, before it, its unpublished ancestors, appending
   // each to the volume's Folders.
-  void PublishFolderChain(PFileInfo folder);
+  void PublishFolderChain(TFileInfo* folder);
 
   std::vector<uint8_t> DirWindow;
   int64_t DirWindowPos = 0;
@@ -179,7 +179,7 @@ private:
   std::vector<fat::TDirEntryBytes> LongNameRun;
   bool Quick = true;  // the scan mode, taken when a scan starts
   bool SearchLost = false;
-  PFileInfo RootFolder = nullptr;
+  TFileInfo* RootFolder = nullptr;
   // Scan progress is reported in these units; the lost-folder search takes
   // the part after the tree walk's.
   static constexpr int64_t PROGRESS_UNITS = 1000000;

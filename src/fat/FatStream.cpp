@@ -10,7 +10,7 @@
 
 namespace mirel {
 
-TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, PFileInfo entry) : TRecoveryStream(disk, entry) {
+TRecoveryFatStream::TRecoveryFatStream(TDiskObject* disk, TFileInfo* entry) : TRecoveryStream(disk, entry) {
   Fat = dynamic_cast<TFatScaner*>(Scaner.get());
   const TFatEntryInfo* rec = FatEntryOf(Entry);
   if (!rec) {

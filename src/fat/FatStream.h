@@ -15,7 +15,7 @@ class TFatScaner;
 
 class TRecoveryFatStream : public TRecoveryStream {
 public:
-  TRecoveryFatStream(TDiskObject* disk, PFileInfo entry);
+  TRecoveryFatStream(TDiskObject* disk, TFileInfo* entry);
   ~TRecoveryFatStream() override;
 
   // Copies up to count bytes from the position on. Whole clusters that lie

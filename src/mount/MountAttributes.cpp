@@ -36,7 +36,7 @@ std::vector<std::string> AttributeNames(const TFileInfo& entry) {
   return names;
 }
 
-TAttributeValue AttributeValue(PFileInfo entry, std::string_view name) {
+TAttributeValue AttributeValue(TFileInfo* entry, std::string_view name) {
   if (name == CONDITION) return {0, std::to_string(entry->Condition)};
   if (name == DELETED) return {0, !entry->FsInfo || entry->FsInfo->IsDeleted() ? "true" : "false"};
   if (name == ADDRESS) {

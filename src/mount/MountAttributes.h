@@ -23,6 +23,6 @@ struct TAttributeValue {
 };
 
 std::vector<std::string> AttributeNames(const TFileInfo& entry);
-[[nodiscard]] TAttributeValue AttributeValue(PFileInfo entry, std::string_view name);
+[[nodiscard]] TAttributeValue AttributeValue(TFileInfo* entry, std::string_view name);
 
 }  // namespace mirel

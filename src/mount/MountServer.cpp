@@ -151,7 +151,7 @@ int Release(const char*, fuse_file_info* fi) {
 }
 
 // The entry whose attributes a path names; the top folder has none.
-PFileInfo AttributeEntry(const char* path, int& error) {
+TFileInfo* AttributeEntry(const char* path, int& error) {
   const TMountTree& tree = Server().Tree;
   const std::optional<uint32_t> n = NodeOf(path);
   error = n ? 0 : ENOENT;
@@ -160,7 +160,7 @@ PFileInfo AttributeEntry(const char* path, int& error) {
 
 int GetXattr(const char* path, const char* name, char* value, size_t size) {
   int error;
-  PFileInfo entry = AttributeEntry(path, error);
+  TFileInfo* entry = AttributeEntry(path, error);
   if (error) return -error;
   if (!entry) return -ENODATA;
   const TAttributeValue v = AttributeValue(entry, name);
@@ -173,7 +173,7 @@ int GetXattr(const char* path, const char* name, char* value, size_t size) {
 
 int ListXattr(const char* path, char* list, size_t size) {
   int error;
-  PFileInfo entry = AttributeEntry(path, error);
+  TFileInfo* entry = AttributeEntry(path, error);
   if (error) return -error;
   std::string names;
   if (entry)

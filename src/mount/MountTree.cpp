@@ -38,30 +38,30 @@ std::string ServedName(const std::string& name, int n) {
 TMountTree::TMountTree(const TDiskItems& folders, const TDiskItems& files, const TEntryFilter& accept) {
   Nodes.emplace_back();
   Nodes[TOP].IsFolder = true;
-  for (PFileInfo f : folders)
+  for (TFileInfo* f : folders)
     if (f && IsVolumeRoot(*f)) {
       Nodes[TOP].Entry = f;
       break;
     }
 
   // The folders above accepted files, in the order they were met.
-  std::vector<PFileInfo> accepted, above;
-  std::unordered_set<PFileInfo> needed;
-  for (PFileInfo f : files) {
+  std::vector<TFileInfo*> accepted, above;
+  std::unordered_set<TFileInfo*> needed;
+  for (TFileInfo* f : files) {
     if (!f || (accept && !accept(*f))) continue;
     accepted.push_back(f);
     int depth = 0;
-    for (PFileInfo p = f->Parent; p && !IsVolumeRoot(*p) && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth) {
+    for (TFileInfo* p = f->Parent; p && !IsVolumeRoot(*p) && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth) {
       if (!needed.insert(p).second) break;
       above.push_back(p);
     }
   }
   // Catalogue order first, so that names are numbered as recovery numbers them.
-  for (PFileInfo d : folders)
+  for (TFileInfo* d : folders)
     if (needed.erase(d)) Add(d, true);
-  for (PFileInfo d : above)
+  for (TFileInfo* d : above)
     if (needed.erase(d)) Add(d, true);
-  for (PFileInfo f : accepted) Add(f, false);
+  for (TFileInfo* f : accepted) Add(f, false);
 
   for (uint32_t i = 1; i < Count(); ++i) Nodes[i].Parent = ParentNode(*Nodes[i].Entry);
   CutLoops();
@@ -70,7 +70,7 @@ TMountTree::TMountTree(const TDiskItems& folders, const TDiskItems& files, const
     if (Nodes[i].IsFolder) NameChildren(i);
 }
 
-uint32_t TMountTree::Add(PFileInfo entry, bool folder) {
+uint32_t TMountTree::Add(TFileInfo* entry, bool folder) {
   TMountNode node;
   node.Entry = entry;
   node.IsFolder = folder;
@@ -93,7 +93,7 @@ uint32_t TMountTree::Add(PFileInfo entry, bool folder) {
 }
 
 uint32_t TMountTree::ParentNode(const TFileInfo& entry) const {
-  const PFileInfo parent = entry.Parent;
+  TFileInfo* const parent = entry.Parent;
   if (!parent || IsVolumeRoot(*parent)) return TOP;
   const auto it = Index.find(parent);
   return it == Index.end() ? TOP : it->second;
@@ -157,7 +157,7 @@ std::optional<uint32_t> TMountTree::Find(std::string_view path) const {
   return node;
 }
 
-std::optional<uint32_t> TMountTree::NodeOf(PFileInfo entry) const {
+std::optional<uint32_t> TMountTree::NodeOf(TFileInfo* entry) const {
   if (entry && entry == Nodes[TOP].Entry) return TOP;
   const auto it = Index.find(entry);
   if (it == Index.end()) return std::nullopt;

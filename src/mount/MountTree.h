@@ -25,7 +25,7 @@ std::string ServedName(const std::string& name, int n = 1);
 struct TMountNode {
   std::string Name;
   // The entry served; for the top folder the volume's root entry, or null.
-  PFileInfo Entry = nullptr;
+  TFileInfo* Entry = nullptr;
   uint32_t Parent = 0;
   bool IsFolder = false;
   // An encrypted file is served as its raw image, "NAME.efs", as recovery writes it.
@@ -49,7 +49,7 @@ public:
   // The node at a "/"-separated path from the top ("/" is the top).
   [[nodiscard]] std::optional<uint32_t> Find(std::string_view path) const;
   // The node that serves the entry.
-  [[nodiscard]] std::optional<uint32_t> NodeOf(PFileInfo entry) const;
+  [[nodiscard]] std::optional<uint32_t> NodeOf(TFileInfo* entry) const;
   // "/dir/name"; "/" for the top.
   std::string PathOf(uint32_t node) const;
   const TMountNode& operator[](uint32_t node) const { return Nodes[node]; }
@@ -58,7 +58,7 @@ public:
   int64_t TotalBytes() const { return Bytes; }
 
 private:
-  uint32_t Add(PFileInfo entry, bool folder);
+  uint32_t Add(TFileInfo* entry, bool folder);
   // The node of the entry's folder.
   uint32_t ParentNode(const TFileInfo& entry) const;
   // Makes every node's parent chain end at the top.
@@ -66,7 +66,7 @@ private:
   void NameChildren(uint32_t folder);
 
   std::vector<TMountNode> Nodes;
-  std::unordered_map<PFileInfo, uint32_t> Index;
+  std::unordered_map<TFileInfo*, uint32_t> Index;
   uint32_t Files = 0;
   int64_t Bytes = 0;
 };

@@ -7,13 +7,13 @@
 
 namespace mirel {
 
-std::unique_ptr<TRecoveryStream> OpenEntryStream(PFileInfo entry, const std::string& streamName) {
+std::unique_ptr<TRecoveryStream> OpenEntryStream(TFileInfo* entry, const std::string& streamName) {
   static std::mutex creating;
   std::lock_guard<std::mutex> guard(creating);
   return CreateRecoveryStream(entry, streamName);
 }
 
-TServedFile::TServedFile(PFileInfo entry, int64_t size, const std::string& streamName)
+TServedFile::TServedFile(TFileInfo* entry, int64_t size, const std::string& streamName)
     : Stream(OpenEntryStream(entry, streamName)), Size(size) {}
 
 int64_t TServedFile::ReadAt(char* buffer, size_t count, int64_t offset) {

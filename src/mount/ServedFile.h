@@ -15,12 +15,12 @@ namespace mirel {
 
 // CreateRecoveryStream, one at a time: making a stream may touch the entry
 // it is made for, which other threads read.
-std::unique_ptr<TRecoveryStream> OpenEntryStream(PFileInfo entry, const std::string& streamName = {});
+std::unique_ptr<TRecoveryStream> OpenEntryStream(TFileInfo* entry, const std::string& streamName = {});
 
 class TServedFile {
 public:
   // size: the bytes served; streamName: a named stream instead of the data.
-  TServedFile(PFileInfo entry, int64_t size, const std::string& streamName = {});
+  TServedFile(TFileInfo* entry, int64_t size, const std::string& streamName = {});
   // False when the entry has no stream.
   bool Ok() const { return Stream != nullptr; }
   // Reads count bytes at offset (fewer at the end of the file) into buffer.

@@ -101,7 +101,7 @@ void RegisterNtfsFileSystem() {
   driver.Detect = DetectNtfs;
   driver.FindBackupBootSector = FindNtfsBackup;
   driver.CreateScaner = [](TDiskObject& disk) { return std::make_unique<TNtfsScaner>(&disk); };
-  driver.CreateStream = [](TDiskObject& disk, PFileInfo entry,
+  driver.CreateStream = [](TDiskObject& disk, TFileInfo* entry,
                            const std::string& streamName) -> std::unique_ptr<TRecoveryStream> {
     return std::make_unique<TRecoveryNtfsStream>(&disk, entry, streamName);
   };

@@ -258,7 +258,7 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
 int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
   tmpl.FsInfo = std::move(rec);
-  PFileInfo e = Disk->Catalogue.Add(std::move(tmpl));
+  TFileInfo* e = Disk->Catalogue.Add(std::move(tmpl));
   int i = Disk->Files.Add(e);
   PublishFile(e);
   return i;
@@ -268,26 +268,26 @@ int TNtfsScaner::AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {
   if (!Disk || !rec) return -1;
   const int64_t n = rec->RecordNumber & MFT_REF_MASK;
   tmpl.FsInfo = std::move(rec);
-  PFileInfo e = Disk->Catalogue.Add(std::move(tmpl));
+  TFileInfo* e = Disk->Catalogue.Add(std::move(tmpl));
   int i = Disk->Folders.Add(e);
   FolderIndex[n] = e;
   PublishFolder(e);
   return i;
 }
 
-PFileInfo TNtfsScaner::FindFolder(int64_t n) const {
+TFileInfo* TNtfsScaner::FindFolder(int64_t n) const {
   auto it = FolderIndex.find(n & MFT_REF_MASK);
   return it == FolderIndex.end() ? nullptr : it->second;
 }
 
-PFileInfo TNtfsScaner::AddDirToTree(int64_t n) {
+TFileInfo* TNtfsScaner::AddDirToTree(int64_t n) {
   std::vector<int64_t> chain;
   return AddDirToTree(n, chain);
 }
 
-PFileInfo TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
+TFileInfo* TNtfsScaner::AddDirToTree(int64_t n, std::vector<int64_t>& chain) {
   n &= MFT_REF_MASK;
-  if (PFileInfo f = FindFolder(n)) return f;
+  if (TFileInfo* f = FindFolder(n)) return f;
   if (!Reader) return nullptr;
   // A folder is never linked under itself or its own descendants: the folder
   // that would close a loop is left at the top.

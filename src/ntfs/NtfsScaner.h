@@ -38,8 +38,8 @@ public:
   [[nodiscard]] int AddDir(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec);
   // The folder entry of record n, made with the folders above it when needed;
   // null when the record cannot be read.
-  [[nodiscard]] PFileInfo AddDirToTree(int64_t n);
-  PFileInfo FindFolder(int64_t n) const;
+  [[nodiscard]] TFileInfo* AddDirToTree(int64_t n);
+  TFileInfo* FindFolder(int64_t n) const;
   // quiet: for a recovery stream, which leaves what cannot be read to the
   // scan to report.
   void ReadClustersBitmap(bool quiet = false);
@@ -59,14 +59,14 @@ public:
   std::unique_ptr<TMftReader> Reader;
   std::unique_ptr<TFileInfo> BitmapEntry;
   std::unique_ptr<TRecoveryNtfsStream> BitmapStream;
-  std::unordered_map<int64_t, PFileInfo> FolderIndex;
+  std::unordered_map<int64_t, TFileInfo*> FolderIndex;
 
 private:
   // The bitmap bytes from byte on, read in whole chunks that stay cached for
   // the scan: each deleted file asks about its own clusters, and the volume's
   // files lie close together. Empty past the bitmap's end.
   std::span<const uint8_t> BitmapBytes(int64_t byte);
-  PFileInfo AddDirToTree(int64_t n, std::vector<int64_t>& chain);
+  TFileInfo* AddDirToTree(int64_t n, std::vector<int64_t>& chain);
   // One warning per range of records lost for one reason, up to a cap.
   void ReportLostRecords(const TByteRanges& records, const std::string& why);
   // Clusters of [lcn, lcn + count) that the bitmap marks free; sets stopped

@@ -26,13 +26,13 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 
 }  // namespace
 
-TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, PFileInfo entry, const std::string& streamName)
+TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* entry, const std::string& streamName)
     : TRecoveryStream(disk, entry) {
   if (auto* scaner = dynamic_cast<TNtfsScaner*>(Scaner.get())) Reader = scaner->Reader.get();
   OpenDataStream(streamName);
 }
 
-TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry, bool quiet)
+TRecoveryNtfsStream::TRecoveryNtfsStream(const TMftReader* reader, TFileInfo* entry, bool quiet)
     : TRecoveryStream(nullptr, entry) {
   Reader = reader;
   Logged = quiet;

@@ -19,10 +19,10 @@ namespace mirel {
 class TRecoveryNtfsStream : public TRecoveryStream {
 public:
   // Reads through the reader of a private scanner on the volume.
-  TRecoveryNtfsStream(TDiskObject* disk, PFileInfo entry, const std::string& streamName = {});
+  TRecoveryNtfsStream(TDiskObject* disk, TFileInfo* entry, const std::string& streamName = {});
   // Reads through a reader that outlives the stream (the scanner's own);
   // quiet: what cannot be read is not logged.
-  TRecoveryNtfsStream(const TMftReader* reader, PFileInfo entry, bool quiet = false);
+  TRecoveryNtfsStream(const TMftReader* reader, TFileInfo* entry, bool quiet = false);
 
   // The selected stream's own size; for an encrypted entry, the image's.
   int64_t GetSize() const override;

@@ -68,23 +68,23 @@ void TQueryObject::QueryDisk(TDiskObject* disk) {
 void TQueryObject::QueryDiskLocked(TDiskObject* disk) {
   if (!disk) return;
   for (const TDiskItems* list : {&disk->Folders, &disk->Files})
-    for (PFileInfo e : *list)
-      if (AcceptsLocked(e, FFilter.Flags)) Results.Add(e);
+    for (TFileInfo* e : *list)
+      if (e && AcceptsLocked(*e, FFilter.Flags)) Results.Add(e);
 }
 
-bool TQueryObject::AddIfAccepted(PFileInfo entry) {
+bool TQueryObject::AddIfAccepted(TFileInfo* entry) {
   std::lock_guard lock(Lock);
-  if (!AcceptsLocked(entry, FFilter.Flags)) return false;
+  if (!entry || !AcceptsLocked(*entry, FFilter.Flags)) return false;
   Results.Add(entry);
   return true;
 }
 
-bool TQueryObject::Accepts(PFileInfo entry) {
+bool TQueryObject::Accepts(const TFileInfo& entry) {
   std::lock_guard lock(Lock);
   return AcceptsLocked(entry, FFilter.Flags);
 }
 
-bool TQueryObject::AcceptsInAnyFolder(PFileInfo entry) {
+bool TQueryObject::AcceptsInAnyFolder(const TFileInfo& entry) {
   std::lock_guard lock(Lock);
   return AcceptsLocked(entry, FFilter.Flags & ~qfFolder);
 }
@@ -94,19 +94,19 @@ int TQueryObject::ResultCount() const {
   return Results.Count();
 }
 
-PFileInfo TQueryObject::GetResult(int index) const {
+TFileInfo* TQueryObject::GetResult(int index) const {
   std::lock_guard lock(Lock);
   return Results.Items(index);
 }
 
-TDiskItems TQueryObject::GetFolderFiles(PFileInfo folder) {
+TDiskItems TQueryObject::GetFolderFiles(TFileInfo* folder) {
   std::lock_guard lock(Lock);
   TDiskItems out;
   if (!folder) return out;
   for (TDiskObject* disk : Disks) {
     if (disk != folder->Disk) continue;
-    for (PFileInfo e : disk->Files)
-      if (e && e->Parent == folder && AcceptsLocked(e, FFilter.Flags & ~qfFolder)) out.Add(e);
+    for (TFileInfo* e : disk->Files)
+      if (e && e->Parent == folder && AcceptsLocked(*e, FFilter.Flags & ~qfFolder)) out.Add(e);
     break;
   }
   return out;
@@ -124,38 +124,37 @@ namespace {
 
 // Whether folder is among entry's ancestors; null stands for the top of the
 // volume, above every entry.
-bool Below(const TFileInfo& entry, PFileInfo folder) {
+bool Below(const TFileInfo& entry, TFileInfo* folder) {
   if (!folder) return true;
   int depth = 0;
-  for (PFileInfo p = entry.Parent; p && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth)
+  for (TFileInfo* p = entry.Parent; p && depth < MAX_FOLDER_DEPTH; p = p->Parent, ++depth)
     if (p == folder) return true;
   return false;
 }
 
 }  // namespace
 
-bool TQueryObject::AcceptsLocked(PFileInfo e, uint32_t flags) {
-  if (!e) return false;
+bool TQueryObject::AcceptsLocked(const TFileInfo& e, uint32_t flags) {
   const TFilter& f = FFilter;
-  if ((flags & qfFolder) && e->Parent != f.Folder && !((flags & qfSubfolders) && !e->IsFolder && Below(*e, f.Folder)))
+  if ((flags & qfFolder) && e.Parent != f.Folder && !((flags & qfSubfolders) && !e.IsFolder && Below(e, f.Folder)))
     return false;
-  if ((flags & qfCondition) && e->Condition < f.MinCondition) return false;
-  if ((flags & qfAttributes) && (e->Attributes & f.Attributes) != f.Attributes) return false;
+  if ((flags & qfCondition) && e.Condition < f.MinCondition) return false;
+  if ((flags & qfAttributes) && (e.Attributes & f.Attributes) != f.Attributes) return false;
   if (flags & qfSize) {
     if (flags & qfSizeEqual) {
-      if (e->Size / 1024 != f.Size / 1024) return false;
+      if (e.Size / 1024 != f.Size / 1024) return false;
     } else if (flags & qfSizeGreater) {
-      if (e->Size <= f.Size) return false;
-    } else if ((flags & qfSizeSmaller) && e->Size >= f.Size) {
+      if (e.Size <= f.Size) return false;
+    } else if ((flags & qfSizeSmaller) && e.Size >= f.Size) {
       return false;
     }
   }
-  if ((flags & qfDate) && !DatePasses(e->CreationTime) && !DatePasses(e->LastWriteTime)) return false;
-  if (flags & qfMask) return Matcher.MatchList(e->Name);
+  if ((flags & qfDate) && !DatePasses(e.CreationTime) && !DatePasses(e.LastWriteTime)) return false;
+  if (flags & qfMask) return Matcher.MatchList(e.Name);
   return true;
 }
 
-bool TQueryObject::FillRow(TFileRow& row, PFileInfo e) const {
+bool TQueryObject::FillRow(TFileRow& row, TFileInfo* e) const {
   if (!e) return false;
   std::lock_guard lock(Lock);
   row.Caption = e->Name;

@@ -42,7 +42,7 @@ struct TFilter {
   int32_t MinCondition = 0;
   uint32_t Flags = 0;
   // Whose direct contents are listed; null for the top of the volume.
-  PFileInfo Folder = nullptr;
+  TFileInfo* Folder = nullptr;
 
   bool operator==(const TFilter&) const = default;
 };
@@ -52,7 +52,7 @@ struct TFilter {
 struct TFileRow {
   std::string Caption;
   std::array<std::string, 5> Columns;
-  PFileInfo Entry = nullptr;
+  TFileInfo* Entry = nullptr;
 };
 
 // The terms of a mask: cut at every ";", each non-empty piece trimmed of
@@ -80,22 +80,22 @@ public:
   // catalogue order.
   void QueryDisk(TDiskObject* disk);
   // Appends the entry to the results when the filter accepts it.
-  bool AddIfAccepted(PFileInfo entry);
-  bool Accepts(PFileInfo entry);
+  bool AddIfAccepted(TFileInfo* entry);
+  bool Accepts(const TFileInfo& entry);
   // Accepts with the folder criterion off: what folder recovery and the
   // folder tree go by.
-  bool AcceptsInAnyFolder(PFileInfo entry);
+  bool AcceptsInAnyFolder(const TFileInfo& entry);
   int ResultCount() const;
   // Null for an index outside the results.
-  PFileInfo GetResult(int index) const;
+  TFileInfo* GetResult(int index) const;
   // The files of the folder that pass the filter, the folder criterion aside;
   // empty when the folder's volume is not under query.
-  TDiskItems GetFolderFiles(PFileInfo folder);
+  TDiskItems GetFolderFiles(TFileInfo* folder);
   // Fills the row's texts; false (row untouched) for a null entry.
-  bool FillRow(TFileRow& row, PFileInfo entry) const;
+  bool FillRow(TFileRow& row, TFileInfo* entry) const;
 
 private:
-  bool AcceptsLocked(PFileInfo entry, uint32_t flags);
+  bool AcceptsLocked(const TFileInfo& entry, uint32_t flags);
   bool DatePasses(TFileTime ft) const;
   void QueryDiskLocked(TDiskObject* disk);
 

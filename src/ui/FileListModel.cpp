@@ -101,7 +101,7 @@ int TFileListModel::ResultIndex(int row) const {
   return Order.empty() ? row : Order[static_cast<size_t>(row)];
 }
 
-PFileInfo TFileListModel::EntryAt(int row) const {
+TFileInfo* TFileListModel::EntryAt(int row) const {
   int i = ResultIndex(row);
   return i < 0 ? nullptr : Query.GetResult(i);
 }
@@ -110,7 +110,7 @@ const TFileRow& TFileListModel::CachedRow(int row) const {
   // A view asks for every column and role of a row in turn: fill it once,
   // and again when the query's results changed under the row since.
   int i = ResultIndex(row);
-  PFileInfo e = i < 0 ? nullptr : Query.GetResult(i);
+  TFileInfo* e = i < 0 ? nullptr : Query.GetResult(i);
   if (i != CachedIndex || e != Cached.Entry) {
     Cached = TFileRow();
     CachedIndex = i;
@@ -233,7 +233,7 @@ void TFileListModel::SortRows() {
   keys.reserve(static_cast<size_t>(Rows));
   for (int row = 0; row < Rows; ++row) {
     const int i = ResultIndex(row);
-    if (PFileInfo e = Query.GetResult(i))
+    if (TFileInfo* e = Query.GetResult(i))
       keys.push_back(KeyOf(*e, SortColumn, i));
     else
       keys.push_back(TSortKey{0, {}, i});

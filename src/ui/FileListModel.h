@@ -47,7 +47,7 @@ public:
   // Rows were appended to the results (during a scan).
   void GrowTo(int rows);
   // The entry shown in a view row; null outside the rows.
-  PFileInfo EntryAt(int row) const;
+  TFileInfo* EntryAt(int row) const;
   // The texts of a view row.
   TFileRow RowAt(int row) const;
 

@@ -40,7 +40,7 @@ TFolderMount::~TFolderMount() {
 
 bool TFolderMount::Serving() const { return Server->Mounted(); }
 
-QString TFolderMount::PathOf(PFileInfo folder) const {
+QString TFolderMount::PathOf(TFileInfo* folder) const {
   const std::optional<uint32_t> node = folder ? Tree->NodeOf(folder) : std::nullopt;
   if (!node) return Point;
   const QString inner = QString::fromStdString(Tree->PathOf(*node));

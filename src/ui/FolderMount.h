@@ -27,7 +27,7 @@ public:
 
   // Where the catalogue folder is served; the top for a folder that is not
   // served (or null).
-  QString PathOf(PFileInfo folder) const;
+  QString PathOf(TFileInfo* folder) const;
   TDiskObject* Disk() const { return Volume; }
   // False once the folder was unmounted from outside.
   bool Serving() const;

@@ -14,20 +14,20 @@ class TJobViewEvents : public TJobEvents {
 public:
   explicit TJobViewEvents(TUpdateTarget& views) : Views(views) {}
 
-  std::function<void(const std::string& path, PFileInfo entry)> OnFileStarted;
+  std::function<void(const std::string& path, TFileInfo* entry)> OnFileStarted;
   std::function<TExistsAnswer(const std::string& path)> OnFileExists;
   std::function<void(const TRecoveredFile& result)> OnFileRecovered;
   std::function<void(const TJobResult& result)> OnDone;
 
-  void FolderFound(TDiskObject* disk, PFileInfo entry) override { Views.FolderFound(disk, entry); }
-  void FileFound(TDiskObject* disk, PFileInfo entry) override { Views.FileFound(disk, entry); }
+  void FolderFound(TDiskObject* disk, TFileInfo* entry) override { Views.FolderFound(disk, entry); }
+  void FileFound(TDiskObject* disk, TFileInfo* entry) override { Views.FileFound(disk, entry); }
   void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) override { Views.ScanProgress(disk, done, total); }
   void ScanDone(TDiskObject* disk) override { Views.ScanDone(disk); }
   void EraseProgress(TDiskObject* disk, int64_t done, int64_t total) override {
     Views.EraseProgress(disk, done, total);
   }
   void EraseDone(TDiskObject* disk) override { Views.EraseDone(disk); }
-  void FileStarted(const std::string& path, PFileInfo entry) override {
+  void FileStarted(const std::string& path, TFileInfo* entry) override {
     if (OnFileStarted) OnFileStarted(path, entry);
   }
   TExistsAnswer FileExists(const std::string& path) override {

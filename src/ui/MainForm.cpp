@@ -507,7 +507,7 @@ void TfrmMainForm::DiskChosen(int) {
 }
 
 void TfrmMainForm::ApplyFilter(const TFilter& filter) {
-  PFileInfo folder = Filter.Folder;
+  TFileInfo* folder = Filter.Folder;
   Filter = filter;
   Filter.Folder = folder;
   Filter.Flags |= qfFolder;
@@ -779,7 +779,7 @@ void TfrmMainForm::RecoverSelection() {
   std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   TDiskItems items;
   for (const QModelIndex& ix : rows)
-    if (PFileInfo e = Model->EntryAt(ix.row())) items.Add(e);
+    if (TFileInfo* e = Model->EntryAt(ix.row())) items.Add(e);
   if (items.Count() == 0) return;
 
   TDiskObject* disk = RecoveryManager().FindDisk(DiskLetter.toStdString());
@@ -804,15 +804,13 @@ void TfrmMainForm::RecoverSelection() {
   // Filled on the worker; read here only after it has ended.
   std::vector<TRecoveredFile> results;
   TJobViewEvents events(Updating);
-  events.OnFileStarted = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+  events.OnFileStarted = [p](const std::string& path, TFileInfo* e) { p->FileStartHandler(path, e); };
   events.OnFileExists = [p](const std::string& path) { return p->FileExistsHandler(path); };
   events.OnFileRecovered = [&results](const TRecoveredFile& r) { results.push_back(r); };
   events.OnDone = [p](const TJobResult&) { p->RecoveryDoneHandler(); };
   TRecoveryOptions options;
   options.DestDir = dest.toStdString();
-  options.FolderFilter = [this](const TFileInfo& e) {
-    return Updating.Query.AcceptsInAnyFolder(const_cast<PFileInfo>(&e));
-  };
+  options.FolderFilter = [this](const TFileInfo& e) { return Updating.Query.AcceptsInAnyFolder(e); };
   TRecoveryJob job(std::move(items), std::move(options), events);
   Progress->RecoveryJob = &job;
 
@@ -881,7 +879,7 @@ TfrmDataPreview* TfrmMainForm::OpenPreview() {
                         })->row();
   // Folder rows have no status.
   if (Model->data(Model->index(row, 3), Qt::DisplayRole).toString().isEmpty()) return nullptr;
-  PFileInfo entry = Model->EntryAt(row);
+  TFileInfo* entry = Model->EntryAt(row);
   if (!entry) return nullptr;
   auto* window = new TfrmDataPreview(this);
   SetPreviewCaption(window, QString::fromStdString(entry->Name));

@@ -229,7 +229,7 @@ QString TfrmProgressForm::ShortenPath(const QString& path, const QFontMetrics& m
   return metrics.elidedText(path, Qt::ElideMiddle, width);
 }
 
-void TfrmProgressForm::FileStartHandler(const std::string& path, PFileInfo) {
+void TfrmProgressForm::FileStartHandler(const std::string& path, TFileInfo*) {
   std::lock_guard lock(CurrentLock);
   CurrentFile = path;
   CurrentShown = false;

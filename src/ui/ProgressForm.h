@@ -67,7 +67,7 @@ public:
   // Worker-side handlers. The start of a file is only noted; the question
   // and the end run on the main thread while the worker waits.
   void ScanDoneHandler();
-  void FileStartHandler(const std::string& path, PFileInfo entry);
+  void FileStartHandler(const std::string& path, TFileInfo* entry);
   // A file of the recovery exists already: asks whether to overwrite it,
   // write under a numbered name, or skip it; an answer "to all" holds for
   // the rest of the run without asking again. Cancel stops the run.

@@ -57,8 +57,8 @@ void TViewBridge::SetEraseProgressBar(QProgressBar* bar) {
   }
 }
 
-PFileInfo TViewBridge::EntryOf(const QTreeWidgetItem* node) {
-  return node ? reinterpret_cast<PFileInfo>(node->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+TFileInfo* TViewBridge::EntryOf(const QTreeWidgetItem* node) {
+  return node ? reinterpret_cast<TFileInfo*>(node->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
 }
 
 void TViewBridge::Schedule() {
@@ -69,19 +69,19 @@ void TViewBridge::Schedule() {
 
 void TViewBridge::Flush() {
   Scheduled = false;
-  std::vector<PFileInfo> folders;
+  std::vector<TFileInfo*> folders;
   {
     std::lock_guard lock(PendingLock);
     folders.swap(PendingFolders);
   }
-  for (PFileInfo folder : folders) AddFolderNode(folder);
+  for (TFileInfo* folder : folders) AddFolderNode(folder);
   if (RowsPending.exchange(false) && List) List->GrowTo(Updating.Query.ResultCount());
   if (CountLabel) CountLabel->setText(QString::number(Updating.FoundCount.load()));
   if (ScanBar) ScanBar->setValue(Updating.ScanPercent.load());
   if (EraseBar) EraseBar->setValue(Updating.ErasePercent.load());
 }
 
-void TViewBridge::FolderAdded(PFileInfo folder) {
+void TViewBridge::FolderAdded(TFileInfo* folder) {
   if (OnMainThread()) {
     Flush();
     AddFolderNode(folder);
@@ -139,7 +139,7 @@ void TViewBridge::TreeRebuildRequested() {
   RunOnMainThread([this] { RebuildTree(); });
 }
 
-void TViewBridge::AddFolderNode(PFileInfo folder) {
+void TViewBridge::AddFolderNode(TFileInfo* folder) {
   if (!Tree || !folder) return;
   QTreeWidgetItem* parent = folder->Parent ? Nodes.value(folder->Parent, nullptr) : nullptr;
   const bool first = Tree->topLevelItemCount() == 0;
@@ -175,7 +175,7 @@ void TViewBridge::RebuildTree() {
   if (!Tree || !Updating.CurrentDisk()) return;
   Nodes.clear();
   Tree->clear();
-  for (PFileInfo folder : Updating.FoldersToShow()) AddFolderNode(folder);
+  for (TFileInfo* folder : Updating.FoldersToShow()) AddFolderNode(folder);
 }
 
 }  // namespace mirel::ui

@@ -43,14 +43,14 @@ public:
   std::function<void()> OnEraseDone;
 
   // The entry a tree node stands for.
-  static PFileInfo EntryOf(const QTreeWidgetItem* node);
-  QTreeWidgetItem* NodeOf(PFileInfo folder) const { return Nodes.value(folder, nullptr); }
+  static TFileInfo* EntryOf(const QTreeWidgetItem* node);
+  QTreeWidgetItem* NodeOf(TFileInfo* folder) const { return Nodes.value(folder, nullptr); }
 
   // Applies what is pending now (the timer would do it a little later).
   void Flush();
 
   // TUpdateView, called by the workers (or by the main thread itself).
-  void FolderAdded(PFileInfo folder) override;
+  void FolderAdded(TFileInfo* folder) override;
   void RowCountChanged(int rows) override;
   void FoundCountChanged(int found) override;
   void ScanPercentChanged(int percent) override;
@@ -64,7 +64,7 @@ public:
 
 private:
   void Schedule();
-  void AddFolderNode(PFileInfo folder);
+  void AddFolderNode(TFileInfo* folder);
   void ClearViews();
   void RebuildTree();
 
@@ -74,12 +74,12 @@ private:
   QPointer<QLabel> CountLabel;
   QPointer<QProgressBar> ScanBar;
   QPointer<QProgressBar> EraseBar;
-  QHash<PFileInfo, QTreeWidgetItem*> Nodes;
+  QHash<TFileInfo*, QTreeWidgetItem*> Nodes;
   std::atomic<bool> Scheduled{false};
   std::atomic<bool> RowsPending{false};
   // Folders the scanner found since the last flush, in the order found.
   std::mutex PendingLock;
-  std::vector<PFileInfo> PendingFolders;
+  std::vector<TFileInfo*> PendingFolders;
 };
 
 }  // namespace mirel::ui

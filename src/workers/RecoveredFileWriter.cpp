@@ -267,7 +267,7 @@ constexpr size_t MAX_XATTR_VALUE = 65536;
 void AddProblem(std::string& problems, const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; }
 
 // A whole small stream in memory; problems gets what could not be read.
-std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::string& problems) {
+std::vector<char> ReadSmallStream(TFileInfo* entry, const TNamedStream& ns, std::string& problems) {
   std::unique_ptr<TRecoveryStream> s = CreateRecoveryStream(entry, ns.Name);
   std::vector<char> data(static_cast<size_t>(ns.Size));
   size_t got = 0;
@@ -287,7 +287,8 @@ std::vector<char> ReadSmallStream(PFileInfo entry, const TNamedStream& ns, std::
 // how the Linux NTFS drivers show streams and what ext4, XFS, btrfs and tmpfs
 // keep. Those the destination refuses are left in r.Streams as NotWritten,
 // for files beside the main one.
-void StreamsToAttributes(int fd, PFileInfo entry, const std::string& destFs, TRecoveredFile& r, std::string& problems) {
+void StreamsToAttributes(int fd, TFileInfo* entry, const std::string& destFs, TRecoveredFile& r,
+                         std::string& problems) {
   for (const TNamedStream& ns : entry->FsInfo->NamedStreams()) {
     TStreamCopy copy{ns.Name};
     if (ns.Size <= static_cast<int64_t>(MAX_XATTR_VALUE)) {
@@ -351,7 +352,7 @@ TByteRanges MissingParts(const TRecoveryStream& stream, int64_t delivered, int64
 // Writes one named stream as the file `name` beside the main file, through a
 // temporary file as the main file is. 0 when written; the error of creating
 // the file, for another try under another name; -1 with why set otherwise.
-int WriteStreamFile(TRecoveringThread& thread, PFileInfo entry, const TNamedStream& ns, const TPlacement& main,
+int WriteStreamFile(TRecoveringThread& thread, TFileInfo* entry, const TNamedStream& ns, const TPlacement& main,
                     const std::string& name, const std::string& destFs, TByteRanges& missing, std::string& why) {
   TTempFile temp(main.Dir, name);
   if (temp.Fd() < 0) return temp.Error();
@@ -379,7 +380,7 @@ int WriteStreamFile(TRecoveringThread& thread, PFileInfo entry, const TNamedStre
 
 // The streams no attribute took, as files beside the main one: NAME:STREAM,
 // or NAME_STREAM where ":" cannot stand in a name (FAT).
-void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement& main, const std::string& mainName,
+void StreamsToFiles(TRecoveringThread& thread, TFileInfo* entry, const TPlacement& main, const std::string& mainName,
                     const std::string& destFs, TRecoveredFile& r, std::string& problems) {
   const std::vector<TNamedStream> streams = entry->FsInfo->NamedStreams();
   for (size_t i = 0; i < r.Streams.size() && i < streams.size(); ++i) {
@@ -415,7 +416,7 @@ void StreamsToFiles(TRecoveringThread& thread, PFileInfo entry, const TPlacement
 
 }  // namespace
 
-void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry) {
+void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, TFileInfo* entry) {
   if (thread.Terminated() || !entry) return;
   // Linux has no raw import of encrypted files: they are kept as their raw image.
   const bool encrypted = entry->FsInfo && entry->FsInfo->IsEncrypted();
@@ -510,15 +511,15 @@ void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string nam
   done();
 }
 
-void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo entry, int depth) {
+void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, TFileInfo* entry, int depth) {
   if (!entry || depth >= MAX_FOLDER_DEPTH) return;
-  for (PFileInfo f : thread.ChildFiles(entry)) {
+  for (TFileInfo* f : thread.ChildFiles(entry)) {
     if (thread.Terminated()) break;
     if (thread.FolderFilter && !thread.FolderFilter(*f)) continue;
     RecoverFile(thread, folder, SafeFileName(f->Name), f);
     thread.MarkRecovered(f);
   }
-  for (PFileInfo g : thread.ChildFolders(entry)) {
+  for (TFileInfo* g : thread.ChildFolders(entry)) {
     TDestFolder sub(folder, folder.ClaimName(SafeFileName(g->Name)));
     RecoverFolder(thread, sub, g, depth + 1);
     thread.MarkRecovered(g);

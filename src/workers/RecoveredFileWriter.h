@@ -16,10 +16,10 @@ constexpr size_t RECOVERY_BLOCK = 65536;
 
 // Writes entry as name (one path component) in folder; the result goes to
 // the thread's OnFileDone.
-void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, PFileInfo entry);
+void RecoverFile(TRecoveringThread& thread, TDestFolder& folder, std::string name, TFileInfo* entry);
 // Writes the folder's files that pass the thread's filter into folder, then
 // its subfolders; a folder without such files below it is not created.
-void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, PFileInfo entry, int depth = 0);
+void RecoverFolder(TRecoveringThread& thread, TDestFolder& folder, TFileInfo* entry, int depth = 0);
 
 // A name from the volume made safe as one path component: no "/" or NUL, not
 // "." or "..", so a hostile name cannot leave the destination folder.

@@ -32,22 +32,22 @@ TRecoveringThread::TRecoveringThread(TDiskItems items) : Items(std::move(items))
 void TRecoveringThread::BuildChildIndex() {
   IndexBuilt = true;
   std::vector<TDiskObject*> disks;
-  for (PFileInfo e : Items)
+  for (TFileInfo* e : Items)
     if (e && e->Disk && std::find(disks.begin(), disks.end(), e->Disk) == disks.end()) disks.push_back(e->Disk);
   for (TDiskObject* d : disks) {
-    for (PFileInfo f : d->Files)
+    for (TFileInfo* f : d->Files)
       if (f->Parent) FilesOf[f->Parent].push_back(f);
-    for (PFileInfo f : d->Folders)
+    for (TFileInfo* f : d->Folders)
       if (f->Parent) FoldersOf[f->Parent].push_back(f);
   }
 }
 
-const std::vector<PFileInfo>& TRecoveringThread::ChildFiles(PFileInfo folder) {
+const std::vector<TFileInfo*>& TRecoveringThread::ChildFiles(TFileInfo* folder) {
   if (!IndexBuilt) BuildChildIndex();
   return FilesOf[folder];
 }
 
-const std::vector<PFileInfo>& TRecoveringThread::ChildFolders(PFileInfo folder) {
+const std::vector<TFileInfo*>& TRecoveringThread::ChildFolders(TFileInfo* folder) {
   if (!IndexBuilt) BuildChildIndex();
   return FoldersOf[folder];
 }
@@ -61,15 +61,15 @@ const std::string& TRecoveringThread::DestinationFileSystem(const std::string& f
 void TRecoveringThread::CountWork() {
   int files = 0;
   int64_t bytes = 0;
-  std::unordered_set<PFileInfo> seen;
+  std::unordered_set<TFileInfo*> seen;
   // Folders waiting to be counted, with their depth.
-  std::vector<std::pair<PFileInfo, int>> folders;
-  auto addFile = [&](PFileInfo f) {
+  std::vector<std::pair<TFileInfo*, int>> folders;
+  auto addFile = [&](TFileInfo* f) {
     if (!seen.insert(f).second) return;
     ++files;
     bytes += std::max<int64_t>(f->Size, 0);
   };
-  for (PFileInfo e : Items) {
+  for (TFileInfo* e : Items) {
     if (!e) continue;
     if (e->IsFolder)
       folders.emplace_back(e, 0);
@@ -80,9 +80,9 @@ void TRecoveringThread::CountWork() {
     auto [folder, depth] = folders.back();
     folders.pop_back();
     if (depth >= MAX_FOLDER_DEPTH || !seen.insert(folder).second) continue;
-    for (PFileInfo f : ChildFiles(folder))
+    for (TFileInfo* f : ChildFiles(folder))
       if (!FolderFilter || FolderFilter(*f)) addFile(f);
-    for (PFileInfo g : ChildFolders(folder)) folders.emplace_back(g, depth + 1);
+    for (TFileInfo* g : ChildFolders(folder)) folders.emplace_back(g, depth + 1);
   }
   BytesTotal = bytes;
   FilesTotal = files;
@@ -94,7 +94,7 @@ void TRecoveringThread::Execute(std::stop_token stop) {
   // A destination that cannot be opened fails each file with the reason.
   TDestFolder root(DestDir);
   for (int i = 0; i < Items.Count() && !Terminated(); ++i) {
-    PFileInfo e = Items[i];
+    TFileInfo* e = Items[i];
     if (e && !Recovered.count(e)) {
       if (e->IsFolder) {
         TDestFolder folder(root, root.ClaimName(SafeFileName(e->Name)));

@@ -40,7 +40,7 @@ const char* StreamKindName(TStreamCopy::TKind kind);
 
 // What happened to one file: for the front end's summary and the report.
 struct TRecoveredFile {
-  PFileInfo Entry = nullptr;
+  TFileInfo* Entry = nullptr;
   // From the volume root, "/"-separated.
   std::string VolumePath;
   // Where the file was meant to go, for messages.
@@ -96,7 +96,7 @@ public:
   // The files of a folder that a folder recovery writes; all when empty.
   TEntryFilter FolderFilter;
   // path: where the file is meant to go.
-  std::function<void(const std::string& path, PFileInfo entry)> OnFileStart;
+  std::function<void(const std::string& path, TFileInfo* entry)> OnFileStart;
   // A file of that name exists at path: what to do. Unbound: skip.
   std::function<TExistsAnswer(const std::string& path)> OnFileExists;
   std::function<void(const TRecoveredFile& result)> OnFileDone;
@@ -105,21 +105,21 @@ public:
   std::function<void(int folderFd, const std::string& tempName)> OnDataWritten;
 
   // A folder recovery wrote this entry; a later selection of it is skipped.
-  void MarkRecovered(PFileInfo e) { Recovered.insert(e); }
+  void MarkRecovered(TFileInfo* e) { Recovered.insert(e); }
 
   // The file-system name of the destination folder (looked up once per folder).
   const std::string& DestinationFileSystem(const std::string& folder);
 
   // Entries whose Parent is the given folder, in catalogue order.
-  const std::vector<PFileInfo>& ChildFiles(PFileInfo folder);
-  const std::vector<PFileInfo>& ChildFolders(PFileInfo folder);
+  const std::vector<TFileInfo*>& ChildFiles(TFileInfo* folder);
+  const std::vector<TFileInfo*>& ChildFolders(TFileInfo* folder);
 
 private:
   void BuildChildIndex();
   void CountWork();
   bool IndexBuilt = false;
-  std::unordered_set<PFileInfo> Recovered;
-  std::unordered_map<PFileInfo, std::vector<PFileInfo>> FilesOf, FoldersOf;
+  std::unordered_set<TFileInfo*> Recovered;
+  std::unordered_map<TFileInfo*, std::vector<TFileInfo*>> FilesOf, FoldersOf;
   std::unordered_map<std::string, std::string> FileSystemOf;
   std::stop_token Stop;
 };

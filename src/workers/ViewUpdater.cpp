@@ -17,14 +17,14 @@ void TViewUpdater::SetDisk(TDiskObject* disk) {
   }
 }
 
-void TViewUpdater::FolderFound(TDiskObject* disk, PFileInfo entry) {
+void TViewUpdater::FolderFound(TDiskObject* disk, TFileInfo* entry) {
   if (!entry) return;
   entry->Disk = disk;
   if (!IsCurrent(disk)) return;
   if (TUpdateView* v = View.load()) v->FolderAdded(entry);
 }
 
-void TViewUpdater::FileFound(TDiskObject* disk, PFileInfo entry) {
+void TViewUpdater::FileFound(TDiskObject* disk, TFileInfo* entry) {
   if (!entry) return;
   entry->Disk = disk;
   if (!IsCurrent(disk)) return;
@@ -74,18 +74,18 @@ void TViewUpdater::RefreshTree() {
   if (TUpdateView* v = View.load()) v->TreeRebuildRequested();
 }
 
-std::vector<PFileInfo> TViewUpdater::FoldersToShow() {
-  std::vector<PFileInfo> out;
+std::vector<TFileInfo*> TViewUpdater::FoldersToShow() {
+  std::vector<TFileInfo*> out;
   TDiskObject* disk = Disk.load();
   if (!disk) return out;
   // Every folder that leads to an accepted file is shown, whichever folder
   // is selected.
-  std::unordered_set<PFileInfo> shown;
-  std::vector<PFileInfo> chain;
-  for (PFileInfo f : disk->Files) {
-    if (!Query.AcceptsInAnyFolder(f)) continue;
+  std::unordered_set<TFileInfo*> shown;
+  std::vector<TFileInfo*> chain;
+  for (TFileInfo* f : disk->Files) {
+    if (!f || !Query.AcceptsInAnyFolder(*f)) continue;
     chain.clear();
-    for (PFileInfo p = f->Parent; p && !shown.count(p) && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH;
+    for (TFileInfo* p = f->Parent; p && !shown.count(p) && static_cast<int>(chain.size()) < MAX_FOLDER_DEPTH;
          p = p->Parent)
       chain.push_back(p);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {

@@ -19,7 +19,7 @@ class TUpdateView {
 public:
   virtual ~TUpdateView() = default;
   // A folder of the shown volume was published; its parent came first.
-  virtual void FolderAdded(PFileInfo folder) {}
+  virtual void FolderAdded(TFileInfo* folder) {}
   // The file list now has this many rows (rows are filled on demand).
   virtual void RowCountChanged(int rows) {}
   // Files found so far on the shown volume.
@@ -41,8 +41,8 @@ public:
   void SetDisk(TDiskObject* disk);
   TDiskObject* CurrentDisk() const { return Disk.load(); }
 
-  void FolderFound(TDiskObject* disk, PFileInfo entry) override;
-  void FileFound(TDiskObject* disk, PFileInfo entry) override;
+  void FolderFound(TDiskObject* disk, TFileInfo* entry) override;
+  void FileFound(TDiskObject* disk, TFileInfo* entry) override;
   void ScanProgress(TDiskObject* disk, int64_t done, int64_t total) override;
   void ScanDone(TDiskObject* disk) override;
   void EraseProgress(TDiskObject* disk, int64_t done, int64_t total) override;
@@ -54,7 +54,7 @@ public:
 
   // Folders leading to files the query accepts, parents before children, in
   // the order their files come; what a rebuilt tree shows.
-  std::vector<PFileInfo> FoldersToShow();
+  std::vector<TFileInfo*> FoldersToShow();
 
   TQueryObject Query;
   std::atomic<int> FoundCount{0};

@@ -43,7 +43,7 @@ class FilterFormTest : public QObject {
     e.Name = "Report.doc";
     e.Size = size;
     e.Attributes = attributes;
-    return q.AcceptsInAnyFolder(&e);
+    return q.AcceptsInAnyFolder(e);
   }
 
 private slots:

@@ -295,7 +295,7 @@ private slots:
     const int rows = W->Model->rowCount();
     QVERIFY(rows >= 2);
     W->FileList->selectRow(0);
-    const PFileInfo selected = W->Model->EntryAt(0);
+    TFileInfo* const selected = W->Model->EntryAt(0);
     QHeaderView* header = W->FileList->horizontalHeader();
     auto click = [&] {
       QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));
@@ -431,7 +431,7 @@ private slots:
     TTempDir out;
     ui::TfrmProgressForm* p = W->Progress;
     ui::TJobViewEvents events(*Updating);
-    events.OnFileStarted = [p](const std::string& path, PFileInfo e) { p->FileStartHandler(path, e); };
+    events.OnFileStarted = [p](const std::string& path, TFileInfo* e) { p->FileStartHandler(path, e); };
     std::atomic<bool> done{false};
     events.OnDone = [&done](const TJobResult&) { done = true; };
     TRecoveryJob job(std::move(items), {.DestDir = out.Path().string()}, events);
