@@ -140,4 +140,16 @@ TEST(NtfsAttrHeader, WalkStopsAtTheEndMarkerAndAtDamage) {
   std::vector<uint8_t> zero = record;
   PutLe(zero, 0x44, 0, 2);  // a zero length would never move the walk on
   EXPECT_FALSE(AttrAt(zero, 0x40));
+
+  // The quick walk's type and length agree with the full decode wherever it
+  // starts and however short the record is cut.
+  for (const std::vector<uint8_t>* bytes : {&record, &zero})
+    for (size_t cut = 0; cut <= bytes->size(); ++cut)
+      for (size_t at = 0; at <= cut + 1; ++at) {
+        const std::span<const uint8_t> part(bytes->data(), cut);
+        const std::optional<TNtfsAttrHeader> full = AttrAt(part, at);
+        const std::optional<TAttrExtent> quick = AttrExtentAt(part, at);
+        ASSERT_EQ(full.has_value(), quick.has_value()) << "cut " << cut << " at " << at;
+        if (full) EXPECT_TRUE(full->Type == quick->Type && full->Length == quick->Length);
+      }
 }

@@ -175,13 +175,25 @@ TEST(NtfsScan, ProgressStopAndEndReports) {
   ScanWith(whole, all);
   EXPECT_EQ(all.Ended, 1);
   EXPECT_EQ(all.Done, all.Total);
-  EXPECT_GT(all.Progress, 80);  // one report per record
+  EXPECT_GE(all.Progress, 1);
+  const int found = whole.Files.Count();
+  EXPECT_GT(found, 10);
 
+  // Stopped at the first report: nothing is reported after it, and what was
+  // catalogued until then stays whole.
   TReports stopped;
-  stopped.StopAt = 70;  // before the first user file's record
+  stopped.StopAt = 1;
   ScanWith(whole, stopped);
   EXPECT_EQ(stopped.Ended, 1);
-  EXPECT_EQ(stopped.Progress, 70);
+  EXPECT_EQ(stopped.Progress, 1);
+  EXPECT_LE(whole.Files.Count(), found);
+  for (TFileInfo* e : whole.Files) EXPECT_FALSE(e->Name.empty());
+
+  TReports early;
+  early.Stop.request_stop();
+  ScanWith(whole, early);
+  EXPECT_EQ(early.Ended, 1);
+  EXPECT_EQ(early.Progress, 0);
   EXPECT_EQ(whole.Files.Count(), 0);
 
   TTempDir tmp;

@@ -48,6 +48,12 @@ TEST(TimeSet, KeepsEachSlotThroughRepeatsZerosAndChanges) {
   for (int i = 0; i < TTimeSet::SLOTS; ++i) EXPECT_EQ(s.Get(i), 1000U + static_cast<unsigned>(i));
   EXPECT_EQ(s.StorageBytes(), 7 * sizeof(uint64_t));
 
+  // Several slots at once: slots out of range are passed over, the last
+  // value given for a slot holds.
+  s.Set({{0, b}, {TTimeSet::SLOTS, 5}, {-1, 5}, {2, c}, {2, b}});
+  EXPECT_EQ(All(s), (std::array<TFileTime, 6>{b, 1001, b, 1003, 1004, 1005}));
+  EXPECT_EQ(s.StorageBytes(), 6 * sizeof(uint64_t));
+
   s.Set(TTimeSet::SLOTS, 5);
   for (int i = 0; i < TTimeSet::SLOTS; ++i) s.Set(i, 0);
   EXPECT_EQ(s.StorageBytes(), 0U);

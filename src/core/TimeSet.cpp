@@ -36,12 +36,16 @@ TFileTime TTimeSet::Get(int slot) const {
   return index == 0 ? 0 : w[index];
 }
 
-void TTimeSet::Set(int slot, TFileTime t) {
-  if (slot < 0 || slot >= SLOTS) return;
+void TTimeSet::Set(std::initializer_list<std::pair<int, TFileTime>> values) {
   std::array<TFileTime, SLOTS> all{};
   for (int i = 0; i < SLOTS; ++i) all[i] = Get(i);
-  if (all[slot] == t) return;
-  all[slot] = t;
+  bool changed = false;
+  for (const auto& [slot, t] : values) {
+    if (slot < 0 || slot >= SLOTS || all[slot] == t) continue;
+    all[slot] = t;
+    changed = true;
+  }
+  if (!changed) return;
   std::array<uint64_t, SLOTS + 1> packed{};
   size_t count = 0;
   for (int i = 0; i < SLOTS; ++i) {

@@ -4,6 +4,8 @@
 // so a catalogue of millions does not keep six words per entry.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 #include "platform/FileTime.h"
 
@@ -23,7 +25,10 @@ public:
   // 0 for a slot never set or out of range.
   TFileTime Get(int slot) const;
   // Throws std::bad_alloc.
-  void Set(int slot, TFileTime t);
+  void Set(int slot, TFileTime t) { Set({{slot, t}}); }
+  // Several slots at once, with one allocation: a record's times are set
+  // together, and a scan sets them for every record.
+  void Set(std::initializer_list<std::pair<int, TFileTime>> values);
 
   // Bytes a copy of the values takes (a multiple of 8; 0 when all are zero).
   size_t StorageBytes() const;

@@ -239,7 +239,7 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   // An attribute that does not fit the record ends the walk: it and what
   // follows are never looked at.
   size_t off = head->FirstAttribute;
-  while (std::optional<TNtfsAttrHeader> a = AttrAt(*rec, off)) {
+  while (std::optional<TAttrExtent> a = AttrExtentAt(*rec, off)) {
     if (a->Type == atAttributeList) fi->AttrList = true;
     off += a->Length;
   }
@@ -326,9 +326,11 @@ TNtfsAttr TMftReader::FindAttrInRecord(const TRecordBytes& record, uint32_t type
   const std::optional<TMftRecordHeader> head = DecodeMftRecordHeader(bytes);
   if (!head) return {};
   size_t off = head->FirstAttribute;
-  while (std::optional<TNtfsAttrHeader> a = AttrAt(bytes, off)) {
-    if ((type == atEnd || a->Type == type) && (id == -1 || a->Instance == static_cast<uint16_t>(id)))
-      return TNtfsAttr(record, off, a->Length);
+  while (std::optional<TAttrExtent> a = AttrExtentAt(bytes, off)) {
+    if (type == atEnd || a->Type == type) {
+      TNtfsAttr found(record, off, a->Length);
+      if (id == -1 || found.Header().Instance == static_cast<uint16_t>(id)) return found;
+    }
     off += a->Length;
   }
   return {};
@@ -352,7 +354,8 @@ TStreamRuns TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& fileInfo,
                     "MftReader.GetFileDataStreamsRunList", a.Span().size());
       continue;
     }
-    if (!SameStreamName(a.Name(), name)) continue;
+    // Most lookups are of the unnamed stream: no name needs converting.
+    if (name.empty() ? a.HasName() : !SameStreamName(a.Name(), name)) continue;
     if (!out.First) out.First = a;
     if (!a.NonResident()) {
       vcnZero = a;

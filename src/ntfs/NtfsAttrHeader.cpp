@@ -77,10 +77,19 @@ std::optional<TNtfsAttrHeader> DecodeAttrHeader(std::span<const uint8_t> bytes) 
   return h;
 }
 
-std::optional<TNtfsAttrHeader> AttrAt(std::span<const uint8_t> record, size_t offset) {
-  // The type and length must fit before anything is decided.
+std::optional<TAttrExtent> AttrExtentAt(std::span<const uint8_t> record, size_t offset) {
+  // The type and length must fit before anything is decided; then the same
+  // bounds as DecodeAttrHeader's.
   TLeReader r(record);
   if (!r.Has(offset, kLength + 4) || r.U32(offset + kType) == kAttrEndMarker) return std::nullopt;
+  if (!r.Has(offset, kAttrHeaderBytes)) return std::nullopt;
+  const uint16_t length = r.U16(offset + kLength);
+  if (length < kAttrHeaderBytes || length > record.size() - offset) return std::nullopt;
+  return TAttrExtent{r.U32(offset + kType), length};
+}
+
+std::optional<TNtfsAttrHeader> AttrAt(std::span<const uint8_t> record, size_t offset) {
+  if (!AttrExtentAt(record, offset)) return std::nullopt;
   return DecodeAttrHeader(record.subspan(offset));
 }
 

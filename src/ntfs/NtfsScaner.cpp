@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <thread>
 
+#include "core/BatchQueue.h"
 #include "core/DebugLog.h"
 #include "core/DiskObject.h"
 #include "core/UpdateView.h"
@@ -29,6 +33,11 @@ namespace {
 constexpr size_t MFT_BLOCK = 1 << 20;
 // Bitmap bytes read and cached at a time: 64 KiB cover 2 GiB of 4 KiB clusters.
 constexpr size_t BITMAP_CHUNK = 64 << 10;
+
+// Records handed from the walking thread to the cataloguing one at a time,
+// and batches the walker may be ahead by: a few hundred KiB of records.
+constexpr size_t BATCH_RECORDS = 256;
+constexpr size_t QUEUED_BATCHES = 4;
 
 // Ranges of warnings kept before the rest are only counted.
 constexpr size_t MAX_RANGE_WARNINGS = 20;
@@ -58,14 +67,6 @@ private:
   std::vector<uint8_t> Buf;
   TByteRanges Bad;
   int64_t Start = -1;
-};
-
-// MFT records lost during a walk, by reason, as ranges of record numbers.
-struct TLostRecords {
-  TByteRanges PastEnd, Unreadable, Unplaced, Damaged;
-  void Add(TByteRanges& to, int64_t first, int64_t end) {
-    if (end > first) to.Add(first, end - first);
-  }
 };
 
 std::string RecordRange(const TByteRange& r) {
@@ -100,6 +101,28 @@ bool TNtfsScaner::Init() {
   return ok;
 }
 
+// A record decoded on the walking thread, waiting to be catalogued: all the
+// catalogue shows but its folder and its condition.
+struct TNtfsScaner::TDecodedRecord {
+  std::unique_ptr<TNtfsFileInfo> Rec;
+  TFileInfo Entry;
+  TStreamRuns Data;
+  int64_t Number = 0;
+};
+
+struct TNtfsScaner::TRecordBatch {
+  std::vector<TDecodedRecord> Records;
+  // Bytes of the MFT walked when the batch was handed over.
+  int64_t Walked = 0;
+};
+
+struct TNtfsScaner::TLostRecords {
+  TByteRanges PastEnd, Unreadable, Unplaced, Damaged;
+  void Add(TByteRanges& to, int64_t first, int64_t end) {
+    if (end > first) to.Add(first, end - first);
+  }
+};
+
 void TNtfsScaner::ScanForFiles() {
   ClearScanProblems();
   if (Disk) Disk->ClearCatalogue();
@@ -115,6 +138,64 @@ void TNtfsScaner::ScanForFiles() {
   }
   ReadClustersBitmap();
 
+  // Records are read and decoded on a thread of their own while this one
+  // links them into the tree, rates them against the bitmap and catalogues
+  // them: the two halves of the work take about as long.
+  TLostRecords lost;
+  TBatchQueue<TRecordBatch> queue(QUEUED_BATCHES);
+  std::exception_ptr walkFailure;
+  std::thread walker([&] {
+    try {
+      WalkMft(queue, lost);
+    } catch (...) {
+      walkFailure = std::current_exception();
+    }
+    queue.Close();
+  });
+  // However this thread leaves, the walker is told and waited for.
+  struct TJoin {
+    TBatchQueue<TRecordBatch>& Queue;
+    std::thread& Walker;
+    ~TJoin() {
+      if (!Walker.joinable()) return;
+      Queue.Abandon();
+      Walker.join();
+    }
+  } join{queue, walker};
+  while (std::optional<TRecordBatch> batch = queue.Pop()) {
+    for (TDecodedRecord& d : batch->Records) {
+      if (IsStopped()) break;
+      const int64_t number = d.Number;
+      try {
+        CatalogueRecord(std::move(d));
+      } catch (const std::exception& e) {
+        WriteDebugLog("%s: %s raised exception; Record = %lld", "NtfsScaner.AddFile", e.what(),
+                      static_cast<long long>(number));
+      }
+    }
+    if (IsStopped()) break;
+    ReportProgress(batch->Walked, Reader->MftDataSize);
+  }
+  queue.Abandon();
+  walker.join();
+  if (walkFailure) std::rethrow_exception(walkFailure);
+
+  if (!IsStopped()) {
+    ReportLostRecords(lost.PastEnd, "could not be read: the source ends before the MFT does");
+    ReportLostRecords(lost.Unreadable, "could not be read (read error)");
+    ReportLostRecords(lost.Unplaced, "could not be read: the MFT's run list is damaged");
+    ReportLostRecords(lost.Damaged, "could not be decoded: torn or damaged");
+    if (Reader->MftLostExtents > 0 && lost.Unplaced.Empty())
+      ScanWarnings.push_back("part of the MFT's run list is damaged: some MFT records may not have been read");
+    if (BitmapStream && !BitmapStream->Missing().Empty())
+      ScanWarnings.push_back(
+          "part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
+          "are rated as overwritten");
+  }
+  ReportDone();
+}
+
+void TNtfsScaner::WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) const {
   const TMftReader& r = *Reader;
   const int64_t cs = r.ClusterSize, rs = r.RecordSize;
   // Records lie only within the MFT's data; its runs may allocate more, and a
@@ -123,11 +204,17 @@ void TNtfsScaner::ScanForFiles() {
   const int64_t volumeBytes = Handle.Size();
   const uint8_t flags = Options.Quick ? rfDeletedOnly : 0;
   TMftBlock block(Handle);
-  TLostRecords lost;
+  TRecordBatch batch;
+  auto handOver = [&](int64_t walked) {
+    batch.Walked = std::min(walked, r.MftDataSize);
+    const bool taken = queue.Push(std::move(batch));
+    batch = TRecordBatch();
+    return taken;
+  };
   auto records = [rs](int64_t first, int64_t end) { return std::pair{first / rs, (end + rs - 1) / rs}; };
   int64_t placed = 0;
   for (const TNtfsRun& run : r.MftRunList) {
-    if (IsStopped()) break;
+    if (IsStopped()) return;
     int64_t vStart, vEnd;
     if (__builtin_mul_overflow(run.Vcn, cs, &vStart) || vStart >= mftBytes) break;
     vEnd = std::min(mftBytes, vStart + int64_t{run.Length} * cs);
@@ -147,7 +234,7 @@ void TNtfsScaner::ScanForFiles() {
     const int64_t end = start + (vEnd - vStart);
     int64_t pos = start;
     while (pos < end && pos + rs <= volumeBytes) {
-      if (IsStopped()) break;
+      if (IsStopped()) return;
       bool valid = false, unreadable = false;
       const int64_t number = (vStart + pos - start) / rs;
       std::span<const uint8_t> bytes = block.Get(pos, static_cast<size_t>(rs), end, unreadable);
@@ -159,7 +246,8 @@ void TNtfsScaner::ScanForFiles() {
       std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, bytes);
       if (rec && !rec->IsDirectory) {
         try {
-          PublishRecord(std::move(rec), number);
+          if (std::optional<TDecodedRecord> d = DecodeRecord(std::move(rec), number))
+            batch.Records.push_back(std::move(*d));
         } catch (const std::exception& e) {
           WriteDebugLog("%s: %s raised exception; Record = %lld", "NtfsScaner.AddFile", e.what(),
                         static_cast<long long>(number));
@@ -174,30 +262,18 @@ void TNtfsScaner::ScanForFiles() {
         lost.Add(lost.Damaged, number, number + 1);
       }
       pos += valid || torn ? rs : cs;
-      ReportProgress(std::min(vStart + pos - start, r.MftDataSize), r.MftDataSize);
+      if (batch.Records.size() >= BATCH_RECORDS && !handOver(vStart + pos - start)) return;
     }
-    if (!IsStopped() && pos < end) {
+    if (!handOver(vStart + pos - start)) return;
+    if (pos < end) {
       auto [a, b] = records(vStart + (pos - start), vEnd);
       lost.Add(lost.PastEnd, a, b);
     }
   }
-  if (!IsStopped()) {
-    if (placed < r.MftDataSize) {
-      auto [a, b] = records(placed, r.MftDataSize);
-      lost.Add(lost.Unplaced, a, b);
-    }
-    ReportLostRecords(lost.PastEnd, "could not be read: the source ends before the MFT does");
-    ReportLostRecords(lost.Unreadable, "could not be read (read error)");
-    ReportLostRecords(lost.Unplaced, "could not be read: the MFT's run list is damaged");
-    ReportLostRecords(lost.Damaged, "could not be decoded: torn or damaged");
-    if (r.MftLostExtents > 0 && lost.Unplaced.Empty())
-      ScanWarnings.push_back("part of the MFT's run list is damaged: some MFT records may not have been read");
-    if (BitmapStream && !BitmapStream->Missing().Empty())
-      ScanWarnings.push_back(
-          "part of the cluster bitmap ($Bitmap) could not be read: files with clusters there "
-          "are rated as overwritten");
+  if (placed < r.MftDataSize) {
+    auto [a, b] = records(placed, r.MftDataSize);
+    lost.Add(lost.Unplaced, a, b);
   }
-  ReportDone();
 }
 
 void TNtfsScaner::ReportLostRecords(const TByteRanges& records, const std::string& why) {
@@ -212,20 +288,20 @@ void TNtfsScaner::ReportLostRecords(const TByteRanges& records, const std::strin
   }
 }
 
-void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber) {
+std::optional<TNtfsScaner::TDecodedRecord> TNtfsScaner::DecodeRecord(std::unique_ptr<TNtfsFileInfo> rec,
+                                                                     int64_t recordNumber) const {
   rec->RecordNumber = recordNumber;
   // A record without any $FILE_NAME names no file (mkntfs leaves such
   // placeholders unused in the reserved range).
   TNtfsAttrLookupContext names;
   Reader->InitAttrSearchContext(*rec, atFileName, names);
-  if (!Reader->FindNextAttr(names)) return;
-  TFileInfo t;
-  t.Name = Reader->GetFileName(*rec);
-  if (!Reader->GetStdInfo(t, *rec)) return;
-  const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
-  t.Size = data.First ? data.DataSize : 0;
-  t.Parent = AddDirToTree(rec->ParentRecord());
-  t.Condition = CalcFileCondition(*rec, data);
+  if (!Reader->FindNextAttr(names)) return std::nullopt;
+  TDecodedRecord d;
+  d.Number = recordNumber;
+  d.Entry.Name = Reader->GetFileName(*rec);
+  if (!Reader->GetStdInfo(d.Entry, *rec)) return std::nullopt;
+  d.Data = Reader->GetFileDataStreamsRunList(*rec, {});
+  d.Entry.Size = d.Data.First ? d.Data.DataSize : 0;
   // An encrypted file is saved as its raw image only when its $EFS data can
   // make one; the writer asks before it opens the stream.
   if (rec->Encrypted && BuildEfsImageHeader(Reader->GetEfsData(*rec)).empty()) {
@@ -247,12 +323,19 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
     for (TNamedStream& s : Reader->GetFileStreams(*rec))
       if (!s.Name.empty()) rec->Streams->push_back(std::move(s));
   }
+  d.Rec = std::move(rec);
+  return d;
+}
+
+void TNtfsScaner::CatalogueRecord(TDecodedRecord d) {
+  d.Entry.Parent = AddDirToTree(d.Rec->ParentRecord());
+  d.Entry.Condition = CalcFileCondition(*d.Rec, d.Data);
   // Everything the catalogue shows is taken; the record is read again when
   // the file is opened.
-  rec->RecordData.reset();
-  if (AddFile(std::move(t), std::move(rec)) < 0)
+  d.Rec->RecordData.reset();
+  if (AddFile(std::move(d.Entry), std::move(d.Rec)) < 0)
     WriteDebugLog("%s: the file could not be catalogued; Record = %lld", "NtfsScaner.AddFile",
-                  static_cast<long long>(recordNumber));
+                  static_cast<long long>(d.Number));
 }
 
 int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {

@@ -5,11 +5,13 @@
 // share of its clusters that the volume bitmap still marks free.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "core/BatchQueue.h"
 #include "core/ByteRanges.h"
 #include "core/DiskScaner.h"
 #include "ntfs/MftReader.h"
@@ -72,7 +74,18 @@ private:
   // Clusters of [lcn, lcn + count) that the bitmap marks free; sets stopped
   // when a stop request cut the count short.
   int64_t CountFreeClusters(int64_t lcn, int64_t count, bool& stopped);
-  void PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber);
+
+  struct TDecodedRecord;
+  struct TRecordBatch;
+  struct TLostRecords;
+  // Reads the MFT's records in order and hands those to be kept over in
+  // batches; what cannot be read or decoded goes to lost. Runs on a thread
+  // of its own and reads only the volume and the reader.
+  void WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) const;
+  [[nodiscard]] std::optional<TDecodedRecord> DecodeRecord(std::unique_ptr<TNtfsFileInfo> rec,
+                                                           int64_t recordNumber) const;
+  // Links a decoded record to its folder, rates it and catalogues it.
+  void CatalogueRecord(TDecodedRecord d);
 
   std::vector<std::vector<uint8_t>> BitmapChunks;
   bool BitmapQuiet = false;

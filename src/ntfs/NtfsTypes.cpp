@@ -1,5 +1,7 @@
 #include "ntfs/NtfsTypes.h"
 
+#include <algorithm>
+
 #include "core/Text.h"
 #include "ntfs/NtfsRecordHeader.h"
 
@@ -32,7 +34,11 @@ std::string TNtfsAttr::Name() const {
   return name.empty() ? std::string() : Utf16LeToUtf8(name.data(), name.size() / 2);
 }
 
-bool SameStreamName(const std::string& a, const std::string& b) { return ToLowerAscii(a) == ToLowerAscii(b); }
+bool SameStreamName(const std::string& a, const std::string& b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 std::vector<TNtfsAttr> TNtfsFileInfo::AttrsOf(TAttrKind kind) const {
   std::vector<TNtfsAttr> out;
@@ -50,7 +56,7 @@ TNtfsAttr NextAttrIn(const TRecordBytes& record, TAttrKind kind, size_t& at) {
   const std::span<const uint8_t> bytes(*record);
   size_t off = at;
   if (off == 0) off = DecodeMftRecordHeader(bytes).value_or(TMftRecordHeader{}).FirstAttribute;
-  while (std::optional<TNtfsAttrHeader> h = AttrAt(bytes, off)) {
+  while (std::optional<TAttrExtent> h = AttrExtentAt(bytes, off)) {
     const size_t attr = off;
     off += h->Length;
     if (AttrKindOf(h->Type) == kind) {

@@ -155,14 +155,11 @@ struct TNtfsFileInfo : TFsInfo {
   int64_t ParentRecord() const { return RecordData.Parent(); }
   void SetParentRecord(int64_t n) { RecordData.SetParent(n); }
   void SetSiTimes(TFileTime changed, TFileTime accessed) {
-    Times.Set(tsSiChanged, changed);
-    Times.Set(tsSiAccessed, accessed);
+    Times.Set({{tsSiChanged, changed}, {tsSiAccessed, accessed}});
   }
   void SetFnTimes(const TMacbTimes& t) {
-    Times.Set(tsFnModified, t.Modified);
-    Times.Set(tsFnAccessed, t.Accessed);
-    Times.Set(tsFnChanged, t.Changed);
-    Times.Set(tsFnCreated, t.Created);
+    Times.Set(
+        {{tsFnModified, t.Modified}, {tsFnAccessed, t.Accessed}, {tsFnChanged, t.Changed}, {tsFnCreated, t.Created}});
   }
 
   size_t StorageBytes() const override { return sizeof(TNtfsFileInfo) + Times.StorageBytes(); }
