@@ -1,6 +1,7 @@
 #include "ntfs/MftReader.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "core/ByteRanges.h"
@@ -230,20 +231,30 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(uint8_t flags, bool& val
   if ((flags & rfDeletedOnly) && (head->InUse() || !head->IsBase())) return nullptr;
   auto rec = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.begin() + RecordSize);
   if (!FixupRecord(*rec)) return nullptr;
-  if (head->FirstAttribute >= RecordSize) return nullptr;
+  return IndexRecord(std::move(rec));
+}
 
+std::unique_ptr<TNtfsFileInfo> TMftReader::IndexRecord(TRecordBytes rec) const {
+  if (!rec || RecordSize == 0 || rec->size() < RecordSize) return nullptr;
+  const std::optional<TMftRecordHeader> head = DecodeMftRecordHeader(*rec);
+  if (!head || head->FirstAttribute >= RecordSize) return nullptr;
   auto fi = std::make_unique<TNtfsFileInfo>();
   fi->Deleted = !head->InUse();
   fi->IsDirectory = head->IsDirectory();
   fi->Sequence = head->Sequence;
   // An attribute that does not fit the record ends the walk: it and what
-  // follows are never looked at.
+  // follows are never looked at. Where each kind first appears is kept, so
+  // that the lookups of a scan need not walk the record again.
+  std::array<size_t, akCount> first{};
   size_t off = head->FirstAttribute;
   while (std::optional<TAttrExtent> a = AttrExtentAt(*rec, off)) {
     if (a->Type == atAttributeList) fi->AttrList = true;
+    if (const TAttrKind kind = AttrKindOf(a->Type); kind < akCount && first[kind] == 0) first[kind] = off;
     off += a->Length;
   }
   fi->RecordData = std::move(rec);
+  for (size_t kind = 0; kind < akCount; ++kind)
+    fi->RecordData.SetFirstOf(static_cast<TAttrKind>(kind), first[kind] != 0 ? first[kind] : off);
   return fi;
 }
 
@@ -264,7 +275,10 @@ void TMftReader::InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t t
   ctx.ListCursor.Seen.clear();
   ctx.ListCursor.Lost.clear();
   if (fileInfo.HasAttrList()) return;
-  if (TAttrKind kind = AttrKindOf(type); kind != akAttrList) ctx.Kind = kind;
+  if (TAttrKind kind = AttrKindOf(type); kind != akAttrList) {
+    ctx.Kind = kind;
+    if (fileInfo.RecordData) ctx.Index = fileInfo.RecordData.FirstOf(kind);
+  }
 }
 
 TNtfsAttr TMftReader::FindNextAttr(TNtfsAttrLookupContext& ctx) const {

@@ -93,6 +93,9 @@ public:
   [[nodiscard]] std::unique_ptr<TNtfsFileInfo> ReadFileInfo(uint8_t flags, bool& valid, int64_t offset) const;
   [[nodiscard]] std::unique_ptr<TNtfsFileInfo> ReadFileInfo(uint8_t flags, bool& valid,
                                                             std::span<const uint8_t> bytes) const;
+  // A record whose fixups were checked and applied, RecordSize bytes,
+  // indexed; null when its header places no attribute in it.
+  [[nodiscard]] std::unique_ptr<TNtfsFileInfo> IndexRecord(TRecordBytes record) const;
 
   void InitAttrSearchContext(const TNtfsFileInfo& fileInfo, uint32_t type, TNtfsAttrLookupContext& ctx,
                              int32_t id = -1) const;

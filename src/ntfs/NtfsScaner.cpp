@@ -12,6 +12,8 @@
 #include "core/DiskObject.h"
 #include "core/UpdateView.h"
 #include "ntfs/EfsImage.h"
+#include "ntfs/NtfsFixups.h"
+#include "ntfs/NtfsRecordHeader.h"
 #include "ntfs/RecoveryNtfsStream.h"
 
 namespace mirel {
@@ -35,9 +37,9 @@ constexpr size_t MFT_BLOCK = 1 << 20;
 constexpr size_t BITMAP_CHUNK = 64 << 10;
 
 // Records handed from the walking thread to the cataloguing one at a time,
-// and batches the walker may be ahead by: a few hundred KiB of records.
-constexpr size_t BATCH_RECORDS = 256;
-constexpr size_t QUEUED_BATCHES = 4;
+// and batches the walker may be ahead by: half a MiB of 1 KiB records.
+constexpr size_t BATCH_RECORDS = 64;
+constexpr size_t QUEUED_BATCHES = 8;
 
 // Ranges of warnings kept before the rest are only counted.
 constexpr size_t MAX_RANGE_WARNINGS = 20;
@@ -101,17 +103,12 @@ bool TNtfsScaner::Init() {
   return ok;
 }
 
-// A record decoded on the walking thread, waiting to be catalogued: all the
-// catalogue shows but its folder and its condition.
-struct TNtfsScaner::TDecodedRecord {
-  std::unique_ptr<TNtfsFileInfo> Rec;
-  TFileInfo Entry;
-  TStreamRuns Data;
-  int64_t Number = 0;
-};
-
+// Records the walking thread read and found worth decoding, as they lie in
+// the MFT: one block of bytes per batch, so that the memory changes threads
+// once per batch and not once per record.
 struct TNtfsScaner::TRecordBatch {
-  std::vector<TDecodedRecord> Records;
+  std::vector<uint8_t> Bytes;
+  std::vector<int64_t> Numbers;
   // Bytes of the MFT walked when the batch was handed over.
   int64_t Walked = 0;
 };
@@ -138,9 +135,9 @@ void TNtfsScaner::ScanForFiles() {
   }
   ReadClustersBitmap();
 
-  // Records are read and decoded on a thread of their own while this one
-  // links them into the tree, rates them against the bitmap and catalogues
-  // them: the two halves of the work take about as long.
+  // Records are read, checked and sorted out on a thread of their own while
+  // this one decodes those kept, links them into the tree, rates them
+  // against the bitmap and catalogues them.
   TLostRecords lost;
   TBatchQueue<TRecordBatch> queue(QUEUED_BATCHES);
   std::exception_ptr walkFailure;
@@ -162,12 +159,16 @@ void TNtfsScaner::ScanForFiles() {
       Walker.join();
     }
   } join{queue, walker};
+  const size_t rs = Reader->RecordSize;
   while (std::optional<TRecordBatch> batch = queue.Pop()) {
-    for (TDecodedRecord& d : batch->Records) {
-      if (IsStopped()) break;
-      const int64_t number = d.Number;
+    for (size_t i = 0; i < batch->Numbers.size() && !IsStopped(); ++i) {
+      const int64_t number = batch->Numbers[i];
+      const auto bytes = std::span<const uint8_t>(batch->Bytes).subspan(i * rs, rs);
+      std::unique_ptr<TNtfsFileInfo> rec =
+          Reader->IndexRecord(std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end()));
+      if (!rec || rec->IsDirectory) continue;
       try {
-        CatalogueRecord(std::move(d));
+        PublishRecord(std::move(rec), number);
       } catch (const std::exception& e) {
         WriteDebugLog("%s: %s raised exception; Record = %lld", "NtfsScaner.AddFile", e.what(),
                       static_cast<long long>(number));
@@ -202,13 +203,14 @@ void TNtfsScaner::WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) 
   // damaged run list may claim clusters far past it.
   const int64_t mftBytes = (r.MftDataSize + cs - 1) / cs * cs;
   const int64_t volumeBytes = Handle.Size();
-  const uint8_t flags = Options.Quick ? rfDeletedOnly : 0;
   TMftBlock block(Handle);
   TRecordBatch batch;
+  batch.Bytes.reserve(BATCH_RECORDS * static_cast<size_t>(rs));
   auto handOver = [&](int64_t walked) {
     batch.Walked = std::min(walked, r.MftDataSize);
     const bool taken = queue.Push(std::move(batch));
     batch = TRecordBatch();
+    batch.Bytes.reserve(BATCH_RECORDS * static_cast<size_t>(rs));
     return taken;
   };
   auto records = [rs](int64_t first, int64_t end) { return std::pair{first / rs, (end + rs - 1) / rs}; };
@@ -243,15 +245,13 @@ void TNtfsScaner::WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) 
         pos += rs;
         continue;
       }
-      std::unique_ptr<TNtfsFileInfo> rec = r.ReadFileInfo(flags, valid, bytes);
-      if (rec && !rec->IsDirectory) {
-        try {
-          if (std::optional<TDecodedRecord> d = DecodeRecord(std::move(rec), number))
-            batch.Records.push_back(std::move(*d));
-        } catch (const std::exception& e) {
-          WriteDebugLog("%s: %s raised exception; Record = %lld", "NtfsScaner.AddFile", e.what(),
-                        static_cast<long long>(number));
-        }
+      if ((valid = r.FixupsIntact(bytes)) && Wanted(bytes)) {
+        // The fixups are put in place here, off the cataloguing thread.
+        batch.Bytes.insert(batch.Bytes.end(), bytes.begin(), bytes.end());
+        if (ApplyFixups(std::span(batch.Bytes).last(bytes.size()), r.BytesPerSector) == TFixupResult::Applied)
+          batch.Numbers.push_back(number);
+        else
+          batch.Bytes.resize(batch.Bytes.size() - bytes.size());
       }
       // Past what is no record at all the walk moves a whole cluster on; a
       // torn record costs only itself, its neighbours are records still.
@@ -262,7 +262,7 @@ void TNtfsScaner::WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) 
         lost.Add(lost.Damaged, number, number + 1);
       }
       pos += valid || torn ? rs : cs;
-      if (batch.Records.size() >= BATCH_RECORDS && !handOver(vStart + pos - start)) return;
+      if (batch.Numbers.size() >= BATCH_RECORDS && !handOver(vStart + pos - start)) return;
     }
     if (!handOver(vStart + pos - start)) return;
     if (pos < end) {
@@ -288,20 +288,28 @@ void TNtfsScaner::ReportLostRecords(const TByteRanges& records, const std::strin
   }
 }
 
-std::optional<TNtfsScaner::TDecodedRecord> TNtfsScaner::DecodeRecord(std::unique_ptr<TNtfsFileInfo> rec,
-                                                                     int64_t recordNumber) const {
+bool TNtfsScaner::Wanted(std::span<const uint8_t> record) const {
+  // The flags and the base reference lie before the first sector's end,
+  // where no fixup reaches.
+  const std::optional<TMftRecordHeader> head = DecodeMftRecordHeader(record);
+  if (!head || head->IsDirectory()) return false;
+  return !Options.Quick || (!head->InUse() && head->IsBase());
+}
+
+void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber) {
   rec->RecordNumber = recordNumber;
   // A record without any $FILE_NAME names no file (mkntfs leaves such
   // placeholders unused in the reserved range).
   TNtfsAttrLookupContext names;
   Reader->InitAttrSearchContext(*rec, atFileName, names);
-  if (!Reader->FindNextAttr(names)) return std::nullopt;
-  TDecodedRecord d;
-  d.Number = recordNumber;
-  d.Entry.Name = Reader->GetFileName(*rec);
-  if (!Reader->GetStdInfo(d.Entry, *rec)) return std::nullopt;
-  d.Data = Reader->GetFileDataStreamsRunList(*rec, {});
-  d.Entry.Size = d.Data.First ? d.Data.DataSize : 0;
+  if (!Reader->FindNextAttr(names)) return;
+  TFileInfo t;
+  t.Name = Reader->GetFileName(*rec);
+  if (!Reader->GetStdInfo(t, *rec)) return;
+  const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
+  t.Size = data.First ? data.DataSize : 0;
+  t.Parent = AddDirToTree(rec->ParentRecord());
+  t.Condition = CalcFileCondition(*rec, data);
   // An encrypted file is saved as its raw image only when its $EFS data can
   // make one; the writer asks before it opens the stream.
   if (rec->Encrypted && BuildEfsImageHeader(Reader->GetEfsData(*rec)).empty()) {
@@ -323,19 +331,12 @@ std::optional<TNtfsScaner::TDecodedRecord> TNtfsScaner::DecodeRecord(std::unique
     for (TNamedStream& s : Reader->GetFileStreams(*rec))
       if (!s.Name.empty()) rec->Streams->push_back(std::move(s));
   }
-  d.Rec = std::move(rec);
-  return d;
-}
-
-void TNtfsScaner::CatalogueRecord(TDecodedRecord d) {
-  d.Entry.Parent = AddDirToTree(d.Rec->ParentRecord());
-  d.Entry.Condition = CalcFileCondition(*d.Rec, d.Data);
   // Everything the catalogue shows is taken; the record is read again when
   // the file is opened.
-  d.Rec->RecordData.reset();
-  if (AddFile(std::move(d.Entry), std::move(d.Rec)) < 0)
+  rec->RecordData.reset();
+  if (AddFile(std::move(t), std::move(rec)) < 0)
     WriteDebugLog("%s: the file could not be catalogued; Record = %lld", "NtfsScaner.AddFile",
-                  static_cast<long long>(d.Number));
+                  static_cast<long long>(recordNumber));
 }
 
 int TNtfsScaner::AddFile(TFileInfo tmpl, std::unique_ptr<TNtfsFileInfo> rec) {

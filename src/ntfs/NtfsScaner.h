@@ -75,17 +75,18 @@ private:
   // when a stop request cut the count short.
   int64_t CountFreeClusters(int64_t lcn, int64_t count, bool& stopped);
 
-  struct TDecodedRecord;
+  void PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t recordNumber);
+
   struct TRecordBatch;
   struct TLostRecords;
-  // Reads the MFT's records in order and hands those to be kept over in
-  // batches; what cannot be read or decoded goes to lost. Runs on a thread
+  // Reads the MFT's records in order and hands those worth decoding over in
+  // batches; what cannot be read or is torn goes to lost. Runs on a thread
   // of its own and reads only the volume and the reader.
   void WalkMft(TBatchQueue<TRecordBatch>& queue, TLostRecords& lost) const;
-  [[nodiscard]] std::optional<TDecodedRecord> DecodeRecord(std::unique_ptr<TNtfsFileInfo> rec,
-                                                           int64_t recordNumber) const;
-  // Links a decoded record to its folder, rates it and catalogues it.
-  void CatalogueRecord(TDecodedRecord d);
+  // Whether a record whose fixups hold is one the scan keeps: no folder
+  // (folders come in through the files below them), and in the Quick mode
+  // only the base records of deleted files.
+  [[nodiscard]] bool Wanted(std::span<const uint8_t> record) const;
 
   std::vector<std::vector<uint8_t>> BitmapChunks;
   bool BitmapQuiet = false;

@@ -1,6 +1,7 @@
 #pragma once
 // NTFS records as the scanner keeps them: the fixed-up MFT record bytes, the
 // places of the attributes the engine reads, and views of single attributes.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -106,17 +107,27 @@ public:
     return Part ? Part->Bytes : none;
   }
   TRecordHold& operator=(TRecordBytes bytes) {
-    Make().Bytes = std::move(bytes);
+    TPart& part = Make();
+    part.Bytes = std::move(bytes);
+    part.First = {};
     return *this;
   }
   int64_t Parent() const { return Part ? Part->Parent : 0; }
   void SetParent(int64_t n) { Make().Parent = n; }
+  // Where the walk of the record's attributes meets the first of a kind
+  // (past the last attribute when there is none); 0 when not known, and the
+  // walk starts from the first attribute.
+  size_t FirstOf(TAttrKind kind) const { return Part && kind < akCount ? Part->First[kind] : 0; }
+  void SetFirstOf(TAttrKind kind, size_t offset) {
+    if (kind < akCount) Make().First[kind] = offset <= UINT16_MAX ? static_cast<uint16_t>(offset) : 0;
+  }
   void reset() { Part.reset(); }
 
 private:
   struct TPart {
     TRecordBytes Bytes;
     int64_t Parent = 0;
+    std::array<uint16_t, akCount> First{};
   };
   TPart& Make() {
     if (!Part) Part = std::make_unique<TPart>();
