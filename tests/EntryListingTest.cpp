@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <sstream>
 
@@ -98,4 +99,24 @@ TEST(EntryListing, RowsSortAsTheirWholePathsWould) {
   }
   for (const TListedEntry& a : rows)
     for (const TListedEntry& b : rows) EXPECT_EQ(PathLess(a, b), a.Path() < b.Path()) << a.Path() << " | " << b.Path();
+}
+
+TEST(EntryListing, LargeListingSortsAsOneStableSortWould) {
+  // Enough rows for the sort to split its work, many with equal paths (a
+  // name in two entries of one folder), whose order must stay as found.
+  constexpr int ROWS = 40000;
+  const std::vector<std::string> folders = {"", "A/", "A/B/", "b/", "\xC3\xA9/"};
+  std::vector<TFileInfo> entries(ROWS);
+  std::vector<TListedEntry> rows;
+  uint32_t seed = 12345;
+  for (int i = 0; i < ROWS; ++i) {
+    seed = seed * 1103515245 + 12345;
+    entries[static_cast<size_t>(i)].Name = "f" + std::to_string(seed % 5000);
+    rows.push_back({folders[seed / 5000 % folders.size()], &entries[static_cast<size_t>(i)]});
+  }
+  std::vector<TListedEntry> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(), PathLess);
+  SortByPath(rows);
+  ASSERT_EQ(rows.size(), expected.size());
+  for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].Entry, expected[i].Entry) << i;
 }

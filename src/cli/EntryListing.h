@@ -31,6 +31,8 @@ struct TListedEntry {
 
 // Orders rows by their whole paths, byte by byte, without putting them together.
 bool PathLess(const TListedEntry& a, const TListedEntry& b);
+// Sorts rows by PathLess, stably; a large listing on two cores.
+void SortByPath(std::vector<TListedEntry>& rows);
 
 void PrintEntries(const std::vector<TListedEntry>& rows, TListFormat format, std::ostream& out);
 

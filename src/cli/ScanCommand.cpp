@@ -88,7 +88,7 @@ int CmdScan(const TCliArgs& args, TCliContext& ctx) {
     }
     rows.push_back({at->second, e});
   }
-  std::stable_sort(rows.begin(), rows.end(), PathLess);
+  SortByPath(rows);
   int unhashed = 0;
   if (!hashNames.empty()) {
     const std::optional<int> left = HashEntries(rows, hashNames, ctx);
