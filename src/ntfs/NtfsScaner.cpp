@@ -160,12 +160,16 @@ void TNtfsScaner::ScanForFiles() {
     }
   } join{queue, walker};
   const size_t rs = Reader->RecordSize;
+  std::shared_ptr<std::vector<uint8_t>> scratch;
   while (std::optional<TRecordBatch> batch = queue.Pop()) {
     for (size_t i = 0; i < batch->Numbers.size() && !IsStopped(); ++i) {
       const int64_t number = batch->Numbers[i];
       const auto bytes = std::span<const uint8_t>(batch->Bytes).subspan(i * rs, rs);
-      std::unique_ptr<TNtfsFileInfo> rec =
-          Reader->IndexRecord(std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end()));
+      // A catalogued file keeps no hold on its record's bytes: the buffer
+      // serves the next record unless something still holds it.
+      if (!scratch || scratch.use_count() != 1) scratch = std::make_shared<std::vector<uint8_t>>(rs);
+      std::copy(bytes.begin(), bytes.end(), scratch->begin());
+      std::unique_ptr<TNtfsFileInfo> rec = Reader->IndexRecord(scratch);
       if (!rec || rec->IsDirectory) continue;
       try {
         PublishRecord(std::move(rec), number);
