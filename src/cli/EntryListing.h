@@ -15,7 +15,7 @@ namespace mirel::cli {
 enum class TListFormat { Table, Json, Csv, Bodyfile };
 
 // "table", "json", "csv" or "bodyfile"; false for anything else.
-bool ParseListFormat(const std::string& text, TListFormat& format);
+[[nodiscard]] bool ParseListFormat(const std::string& text, TListFormat& format);
 
 struct TListedEntry {
   // The path of the entry's folder from the volume root, "/"-separated with a

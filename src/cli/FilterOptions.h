@@ -20,8 +20,8 @@ struct TFilterOptions {
 // [=|>|<]KB, --attr rhsa. dateToOption names the option of the upper date
 // bound besides --until; `recover` passes "" because its --to is the
 // destination. False with a message in error for a value that cannot be used.
-bool ParseFilterOptions(const TCliArgs& args, TFilterOptions& out, std::string& error,
-                        const std::string& dateToOption = "--to");
+[[nodiscard]] bool ParseFilterOptions(const TCliArgs& args, TFilterOptions& out, std::string& error,
+                                      const std::string& dateToOption = "--to");
 
 // The same for scan and mount: the error or the warnings said on ctx.Err;
 // false when the command cannot go on.
@@ -30,6 +30,6 @@ bool ParseFilterOptions(const TCliArgs& args, TFilterOptions& out, std::string& 
 // "YYYY-MM-DD", optionally followed by " HH:MM[:SS]" or "THH:MM[:SS]", as a
 // local date-time. A date alone is the start of that day, or with endOfDay its
 // last millisecond.
-bool ParseFilterDate(const std::string& text, bool endOfDay, TDateTime& out);
+[[nodiscard]] bool ParseFilterDate(const std::string& text, bool endOfDay, TDateTime& out);
 
 }  // namespace mirel::cli

@@ -42,8 +42,8 @@ private:
   // Adds the volume that starts the given number of 512-byte sectors in.
   void AddAtOffset(const std::string& name, const std::string& path, unsigned driveType, int64_t sectors,
                    const std::string& asGiven);
-  bool AddVolume(std::string name, const std::string& path, unsigned driveType, int64_t base = 0, int64_t length = -1,
-                 bool keepUnrecognised = true);
+  bool AddVolume(const std::string& name, const std::string& path, unsigned driveType, int64_t base = 0,
+                 int64_t length = -1, bool keepUnrecognised = true);
 };
 
 }  // namespace mirel

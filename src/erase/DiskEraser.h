@@ -33,7 +33,7 @@ public:
   // The free-space fill; true when it created at least one file or found no
   // free space. The fill files stay open (the volume stays full) until
   // CloseFileHandles.
-  virtual bool Erase();
+  [[nodiscard]] virtual bool Erase();
   bool IsCancelled() const { return Stop.stop_requested(); }
   // Removes the temporary files that runs which did not end normally left
   // under the root, as their records in the state folder name them.
@@ -56,7 +56,7 @@ protected:
   // Creates the next temporary file in folder (ending with '/'); appends it to
   // FileHandles when keepFailed or when it was created. Returns the descriptor
   // or -1.
-  int OpenTempFile(const std::string& folder, bool writeThrough, bool keepFailed);
+  [[nodiscard]] int OpenTempFile(const std::string& folder, bool writeThrough, bool keepFailed);
   // Closes and removes every temporary file, and empties the list.
   void CloseFileHandles();
   // Takes every free entry slot of folder (ending with '/') and of the
@@ -70,7 +70,7 @@ protected:
   // the attribute; the eraser works the same without it.
   virtual void HideFile(int fd) {}
 
-  static ssize_t WriteAll(int fd, const uint8_t* p, size_t n);
+  [[nodiscard]] static ssize_t WriteAll(int fd, const uint8_t* p, size_t n);
   // Bytes 0 to 254 from a generator seeded by the clock.
   static void FillRandom(uint8_t* p, size_t n);
 

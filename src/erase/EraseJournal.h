@@ -33,7 +33,7 @@ public:
 
 private:
   // Creates and locks this run's record; false when it cannot.
-  bool Open();
+  [[nodiscard]] bool Open();
 
   std::string Folder;
   std::string Path;

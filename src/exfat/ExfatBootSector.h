@@ -43,7 +43,7 @@ bool IsExfatBootSector(std::span<const uint8_t> sector);
 // The geometry of a main boot sector; nothing when the name, signature,
 // the zero block where FAT keeps its parameters, or the geometry itself
 // (sector and cluster shifts, table and heap places, root cluster) are wrong.
-std::optional<TExfatBootSector> DecodeBootSector(std::span<const uint8_t> sector);
+[[nodiscard]] std::optional<TExfatBootSector> DecodeBootSector(std::span<const uint8_t> sector);
 
 // The boot region's checksum over its first eleven sectors (each of
 // bytesPerSector bytes), the volume flags and the in-use percentage left out.
@@ -51,6 +51,6 @@ uint32_t BootRegionChecksum(std::span<const uint8_t> region, uint32_t bytesPerSe
 
 // Whether region (twelve sectors: the boot region) decodes and its checksum
 // sector holds the checksum of the first eleven.
-std::optional<TExfatBootSector> CheckBootRegion(std::span<const uint8_t> region);
+[[nodiscard]] std::optional<TExfatBootSector> CheckBootRegion(std::span<const uint8_t> region);
 
 }  // namespace mirel::exfat

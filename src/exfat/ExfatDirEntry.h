@@ -38,11 +38,11 @@ struct TDataEntry {
   uint32_t FirstCluster = 0;
   uint64_t DataLength = 0;
 };
-std::optional<TDataEntry> DecodeBitmapEntry(std::span<const uint8_t> e);
-std::optional<TDataEntry> DecodeUpcaseEntry(std::span<const uint8_t> e);
+[[nodiscard]] std::optional<TDataEntry> DecodeBitmapEntry(std::span<const uint8_t> e);
+[[nodiscard]] std::optional<TDataEntry> DecodeUpcaseEntry(std::span<const uint8_t> e);
 
 // The volume label (live entries only); nothing for a malformed count.
-std::optional<std::string> DecodeLabelEntry(std::span<const uint8_t> e);
+[[nodiscard]] std::optional<std::string> DecodeLabelEntry(std::span<const uint8_t> e);
 
 // A timestamp as recorded: the DOS-style date and time, the 10 ms units
 // past it (0..199) and the UTC offset byte (bit 7: valid; bits 0..6: signed
@@ -75,6 +75,6 @@ size_t EntrySetBytes(std::span<const uint8_t> first);
 // The set at the start of bytes: a file entry, its stream extension and its
 // name entries, all live or all deleted, checksum right, the name's length
 // within what the name entries hold. Nothing otherwise.
-std::optional<TEntrySet> DecodeEntrySet(std::span<const uint8_t> bytes);
+[[nodiscard]] std::optional<TEntrySet> DecodeEntrySet(std::span<const uint8_t> bytes);
 
 }  // namespace mirel::exfat

@@ -11,7 +11,7 @@ namespace mirel {
 class TExfatEraser : public TDiskEraser {
 public:
   using TDiskEraser::TDiskEraser;
-  bool Erase() override;
+  [[nodiscard]] bool Erase() override;
 };
 
 }  // namespace mirel

@@ -60,7 +60,7 @@ public:
 private:
   struct TDirBytes;
   // The table's entry for cluster n; nothing when it cannot be read.
-  std::optional<uint32_t> FatEntry(uint32_t n);
+  [[nodiscard]] std::optional<uint32_t> FatEntry(uint32_t n);
   // Up to `most` clusters of the table's chain from first; stops at the
   // chain's end, a cluster outside the heap, or a repeat.
   TExfatRuns FollowChain(uint32_t first, uint64_t most);

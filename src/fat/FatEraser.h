@@ -11,7 +11,7 @@ namespace mirel {
 class TFatEraser : public TDiskEraser {
 public:
   using TDiskEraser::TDiskEraser;
-  bool Erase() override;
+  [[nodiscard]] bool Erase() override;
   // Fills folder's free directory entries with empty files, then its subfolders'.
   void FillFolderEntries(const std::string& folder, int depth = 0);
 

@@ -10,7 +10,7 @@ namespace mirel {
 class TNtfsEraser : public TDiskEraser {
 public:
   using TDiskEraser::TDiskEraser;
-  bool Erase() override;
+  [[nodiscard]] bool Erase() override;
   // Takes free MFT records with tiny files; returns how many were created.
   int64_t FillFreeRecords(int64_t count);
 

@@ -26,10 +26,10 @@ public:
 
   // The selected stream's own size; for an encrypted entry, the image's.
   int64_t GetSize() const override;
-  size_t Read(void* buffer, size_t count) override;
+  [[nodiscard]] size_t Read(void* buffer, size_t count) override;
   // Plain clusters of one run at a time; compressed, encrypted, resident data
   // and runs without clusters go through Read.
-  size_t CopyTo(int outFd, size_t count) override;
+  [[nodiscard]] size_t CopyTo(int outFd, size_t count) override;
   // Moves without bounds; a position outside the data reads nothing.
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   // Maps a data position to Current/Avail, reading its cluster block when needed.

@@ -33,7 +33,7 @@ std::vector<dev_t> LoopDevicesBackedBy(const std::string& image);
 // block device or a partition of it, a loop device backed by the image file,
 // or a FUSE mount naming the device or image as its source. A path that does
 // not exist yet lies where its nearest existing folder lies.
-std::optional<TMountEntry> MountFromSource(const std::string& path, const std::string& source,
-                                           const std::vector<TMountEntry>& table);
+[[nodiscard]] std::optional<TMountEntry> MountFromSource(const std::string& path, const std::string& source,
+                                                         const std::vector<TMountEntry>& table);
 
 }  // namespace mirel

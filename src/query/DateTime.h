@@ -19,7 +19,7 @@ bool IsValidDate(int year, int month, int day);
 TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0);
 // The FILETIME (UTC) as local date-time; false when it cannot be converted
 // (beyond the year 9999).
-bool FileTimeToDateTime(TFileTime ft, TDateTime& out);
+[[nodiscard]] bool FileTimeToDateTime(TFileTime ft, TDateTime& out);
 // -1, 0 or 1; two date-times less than a millisecond apart are equal.
 int CompareDateTime(TDateTime a, TDateTime b);
 

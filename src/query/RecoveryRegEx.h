@@ -55,7 +55,7 @@ class TRegExCalc {
 public:
   // Replaces the compiled elements; false when a repetition count in the
   // pattern does not fit 32 bits (the pattern then matches nothing).
-  bool Compile(std::string_view pattern);
+  [[nodiscard]] bool Compile(std::string_view pattern);
   bool Match(std::string_view subject);
   // True when a term of Terms matches, trying them in order. A term that
   // cannot be compiled ends the search with false, as if no later term could

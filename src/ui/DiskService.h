@@ -17,7 +17,7 @@ QString BlockObjectPath(const QString& devicePath);
 // A read-only descriptor for the device from the service's OpenForBackup;
 // nullopt, with why, when the service is absent, refuses or hands over
 // something other than that device.
-std::optional<int> OpenForBackup(const QString& devicePath, QString& why);
+[[nodiscard]] std::optional<int> OpenForBackup(const QString& devicePath, QString& why);
 
 // What to tell a user who may not read a device and has no disk service.
 QString NoAccessHint();

@@ -20,6 +20,6 @@ TPictureKind PictureKindOf(const uint8_t* head, size_t count);
 // Decodes the stream from its start; false (image left null) when the data
 // does not decode. JPEGs larger than maxSide are decoded at a fraction of
 // their size, which the preview would shrink them to anyway.
-bool ReadPicture(TRecoveryStream& stream, TPictureKind kind, QImage& out, int maxSide = 2048);
+[[nodiscard]] bool ReadPicture(TRecoveryStream& stream, TPictureKind kind, QImage& out, int maxSide = 2048);
 
 }  // namespace mirel::ui

@@ -28,7 +28,7 @@ class TStreamSource : public viewer::TByteSource {
 public:
   explicit TStreamSource(TRecoveryStream& stream) : Stream(stream) {}
   int64_t Size() override;
-  size_t ReadAt(int64_t offset, void* buffer, size_t count) override;
+  [[nodiscard]] size_t ReadAt(int64_t offset, void* buffer, size_t count) override;
 
 private:
   TRecoveryStream& Stream;

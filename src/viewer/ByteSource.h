@@ -13,7 +13,7 @@ public:
   virtual int64_t Size() = 0;
   // Up to count bytes from offset into buffer; the number read, 0 at the end
   // or when the bytes cannot be read.
-  virtual size_t ReadAt(int64_t offset, void* buffer, size_t count) = 0;
+  [[nodiscard]] virtual size_t ReadAt(int64_t offset, void* buffer, size_t count) = 0;
 };
 
 }  // namespace mirel::viewer

@@ -7,7 +7,7 @@ namespace mirel {
 enum class TOnExists { Ask, Overwrite, Skip, Rename };
 
 // Parses "ask", "overwrite", "skip" or "rename"; false for anything else.
-bool ParseOnExists(const std::string& text, TOnExists& mode);
+[[nodiscard]] bool ParseOnExists(const std::string& text, TOnExists& mode);
 
 // The answer about one existing file: overwrite it, skip the new one (Reason
 // says why when it is not simply the existing file), give the new one a
