@@ -31,8 +31,8 @@ TDiskList::~TDiskList() {
   Items.Clear();
 }
 
-bool TDiskList::AddVolume(std::string name, const std::string& path, unsigned driveType, int64_t base, int64_t length,
-                          bool keepUnrecognised) {
+bool TDiskList::AddVolume(const std::string& name, const std::string& path, unsigned driveType, int64_t base,
+                          int64_t length, bool keepUnrecognised) {
   // Volume names are unique, compared without case, since users type them.
   std::set<std::string> taken;
   for (TDiskObject* d : Items) taken.insert(ToLowerAscii(d->Name));

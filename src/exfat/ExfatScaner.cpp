@@ -368,7 +368,7 @@ void TExfatScaner::AddEntry(TFileInfo* folder, const TExfatFileInfo& parent, std
     return;
   }
   TFileInfo tmpl;
-  tmpl.Name = std::move(set->Name);
+  tmpl.Name = set->Name;
   tmpl.Attributes = set->Attributes;
   tmpl.CreationTime = set->Created;
   tmpl.LastWriteTime = set->Modified;

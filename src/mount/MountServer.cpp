@@ -36,7 +36,7 @@ namespace {
 constexpr int WORKERS = 4;
 // Nothing served ever changes, so the kernel may keep what it was told.
 constexpr double CACHE_SECONDS = 86400;
-constexpr blksize_t BLOCK_SIZE = 128 * 1024;
+constexpr blksize_t BLOCK_SIZE = blksize_t{128} * 1024;
 
 // What libfuse says goes to the debug log, or, while a mount is being set
 // up, to the reason Start gives.
@@ -167,7 +167,7 @@ int GetXattr(const char* path, const char* name, char* value, size_t size) {
   if (v.Error) return -v.Error;
   if (size == 0) return static_cast<int>(v.Data.size());
   if (size < v.Data.size()) return -ERANGE;
-  std::memcpy(value, v.Data.data(), v.Data.size());
+  std::copy(v.Data.begin(), v.Data.end(), value);
   return static_cast<int>(v.Data.size());
 }
 
@@ -180,7 +180,7 @@ int ListXattr(const char* path, char* list, size_t size) {
     for (const std::string& name : AttributeNames(*entry)) names.append(name).push_back('\0');
   if (size == 0) return static_cast<int>(names.size());
   if (size < names.size()) return -ERANGE;
-  std::memcpy(list, names.data(), names.size());
+  std::copy(names.begin(), names.end(), list);
   return static_cast<int>(names.size());
 }
 
@@ -387,6 +387,7 @@ std::vector<TUnreadableFile> TMountServer::Unreadable() const {
       for (const TByteRange& r : file->File.Unreadable()) all[file->Node].Add(r.Offset, r.Length);
   }
   std::vector<TUnreadableFile> out;
+  out.reserve(all.size());
   for (const auto& [node, ranges] : all) out.push_back({Tree.PathOf(node), Tree[node].Size, ranges});
   std::sort(out.begin(), out.end(), [](const TUnreadableFile& a, const TUnreadableFile& b) { return a.Path < b.Path; });
   return out;

@@ -241,7 +241,7 @@ std::string MissingEwfSegment(const std::string& path) {
   int count = 0;
   if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1 || count < 1)
     return {};
-  const std::string missing = NextEwfSegment(names[count - 1]);
+  std::string missing = NextEwfSegment(names[count - 1]);
   libewf_glob_free(names, count, nullptr);
   std::error_code ec;
   std::string later = missing;

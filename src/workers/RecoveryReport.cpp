@@ -28,13 +28,25 @@ std::string ReportLine(const TRecoveredFile& r) {
   line += ",\"streams\":[";
   first = true;
   for (const TStreamCopy& s : r.Streams) {
-    line += (first ? "{" : ",{") + std::string("\"name\":") + JsonString(s.Name) + ",\"as\":\"" +
-            StreamKindName(s.Kind) + "\",\"dest\":" + (s.Dest.empty() ? std::string("null") : JsonString(s.Dest)) + "}";
+    line += first ? "{" : ",{";
+    line += "\"name\":";
+    line += JsonString(s.Name);
+    line += ",\"as\":\"";
+    line += StreamKindName(s.Kind);
+    line += "\",\"dest\":";
+    line += s.Dest.empty() ? std::string("null") : JsonString(s.Dest);
+    line += "}";
     first = false;
   }
   line += "],\"note\":" + JsonString(r.Note);
-  for (const auto& [name, hex] : r.Hashes)
-    if (name != "sha256") line += ",\"" + name + "\":\"" + hex + "\"";
+  for (const auto& [name, hex] : r.Hashes) {
+    if (name == "sha256") continue;
+    line += ",\"";
+    line += name;
+    line += "\":\"";
+    line += hex;
+    line += '"';
+  }
   return line + "}";
 }
 
