@@ -97,7 +97,7 @@ int CmdCat(const TCliArgs& args, TCliContext& ctx) {
     return exitSource;
   }
   ctx.Out.flush();
-  std::vector<char> buf(64 * 1024);
+  std::vector<char> buf(size_t{64} * 1024);
   int64_t total = 0;
   for (;;) {
     const size_t n = stream->Read(buf.data(), buf.size());

@@ -134,9 +134,9 @@ TFileTime DosDateTimeToFileTime(uint16_t date, uint16_t time, uint8_t tenths) {
   if (day < 1 || month < 1 || month > 12 || hour > 23 || min > 59 || sec > 59) return 0;
   // The fields read as UTC, less the zone's offset at that moment; asked
   // twice, for times next to a change of offset.
-  const time_t asUtc =
-      static_cast<time_t>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                          hour * 3600 + min * 60 + sec);
+  const int secondOfDay = hour * 3600 + min * 60 + sec;
+  const time_t asUtc = static_cast<time_t>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + secondOfDay);
   time_t t = asUtc - OffsetAt(asUtc);
   t = asUtc - OffsetAt(t);
   if (tenths > 199) tenths = 0;
