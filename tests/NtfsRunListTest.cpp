@@ -72,6 +72,26 @@ TEST(NtfsRunList, ExplicitZeroOffsetRule) {
   EXPECT_EQ(Decode({0x11, 0x04, 0x00, 0x00}), (TRunList{{0, 0, 4}}));
 }
 
+TEST(NtfsRunList, RunsOfTwoToThe32ClustersAndMoreKeepEveryCluster) {
+  constexpr int64_t kMost = UINT32_MAX;
+  // A hole of 2^32 + 5 clusters, then two clusters at LCN 16.
+  const std::optional<TRunList> holed = Decode({0x05, 0x05, 0x00, 0x00, 0x00, 0x01, 0x11, 0x02, 0x10, 0x00});
+  ASSERT_TRUE(holed);
+  EXPECT_EQ(*holed, (TRunList{{0, -1, UINT32_MAX}, {kMost, -1, 6}, {kMost + 6, 16, 2}}));
+  TStreamRuns stream;
+  ASSERT_TRUE(stream.Place(*holed));
+  EXPECT_TRUE(stream.Gaps(kMost + 8).empty());
+  EXPECT_EQ(stream.Find(kMost + 5), 1);
+  // Exactly 2^32 clusters from LCN 4096: the cut piece goes on where the first ends.
+  EXPECT_EQ(Decode({0x25, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x10, 0x00}),
+            (TRunList{{0, 4096, UINT32_MAX}, {kMost, 4096 + kMost, 1}}));
+  // A long run whose later piece would number an LCN past the range.
+  TCapturedLog log;
+  EXPECT_EQ(Decode({0x85, 0x01, 0x00, 0x00, 0x00, 0x01, 0xF5, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00}),
+            std::nullopt);
+  EXPECT_EQ(log.Count("RunList.DecodeRunList: run offset overflows"), 1);
+}
+
 TEST(NtfsRunList, RunsReachingPastTheirBytesAreRefused) {
   TCapturedLog log;
   // The second header announces 8 + 8 bytes where 1 is left.

@@ -6,9 +6,38 @@
 
 namespace mirel {
 
+namespace {
+
+// A run as its mapping pair gives it, before it is cut to what a TNtfsRun
+// holds.
+struct TPairRun {
+  int64_t Vcn = 0;
+  int64_t Lcn = -1;
+  uint64_t Length = 0;
+};
+
+// A run of 2^32 clusters or more (a hole of 16 TiB at 4 KiB clusters) goes in
+// as several that follow each other, so no cluster of it is left unmapped.
+bool AppendRun(TRunList& runs, const TPairRun& pair) {
+  constexpr uint64_t kMostPerRun = UINT32_MAX;
+  int64_t vcn = pair.Vcn, lcn = pair.Lcn;
+  uint64_t left = pair.Length;
+  for (;;) {
+    const uint64_t piece = std::min(left, kMostPerRun);
+    runs.push_back({vcn, lcn, static_cast<uint32_t>(piece)});
+    left -= piece;
+    if (left == 0) return true;
+    // The decoder keeps every VCN representable; an LCN may not be.
+    vcn += static_cast<int64_t>(piece);
+    if (lcn >= 0 && __builtin_add_overflow(lcn, static_cast<int64_t>(piece), &lcn)) return false;
+  }
+}
+
+}  // namespace
+
 std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t startVcn) {
-  TRunList runs;
-  if (pairs.empty()) return runs;
+  if (pairs.empty()) return TRunList{};
+  std::vector<TPairRun> runs;
   const std::span<const uint8_t> a = pairs;
   TLeReader r(a);
   const size_t end = a.size();
@@ -29,7 +58,7 @@ std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t st
       return std::nullopt;
     }
     const uint64_t len = r.UN(p + 1, L);
-    TNtfsRun run{vcn, -1, static_cast<uint32_t>(len)};
+    TPairRun run{vcn, -1, len};
     if (len > static_cast<uint64_t>(INT64_MAX - vcn)) {
       WriteDebugLog("%s: run numbers overflow; Offset = %zu", "RunList.DecodeRunList", p);
       return std::nullopt;
@@ -45,10 +74,10 @@ std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t st
       } else {
         // An explicit zero offset: the run continues after the previous run
         // with clusters, and its length is completed from the following run.
-        const TNtfsRun* prev = nullptr;
+        const TPairRun* prev = nullptr;
         if (!runs.empty())
           prev = runs.back().Lcn > 0 ? &runs.back() : (runs.size() >= 2 ? &runs[runs.size() - 2] : nullptr);
-        if (prev && __builtin_add_overflow(lcn, int64_t{prev->Length}, &lcn)) {
+        if (prev && __builtin_add_overflow(lcn, static_cast<int64_t>(prev->Length), &lcn)) {
           WriteDebugLog("%s: run offset overflows; Offset = %zu", "RunList.DecodeRunList", p);
           return std::nullopt;
         }
@@ -59,7 +88,14 @@ std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t st
     runs.push_back(run);
     p = next;
   }
-  return runs;
+  TRunList out;
+  out.reserve(runs.size());
+  for (const TPairRun& run : runs)
+    if (!AppendRun(out, run)) {
+      WriteDebugLog("%s: run offset overflows; Vcn = %lld", "RunList.DecodeRunList", static_cast<long long>(run.Vcn));
+      return std::nullopt;
+    }
+  return out;
 }
 
 bool TStreamRuns::Place(const TRunList& runs) {
