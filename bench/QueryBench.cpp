@@ -84,8 +84,7 @@ int main() {
   start = TClock::now();
   for (TFileInfo* e : disk.Files) {
     for (const std::string& term : matcher.Terms) {
-      matcher.Compile(term);
-      if (matcher.Match(e->Name)) {
+      if (matcher.Compile(term) && matcher.Match(e->Name)) {
         ++hitsCompiled;
         break;
       }

@@ -19,8 +19,7 @@ bool MaskMatches(const std::string& mask, const std::string& name) {
 bool PatternMatches(const std::string& pattern, const std::string& name, bool ignoreCase = false) {
   TRegExCalc m;
   m.IgnoreCase = ignoreCase;
-  m.Compile(pattern);
-  return m.Match(name);
+  return m.Compile(pattern) && m.Match(name);
 }
 
 struct TCase {
@@ -131,35 +130,35 @@ TEST(RegExMatch, ClassesEscapesAndRepetitions) {
 
 TEST(RegExCompile, ElementsOfAPattern) {
   TRegExCalc m;
-  m.Compile("ab+");
+  ASSERT_TRUE(m.Compile("ab+"));
   ASSERT_EQ(m.Count(), 2);
   EXPECT_EQ(m.Items()[0].Text, "a");
   EXPECT_EQ(m.Items()[1].Text, "b");
   EXPECT_EQ(m.Items()[1].MinCount, rcOneOrMore);
-  m.Compile("x{2,3}");
+  ASSERT_TRUE(m.Compile("x{2,3}"));
   ASSERT_EQ(m.Count(), 1);
   EXPECT_EQ(m.Items()[0].MinCount, 2);
   EXPECT_EQ(m.Items()[0].MaxCount, 3);
-  m.Compile("a\\.b\\");  // escaped ordinary characters drop; a final "\" is literal
+  ASSERT_TRUE(m.Compile("a\\.b\\"));  // escaped ordinary characters drop; a final "\" is literal
   ASSERT_EQ(m.Count(), 3);
   EXPECT_EQ(m.Items()[2].Text, "\\");
   EXPECT_EQ(m.Expression(), "a\\.b\\");
 
   m.IgnoreCase = true;
   for (const char* cls : {"[a-c]", "[c-a]"}) {
-    m.Compile(cls);
+    ASSERT_TRUE(m.Compile(cls));
     EXPECT_EQ(SetText(m.Items()[0].Chars), "ABCabc") << cls;
   }
   for (const char* cls : {"[-x]", "[x-]"}) {
-    m.Compile(cls);
+    ASSERT_TRUE(m.Compile(cls));
     EXPECT_EQ(SetText(m.Items()[0].Chars), "-Xx") << cls;
   }
-  m.Compile("[Z-a]");  // the ends fold out of order: the range adds nothing
+  ASSERT_TRUE(m.Compile("[Z-a]"));  // the ends fold out of order: the range adds nothing
   EXPECT_EQ(SetText(m.Items()[0].Chars), "");
-  m.Compile("[\\d\\-]");
+  ASSERT_TRUE(m.Compile("[\\d\\-]"));
   EXPECT_EQ(SetText(m.Items()[0].Chars), "-0123456789");
   m.IgnoreCase = false;
-  m.Compile("[\\q]");  // an unknown escape keeps both characters
+  ASSERT_TRUE(m.Compile("[\\q]"));  // an unknown escape keeps both characters
   EXPECT_EQ(SetText(m.Items()[0].Chars), "\\q");
 }
 
@@ -177,7 +176,7 @@ TEST(RegExMatch, UncountableRepetitionAndEmptyPatternMatchNothing) {
 TEST(RegExMatchList, TermsInOrderAndCompiledPatternKept) {
   TRegExCalc m;
   EXPECT_FALSE(m.MatchList("a.txt"));  // no terms
-  m.Compile("zzz");
+  ASSERT_TRUE(m.Compile("zzz"));
   m.Terms = {"x.*", "a.*"};
   EXPECT_TRUE(m.MatchList("abc"));
   EXPECT_FALSE(m.MatchList("bcd"));
