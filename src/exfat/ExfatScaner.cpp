@@ -394,7 +394,7 @@ void TExfatScaner::AddEntry(TFileInfo* folder, const TExfatFileInfo& parent, std
     return;
   }
   tmpl.Size = static_cast<int64_t>(set->DataLength);
-  tmpl.Condition = deleted ? ComputeCondition(*rec) : 100;
+  tmpl.Condition = static_cast<int16_t>(deleted ? ComputeCondition(*rec) : 100);  // a percentage
   tmpl.FsInfo = std::move(rec);
   // A count cut short by a stop request would understate the file.
   if (IsStopped()) return;

@@ -146,7 +146,7 @@ void TFatScaner::ReadDir(int index) {
     } else {
       const uint32_t size = static_cast<uint32_t>(tmpl.Size);
       uint32_t last = 0;
-      tmpl.Condition = e->Deleted ? ComputeCondition(*e, size, &last) : 100;
+      tmpl.Condition = static_cast<int16_t>(e->Deleted ? ComputeCondition(*e, size, &last) : 100);  // a percentage
       if (walk.Deleted && last >= e->FirstCluster && e->FirstCluster >= 2) {
         uint32_t& end = walk.Claimed[e->FirstCluster];
         end = std::max(end, last);

@@ -313,7 +313,7 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
   const TStreamRuns data = Reader->GetFileDataStreamsRunList(*rec, {});
   t.Size = data.First ? data.DataSize : 0;
   t.Parent = AddDirToTree(rec->ParentRecord());
-  t.Condition = CalcFileCondition(*rec, data);
+  t.Condition = static_cast<int16_t>(CalcFileCondition(*rec, data));  // a percentage
   // An encrypted file is saved as its raw image only when its $EFS data can
   // make one; the writer asks before it opens the stream.
   if (rec->Encrypted && BuildEfsImageHeader(Reader->GetEfsData(*rec)).empty()) {
