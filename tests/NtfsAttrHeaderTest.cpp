@@ -151,7 +151,8 @@ TEST(NtfsAttrHeader, WalkStopsAtTheEndMarkerAndAtDamage) {
         const std::optional<TAttrExtent> quick = AttrExtentAt(part, at);
         ASSERT_EQ(full.has_value(), quick.has_value()) << "cut " << cut << " at " << at;
         if (full) {
-          EXPECT_TRUE(full->Type == quick->Type && full->Length == quick->Length);
+          EXPECT_TRUE(full->Type == quick->Type && full->Length == quick->Length &&
+                      full->NameLength == quick->NameLength);
         }
       }
 }

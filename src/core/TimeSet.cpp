@@ -55,6 +55,12 @@ void TTimeSet::Set(std::initializer_list<std::pair<int, TFileTime>> values) {
     if (at > count) packed[++count] = all[i];
     packed[0] |= uint64_t{at} << (i * SLOT_BITS);
   }
+  // A block of our own that holds as many values is written over: a
+  // record's times are set in two steps, mostly to values already there.
+  if (count > 0 && Block && !(Block & BORROWED) && count + 1 <= StorageBytes() / sizeof(uint64_t)) {
+    std::memcpy(reinterpret_cast<uint64_t*>(Block), packed.data(), (count + 1) * sizeof(uint64_t));
+    return;
+  }
   uint64_t* words = nullptr;
   if (count > 0) {
     words = new uint64_t[count + 1];

@@ -246,13 +246,16 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::IndexRecord(TRecordBytes rec) const {
   // follows are never looked at. Where each kind first appears is kept, so
   // that the lookups of a scan need not walk the record again.
   std::array<size_t, akCount> first{};
+  bool namedData = false;
   size_t off = head->FirstAttribute;
   while (std::optional<TAttrExtent> a = AttrExtentAt(*rec, off)) {
     if (a->Type == atAttributeList) fi->AttrList = true;
     if (const TAttrKind kind = AttrKindOf(a->Type); kind < akCount && first[kind] == 0) first[kind] = off;
+    if (a->Type == atData && a->NameLength != 0) namedData = true;
     off += a->Length;
   }
   fi->RecordData = std::move(rec);
+  if (namedData) fi->RecordData.SetNamedData();
   for (size_t kind = 0; kind < akCount; ++kind)
     fi->RecordData.SetFirstOf(static_cast<TAttrKind>(kind), first[kind] != 0 ? first[kind] : off);
   return fi;

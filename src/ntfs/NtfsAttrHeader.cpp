@@ -85,7 +85,7 @@ std::optional<TAttrExtent> AttrExtentAt(std::span<const uint8_t> record, size_t 
   if (!r.Has(offset, kAttrHeaderBytes)) return std::nullopt;
   const uint16_t length = r.U16(offset + kLength);
   if (length < kAttrHeaderBytes || length > record.size() - offset) return std::nullopt;
-  return TAttrExtent{r.U32(offset + kType), length};
+  return TAttrExtent{r.U32(offset + kType), length, r.U8(offset + kNameLength)};
 }
 
 std::optional<TNtfsAttrHeader> AttrAt(std::span<const uint8_t> record, size_t offset) {

@@ -53,12 +53,13 @@ struct TNtfsAttrHeader {
 // marker and where no attribute fits.
 [[nodiscard]] std::optional<TNtfsAttrHeader> AttrAt(std::span<const uint8_t> record, size_t offset);
 
-// Only the type and length of the attribute AttrAt finds there: walks that
-// pass over most attributes need no more, and a scan walks every record
-// several times.
+// Only the type, length and name length of the attribute AttrAt finds
+// there: walks that pass over most attributes need no more, and a scan walks
+// every record.
 struct TAttrExtent {
   uint32_t Type = 0;
   uint16_t Length = 0;
+  uint8_t NameLength = 0;
 };
 [[nodiscard]] std::optional<TAttrExtent> AttrExtentAt(std::span<const uint8_t> record, size_t offset);
 

@@ -321,14 +321,17 @@ void TNtfsScaner::PublishRecord(std::unique_ptr<TNtfsFileInfo> rec, int64_t reco
                   static_cast<long long>(recordNumber));
     rec->Encrypted = false;
   }
-  // Most files have no named stream: the list is made only for those that do.
-  TNtfsAttrLookupContext streams;
-  Reader->InitAttrSearchContext(*rec, atData, streams);
-  bool named = false;
-  while (!named) {
-    const TNtfsAttr a = Reader->FindNextAttr(streams);
-    if (!a) break;
-    named = a.HasName();
+  // Most files have no named stream: the list is made only for those that
+  // do. Without an attribute list the record's index already tells.
+  bool named = rec->RecordData.HasNamedData();
+  if (rec->HasAttrList()) {
+    TNtfsAttrLookupContext streams;
+    Reader->InitAttrSearchContext(*rec, atData, streams);
+    while (!named) {
+      const TNtfsAttr a = Reader->FindNextAttr(streams);
+      if (!a) break;
+      named = a.HasName();
+    }
   }
   if (named) {
     rec->Streams = std::make_unique<std::vector<TNamedStream>>();

@@ -110,6 +110,7 @@ public:
     TPart& part = Make();
     part.Bytes = std::move(bytes);
     part.First = {};
+    part.NamedData = false;
     return *this;
   }
   int64_t Parent() const { return Part ? Part->Parent : 0; }
@@ -121,6 +122,9 @@ public:
   void SetFirstOf(TAttrKind kind, size_t offset) {
     if (kind < akCount) Make().First[kind] = offset <= UINT16_MAX ? static_cast<uint16_t>(offset) : 0;
   }
+  // Whether the walk that indexed the record met a named $DATA attribute.
+  bool HasNamedData() const { return Part && Part->NamedData; }
+  void SetNamedData() { Make().NamedData = true; }
   void reset() { Part.reset(); }
 
 private:
@@ -128,6 +132,7 @@ private:
     TRecordBytes Bytes;
     int64_t Parent = 0;
     std::array<uint16_t, akCount> First{};
+    bool NamedData = false;
   };
   TPart& Make() {
     if (!Part) Part = std::make_unique<TPart>();
