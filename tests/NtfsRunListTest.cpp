@@ -90,6 +90,9 @@ TEST(NtfsRunList, RunsOfTwoToThe32ClustersAndMoreKeepEveryCluster) {
   EXPECT_EQ(Decode({0x85, 0x01, 0x00, 0x00, 0x00, 0x01, 0xF5, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00}),
             std::nullopt);
   EXPECT_EQ(log.Count("RunList.DecodeRunList: run offset overflows"), 1);
+  // A damaged length of 2^56 clusters would be 2^24 runs: the list is refused.
+  EXPECT_EQ(Decode({0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}), std::nullopt);
+  EXPECT_EQ(log.Count("RunList.DecodeRunList: runs too long for any volume"), 1);
 }
 
 TEST(NtfsRunList, RunsReachingPastTheirBytesAreRefused) {

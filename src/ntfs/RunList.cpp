@@ -16,9 +16,15 @@ struct TPairRun {
   uint64_t Length = 0;
 };
 
+// Pieces that cutting long runs may add to one list: 2^44 clusters, more
+// than any volume holds. A damaged length beyond that would otherwise make
+// millions of runs out of one pair.
+constexpr size_t kMostExtraPieces = 4096;
+
 // A run of 2^32 clusters or more (a hole of 16 TiB at 4 KiB clusters) goes in
 // as several that follow each other, so no cluster of it is left unmapped.
-bool AppendRun(TRunList& runs, const TPairRun& pair) {
+// False when an LCN would overflow or the pieces run out.
+bool AppendRun(TRunList& runs, const TPairRun& pair, size_t& extraPieces) {
   constexpr uint64_t kMostPerRun = UINT32_MAX;
   int64_t vcn = pair.Vcn, lcn = pair.Lcn;
   uint64_t left = pair.Length;
@@ -27,6 +33,7 @@ bool AppendRun(TRunList& runs, const TPairRun& pair) {
     runs.push_back({vcn, lcn, static_cast<uint32_t>(piece)});
     left -= piece;
     if (left == 0) return true;
+    if (++extraPieces > kMostExtraPieces) return false;
     // The decoder keeps every VCN representable; an LCN may not be.
     vcn += static_cast<int64_t>(piece);
     if (lcn >= 0 && __builtin_add_overflow(lcn, static_cast<int64_t>(piece), &lcn)) return false;
@@ -90,9 +97,12 @@ std::optional<TRunList> DecodeRunList(std::span<const uint8_t> pairs, int64_t st
   }
   TRunList out;
   out.reserve(runs.size());
+  size_t extraPieces = 0;
   for (const TPairRun& run : runs)
-    if (!AppendRun(out, run)) {
-      WriteDebugLog("%s: run offset overflows; Vcn = %lld", "RunList.DecodeRunList", static_cast<long long>(run.Vcn));
+    if (!AppendRun(out, run, extraPieces)) {
+      WriteDebugLog("%s: %s; Vcn = %lld", "RunList.DecodeRunList",
+                    extraPieces > kMostExtraPieces ? "runs too long for any volume" : "run offset overflows",
+                    static_cast<long long>(run.Vcn));
       return std::nullopt;
     }
   return out;
