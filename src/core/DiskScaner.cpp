@@ -1,5 +1,7 @@
 #include "core/DiskScaner.h"
 
+#include <new>
+#include <string>
 #include <vector>
 
 #include "core/DebugLog.h"
@@ -44,6 +46,27 @@ void TDiskScaner::ReportProgress(int64_t done, int64_t total) {
 
 void TDiskScaner::ReportDone() {
   if (Sink) Sink->ScanDone(Disk);
+}
+
+TFileInfo TDiskScaner::RootTemplate() const {
+  TFileInfo t;
+  t.Name = (Disk ? Disk->Name : std::string()) + ": (" + (Disk ? Disk->VolumeLabel : std::string()) + ")";
+  t.Size = Disk ? Disk->TotalSize : 0;
+  return t;
+}
+
+int TDiskScaner::CatalogueFile(TFileInfo&& tmpl, const char* operation) {
+  if (!Disk) return -1;
+  int idx;
+  try {
+    idx = Disk->Files.Add(Disk->Catalogue.Add(std::move(tmpl)));
+  } catch (const std::bad_alloc&) {
+    WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", operation,
+                  static_cast<void*>(&tmpl), sizeof(TFileInfo));
+    return -1;
+  }
+  PublishFile(Disk->Files[idx]);
+  return idx;
 }
 
 void TDiskScaner::PublishFile(TFileInfo* entry) {

@@ -45,6 +45,13 @@ public:
   void PublishFile(TFileInfo* entry);
   void PublishFolder(TFileInfo* entry);
 
+  // The volume's root folder entry before it is catalogued: "name: (label)",
+  // sized as the volume.
+  TFileInfo RootTemplate() const;
+  // Moves tmpl into the catalogue as a file and publishes it; its index in
+  // the file list, or -1 when memory runs out (logged under operation).
+  int CatalogueFile(TFileInfo&& tmpl, const char* operation);
+
   TDiskObject* Disk = nullptr;
   TSourceHandle Handle;
   uint32_t ClusterSize = 0;

@@ -247,13 +247,6 @@ void TExfatScaner::ReadRootEntries() {
   }
 }
 
-TFileInfo TExfatScaner::RootTemplate() const {
-  TFileInfo t;
-  t.Name = (Disk ? Disk->Name : std::string()) + ": (" + (Disk ? Disk->VolumeLabel : std::string()) + ")";
-  t.Size = Disk ? Disk->TotalSize : 0;
-  return t;
-}
-
 void TExfatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
   if (Disk) Disk->ClearCatalogue();
@@ -416,18 +409,7 @@ int TExfatScaner::AddDir(TFileInfo&& tmpl) {
   }
 }
 
-int TExfatScaner::AddFile(TFileInfo&& tmpl) {
-  if (!Disk) return -1;
-  int idx;
-  try {
-    idx = Disk->Files.Add(Disk->Catalogue.Add(std::move(tmpl)));
-  } catch (const std::bad_alloc&) {
-    WriteDebugLog("%s: GetMem unable to allocate memory block; Size = %zu", "ExfatScaner.AddFile", sizeof(TFileInfo));
-    return -1;
-  }
-  PublishFile(Disk->Files[idx]);
-  return idx;
-}
+int TExfatScaner::AddFile(TFileInfo&& tmpl) { return CatalogueFile(std::move(tmpl), "ExfatScaner.AddFile"); }
 
 void TExfatScaner::PublishFolderChain(TFileInfo* folder) {
   mirel::PublishFolderChain(*this, PendingFolders, folder, [](TFileInfo* f) { return ExfatInfoOf(f); });

@@ -76,7 +76,6 @@ private:
   int AddDir(TFileInfo&& tmpl);
   int AddFile(TFileInfo&& tmpl);
   void PublishFolderChain(TFileInfo* folder);
-  TFileInfo RootTemplate() const;
   void SummariseScanProblems();
 
   std::optional<exfat::TAllocationBitmap> Bitmap;

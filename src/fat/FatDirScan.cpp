@@ -54,13 +54,6 @@ struct TFatScaner::TDirWalk {
   int64_t UnreadableBytes = 0;
 };
 
-TFileInfo TFatScaner::RootTemplate() const {
-  TFileInfo t;
-  t.Name = (Disk ? Disk->Name : std::string()) + ": (" + (Disk ? Disk->VolumeLabel : std::string()) + ")";
-  t.Size = Disk ? Disk->TotalSize : 0;
-  return t;
-}
-
 void TFatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
   if (Disk) Disk->ClearCatalogue();
@@ -425,19 +418,7 @@ int TFatScaner::AddDir(TFileInfo&& tmpl) {
   }
 }
 
-int TFatScaner::AddFile(TFileInfo&& tmpl) {
-  if (!Disk) return -1;
-  int idx;
-  try {
-    idx = Disk->Files.Add(Disk->Catalogue.Add(std::move(tmpl)));
-  } catch (const std::bad_alloc&) {
-    WriteDebugLog("%s: GetMem unable to allocate memory block; P = %p; Size = %zu", "FatScaner.AddFile",
-                  static_cast<void*>(&tmpl), sizeof(TFileInfo));
-    return -1;
-  }
-  PublishFile(Disk->Files[idx]);
-  return idx;
-}
+int TFatScaner::AddFile(TFileInfo&& tmpl) { return CatalogueFile(std::move(tmpl), "FatScaner.AddFile"); }
 
 void TFatScaner::PublishFolderChain(TFileInfo* folder) {
   mirel::PublishFolderChain(*this, PendingFolders, folder, [](TFileInfo* f) { return FatDirOf(f); });

@@ -97,8 +97,6 @@ public:
 protected:
   // Builds the root folder entry and appends it to PendingFolders.
   virtual void AddRootDir() = 0;
-  // The root folder's entry: named after the volume and its label.
-  TFileInfo RootTemplate() const;
   // Variant part of Init: what the common geometry leaves open. Logs and
   // returns false when the values cannot be used.
   [[nodiscard]] virtual bool CompleteInit() = 0;
